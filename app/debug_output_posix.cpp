@@ -1,0 +1,4 @@
+// Natively the debug-output channel is stderr.
+#include <cstdio>
+
+void PlatformDebugOutput(const char* text) { std::fputs(text, stderr); }

@@ -1,0 +1,14 @@
+// The install log: StagingDir + "\log\install.log", one line per call, CR LF after each.
+#pragma once
+
+// Opens (truncating) the log under the staging folder, creating its folders. False when the log
+// could not be created; every WriteLog then does nothing.
+bool OpenInstallLog();
+
+// Appends text + CR LF and flushes. Does nothing for a null text or when no log is open.
+void WriteLog(const char* text);
+
+// Closes the log if it is open. Serialised with WriteLog, so no line reaches a closed stream.
+void CloseInstallLog();
+
+bool IsInstallLogOpen();

@@ -1,0 +1,27 @@
+// Messages from the clients to the installer window, and the way they reach it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+constexpr unsigned UM_CHECK_AUTH_FAIL = 1127;
+constexpr unsigned UM_LOGIN_FAIL = 1128;
+constexpr unsigned UM_MODULE_CHECK_DONE = 1130;
+constexpr unsigned UM_FILE_DONE = 1131;
+constexpr unsigned UM_DOWNLOAD_DONE = 1132;
+constexpr unsigned UM_BASE_DONE = 1133;
+constexpr unsigned UM_UPDATE_REFUSED = 1134;
+constexpr unsigned UM_DL_DISCONNECT = 1135;
+constexpr unsigned UM_CHECK_DISCONNECT = 1136;
+
+// PostMessageW / SendMessageW to MainWindowHandle, unless a sink is installed; then the sink gets
+// the message instead (`sent` tells a synchronous send from a post). Native builds have no
+// window, so without a sink the message is dropped there.
+bool PostToMainWindow(unsigned message, uintptr_t w_param, intptr_t l_param);
+intptr_t SendToMainWindow(unsigned message, uintptr_t w_param, intptr_t l_param);
+
+using MainWindowSink =
+    std::function<void(unsigned message, uintptr_t w_param, intptr_t l_param, bool sent)>;
+// Installs (or, with an empty function, removes) the sink. Not thread-safe against concurrent
+// posts: install it before the clients run.
+void SetMainWindowSink(MainWindowSink sink);
