@@ -1,0 +1,42 @@
+// What a connection's protocol does with the bytes it receives. The server owns the socket, the
+// buffers and the time-outs; a handler only turns requests into replies in an Outbox.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "service/endpoint.h"
+#include "service/outbox.h"
+
+struct ConnectionInfo {
+  uint64_t id = 0;
+  EndpointKind kind = EndpointKind::kQuery;
+  std::string peer;   // "A.B.C.D:PORT" of the client
+  std::string local;  // the listen address it came in on
+
+  // "update#12": the prefix of every log line about this connection.
+  std::string Tag() const { return std::string(EndpointName(kind)) + "#" + std::to_string(id); }
+};
+
+class ConnectionHandler {
+ public:
+  virtual ~ConnectionHandler() = default;
+
+  // The connection was accepted; a handler may queue something at once.
+  virtual void OnOpen(Outbox& out) { (void)out; }
+  // Handles the complete requests at the start of `data` and reports in `consumed` how many bytes
+  // it used (an incomplete request stays for the next call). False closes the connection, with
+  // `reason` for the log.
+  virtual bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
+                         std::string* reason) = 0;
+  // Called while the outbox is short of data and HasMore(): queue the next part of a running
+  // transfer. False closes the connection at once, with `reason` for the log; a handler that
+  // wants its queued bytes delivered first tells the outbox CloseAfterFlush instead.
+  virtual bool OnRoom(Outbox& out, std::string* reason) {
+    (void)out;
+    (void)reason;
+    return true;
+  }
+  virtual bool HasMore() const { return false; }
+};

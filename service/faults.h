@@ -1,0 +1,27 @@
+// Faults the service injects on request, so that tests can watch how installers cope.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct FaultConfig {
+  bool refuse_update = false;  // update-check reply with proceed flag 0 and this error code
+  int32_t refuse_update_code = 0;
+  bool refuse_login = false;          // login reply with a non-zero error code
+  bool refuse_auth_update = false;    // authentication link refused on the update endpoints
+  bool refuse_auth_download = false;  // ... and on the download endpoint
+  int64_t drop_after_chunks = -1;     // download connection closed after this many chunk records
+  bool garbage_first = false;         // an undecodable frame before anything else on a session
+  int split_module_messages = 0;      // module-check reply spread over this many messages
+  int query_delay_ms = 0;             // package-query answer held back this long
+  std::string query_delay_address;    // only on this query listen address; empty: on all
+  bool query_wrong_code = false;      // package-query answer with a code other than 0x5052
+
+  bool any() const {
+    return refuse_update || refuse_login || refuse_auth_update || refuse_auth_download ||
+           drop_after_chunks >= 0 || garbage_first || split_module_messages > 0 ||
+           query_delay_ms > 0 || query_wrong_code;
+  }
+  // "refuse-login, drop-after 10": for the start-up log line.
+  std::string Describe() const;
+};

@@ -1,0 +1,269 @@
+// Command-line parsing for quillbank-service.
+#include "service/options.h"
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+#include "deployment_values.h"
+
+namespace {
+
+bool ParseInt(const std::string& text, long long min, long long max, long long* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  long long value = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || value < min || value > max) return false;
+  *out = value;
+  return true;
+}
+
+bool ParseVersion(const std::string& text, int32_t* part3, int32_t* part4) {
+  size_t dot = text.find('.');
+  long long a = 0, b = 0;
+  if (dot == std::string::npos || !ParseInt(text.substr(0, dot), INT32_MIN, INT32_MAX, &a) ||
+      !ParseInt(text.substr(dot + 1), INT32_MIN, INT32_MAX, &b)) {
+    return false;
+  }
+  *part3 = static_cast<int32_t>(a);
+  *part4 = static_cast<int32_t>(b);
+  return true;
+}
+
+void SetDefaults(ServiceOptions* o) {
+  for (const char* host : {QB_QUERY_SERVER_0, QB_QUERY_SERVER_1, QB_QUERY_SERVER_2,
+                           QB_QUERY_SERVER_3}) {
+    o->query.push_back({host, static_cast<uint16_t>(QB_QUERY_PORT)});
+  }
+  for (int i = 1; i <= 3; ++i) {
+    char host[64];
+    snprintf(host, sizeof(host), QB_UPDATE_HOST_PATTERN, i);
+    o->update.push_back({host, static_cast<uint16_t>(QB_UPDATE_PORT)});
+  }
+  o->download = {QB_DOWNLOAD_HOST, static_cast<uint16_t>(QB_DOWNLOAD_PORT)};
+}
+
+}  // namespace
+
+std::string FaultConfig::Describe() const {
+  std::string text;
+  auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+  if (refuse_update) add("refuse-update " + std::to_string(refuse_update_code));
+  if (refuse_login) add("refuse-login");
+  if (refuse_auth_update) add("refuse-auth on update");
+  if (refuse_auth_download) add("refuse-auth on download");
+  if (drop_after_chunks >= 0) add("drop-after " + std::to_string(drop_after_chunks));
+  if (garbage_first) add("garbage-first");
+  if (split_module_messages > 0) add("split-modules " + std::to_string(split_module_messages));
+  if (query_delay_ms > 0) {
+    add("query-delay " + std::to_string(query_delay_ms) + " ms" +
+        (query_delay_address.empty() ? "" : " on " + query_delay_address));
+  }
+  if (query_wrong_code) add("query-wrong-code");
+  return text;
+}
+
+bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::string* error) {
+  *o = ServiceOptions();
+  SetDefaults(o);
+  if (argc < 2) {
+    *error = "no command given";
+    return false;
+  }
+  std::string command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    o->command = ServiceOptions::Command::kHelp;
+    return true;
+  }
+  if (command == "serve") {
+    o->command = ServiceOptions::Command::kServe;
+  } else if (command == "pack") {
+    o->command = ServiceOptions::Command::kPack;
+  } else {
+    *error = "unknown command \"" + command + "\"";
+    return false;
+  }
+
+  bool query_given = false, update_given = false;
+  std::vector<std::string> positional;
+  using Handler = std::function<bool(const std::string&)>;
+  auto address_list = [&](std::vector<ListenAddress>* list, bool* given, uint16_t port) {
+    return [=](const std::string& v) {
+      if (!*given) list->clear();
+      *given = true;
+      ListenAddress a;
+      if (!ParseListenAddress(v, port, &a)) return false;
+      list->push_back(a);
+      return true;
+    };
+  };
+  auto number = [&](long long min, long long max, auto setter) {
+    return [=](const std::string& v) {
+      long long n = 0;
+      if (!ParseInt(v, min, max, &n)) return false;
+      setter(n);
+      return true;
+    };
+  };
+  std::map<std::string, Handler> serve_flags = {
+      {"--package", [&](const std::string& v) { o->packages.push_back(v); return !v.empty(); }},
+      {"--query", address_list(&o->query, &query_given, QB_QUERY_PORT)},
+      {"--update", address_list(&o->update, &update_given, QB_UPDATE_PORT)},
+      {"--download", [&](const std::string& v) {
+         return ParseListenAddress(v, QB_DOWNLOAD_PORT, &o->download);
+       }},
+      {"--advertise", [&](const std::string& v) {
+         o->advertise_given = true;
+         return ParseListenAddress(v, 0, &o->advertise);
+       }},
+      {"--idle-timeout", number(1, 86400, [&](long long n) { o->idle_timeout_s = int(n); })},
+      {"--max-connections", number(1, 100000, [&](long long n) { o->max_connections = n; })},
+      {"--log", [&](const std::string& v) { o->log_file = v; return !v.empty(); }},
+      {"--refuse-update", number(INT32_MIN, INT32_MAX, [&](long long n) {
+         o->faults.refuse_update = true;
+         o->faults.refuse_update_code = static_cast<int32_t>(n);
+       })},
+      {"--drop-after", number(0, INT64_MAX, [&](long long n) { o->faults.drop_after_chunks = n; })},
+      {"--split-modules", number(1, 10000, [&](long long n) {
+         o->faults.split_module_messages = int(n);
+       })},
+      {"--query-delay", [&](const std::string& v) {
+         size_t at = v.find('@');
+         long long ms = 0;
+         if (!ParseInt(v.substr(0, at), 1, 600000, &ms)) return false;
+         o->faults.query_delay_ms = int(ms);
+         if (at != std::string::npos) {
+           ListenAddress a;
+           if (!ParseListenAddress(v.substr(at + 1), QB_QUERY_PORT, &a)) return false;
+           o->faults.query_delay_address = a.host;
+         }
+         return true;
+       }},
+  };
+  std::map<std::string, std::function<void()>> serve_switches = {
+      {"--quiet", [&] { o->quiet = true; }},
+      {"--refuse-login", [&] { o->faults.refuse_login = true; }},
+      {"--refuse-auth", [&] {
+         o->faults.refuse_auth_update = true;
+         o->faults.refuse_auth_download = true;
+       }},
+      {"--refuse-auth=update", [&] { o->faults.refuse_auth_update = true; }},
+      {"--refuse-auth=download", [&] { o->faults.refuse_auth_download = true; }},
+      {"--garbage-first", [&] { o->faults.garbage_first = true; }},
+      {"--query-wrong-code", [&] { o->faults.query_wrong_code = true; }},
+  };
+  std::map<std::string, Handler> pack_flags = {
+      {"--number", [&](const std::string& v) { o->pack.number = v; return true; }},
+      {"--name", [&](const std::string& v) { o->pack.product_name = v; return true; }},
+      {"--key", [&](const std::string& v) { o->pack.package_key = v; return v.size() <= 10; }},
+      {"--base", [&](const std::string& v) { o->pack.base_archive = v; return !v.empty(); }},
+      {"--version", [&](const std::string& v) {
+         return ParseVersion(v, &o->pack.version_part3, &o->pack.version_part4);
+       }},
+  };
+  bool serve = o->command == ServiceOptions::Command::kServe;
+  auto& flags = serve ? serve_flags : pack_flags;
+
+  for (int i = 2; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      o->command = ServiceOptions::Command::kHelp;
+      return true;
+    }
+    if (arg.rfind("--", 0) != 0) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (serve && serve_switches.count(arg)) {
+      serve_switches[arg]();
+      continue;
+    }
+    std::string name = arg, value;
+    bool has_value = false;
+    size_t eq = arg.find('=');
+    if (eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      has_value = true;
+    }
+    auto it = flags.find(name);
+    if (it == flags.end()) {
+      *error = "unknown option " + arg;
+      return false;
+    }
+    if (!has_value) {
+      if (i + 1 >= argc) {
+        *error = "option " + name + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+    }
+    if (!it->second(value)) {
+      *error = "bad value \"" + value + "\" for " + name;
+      return false;
+    }
+  }
+  if (serve) {
+    if (!positional.empty()) {
+      *error = "serve takes no argument \"" + positional[0] + "\"";
+      return false;
+    }
+    if (o->query.empty() || o->update.empty()) {
+      *error = "no listen address left";
+      return false;
+    }
+    if (!o->advertise_given) o->advertise = o->download;
+    return true;
+  }
+  if (positional.size() != 2) {
+    *error = "pack needs DIR and OUT";
+    return false;
+  }
+  o->pack_tree = positional[0];
+  o->pack_out = positional[1];
+  return true;
+}
+
+std::string UsageText() {
+  return R"(Usage:
+  quillbank-service serve [--package DIR]... [listen options] [fault options]
+  quillbank-service pack DIR OUT [pack options]
+  quillbank-service --help
+
+serve: publishes packages to installers. Without --package it serves the demo package of this
+build. Log lines go to standard error; SIGINT or SIGTERM stops it cleanly.
+  --package DIR          a package folder (package.json beside its files); repeatable
+  --query ADDR[:PORT]    package-query listen address (repeatable; replaces the default four)
+  --update ADDR[:PORT]   update-check listen address (repeatable; replaces the default three)
+  --download ADDR[:PORT] download listen address
+  --advertise ADDR[:PORT]  download server named to installers (default: --download; port 0
+                         or none: the port the download listener got)
+  --idle-timeout SEC     close connections silent for this long (default 120)
+  --max-connections N    connections open at once (default 1024)
+  --log FILE             append log lines to FILE instead of standard error
+  --quiet                no log lines
+Fault injection (for tests):
+  --refuse-update CODE   update check answered with proceed flag 0 and error code CODE
+  --refuse-login         login answered with an error
+  --refuse-auth[=update|=download]  authentication link refused (default: on both)
+  --drop-after K         download connection closed after K chunk records
+  --garbage-first        an undecodable frame goes out first on every session
+  --split-modules M      module-check reply spread over M messages
+  --query-delay MS[@ADDR]  package-query answer held back MS ms (only on ADDR if given)
+  --query-wrong-code     package-query answered with a wrong message code
+
+pack: writes a package folder OUT from the tree DIR, one module per file (files copied).
+  --number N             package number (default 100201)
+  --name TEXT            product name, UTF-8, at most 50 bytes (default "quillbank ix")
+  --version P3.P4        latest version, third and fourth part (default 1.0)
+  --key KEY              package key of every module (default: the package number)
+  --base ZIP             publish ZIP as the base dependency archive "SystemDepend.zip"
+
+Default addresses: package query )" QB_QUERY_SERVER_0 ", " QB_QUERY_SERVER_1 ", " QB_QUERY_SERVER_2
+         ", " QB_QUERY_SERVER_3 R"( port )" + std::to_string(QB_QUERY_PORT) +
+         "; update " QB_UPDATE_HOST_PATTERN " (1..3) port " + std::to_string(QB_UPDATE_PORT) +
+         "; download " QB_DOWNLOAD_HOST " port " + std::to_string(QB_DOWNLOAD_PORT) + R"(.
+Exit codes: 0 stopped cleanly or packed, 1 cannot listen or write, 2 bad command line,
+3 a package cannot be served.
+)";
+}

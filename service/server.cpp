@@ -1,0 +1,347 @@
+// The epoll loop: accept, read, hand bytes to the connection's handler, write what it queued,
+// time out idle connections, stop on request.
+#include "service/server.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "service/service_log.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint64_t kListenerTag = 1ULL << 63;
+constexpr uint64_t kStopTag = 1ULL << 62;
+// Room for one largest frame and the start of the next; a request never needs more.
+constexpr size_t kInputCapacity = 2 * (131072 + 6);
+constexpr int kSweepMs = 100;
+// Each event may queue and write this much per connection before the loop moves on.
+constexpr int kServiceRounds = 4;
+
+std::string AddressText(const sockaddr_in& addr) {
+  char host[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &addr.sin_addr, host, sizeof(host));
+  return std::string(host) + ":" + std::to_string(ntohs(addr.sin_port));
+}
+
+}  // namespace
+
+struct Server::Connection {
+  int fd = -1;
+  ConnectionInfo info;
+  std::unique_ptr<ConnectionHandler> handler;
+  std::vector<uint8_t> input = std::vector<uint8_t>(kInputCapacity);
+  size_t input_length = 0;
+  Outbox out;
+  Clock::time_point last_activity;
+  uint32_t interest = 0;
+  bool write_blocked = false;
+};
+
+Server::Server(ServerLimits limits, HandlerFactory factory)
+    : limits_(limits), factory_(std::move(factory)) {
+  epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+  stop_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kStopTag;
+  epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, stop_fd_, &ev);
+}
+
+Server::~Server() {
+  for (auto& [id, c] : connections_) close(c->fd);
+  for (Listener& l : listeners_) close(l.fd);
+  if (stop_fd_ >= 0) close(stop_fd_);
+  if (epoll_fd_ >= 0) close(epoll_fd_);
+}
+
+bool Server::Listen(EndpointKind kind, const ListenAddress& address, std::string* error) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(address.port);
+  if (inet_pton(AF_INET, address.host.c_str(), &addr.sin_addr) != 1) {
+    *error = "bad address " + address.ToString();
+    return false;
+  }
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + strerror(errno);
+    return false;
+  }
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, 256) != 0) {
+    *error = "cannot listen on " + address.ToString() + ": " + strerror(errno);
+    close(fd);
+    return false;
+  }
+  socklen_t len = sizeof(addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ListenAddress actual{address.host, ntohs(addr.sin_port)};
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kListenerTag | listeners_.size();
+  epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+  listeners_.push_back({fd, kind, actual, false});
+  bound_.push_back(actual);
+  ServiceLogF("%s listening on %s", EndpointName(kind), actual.ToString().c_str());
+  return true;
+}
+
+void Server::Stop() {
+  uint64_t one = 1;
+  ssize_t ignored = write(stop_fd_, &one, sizeof(one));
+  (void)ignored;
+}
+
+void Server::Run() {
+  epoll_event events[64];
+  bool stopping = false;
+  last_sweep_ = Clock::now();
+  while (!stopping) {
+    int n = epoll_wait(epoll_fd_, events, 64, WaitTimeoutMs());
+    if (n < 0 && errno != EINTR) {
+      ServiceLogF("epoll_wait failed: %s", strerror(errno));
+      break;
+    }
+    for (int i = 0; i < n; ++i) {
+      uint64_t tag = events[i].data.u64;
+      if (tag == kStopTag) {
+        stopping = true;
+      } else if (tag & kListenerTag) {
+        Accept(listeners_[tag & ~kListenerTag]);
+      } else {
+        auto it = connections_.find(tag);
+        if (it != connections_.end()) HandleEvent(*it->second, events[i].events);
+      }
+    }
+    if (Clock::now() - last_sweep_ >= std::chrono::milliseconds(kSweepMs) || n == 0) Sweep();
+  }
+  std::vector<uint64_t> ids;
+  for (auto& [id, c] : connections_) ids.push_back(id);
+  for (uint64_t id : ids) Close(id, "service stopping");
+  for (Listener& l : listeners_) close(l.fd);
+  listeners_.clear();
+}
+
+int Server::WaitTimeoutMs() const {
+  int timeout = kSweepMs;
+  Clock::time_point now = Clock::now();
+  for (const auto& [id, c] : connections_) {
+    Clock::time_point until;
+    if (c->out.held(&until)) {
+      auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+      timeout = std::min<int>(timeout, static_cast<int>(std::max<int64_t>(ms, 0)));
+    }
+  }
+  return timeout;
+}
+
+void Server::Accept(Listener& listener) {
+  while (true) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof(peer);
+    int fd = accept4(listener.fd, reinterpret_cast<sockaddr*>(&peer), &len,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors: stop accepting here until the next sweep frees some.
+        ServiceLogF("%s %s: accept failed: %s", EndpointName(listener.kind),
+                    listener.address.ToString().c_str(), strerror(errno));
+        epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, listener.fd, nullptr);
+        listener.paused = true;
+      }
+      return;
+    }
+    if (connections_.size() >= limits_.max_connections) {
+      ServiceLogF("%s %s: refused %s: %zu connections open", EndpointName(listener.kind),
+                  listener.address.ToString().c_str(), AddressText(peer).c_str(),
+                  connections_.size());
+      close(fd);
+      continue;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    auto c = std::make_unique<Connection>();
+    c->fd = fd;
+    c->info.id = next_id_++;
+    c->info.kind = listener.kind;
+    c->info.peer = AddressText(peer);
+    c->info.local = listener.address.ToString();
+    c->last_activity = Clock::now();
+    c->handler = factory_(c->info);
+    ServiceLogF("%s accepted %s on %s", c->info.Tag().c_str(), c->info.peer.c_str(),
+                c->info.local.c_str());
+    uint64_t id = c->info.id;
+    Connection& ref = *c;
+    connections_.emplace(id, std::move(c));
+    connection_count_ = connections_.size();
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = id;
+    ref.interest = EPOLLIN;
+    epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+    ref.handler->OnOpen(ref.out);
+    std::string reason;
+    if (!Service(ref, &reason)) {
+      Close(id, reason);
+      continue;
+    }
+    UpdateInterest(ref);
+  }
+}
+
+void Server::HandleEvent(Connection& c, uint32_t events) {
+  std::string reason;
+  uint64_t id = c.info.id;
+  if (events & EPOLLOUT) c.write_blocked = false;
+  if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
+    if (!ReadInput(c, &reason)) {
+      Close(id, reason);
+      return;
+    }
+  }
+  if (!Service(c, &reason)) {
+    Close(id, reason);
+    return;
+  }
+  UpdateInterest(c);
+}
+
+bool Server::ReadInput(Connection& c, std::string* reason) {
+  while (true) {
+    if (c.input_length == c.input.size()) {
+      *reason = "request larger than any frame";
+      return false;
+    }
+    ssize_t n = recv(c.fd, c.input.data() + c.input_length, c.input.size() - c.input_length, 0);
+    if (n == 0) {
+      *reason = "closed by the client";
+      return false;
+    }
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+      if (errno == EINTR) continue;
+      *reason = std::string("receive failed: ") + strerror(errno);
+      return false;
+    }
+    c.input_length += static_cast<size_t>(n);
+    c.last_activity = Clock::now();
+    size_t consumed = 0;
+    if (!c.handler->OnReceive(c.input.data(), c.input_length, &consumed, c.out, reason)) {
+      return false;
+    }
+    consumed = std::min(consumed, c.input_length);
+    std::memmove(c.input.data(), c.input.data() + consumed, c.input_length - consumed);
+    c.input_length -= consumed;
+    // A client that sends faster than it reads its replies is not read until they drained.
+    if (c.out.pending() > limits_.high_water) return true;
+  }
+}
+
+// Queues transfer data while the outbox is short of it and writes what may go out.
+bool Server::Service(Connection& c, std::string* reason) {
+  for (int round = 0; round < kServiceRounds; ++round) {
+    while (c.handler->HasMore() && !c.out.close_after_flush() &&
+           c.out.pending() < limits_.high_water) {
+      if (!c.handler->OnRoom(c.out, reason)) return false;
+    }
+    size_t ready = c.out.ready_length(Clock::now());
+    while (ready > 0 && !c.write_blocked) {
+      ssize_t n = send(c.fd, c.out.ready_data(), ready, MSG_NOSIGNAL);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+          c.write_blocked = true;
+          break;
+        }
+        *reason = std::string("send failed: ") + strerror(errno);
+        return false;
+      }
+      c.out.Consume(static_cast<size_t>(n));
+      c.last_activity = Clock::now();
+      ready = c.out.ready_length(Clock::now());
+    }
+    if (c.out.close_after_flush() && c.out.pending() == 0) {
+      *reason = c.out.close_reason();
+      return false;
+    }
+    if (c.write_blocked || !c.handler->HasMore() || c.out.close_after_flush()) break;
+  }
+  // Input held back while the outbox was full may hold complete requests.
+  if (c.input_length > 0 && c.out.pending() <= limits_.high_water) {
+    size_t consumed = 0;
+    if (!c.handler->OnReceive(c.input.data(), c.input_length, &consumed, c.out, reason)) {
+      return false;
+    }
+    consumed = std::min(consumed, c.input_length);
+    std::memmove(c.input.data(), c.input.data() + consumed, c.input_length - consumed);
+    c.input_length -= consumed;
+  }
+  return true;
+}
+
+void Server::UpdateInterest(Connection& c) {
+  uint32_t want = 0;
+  if (c.out.pending() <= limits_.high_water && !c.out.close_after_flush()) want |= EPOLLIN;
+  if (c.write_blocked) want |= EPOLLOUT;
+  if (want != c.interest) {
+    epoll_event ev{};
+    ev.events = want;
+    ev.data.u64 = c.info.id;
+    epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c.fd, &ev);
+    c.interest = want;
+  }
+}
+
+void Server::Sweep() {
+  Clock::time_point now = Clock::now();
+  last_sweep_ = now;
+  for (Listener& l : listeners_) {
+    if (!l.paused) continue;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kListenerTag | static_cast<uint64_t>(&l - listeners_.data());
+    epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, l.fd, &ev);
+    l.paused = false;
+  }
+  std::vector<std::pair<uint64_t, std::string>> to_close;
+  for (auto& [id, c] : connections_) {
+    auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - c->last_activity);
+    if (idle.count() >= limits_.idle_timeout_ms) {
+      to_close.emplace_back(id, "idle for " + std::to_string(idle.count() / 1000) + " s");
+      continue;
+    }
+    // Held replies whose time has come, and transfers waiting for room.
+    std::string reason;
+    if (c->out.ready_length(now) > 0 || c->handler->HasMore()) {
+      if (!Service(*c, &reason)) {
+        to_close.emplace_back(id, reason);
+        continue;
+      }
+      UpdateInterest(*c);
+    }
+  }
+  for (auto& [id, reason] : to_close) Close(id, reason);
+}
+
+void Server::Close(uint64_t id, const std::string& reason) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  Connection& c = *it->second;
+  epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
+  close(c.fd);
+  ServiceLogF("%s closed: %s", c.info.Tag().c_str(), reason.c_str());
+  connections_.erase(it);
+  connection_count_ = connections_.size();
+}
