@@ -339,9 +339,9 @@ void Server::Close(uint64_t id, const std::string& reason) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return;
   Connection& c = *it->second;
+  ServiceLogF("%s closed: %s", c.info.Tag().c_str(), reason.c_str());
   epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
   close(c.fd);
-  ServiceLogF("%s closed: %s", c.info.Tag().c_str(), reason.c_str());
   connections_.erase(it);
   connection_count_ = connections_.size();
 }
