@@ -1,0 +1,90 @@
+// quillbank-service: the reference update service (serve) and the package tool (pack).
+#include <signal.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "service/options.h"
+#include "service/pack.h"
+#include "service/service.h"
+#include "service/service_log.h"
+
+namespace {
+
+int Pack(const ServiceOptions& options) {
+  std::string error;
+  size_t count = 0;
+  if (!PackTree(options.pack_tree, options.pack_out, options.pack, &error, &count)) {
+    fprintf(stderr, "quillbank-service pack: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  printf("packed %zu modules of %s into %s\n", count, options.pack_tree.c_str(),
+         options.pack_out.c_str());
+  return kExitOk;
+}
+
+int Serve(const ServiceOptions& options) {
+  // SIGINT and SIGTERM are taken by a thread of their own (sigwait), so the loop stops between
+  // two events and closes every connection before the program ends.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  std::shared_ptr<std::ofstream> log_file;
+  if (!options.log_file.empty()) {
+    log_file = std::make_shared<std::ofstream>(options.log_file, std::ios::app);
+    if (!*log_file) {
+      fprintf(stderr, "quillbank-service: cannot open log file %s\n", options.log_file.c_str());
+      return kExitFailure;
+    }
+    SetServiceLogSink([log_file](const std::string& line) { *log_file << line << std::endl; });
+  }
+  SetServiceLogQuiet(options.quiet);
+
+  Service service;
+  std::string error;
+  int code = service.Start(options, &error);
+  if (code != kExitOk) {
+    fprintf(stderr, "quillbank-service: %s\n", error.c_str());
+    return code;
+  }
+  std::thread waiter([&] {
+    int sig = 0;
+    sigwait(&signals, &sig);
+    ServiceLogF("%s received: stopping", sig == SIGINT ? "SIGINT" : "SIGTERM");
+    service.Stop();
+  });
+  ServiceLog("serving");
+  service.Run();
+  // The loop only ends through a signal here; the waiter has therefore returned.
+  waiter.join();
+  ServiceLog("stopped");
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ServiceOptions options;
+  std::string error;
+  if (!ParseOptions(argc, argv, &options, &error)) {
+    fprintf(stderr, "quillbank-service: %s\n\n%s", error.c_str(), UsageText().c_str());
+    return kExitUsage;
+  }
+  switch (options.command) {
+    case ServiceOptions::Command::kHelp:
+      printf("%s", UsageText().c_str());
+      return kExitOk;
+    case ServiceOptions::Command::kPack:
+      return Pack(options);
+    case ServiceOptions::Command::kServe:
+      return Serve(options);
+  }
+  return kExitUsage;
+}

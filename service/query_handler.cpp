@@ -1,0 +1,55 @@
+// Package queries: one plain frame in, one plain frame out.
+#include "service/query_handler.h"
+
+#include <chrono>
+
+#include "net/cipher_context.h"
+#include "net/message.h"
+#include "service/frame_io.h"
+#include "service/replies.h"
+#include "service/requests.h"
+#include "service/service_log.h"
+
+bool QueryHandler::OnReceive(const uint8_t* data, size_t length, size_t* consumed,
+                             Outbox& out, std::string* reason) {
+  static const CipherContext kNoKey;
+  size_t pos = 0;
+  while (pos < length) {
+    DecodedFrame frame;
+    FrameRead read = ReadFrame(data + pos, length - pos, kNoKey, kNoKey, &frame, reason);
+    if (read == FrameRead::kIncomplete) break;
+    if (read == FrameRead::kBad) return false;
+    pos += frame.frame_length;
+    if (frame.type != '1') {
+      *reason = std::string("package query in a type ") + frame.type + " frame";
+      return false;
+    }
+    MessageHeader header;
+    if (!DecodeMessageHeader(frame.message, frame.message_length, &header) ||
+        header.Code != kMsgPackageQuery) {
+      *reason = "not a package query";
+      return false;
+    }
+    PackageQueryRequest request;
+    if (!ParsePackageQuery(frame.message, frame.message_length, &request, reason)) return false;
+
+    const Package* package = state_.packages.Find(request.package_number);
+    const FaultConfig& faults = state_.faults;
+    uint16_t code = faults.query_wrong_code ? kMsgPackageQueryReply + 1 : kMsgPackageQueryReply;
+    std::vector<uint8_t> reply =
+        PackageQueryReply(code, package ? 0 : kErrorUnknownPackage, request.package_number,
+                          package ? package->product_name : std::string());
+    std::string host = info_.local.substr(0, info_.local.find(':'));
+    if (faults.query_delay_ms > 0 &&
+        (faults.query_delay_address.empty() || faults.query_delay_address == host)) {
+      out.HoldFrom(Outbox::Clock::now() + std::chrono::milliseconds(faults.query_delay_ms));
+    }
+    AppendFrame(out, reply, '1', nullptr);
+    ServiceLogF("%s package query %s (language 0x%04X, %s): %s%s", info_.Tag().c_str(),
+                request.package_number.c_str(), request.language_id,
+                request.client_version.c_str(), package ? "answered" : "unknown package",
+                faults.query_wrong_code ? " with a wrong code on purpose" : "");
+  }
+  *consumed = pos;
+  return true;
+}

@@ -1,0 +1,19 @@
+// The package-query endpoint: answers each query (code 0x5051, plain type "1" frame) with the
+// product name of the package asked for (code 0x5052).
+#pragma once
+
+#include "service/connection_handler.h"
+#include "service/service_state.h"
+
+class QueryHandler : public ConnectionHandler {
+ public:
+  QueryHandler(const ServiceState& state, const ConnectionInfo& info)
+      : state_(state), info_(info) {}
+
+  bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
+                 std::string* reason) override;
+
+ private:
+  const ServiceState& state_;
+  ConnectionInfo info_;
+};

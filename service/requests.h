@@ -1,0 +1,71 @@
+// The requests installers send, decoded and checked on the service side: every size, count and
+// text field is checked before use, and anything that does not match exactly is refused.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/message.h"
+
+// Record sizes of the requests.
+constexpr size_t kUpdateCheckRecordSize = 19;
+constexpr size_t kModuleCheckRecordSize = 60;
+constexpr size_t kModuleRequestRecordSize = 74;
+constexpr size_t kBaseZipRecordSize = 21;
+constexpr size_t kPackageQueryRecordSize = 35;
+constexpr size_t kHeartbeatRecordSize = 4;
+
+struct LoginRequest {
+  std::string user;
+  std::string password;
+};
+
+struct UpdateCheckRequest {
+  std::string package_number;
+  int32_t part3 = 0;
+  int32_t part4 = 0;
+};
+
+struct ModuleCheckRequest {
+  std::string package_number;
+  int32_t part3 = 0;
+  int32_t part4 = 0;
+};
+
+struct ModuleRequest {
+  std::string package_key;
+  std::string name;
+  int32_t num1 = 0;
+  int32_t num2 = 0;
+};
+
+struct PackageQueryRequest {
+  uint16_t language_id = 0;
+  std::string package_number;
+  std::string client_version;
+};
+
+// Checks the envelope common to every request: header present, chain flag "0", the expected
+// record size (when `record_size` is not 0), a record count within `max_count`, and a message
+// length of exactly header + count x size. False with a reason.
+bool CheckRequestEnvelope(const uint8_t* message, size_t length, size_t record_size,
+                          size_t min_count, size_t max_count, MessageHeader* header,
+                          std::string* reason);
+
+// Each parser checks the whole message (envelope included) and returns false with a reason.
+bool ParseAuthentLinkRequest(const uint8_t* message, size_t length, std::string* reason);
+bool ParseHeartbeat(const uint8_t* message, size_t length, std::string* reason);
+bool ParseLoginRequest(const uint8_t* message, size_t length, LoginRequest* out,
+                       std::string* reason);
+bool ParseUpdateCheckRequest(const uint8_t* message, size_t length, UpdateCheckRequest* out,
+                             std::string* reason);
+bool ParseModuleCheckRequest(const uint8_t* message, size_t length, ModuleCheckRequest* out,
+                             std::string* reason);
+bool ParseModuleDownloadRequest(const uint8_t* message, size_t length, size_t max_count,
+                                std::vector<ModuleRequest>* out, std::string* reason);
+bool ParseBaseZipRequest(const uint8_t* message, size_t length, std::string* name,
+                         std::string* reason);
+bool ParsePackageQuery(const uint8_t* message, size_t length, PackageQueryRequest* out,
+                       std::string* reason);

@@ -1,0 +1,20 @@
+// What every connection handler of one running service reads: the published packages, the
+// accepted account, the download server it names and the faults it injects. Fixed once serving
+// starts, so handlers share it without locks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "service/faults.h"
+#include "service/package_set.h"
+
+struct ServiceState {
+  PackageSet packages;
+  std::string account_user = "kivor";
+  std::string account_password = "kivor";
+  std::string download_host;  // named in the update-check reply
+  int32_t download_port = 0;
+  int32_t heartbeat_interval = 30;  // seconds, told to installers in the authentication link
+  FaultConfig faults;
+};

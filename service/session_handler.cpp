@@ -1,0 +1,314 @@
+// Requests of the update and download endpoints and the replies they get.
+#include "service/session_handler.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "net/frame_codec.h"
+#include "net/message.h"
+#include "service/frame_io.h"
+#include "service/requests.h"
+#include "service/service_log.h"
+
+namespace {
+
+const CipherContext& BuiltInContext() {
+  static const CipherContext context = [] {
+    CipherContext c;
+    c.SetKey(kBuiltInKey, sizeof(kBuiltInKey) - 1);
+    return c;
+  }();
+  return context;
+}
+
+std::string CodeText(uint16_t code) {
+  char text[8];
+  snprintf(text, sizeof(text), "0x%04X", code);
+  return text;
+}
+
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  snprintf(text, sizeof(text), "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+// The garbage frame goes out at once; whatever follows waits this long, so that an installer
+// reads the garbage on its own before the real reply arrives.
+constexpr auto kGarbagePause = std::chrono::milliseconds(200);
+
+}  // namespace
+
+SessionHandler::SessionHandler(const ServiceState& state, const ConnectionInfo& info)
+    : state_(state), info_(info), update_endpoint_(info.kind == EndpointKind::kUpdate) {}
+
+void SessionHandler::OnOpen(Outbox& out) {
+  if (!state_.faults.garbage_first) return;
+  out.Append(GarbageFrame());
+  out.HoldFrom(Outbox::Clock::now() + kGarbagePause);
+  ServiceLogF("%s sent a garbage frame on purpose", info_.Tag().c_str());
+}
+
+bool SessionHandler::OnReceive(const uint8_t* data, size_t length, size_t* consumed,
+                               Outbox& out, std::string* reason) {
+  size_t pos = 0;
+  while (pos < length) {
+    DecodedFrame frame;
+    FrameRead read =
+        ReadFrame(data + pos, length - pos, BuiltInContext(), client_send_, &frame, reason);
+    if (read == FrameRead::kIncomplete) break;
+    if (read == FrameRead::kBad) return false;
+    pos += frame.frame_length;
+    if (!Handle(frame.type, frame.message, frame.message_length, out, reason)) return false;
+  }
+  *consumed = pos;
+  return true;
+}
+
+bool SessionHandler::Handle(char type, const uint8_t* message, size_t length, Outbox& out,
+                            std::string* reason) {
+  MessageHeader header;
+  if (!DecodeMessageHeader(message, length, &header)) {
+    *reason = "message of " + std::to_string(length) + " bytes is shorter than its header";
+    return false;
+  }
+  const uint16_t code = header.Code;
+  // The authentication link and the heartbeat travel under the built-in key, all else under
+  // the session key.
+  const bool fixed_key = code == kMsgAuthentLinkRequest || code == kMsgHeartbeat;
+  if (type != (fixed_key ? '4' : '6')) {
+    *reason = CodeText(code) + " in a type " + type + " frame";
+    return false;
+  }
+  if (stage_ == Stage::kLinkRefused) {
+    *reason = CodeText(code) + " after a refused authentication link";
+    return false;
+  }
+  if (code == kMsgAuthentLinkRequest) {
+    if (stage_ != Stage::kAwaitingLink) {
+      *reason = "a second authentication link request";
+      return false;
+    }
+    return OnAuthentLink(message, length, out, reason);
+  }
+  if (stage_ == Stage::kAwaitingLink) {
+    *reason = CodeText(code) + " before the authentication link";
+    return false;
+  }
+  if (code == kMsgHeartbeat) {
+    if (!ParseHeartbeat(message, length, reason)) return false;
+    return AppendFrame(out, HeartbeatAnswer(), '4', &BuiltInContext());
+  }
+  if (code == kMsgLoginRequest) return OnLogin(message, length, out, reason);
+  if (update_endpoint_) {
+    if (code == kMsgQryCheckUpdate || code == kMsgQryCheckModule) {
+      if (!logged_in_) {
+        *reason = CodeText(code) + " without a login";
+        return false;
+      }
+      return code == kMsgQryCheckUpdate ? OnUpdateCheck(message, length, out, reason)
+                                        : OnModuleCheck(message, length, out, reason);
+    }
+  } else {
+    if (code == kMsgDownloadModule) return OnModuleDownload(message, length, out, reason);
+    if (code == kMsgDownloadBaseZip) return OnBaseZip(message, length, out, reason);
+  }
+  *reason = "unexpected message " + CodeText(code) + " on the " + EndpointName(info_.kind) +
+            " endpoint";
+  return false;
+}
+
+bool SessionHandler::Reply(Outbox& out, const std::vector<uint8_t>& message,
+                           std::string* reason) {
+  if (AppendFrame(out, message, '6', &client_receive_)) return true;
+  *reason = "a reply did not fit one frame";
+  return false;
+}
+
+bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox& out,
+                                   std::string* reason) {
+  if (!ParseAuthentLinkRequest(message, length, reason)) return false;
+  const FaultConfig& f = state_.faults;
+  if (update_endpoint_ ? f.refuse_auth_update : f.refuse_auth_download) {
+    stage_ = Stage::kLinkRefused;
+    ServiceLogF("%s authentication link refused on purpose", info_.Tag().c_str());
+    return AppendFrame(out, AuthentLinkReply(kErrorRefused, nullptr, state_.heartbeat_interval),
+                       '4', &BuiltInContext());
+  }
+  SessionKeyTexts keys = NewSessionKeys();
+  client_send_.SetKey(keys.send, 16);
+  client_receive_.SetKey(keys.receive, 16);
+  stage_ = Stage::kLinked;
+  ServiceLogF("%s authentication link: session keys issued", info_.Tag().c_str());
+  return AppendFrame(out, AuthentLinkReply(0, &keys, state_.heartbeat_interval), '4',
+                     &BuiltInContext());
+}
+
+bool SessionHandler::OnLogin(const uint8_t* message, size_t length, Outbox& out,
+                             std::string* reason) {
+  LoginRequest login;
+  if (!ParseLoginRequest(message, length, &login, reason)) return false;
+  bool accepted = !state_.faults.refuse_login && login.user == state_.account_user &&
+                  login.password == state_.account_password;
+  logged_in_ = accepted;
+  ServiceLogF("%s login \"%s\" %s", info_.Tag().c_str(), login.user.c_str(),
+              accepted                      ? "accepted"
+              : state_.faults.refuse_login ? "refused on purpose"
+                                            : "refused");
+  return Reply(out, LoginReply(accepted ? 0 : kErrorRefused, login.user), reason);
+}
+
+bool SessionHandler::OnUpdateCheck(const uint8_t* message, size_t length, Outbox& out,
+                                   std::string* reason) {
+  UpdateCheckRequest request;
+  if (!ParseUpdateCheckRequest(message, length, &request, reason)) return false;
+  const Package* package = state_.packages.Find(request.package_number);
+  int32_t error = 0;
+  bool proceed = true;
+  const char* outcome = "proceed";
+  if (!package) {
+    error = kErrorUnknownPackage;
+    proceed = false;
+    outcome = "unknown package";
+  } else if (state_.faults.refuse_update) {
+    error = state_.faults.refuse_update_code;
+    proceed = false;
+    outcome = "refused on purpose";
+  } else if (request.part3 == package->version_part3 && request.part4 == package->version_part4) {
+    error = kErrorUpToDate;
+    proceed = false;
+    outcome = "already up to date";
+  }
+  ServiceLogF("%s update check %s %d.%d -> %d.%d: %s", info_.Tag().c_str(),
+              request.package_number.c_str(), request.part3, request.part4,
+              package ? package->version_part3 : 0, package ? package->version_part4 : 0,
+              outcome);
+  return Reply(out,
+               UpdateCheckReply(error, request.package_number,
+                                package ? package->version_part3 : 0,
+                                package ? package->version_part4 : 0, state_.download_host,
+                                state_.download_port, proceed),
+               reason);
+}
+
+bool SessionHandler::OnModuleCheck(const uint8_t* message, size_t length, Outbox& out,
+                                   std::string* reason) {
+  ModuleCheckRequest request;
+  if (!ParseModuleCheckRequest(message, length, &request, reason)) return false;
+  const Package* package = state_.packages.Find(request.package_number);
+  if (!package) {
+    *reason = "module check for unknown package " + request.package_number;
+    return false;
+  }
+  if (request.part3 != package->version_part3 || request.part4 != package->version_part4) {
+    *reason = "module check for version " + std::to_string(request.part3) + "." +
+              std::to_string(request.part4) + " which is not published";
+    return false;
+  }
+  // Messages of at most 1000 records (well inside one frame), or as many as asked for.
+  const size_t n = package->modules.size();
+  size_t messages = std::max<size_t>((n + 999) / 1000, 1);
+  if (state_.faults.split_module_messages > 0) {
+    messages = std::max<size_t>(messages, static_cast<size_t>(state_.faults.split_module_messages));
+  }
+  for (size_t i = 0; i < messages; ++i) {
+    size_t first = n * i / messages;
+    size_t end = n * (i + 1) / messages;
+    if (!Reply(out, ModuleCheckReply(package->modules, first, end - first, i + 1 == messages),
+               reason)) {
+      return false;
+    }
+  }
+  ServiceLogF("%s module check %s: %zu modules in %zu message(s)", info_.Tag().c_str(),
+              request.package_number.c_str(), n, messages);
+  return true;
+}
+
+bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Outbox& out,
+                                      std::string* reason) {
+  (void)out;
+  std::vector<ModuleRequest> requests;
+  if (!ParseModuleDownloadRequest(message, length, kMaxDownloadModules, &requests, reason)) {
+    return false;
+  }
+  std::vector<const PackageModule*> modules;
+  uint64_t bytes = 0;
+  for (const ModuleRequest& r : requests) {
+    const PackageModule* m = state_.packages.FindModule(r.package_key, r.name, r.num1, r.num2);
+    if (!m) {
+      *reason = "request for unknown module \"" + r.name + "\" (key \"" + r.package_key +
+                "\", " + std::to_string(r.num1) + "_" + std::to_string(r.num2) + ")";
+      return false;
+    }
+    modules.push_back(m);
+    bytes += m->size;
+  }
+  ServiceLogF("%s module download: %zu files, %s", info_.Tag().c_str(), modules.size(),
+              Megabytes(bytes).c_str());
+  return Queue(Transfer::Modules(std::move(modules)), reason);
+}
+
+bool SessionHandler::OnBaseZip(const uint8_t* message, size_t length, Outbox& out,
+                               std::string* reason) {
+  (void)out;
+  std::string name;
+  if (!ParseBaseZipRequest(message, length, &name, reason)) return false;
+  const Package* owner = state_.packages.BaseArchiveOwner();
+  if (name != "SystemDepend.zip") {
+    *reason = "request for an unknown base archive \"" + name + "\"";
+    return false;
+  }
+  if (!owner) {
+    ServiceLogF("%s base archive asked for, none published: sending an empty one",
+                info_.Tag().c_str());
+    return Queue(Transfer::BaseArchive("", name), reason);
+  }
+  ServiceLogF("%s base archive: %s", info_.Tag().c_str(),
+              Megabytes(owner->base_archive_size).c_str());
+  return Queue(Transfer::BaseArchive(owner->base_archive_path, name), reason);
+}
+
+bool SessionHandler::Queue(std::unique_ptr<Transfer> transfer, std::string* reason) {
+  if (!transfer_) {
+    transfer_ = std::move(transfer);
+    return true;
+  }
+  if (waiting_.size() >= kMaxQueuedTransfers) {
+    *reason = "too many download requests at once";
+    return false;
+  }
+  waiting_.push_back(std::move(transfer));
+  return true;
+}
+
+bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
+  if (!transfer_) return true;
+  size_t max_records = Transfer::kChunksPerMessage;
+  const int64_t drop_after = state_.faults.drop_after_chunks;
+  if (drop_after >= 0) {
+    if (chunks_sent_ >= drop_after) {
+      out.CloseAfterFlush("dropped on purpose after " + std::to_string(drop_after) + " chunks");
+      transfer_.reset();
+      waiting_.clear();
+      return true;
+    }
+    max_records = std::min<size_t>(max_records, static_cast<size_t>(drop_after - chunks_sent_));
+  }
+  std::vector<uint8_t> message;
+  uint64_t before = transfer_->chunks();
+  if (!transfer_->NextMessage(max_records, &message, reason)) return false;
+  chunks_sent_ += static_cast<int64_t>(transfer_->chunks() - before);
+  if (!Reply(out, message, reason)) return false;
+  if (transfer_->done()) {
+    ServiceLogF("%s %s sent: %zu file(s), %s in %llu chunks", info_.Tag().c_str(),
+                transfer_->code() == kMsgFileDownloadRsp ? "module files" : "base archive",
+                transfer_->files_total(), Megabytes(transfer_->data_bytes()).c_str(),
+                static_cast<unsigned long long>(transfer_->chunks()));
+    transfer_.reset();
+    if (!waiting_.empty()) {
+      transfer_ = std::move(waiting_.front());
+      waiting_.pop_front();
+    }
+  }
+  return true;
+}

@@ -1,0 +1,54 @@
+// The update and download endpoints: the authentication link with fresh session keys, login,
+// update and module checks, and the downloads of the base archive and the module files. Every
+// request is checked against the stage of the connection and the endpoint it came in on.
+#pragma once
+
+#include <deque>
+#include <memory>
+
+#include "net/cipher_context.h"
+#include "service/connection_handler.h"
+#include "service/replies.h"
+#include "service/service_state.h"
+#include "service/transfer.h"
+
+class SessionHandler : public ConnectionHandler {
+ public:
+  // Downloads a connection may have waiting behind the running one.
+  static constexpr size_t kMaxQueuedTransfers = 4;
+
+  SessionHandler(const ServiceState& state, const ConnectionInfo& info);
+
+  void OnOpen(Outbox& out) override;
+  bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
+                 std::string* reason) override;
+  bool OnRoom(Outbox& out, std::string* reason) override;
+  bool HasMore() const override { return transfer_ != nullptr; }
+
+ private:
+  enum class Stage { kAwaitingLink, kLinked, kLinkRefused };
+
+  bool Handle(char type, const uint8_t* message, size_t length, Outbox& out,
+              std::string* reason);
+  bool OnAuthentLink(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
+  bool OnLogin(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
+  bool OnUpdateCheck(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
+  bool OnModuleCheck(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
+  bool OnModuleDownload(const uint8_t* message, size_t length, Outbox& out,
+                        std::string* reason);
+  bool OnBaseZip(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
+  bool Queue(std::unique_ptr<Transfer> transfer, std::string* reason);
+  // A reply under the key the client receives with (type "6").
+  bool Reply(Outbox& out, const std::vector<uint8_t>& message, std::string* reason);
+
+  const ServiceState& state_;
+  ConnectionInfo info_;
+  bool update_endpoint_;
+  Stage stage_ = Stage::kAwaitingLink;
+  bool logged_in_ = false;
+  CipherContext client_send_;     // deciphers what the client sends
+  CipherContext client_receive_;  // enciphers what the client receives
+  std::unique_ptr<Transfer> transfer_;
+  std::deque<std::unique_ptr<Transfer>> waiting_;
+  int64_t chunks_sent_ = 0;
+};

@@ -1,0 +1,64 @@
+// A download running on one connection: the requested module files one after another (or the
+// base archive), cut into chunk records of at most 1001 data bytes and packed into messages.
+// It reads each file through a small buffer, so its memory does not grow with the file size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service/package.h"
+
+class Transfer {
+ public:
+  // Records per message: with the header and LZO's worst-case growth the frame stays below the
+  // largest payload an installer accepts.
+  static constexpr size_t kChunksPerMessage = 96;
+
+  // Module files, in request order (message code 0x3072). An empty list still yields one
+  // message, without records, which tells the installer its download is complete.
+  static std::unique_ptr<Transfer> Modules(std::vector<const PackageModule*> modules);
+  // The base archive under the name the installer asked for (message code 0x3092). An empty
+  // `path` sends one empty last chunk: the installer then finds no archive and goes on.
+  static std::unique_ptr<Transfer> BaseArchive(const std::string& path,
+                                               const std::string& wire_name);
+  ~Transfer();
+
+  // Builds the next message, with at most `max_records` records (never more than
+  // kChunksPerMessage). False with a reason when a file cannot be opened or ends early.
+  bool NextMessage(size_t max_records, std::vector<uint8_t>* message, std::string* reason);
+  bool done() const { return done_; }
+
+  uint16_t code() const { return code_; }
+  size_t files_total() const { return items_.size(); }
+  size_t files_done() const { return item_; }
+  uint64_t data_bytes() const { return data_bytes_; }
+  uint64_t chunks() const { return chunks_; }
+
+ private:
+  struct Item {
+    const PackageModule* module;  // null for the base archive
+    std::string path;
+  };
+  Transfer() = default;
+  bool OpenItem(std::string* reason);
+  bool ReadChunk(uint8_t* data, size_t length, std::string* reason);
+
+  uint16_t code_ = 0;
+  std::string wire_name_;
+  std::vector<Item> items_;
+  size_t item_ = 0;
+  int fd_ = -1;
+  uint64_t size_ = 0;    // of the open file
+  uint64_t offset_ = 0;  // of the next chunk
+  uint32_t chunk_index_ = 0;
+  bool started_ = false;
+  bool done_ = false;
+  std::vector<uint8_t> buffer_;
+  size_t buffer_pos_ = 0;
+  size_t buffer_len_ = 0;
+  uint64_t data_bytes_ = 0;
+  uint64_t chunks_ = 0;
+};
