@@ -1,0 +1,172 @@
+// Each fault flag, as an installer meets it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "service/replies.h"
+#include "service/test_client.h"
+#include "service/test_service.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class FaultsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteTestPackage(temp_.path(), "100201",
+                     {{"", "a.exe", TestBytes(300 * 1001, 1)}, {"D\\", "b", TestBytes(10, 2)},
+                      {"D\\", "c", TestBytes(10, 3)}, {"D\\", "d", "", 'D'}});
+  }
+  bool Linked(TestClient* c, const ListenAddress& a) {
+    int32_t error = -1;
+    return c->Connect(a) && c->AuthentLink(&error) && error == 0;
+  }
+  bool LoggedIn(TestClient* c) {
+    int32_t error = -1;
+    return Linked(c, service_.update()) && c->Login("kivor", "kivor", &error) && error == 0;
+  }
+
+  TempDir temp_;
+  TestService service_;
+  FaultConfig faults_;
+};
+
+}  // namespace
+
+TEST_F(FaultsTest, RefuseUpdateAnswersWithoutProceedingAndWithTheCode) {
+  faults_.refuse_update = true;
+  faults_.refuse_update_code = 77;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient c;
+  ASSERT_TRUE(LoggedIn(&c));
+  UpdateReply reply;
+  ASSERT_TRUE(c.UpdateCheck("100201", 0, 0, &reply));
+  EXPECT_FALSE(reply.proceed);
+  EXPECT_EQ(reply.error_code, 77);
+  EXPECT_EQ(reply.part4, 17);  // the latest version is still named
+}
+
+TEST_F(FaultsTest, RefuseLoginAnswersTheRightAccountWithAnError) {
+  faults_.refuse_login = true;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient c;
+  int32_t error = 0;
+  ASSERT_TRUE(Linked(&c, service_.update()));
+  ASSERT_TRUE(c.Login("kivor", "kivor", &error));
+  EXPECT_EQ(error, kErrorRefused);
+  EXPECT_TRUE(service_.LogHas("refused on purpose"));
+}
+
+TEST_F(FaultsTest, RefuseAuthGivesAnErrorAndNoKeysThenClosesOnTheNextRequest) {
+  faults_.refuse_auth_download = true;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient update;
+  EXPECT_TRUE(Linked(&update, service_.update()));  // only the download endpoint refuses
+
+  TestClient dl;
+  int32_t error = 0;
+  ASSERT_TRUE(dl.Connect(service_.download()));
+  ASSERT_TRUE(dl.AuthentLink(&error));
+  EXPECT_EQ(error, kErrorRefused);
+  EXPECT_STREQ(dl.send_key(), "");
+  std::string base;
+  EXPECT_FALSE(dl.DownloadBase(&base));
+  EXPECT_TRUE(dl.socket().WaitClosed());
+  EXPECT_TRUE(service_.LogHas("after a refused authentication link"));
+}
+
+TEST_F(FaultsTest, DropAfterDeliversExactlyThatManyChunksThenCloses) {
+  faults_.drop_after_chunks = 150;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  TestClient dl;
+  ASSERT_TRUE(Linked(&dl, service_.download()));
+  std::map<std::string, std::string> files;
+  EXPECT_FALSE(dl.DownloadModules(records, &files));
+  EXPECT_EQ(files["a.exe"].size(), 150u * 1001);
+  EXPECT_TRUE(service_.LogHas("closed: dropped on purpose after 150 chunks"));
+}
+
+TEST_F(FaultsTest, GarbageFirstIsDroppedByTheClientAndTheExchangeGoesOn) {
+  faults_.garbage_first = true;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  TestClient c;
+  ASSERT_TRUE(LoggedIn(&c));
+  EXPECT_EQ(c.dropped_frames(), 1);
+  TestClient dl;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  ASSERT_TRUE(Linked(&dl, service_.download()));
+  std::map<std::string, std::string> files;
+  ASSERT_TRUE(dl.DownloadModules(records, &files));
+  EXPECT_TRUE(files["a.exe"] == TestBytes(300 * 1001, 1));
+}
+
+TEST_F(FaultsTest, SplitModulesSpreadsTheReplyOverThatManyMessages) {
+  faults_.split_module_messages = 3;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient c;
+  ASSERT_TRUE(LoggedIn(&c));
+  std::vector<ModuleRecord> records;
+  int messages = 0;
+  ASSERT_TRUE(c.ModuleCheck("100201", 5, 17, &records, &messages));
+  EXPECT_EQ(messages, 3);
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_STREQ(records[3].Name, "D\\d");
+}
+
+TEST_F(FaultsTest, SplitModulesIntoMoreMessagesThanRecordsSendsEmptyOnes) {
+  faults_.split_module_messages = 6;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient c;
+  ASSERT_TRUE(LoggedIn(&c));
+  std::vector<ModuleRecord> records;
+  int messages = 0;
+  ASSERT_TRUE(c.ModuleCheck("100201", 5, 17, &records, &messages));
+  EXPECT_EQ(messages, 6);
+  EXPECT_EQ(records.size(), 4u);
+}
+
+TEST_F(FaultsTest, QueryDelayHoldsTheAnswerBackOnTheNamedAddressOnly) {
+  faults_.query_delay_ms = 400;
+  faults_.query_delay_address = "127.0.0.1";
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient q;
+  ASSERT_TRUE(q.Connect(service_.query()));
+  auto start = Clock::now();
+  uint16_t code = 0;
+  std::string name;
+  ASSERT_TRUE(q.PackageQuery("100201", &code, &name));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
+  EXPECT_EQ(code, 0x5052);
+  EXPECT_EQ(name, "\xE7\xBE\xBD\xE7\xAC\x94 ix");
+}
+
+TEST_F(FaultsTest, QueryWrongCodeAnswersWithAnotherCode) {
+  faults_.query_wrong_code = true;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient q;
+  ASSERT_TRUE(q.Connect(service_.query()));
+  uint16_t code = 0;
+  std::string name;
+  ASSERT_TRUE(q.PackageQuery("100201", &code, &name));
+  EXPECT_NE(code, 0x5052);
+}
+
+TEST_F(FaultsTest, PackageQueryForAnUnknownPackageHasAnEmptyName) {
+  ASSERT_TRUE(service_.Start({temp_.path()}));
+  TestClient q;
+  ASSERT_TRUE(q.Connect(service_.query()));
+  uint16_t code = 0;
+  std::string name = "x";
+  ASSERT_TRUE(q.PackageQuery("42", &code, &name));
+  EXPECT_EQ(code, 0x5052);
+  EXPECT_EQ(name, "");
+  // The connection stays for further queries.
+  ASSERT_TRUE(q.PackageQuery("100201", &code, &name));
+  EXPECT_EQ(name, "\xE7\xBE\xBD\xE7\xAC\x94 ix");
+}

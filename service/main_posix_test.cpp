@@ -1,0 +1,152 @@
+// The program as an operator runs it: help, exit codes, pack, and a clean stop on SIGTERM and
+// SIGINT with a log line per connection event.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "service/options.h"
+#include "service/test_client.h"
+#include "service/test_service.h"
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Starts the program with its output in `log`; returns the process id.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
+  std::vector<char*> argv;
+  std::string exe = QB_SERVICE_EXE;
+  argv.push_back(exe.data());
+  std::vector<std::string> copy = args;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  for (int i = 0; i < 300; ++i) {
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
+}
+
+int Run(const std::vector<std::string>& args, const std::string& log) {
+  return Wait(Spawn(args, log));
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The port the log says an endpoint got.
+uint16_t ListenPort(const std::string& log, const std::string& endpoint) {
+  for (int i = 0; i < 100; ++i) {
+    std::string text = Read(log);
+    size_t at = text.find(endpoint + " listening on 127.0.0.1:");
+    if (at != std::string::npos) {
+      return static_cast<uint16_t>(std::stoi(text.substr(text.find(':', at) + 1)));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return 0;
+}
+
+}  // namespace
+
+TEST(Program, HelpUsageErrorsAndPackageErrorsHaveTheirExitCodes) {
+  TempDir dir;
+  std::string log = dir.path() + "/out.txt";
+  EXPECT_EQ(Run({"--help"}, log), kExitOk);
+  EXPECT_NE(Read(log).find("Usage:"), std::string::npos);
+  EXPECT_EQ(Run({"serve", "--bogus"}, log), kExitUsage);
+  EXPECT_NE(Read(log).find("unknown option --bogus"), std::string::npos);
+  EXPECT_EQ(Run({}, log), kExitUsage);
+  EXPECT_EQ(Run({"serve", "--package", dir.path() + "/none"}, log), kExitBadPackage);
+  EXPECT_NE(Read(log).find("package.json"), std::string::npos);
+  EXPECT_EQ(Run({"pack", dir.path() + "/none", dir.path() + "/out"}, log), kExitFailure);
+}
+
+TEST(Program, AddressInUseIsAFailure) {
+  TempDir dir;
+  WriteTestPackage(dir.path(), "1", {{"", "a", "a"}});
+  TestService holder;
+  ASSERT_TRUE(holder.Start({dir.path()}));
+  std::string log = dir.path() + "/out.txt";
+  EXPECT_EQ(Run({"serve", "--package", dir.path(), "--query", "127.0.0.1:0", "--update",
+                 "127.0.0.1:0", "--download", holder.download().ToString()},
+                log),
+            kExitFailure);
+  EXPECT_NE(Read(log).find("cannot listen on"), std::string::npos);
+}
+
+TEST(Program, PackThenServeThenStopOnSignals) {
+  TempDir dir;
+  fs::create_directories(dir.path() + "/tree/Data");
+  std::ofstream(dir.path() + "/tree/Data/x.bin", std::ios::binary) << TestBytes(12345, 1);
+  std::ofstream(dir.path() + "/tree/run.exe", std::ios::binary) << TestBytes(2222, 2);
+  std::string log = dir.path() + "/out.txt";
+  ASSERT_EQ(Run({"pack", dir.path() + "/tree", dir.path() + "/pkg", "--number", "555",
+                 "--version", "2.3"},
+                log),
+            kExitOk)
+      << Read(log);
+  EXPECT_NE(Read(log).find("packed 2 modules"), std::string::npos);
+
+  for (int sig : {SIGTERM, SIGINT}) {
+    pid_t pid = Spawn({"serve", "--package", dir.path() + "/pkg", "--query", "127.0.0.1:0",
+                       "--update", "127.0.0.1:0", "--download", "127.0.0.1:0"},
+                      log);
+    uint16_t update = ListenPort(log, "update");
+    uint16_t download = ListenPort(log, "download");
+    ASSERT_NE(update, 0) << Read(log);
+    UpdateReply reply;
+    std::vector<ModuleRecord> records;
+    ASSERT_TRUE(CheckExchange({"127.0.0.1", update}, "555", &reply, &records));
+    EXPECT_EQ(reply.download_port, download);
+    EXPECT_EQ(reply.part3, 2);
+    TestClient dl;
+    int32_t error = -1;
+    std::map<std::string, std::string> files;
+    ASSERT_TRUE(dl.Connect({"127.0.0.1", download}));
+    ASSERT_TRUE(dl.AuthentLink(&error));
+    ASSERT_TRUE(dl.DownloadModules(records, &files));
+    EXPECT_TRUE(files["Data\\x.bin"] == TestBytes(12345, 1));
+    EXPECT_TRUE(files["run.exe"] == TestBytes(2222, 2));
+
+    TestClient open_one;  // still connected when the signal comes
+    ASSERT_TRUE(open_one.Connect({"127.0.0.1", update}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(pid, sig);
+    EXPECT_EQ(Wait(pid), kExitOk);
+    EXPECT_TRUE(open_one.socket().WaitClosed());
+    std::string text = Read(log);
+    EXPECT_NE(text.find(sig == SIGINT ? "SIGINT received" : "SIGTERM received"),
+              std::string::npos);
+    EXPECT_NE(text.find("closed: service stopping"), std::string::npos);
+    EXPECT_NE(text.find("stopped"), std::string::npos);
+    EXPECT_NE(text.find("download#"), std::string::npos);
+    EXPECT_NE(text.find("accepted 127.0.0.1:"), std::string::npos);
+  }
+}

@@ -1,0 +1,129 @@
+// The command line: defaults from the deployment values, every flag, and what is refused.
+#include "service/options.h"
+
+#include <gtest/gtest.h>
+
+#include "deployment_values.h"
+
+namespace {
+
+bool Parse(std::vector<const char*> args, ServiceOptions* o, std::string* error) {
+  args.insert(args.begin(), "quillbank-service");
+  return ParseOptions(static_cast<int>(args.size()), args.data(), o, error);
+}
+
+}  // namespace
+
+TEST(Options, ServeDefaultsToTheDeploymentAddresses) {
+  ServiceOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"serve"}, &o, &error)) << error;
+  EXPECT_EQ(o.command, ServiceOptions::Command::kServe);
+  ASSERT_EQ(o.query.size(), 4u);
+  EXPECT_EQ(o.query[0].ToString(), std::string(QB_QUERY_SERVER_0) + ":" +
+                                       std::to_string(QB_QUERY_PORT));
+  EXPECT_EQ(o.query[3].host, QB_QUERY_SERVER_3);
+  ASSERT_EQ(o.update.size(), 3u);
+  char host[32];
+  snprintf(host, sizeof(host), QB_UPDATE_HOST_PATTERN, 3);
+  EXPECT_EQ(o.update[2].host, host);
+  EXPECT_EQ(o.update[2].port, QB_UPDATE_PORT);
+  EXPECT_EQ(o.download.host, QB_DOWNLOAD_HOST);
+  EXPECT_EQ(o.download.port, QB_DOWNLOAD_PORT);
+  EXPECT_EQ(o.advertise.ToString(), o.download.ToString());
+  EXPECT_TRUE(o.packages.empty());
+  EXPECT_FALSE(o.faults.any());
+}
+
+TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
+  ServiceOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"serve", "--package", "a", "--package=b", "--query", "127.0.0.5:9",
+                     "--query", "127.0.0.6", "--update=127.0.0.7:0", "--download", "127.0.0.8:1",
+                     "--advertise", "10.0.0.1:2000", "--idle-timeout", "5", "--quiet",
+                     "--refuse-update", "-7", "--refuse-login", "--refuse-auth=download",
+                     "--drop-after", "0", "--garbage-first", "--split-modules", "3",
+                     "--query-delay", "2500@127.0.0.12", "--query-wrong-code"},
+                    &o, &error))
+      << error;
+  EXPECT_EQ(o.packages, (std::vector<std::string>{"a", "b"}));
+  ASSERT_EQ(o.query.size(), 2u);
+  EXPECT_EQ(o.query[0].ToString(), "127.0.0.5:9");
+  EXPECT_EQ(o.query[1].ToString(), "127.0.0.6:" + std::to_string(QB_QUERY_PORT));
+  ASSERT_EQ(o.update.size(), 1u);
+  EXPECT_EQ(o.update[0].port, 0);
+  EXPECT_EQ(o.download.ToString(), "127.0.0.8:1");
+  EXPECT_EQ(o.advertise.ToString(), "10.0.0.1:2000");
+  EXPECT_EQ(o.idle_timeout_s, 5);
+  EXPECT_TRUE(o.quiet);
+  const FaultConfig& f = o.faults;
+  EXPECT_TRUE(f.refuse_update);
+  EXPECT_EQ(f.refuse_update_code, -7);
+  EXPECT_TRUE(f.refuse_login);
+  EXPECT_FALSE(f.refuse_auth_update);
+  EXPECT_TRUE(f.refuse_auth_download);
+  EXPECT_EQ(f.drop_after_chunks, 0);
+  EXPECT_TRUE(f.garbage_first);
+  EXPECT_EQ(f.split_module_messages, 3);
+  EXPECT_EQ(f.query_delay_ms, 2500);
+  EXPECT_EQ(f.query_delay_address, "127.0.0.12");
+  EXPECT_TRUE(f.query_wrong_code);
+  EXPECT_EQ(f.Describe(),
+            "refuse-update -7, refuse-login, refuse-auth on download, drop-after 0, "
+            "garbage-first, split-modules 3, query-delay 2500 ms on 127.0.0.12, "
+            "query-wrong-code");
+
+  ASSERT_TRUE(Parse({"serve", "--refuse-auth"}, &o, &error));
+  EXPECT_TRUE(o.faults.refuse_auth_update && o.faults.refuse_auth_download);
+}
+
+TEST(Options, PackTakesTwoFoldersAndItsFlags) {
+  ServiceOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"pack", "tree", "out", "--number", "123", "--name", "羽笔",
+                     "--version", "9.-2", "--key", "K", "--base", "d.zip"},
+                    &o, &error))
+      << error;
+  EXPECT_EQ(o.command, ServiceOptions::Command::kPack);
+  EXPECT_EQ(o.pack_tree, "tree");
+  EXPECT_EQ(o.pack_out, "out");
+  EXPECT_EQ(o.pack.number, "123");
+  EXPECT_EQ(o.pack.product_name, "羽笔");
+  EXPECT_EQ(o.pack.version_part3, 9);
+  EXPECT_EQ(o.pack.version_part4, -2);
+  EXPECT_EQ(o.pack.package_key, "K");
+  EXPECT_EQ(o.pack.base_archive, "d.zip");
+}
+
+TEST(Options, RefusesWhatItDoesNotUnderstand) {
+  ServiceOptions o;
+  std::string error;
+  for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
+           {},
+           {"run"},
+           {"serve", "--bogus"},
+           {"serve", "extra"},
+           {"serve", "--query"},
+           {"serve", "--query", "localhost"},
+           {"serve", "--query", "127.0.0.1:65536"},
+           {"serve", "--query", "127.0.0.1:"},
+           {"serve", "--download", "1.2.3.4:x"},
+           {"serve", "--idle-timeout", "0"},
+           {"serve", "--drop-after", "-1"},
+           {"serve", "--split-modules", "many"},
+           {"serve", "--query-delay", "5@nowhere"},
+           {"serve", "--refuse-update", "99999999999"},
+           {"serve", "--number", "1"},  // a pack flag
+           {"pack", "only-one"},
+           {"pack", "a", "b", "c"},
+           {"pack", "a", "b", "--version", "9"},
+           {"pack", "a", "b", "--key", "12345678901"},
+           {"pack", "a", "b", "--garbage-first"},
+       }) {
+    EXPECT_FALSE(Parse(args, &o, &error)) << (args.empty() ? "" : args.back());
+    EXPECT_FALSE(error.empty());
+  }
+  ASSERT_TRUE(Parse({"serve", "--query", "127.0.0.1", "--help"}, &o, &error));
+  EXPECT_EQ(o.command, ServiceOptions::Command::kHelp);
+  EXPECT_NE(UsageText().find("--drop-after K"), std::string::npos);
+}

@@ -1,0 +1,239 @@
+// The update and download endpoints spoken to as an installer speaks to them: the whole
+// exchange, fresh keys per connection, refusals, and files that arrive byte-identical.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "net/protocol.h"
+#include "service/replies.h"
+#include "service/test_client.h"
+#include "service/test_service.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    files_ = {{"", "quillbank ix.exe", TestBytes(70000, 1)},
+              {"Data\\Quotes\\", "a.day", TestBytes(1001, 2)},
+              {"Data\\Quotes\\", "b.day", TestBytes(1002, 3)},
+              {"Data\\", "empty.bin", ""},
+              {"Data\\", "big.bin", TestBytes(600000, 4)},
+              {"Docs\\", "notes.txt", "not downloaded", 'D'}};
+    base_ = "PK\x03\x04" + TestBytes(5000, 9);
+    WriteTestPackage(temp_.path(), "100201", files_, base_);
+  }
+  bool Start(const FaultConfig& faults = {}) { return service_.Start({temp_.path()}, faults); }
+
+  TempDir temp_;
+  std::vector<TestFile> files_;
+  std::string base_;
+  TestService service_;
+};
+
+}  // namespace
+
+TEST_F(SessionTest, WholeExchangeDeliversEveryFileByteIdentical) {
+  ASSERT_TRUE(Start());
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  EXPECT_EQ(reply.error_code, 0);
+  EXPECT_EQ(reply.part3, 5);
+  EXPECT_EQ(reply.part4, 17);
+  EXPECT_EQ(reply.download_host, "127.0.0.1");
+  EXPECT_EQ(reply.download_port, service_.download().port);
+  ASSERT_EQ(records.size(), files_.size());
+  for (size_t i = 0; i < files_.size(); ++i) {
+    EXPECT_STREQ(records[i].PackageKey, "100201");
+    EXPECT_EQ(records[i].Name, files_[i].folder_part + files_[i].file_part);
+    EXPECT_EQ(records[i].Num1, static_cast<int32_t>(i + 1));
+    EXPECT_EQ(records[i].Num2, 17);
+    EXPECT_EQ(records[i].Kind, files_[i].kind);
+    EXPECT_EQ(std::string(records[i].Tail, 8), std::string("t\0\0\0\0\0\0\0", 8));
+  }
+
+  TestClient dl;
+  int32_t error = -1;
+  ASSERT_TRUE(dl.Connect(service_.download()));
+  ASSERT_TRUE(dl.AuthentLink(&error));
+  EXPECT_EQ(error, 0);
+  std::string base;
+  ASSERT_TRUE(dl.DownloadBase(&base));
+  EXPECT_TRUE(base == base_);
+  std::map<std::string, std::string> got;
+  uint64_t chunks = 0;
+  ASSERT_TRUE(dl.DownloadModules(records, &got, &chunks));
+  EXPECT_EQ(got.size(), files_.size() - 1);  // the "D" module is not asked for
+  for (const TestFile& f : files_) {
+    if (f.kind == 'D') continue;
+    EXPECT_TRUE(got[f.folder_part + f.file_part] == f.bytes) << f.file_part;
+  }
+  // One chunk per started 1001 bytes, and one for the empty file.
+  EXPECT_EQ(chunks, 70u + 1 + 2 + 1 + 600u);
+  EXPECT_TRUE(service_.LogHas("module download: 5 files"));
+  EXPECT_TRUE(service_.LogHas("login \"kivor\" accepted"));
+}
+
+TEST_F(SessionTest, EachConnectionGetsFreshSessionKeys) {
+  ASSERT_TRUE(Start());
+  std::set<std::string> keys;
+  for (int i = 0; i < 4; ++i) {
+    TestClient c;
+    int32_t error = -1;
+    ASSERT_TRUE(c.Connect(i % 2 ? service_.update() : service_.download()));
+    ASSERT_TRUE(c.AuthentLink(&error));
+    ASSERT_EQ(error, 0);
+    EXPECT_EQ(strlen(c.send_key()), 16u);
+    keys.insert(c.send_key());
+  }
+  EXPECT_EQ(keys.size(), 4u);
+}
+
+TEST_F(SessionTest, WrongAccountIsRefusedAndChecksNeedALogin) {
+  ASSERT_TRUE(Start());
+  TestClient c;
+  int32_t error = -1;
+  ASSERT_TRUE(c.Connect(service_.update()));
+  ASSERT_TRUE(c.AuthentLink(&error));
+  ASSERT_TRUE(c.Login("kivor", "wrong", &error));
+  EXPECT_EQ(error, kErrorRefused);
+  UpdateReply reply;
+  EXPECT_FALSE(c.UpdateCheck("100201", 0, 0, &reply));
+  EXPECT_TRUE(c.socket().WaitClosed());
+  EXPECT_TRUE(service_.LogHas("closed: 0x3051 without a login"));
+}
+
+TEST_F(SessionTest, UpdateCheckAnswersUnknownPackagesAndCurrentInstallsWithoutProceeding) {
+  ASSERT_TRUE(Start());
+  TestClient c;
+  int32_t error = -1;
+  ASSERT_TRUE(c.Connect(service_.update()));
+  ASSERT_TRUE(c.AuthentLink(&error));
+  ASSERT_TRUE(c.Login("kivor", "kivor", &error));
+  UpdateReply reply;
+  ASSERT_TRUE(c.UpdateCheck("999999", 0, 0, &reply));
+  EXPECT_FALSE(reply.proceed);
+  EXPECT_EQ(reply.error_code, kErrorUnknownPackage);
+  ASSERT_TRUE(c.UpdateCheck("100201", 5, 17, &reply));
+  EXPECT_FALSE(reply.proceed);
+  EXPECT_EQ(reply.error_code, kErrorUpToDate);
+  // A module check for a version that is not published is refused.
+  std::vector<ModuleRecord> records;
+  int messages = 0;
+  EXPECT_FALSE(c.ModuleCheck("100201", 5, 16, &records, &messages));
+  EXPECT_TRUE(service_.LogHas("module check for version 5.16 which is not published"));
+}
+
+TEST_F(SessionTest, DownloadRequestWithoutRecordsGetsOneEmptyReply) {
+  ASSERT_TRUE(Start());
+  TestClient dl;
+  int32_t error = -1;
+  ASSERT_TRUE(dl.Connect(service_.download()));
+  ASSERT_TRUE(dl.AuthentLink(&error));
+  ASSERT_TRUE(dl.SendMessage(TestClient::Request(kMsgDownloadModule, 0, 74, {}), '6'));
+  std::vector<uint8_t> message;
+  MessageHeader header;
+  ASSERT_TRUE(dl.Receive(&message, &header));
+  EXPECT_EQ(header.Code, kMsgFileDownloadRsp);
+  EXPECT_EQ(header.RecordCount, 0);
+  EXPECT_EQ(header.Chain, kChainLast);
+}
+
+TEST_F(SessionTest, HeartbeatsAreAnsweredUnderTheBuiltInKey) {
+  ASSERT_TRUE(Start());
+  TestClient c;
+  int32_t error = -1;
+  ASSERT_TRUE(c.Connect(service_.update()));
+  ASSERT_TRUE(c.AuthentLink(&error));
+  ASSERT_TRUE(c.SendMessage(TestClient::Request(kMsgHeartbeat, 1, 4, {0, 0, 0, 0}), '4'));
+  std::vector<uint8_t> message;
+  MessageHeader header;
+  ASSERT_TRUE(c.Receive(&message, &header));
+  EXPECT_EQ(header.Code, kMsgHeartbeatAnswer);
+}
+
+TEST_F(SessionTest, ModuleListsLargerThanOneMessageAreChained) {
+  std::vector<TestFile> many;
+  for (int i = 0; i < 1500; ++i) many.push_back({"M\\", "f" + std::to_string(i), "x"});
+  TempDir other;
+  WriteTestPackage(other.path(), "300", many);
+  ASSERT_TRUE(service_.Start({other.path()}));
+  TestClient c;
+  int32_t error = -1;
+  ASSERT_TRUE(c.Connect(service_.update()));
+  ASSERT_TRUE(c.AuthentLink(&error));
+  ASSERT_TRUE(c.Login("kivor", "kivor", &error));
+  std::vector<ModuleRecord> records;
+  int messages = 0;
+  ASSERT_TRUE(c.ModuleCheck("300", 5, 17, &records, &messages));
+  EXPECT_EQ(messages, 2);
+  ASSERT_EQ(records.size(), 1500u);
+  EXPECT_STREQ(records[1499].Name, "M\\f1499");
+
+  TestClient dl;
+  ASSERT_TRUE(dl.Connect(service_.download()));
+  ASSERT_TRUE(dl.AuthentLink(&error));
+  std::map<std::string, std::string> got;
+  ASSERT_TRUE(dl.DownloadModules(records, &got));
+  EXPECT_EQ(got.size(), 1500u);
+  EXPECT_EQ(got["M\\f777"], "x");
+}
+
+TEST_F(SessionTest, SeveralPackagesAreServedSideBySide) {
+  TempDir second;
+  WriteTestPackage(second.path(), "200", {{"", "other.exe", TestBytes(5000, 7)}}, "",
+                   "second");
+  ASSERT_TRUE(service_.Start({temp_.path(), second.path()}));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "200", &reply, &records));
+  ASSERT_EQ(records.size(), 1u);
+  TestClient dl;
+  int32_t error = -1;
+  ASSERT_TRUE(dl.Connect(service_.download()));
+  ASSERT_TRUE(dl.AuthentLink(&error));
+  std::map<std::string, std::string> got;
+  ASSERT_TRUE(dl.DownloadModules(records, &got));
+  EXPECT_TRUE(got["other.exe"] == TestBytes(5000, 7));
+  TestClient q;
+  uint16_t code = 0;
+  std::string name;
+  ASSERT_TRUE(q.Connect(service_.query()));
+  ASSERT_TRUE(q.PackageQuery("200", &code, &name));
+  EXPECT_EQ(name, "second");
+}
+
+TEST_F(SessionTest, MissingBaseArchiveIsSentAsAnEmptyOne) {
+  TempDir bare;
+  WriteTestPackage(bare.path(), "400", {{"", "a", "a"}});
+  ASSERT_TRUE(service_.Start({bare.path()}));
+  TestClient dl;
+  int32_t error = -1;
+  ASSERT_TRUE(dl.Connect(service_.download()));
+  ASSERT_TRUE(dl.AuthentLink(&error));
+  std::string base;
+  ASSERT_TRUE(dl.DownloadBase(&base));
+  EXPECT_TRUE(base.empty());
+  EXPECT_TRUE(service_.LogHas("none published"));
+}
+
+TEST_F(SessionTest, FilesGoOutAsTheyAreWhenTheirDownloadStarts) {
+  ASSERT_TRUE(Start());
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  // The size is taken when the file is opened, not when the package was loaded.
+  fs::resize_file(fs::path(temp_.path()) / "Data/big.bin", 10);
+  TestClient dl;
+  int32_t error = -1;
+  ASSERT_TRUE(dl.Connect(service_.download()));
+  ASSERT_TRUE(dl.AuthentLink(&error));
+  std::map<std::string, std::string> got;
+  ASSERT_TRUE(dl.DownloadModules(records, &got));
+  EXPECT_EQ(got["Data\\big.bin"].size(), 10u);
+}

@@ -1,0 +1,107 @@
+// Running a service inside a test.
+#include "service/test_service.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "service/package.h"
+#include "service/service_log.h"
+
+namespace fs = std::filesystem;
+
+std::string TestBytes(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  uint32_t state = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    // Every fourth byte small, so the data compresses a little, as real files do.
+    bytes[i] = static_cast<char>((i & 3) == 0 ? (state & 7) : (state >> 8));
+  }
+  return bytes;
+}
+
+void WriteTestPackage(const std::string& dir, const std::string& number,
+                      const std::vector<TestFile>& files, const std::string& base,
+                      const std::string& product_name) {
+  Package package;
+  package.dir = dir;
+  package.number = number;
+  package.product_name = product_name;
+  package.version_part3 = 5;
+  package.version_part4 = 17;
+  int32_t index = 1;
+  for (const TestFile& f : files) {
+    PackageModule m;
+    m.package_key = number;
+    m.name = f.folder_part + f.file_part;
+    m.num1 = index++;
+    m.num2 = 17;
+    m.kind = f.kind;
+    m.tail = "t";
+    m.folder_part = f.folder_part;
+    m.file_part = f.file_part;
+    std::string rel = f.folder_part + f.file_part;
+    for (char& c : rel) c = c == '\\' ? '/' : c;
+    m.source_path = (fs::path(dir) / rel).string();
+    fs::create_directories(fs::path(m.source_path).parent_path());
+    std::ofstream(m.source_path, std::ios::binary) << f.bytes;
+    package.modules.push_back(m);
+  }
+  if (!base.empty()) {
+    package.base_archive_path = (fs::path(dir) / "SystemDepend.zip").string();
+    std::ofstream(package.base_archive_path, std::ios::binary) << base;
+  }
+  std::ofstream(fs::path(dir) / "package.json", std::ios::binary) << PackageJsonText(package);
+}
+
+bool TestService::Start(const std::vector<std::string>& packages, const FaultConfig& faults,
+                        int idle_timeout_s) {
+  SetServiceLogSink([this](const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(line);
+  });
+  ServiceOptions options;
+  options.command = ServiceOptions::Command::kServe;
+  options.packages = packages;
+  options.query = {{"127.0.0.1", 0}};
+  options.update = {{"127.0.0.1", 0}};
+  options.download = {"127.0.0.1", 0};
+  options.advertise = {"127.0.0.1", 0};
+  options.faults = faults;
+  options.idle_timeout_s = idle_timeout_s;
+  std::string error;
+  if (service_.Start(options, &error) != kExitOk) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back("start failed: " + error);
+    return false;
+  }
+  thread_ = std::thread([this] { service_.Run(); });
+  return true;
+}
+
+void TestService::Stop() {
+  if (thread_.joinable()) {
+    service_.Stop();
+    thread_.join();
+  }
+}
+
+TestService::~TestService() {
+  Stop();
+  SetServiceLogSink(nullptr);
+}
+
+bool TestService::LogHas(const std::string& part) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& line : log_) {
+    if (line.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> TestService::Log() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}

@@ -1,0 +1,50 @@
+// A reference service running inside a test: a package made in a temporary folder, every
+// endpoint on 127.0.0.1 with a free port, the log lines captured.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/service.h"
+#include "test_support/temp_dir.h"
+
+struct TestFile {
+  std::string folder_part;  // "Data\\" or ""
+  std::string file_part;
+  std::string bytes;
+  char kind = 'F';
+};
+
+// Deterministic binary-like bytes (a different stream per seed).
+std::string TestBytes(size_t size, uint32_t seed);
+
+// Writes package.json and the files (and a base archive when `base` is not empty) into `dir`.
+void WriteTestPackage(const std::string& dir, const std::string& number,
+                      const std::vector<TestFile>& files, const std::string& base = "",
+                      const std::string& product_name = "\xE7\xBE\xBD\xE7\xAC\x94 ix");
+
+class TestService {
+ public:
+  // Starts serving `packages` with the faults; ASSERTs in the caller's test when it cannot.
+  bool Start(const std::vector<std::string>& packages, const FaultConfig& faults = {},
+             int idle_timeout_s = 120);
+  ~TestService();
+  void Stop();
+
+  ListenAddress query() const { return service_.query_address(0); }
+  ListenAddress update() const { return service_.update_address(0); }
+  ListenAddress download() const { return service_.download_address(); }
+  Service& service() { return service_; }
+
+  bool LogHas(const std::string& part);
+  std::vector<std::string> Log();
+
+ private:
+  Service service_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> log_;
+};
