@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,7 +52,7 @@ int Wait(pid_t pid) {
   return -1;
 }
 
-int Run(const std::vector<std::string>& args, const std::string& log) {
+int RunProgram(const std::vector<std::string>& args, const std::string& log) {
   return Wait(Spawn(args, log));
 }
 
@@ -78,14 +79,14 @@ uint16_t ListenPort(const std::string& log, const std::string& endpoint) {
 TEST(Program, HelpUsageErrorsAndPackageErrorsHaveTheirExitCodes) {
   TempDir dir;
   std::string log = dir.path() + "/out.txt";
-  EXPECT_EQ(Run({"--help"}, log), kExitOk);
+  EXPECT_EQ(RunProgram({"--help"}, log), kExitOk);
   EXPECT_NE(Read(log).find("Usage:"), std::string::npos);
-  EXPECT_EQ(Run({"serve", "--bogus"}, log), kExitUsage);
+  EXPECT_EQ(RunProgram({"serve", "--bogus"}, log), kExitUsage);
   EXPECT_NE(Read(log).find("unknown option --bogus"), std::string::npos);
-  EXPECT_EQ(Run({}, log), kExitUsage);
-  EXPECT_EQ(Run({"serve", "--package", dir.path() + "/none"}, log), kExitBadPackage);
+  EXPECT_EQ(RunProgram({}, log), kExitUsage);
+  EXPECT_EQ(RunProgram({"serve", "--package", dir.path() + "/none"}, log), kExitBadPackage);
   EXPECT_NE(Read(log).find("package.json"), std::string::npos);
-  EXPECT_EQ(Run({"pack", dir.path() + "/none", dir.path() + "/out"}, log), kExitFailure);
+  EXPECT_EQ(RunProgram({"pack", dir.path() + "/none", dir.path() + "/out"}, log), kExitFailure);
 }
 
 TEST(Program, AddressInUseIsAFailure) {
@@ -94,7 +95,7 @@ TEST(Program, AddressInUseIsAFailure) {
   TestService holder;
   ASSERT_TRUE(holder.Start({dir.path()}));
   std::string log = dir.path() + "/out.txt";
-  EXPECT_EQ(Run({"serve", "--package", dir.path(), "--query", "127.0.0.1:0", "--update",
+  EXPECT_EQ(RunProgram({"serve", "--package", dir.path(), "--query", "127.0.0.1:0", "--update",
                  "127.0.0.1:0", "--download", holder.download().ToString()},
                 log),
             kExitFailure);
@@ -107,7 +108,7 @@ TEST(Program, PackThenServeThenStopOnSignals) {
   std::ofstream(dir.path() + "/tree/Data/x.bin", std::ios::binary) << TestBytes(12345, 1);
   std::ofstream(dir.path() + "/tree/run.exe", std::ios::binary) << TestBytes(2222, 2);
   std::string log = dir.path() + "/out.txt";
-  ASSERT_EQ(Run({"pack", dir.path() + "/tree", dir.path() + "/pkg", "--number", "555",
+  ASSERT_EQ(RunProgram({"pack", dir.path() + "/tree", dir.path() + "/pkg", "--number", "555",
                  "--version", "2.3"},
                 log),
             kExitOk)
