@@ -41,8 +41,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   std::wstring text = L"quillbank ix \x5DF2\x542F\x52A8 (started)\r\n";  // 已启动
   text += recorded ? L"launch.txt: " : L"launch.txt could not be written: ";
   text += command_line;
-  CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 12, 12, 390, 100,
-                  window, /*hMenu=*/nullptr, instance, /*lpParam=*/nullptr);
+  HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 12,
+                               12, 390, 100, window, /*hMenu=*/nullptr, instance,
+                               /*lpParam=*/nullptr);
+  // The dialog font has no Chinese; this one does (on Windows, and mapped under Wine).
+  HFONT font = CreateFontW(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                           DEFAULT_PITCH, L"Microsoft YaHei");
+  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), /*lParam redraw=*/TRUE);
   ShowWindow(window, show);
   UpdateWindow(window);
 
@@ -51,5 +57,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  DeleteObject(font);
   return recorded ? 0 : 1;
 }
