@@ -315,18 +315,15 @@ bool LoadPackage(const std::string& dir_text, Package* package, std::string* err
     *error = "\"modules\" must be an array";
     return false;
   }
-  size_t downloadable = 0;
+  if (modules->size() > kMaxPackageModules) {
+    *error = "the package has " + std::to_string(modules->size()) + " modules; at most " +
+             std::to_string(kMaxPackageModules) + " are served";
+    return false;
+  }
   for (const json& entry : *modules) {
     PackageModule module;
     if (!LoadModule(entry, result.dir, &module, error)) return false;
-    if (module.kind != 'D') ++downloadable;
     result.modules.push_back(std::move(module));
-  }
-  if (downloadable > kMaxDownloadModules) {
-    *error = "the package has " + std::to_string(downloadable) +
-             " modules to download; the installer requests at most " +
-             std::to_string(kMaxDownloadModules);
-    return false;
   }
   if (!CheckDistinct(result.modules, error)) return false;
   *package = std::move(result);

@@ -14,8 +14,11 @@ constexpr size_t kModuleNameMax = 50;
 constexpr size_t kFolderPartMax = 100;
 constexpr size_t kFileNamePartMax = 58;
 constexpr size_t kTailMax = 8;
-// The installer asks for every module in one request of at most this many records.
+// One module download request carries at most this many records; installers with more modules
+// send several requests.
 constexpr size_t kMaxDownloadModules = 1770;
+// Modules of one package (the module list is sent in several messages when it is long).
+constexpr size_t kMaxPackageModules = 65535;
 
 struct PackageModule {
   std::string package_key;

@@ -176,21 +176,6 @@ TEST_F(PackageTest, RefusesModulesThatCollide) {
       << error_;
 }
 
-TEST_F(PackageTest, RefusesMoreModulesThanOneDownloadRequestCarries) {
-  Write(dir_ / "a.dat", "a");
-  std::string modules;
-  for (size_t i = 0; i <= kMaxDownloadModules; ++i) {
-    if (i) modules += ",";
-    modules += Module("m" + std::to_string(i), "", "f" + std::to_string(i) + ".dat",
-                      std::string(R"(, "source": "a.dat")") +
-                          (i == 0 ? R"(, "kind": "D")" : ""));
-  }
-  EXPECT_TRUE(Load(Json(modules))) << error_;  // 1770 to download, one of kind D
-  modules += "," + Module("extra", "", "extra.dat", R"(, "source": "a.dat")");
-  EXPECT_FALSE(Load(Json(modules)));
-  EXPECT_NE(error_.find("1770"), std::string::npos);
-}
-
 TEST_F(PackageTest, PackageSetFindsModulesAcrossPackagesAndRefusesConflicts) {
   Write(dir_ / "a.dat", "a");
   Write(dir_ / "b.dat", "b");

@@ -14,8 +14,9 @@
 
 class SessionHandler : public ConnectionHandler {
  public:
-  // Downloads a connection may have waiting behind the running one.
-  static constexpr size_t kMaxQueuedTransfers = 4;
+  // Downloads a connection may have waiting behind the running one: enough for the largest
+  // package asked for in requests of 1770 modules, and the base archive.
+  static constexpr size_t kMaxQueuedTransfers = (kMaxPackageModules + 1769) / 1770 + 1;
 
   SessionHandler(const ServiceState& state, const ConnectionInfo& info);
 

@@ -157,9 +157,9 @@ TEST_F(SessionTest, HeartbeatsAreAnsweredUnderTheBuiltInKey) {
   EXPECT_EQ(header.Code, kMsgHeartbeatAnswer);
 }
 
-TEST_F(SessionTest, ModuleListsLargerThanOneMessageAreChained) {
+TEST_F(SessionTest, LongModuleListsAreChainedAndDownloadedInSeveralRequests) {
   std::vector<TestFile> many;
-  for (int i = 0; i < 1500; ++i) many.push_back({"M\\", "f" + std::to_string(i), "x"});
+  for (int i = 0; i < 1800; ++i) many.push_back({"M\\", "f" + std::to_string(i), "x"});
   TempDir other;
   WriteTestPackage(other.path(), "300", many);
   ASSERT_TRUE(service_.Start({other.path()}));
@@ -172,16 +172,19 @@ TEST_F(SessionTest, ModuleListsLargerThanOneMessageAreChained) {
   int messages = 0;
   ASSERT_TRUE(c.ModuleCheck("300", 5, 17, &records, &messages));
   EXPECT_EQ(messages, 2);
-  ASSERT_EQ(records.size(), 1500u);
-  EXPECT_STREQ(records[1499].Name, "M\\f1499");
+  ASSERT_EQ(records.size(), 1800u);
+  EXPECT_STREQ(records[1799].Name, "M\\f1799");
 
   TestClient dl;
   ASSERT_TRUE(dl.Connect(service_.download()));
   ASSERT_TRUE(dl.AuthentLink(&error));
+  // More modules than one request carries: two requests, served one after the other.
   std::map<std::string, std::string> got;
   ASSERT_TRUE(dl.DownloadModules(records, &got));
-  EXPECT_EQ(got.size(), 1500u);
-  EXPECT_EQ(got["M\\f777"], "x");
+  EXPECT_EQ(got.size(), 1800u);
+  EXPECT_EQ(got["M\\f1777"], "x");
+  EXPECT_TRUE(service_.LogHas("module download: 1770 files"));
+  EXPECT_TRUE(service_.LogHas("module download: 30 files"));
 }
 
 TEST_F(SessionTest, SeveralPackagesAreServedSideBySide) {
