@@ -22,8 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint64_t kListenerTag = 1ULL << 63;
 constexpr uint64_t kStopTag = 1ULL << 62;
-// Room for one largest frame and the start of the next; a request never needs more.
+// Room for one largest frame and the start of the next; a request never needs more. The buffer
+// starts small and grows towards this only while a large request is arriving.
 constexpr size_t kInputCapacity = 2 * (131072 + 6);
+constexpr size_t kInputInitial = 16 * 1024;
 constexpr int kSweepMs = 100;
 // Each event may queue and write this much per connection before the loop moves on.
 constexpr int kServiceRounds = 4;
@@ -40,7 +42,7 @@ struct Server::Connection {
   int fd = -1;
   ConnectionInfo info;
   std::unique_ptr<ConnectionHandler> handler;
-  std::vector<uint8_t> input = std::vector<uint8_t>(kInputCapacity);
+  std::vector<uint8_t> input = std::vector<uint8_t>(kInputInitial);
   size_t input_length = 0;
   Outbox out;
   Clock::time_point last_activity;
@@ -221,8 +223,11 @@ void Server::HandleEvent(Connection& c, uint32_t events) {
 bool Server::ReadInput(Connection& c, std::string* reason) {
   while (true) {
     if (c.input_length == c.input.size()) {
-      *reason = "request larger than any frame";
-      return false;
+      if (c.input.size() >= kInputCapacity) {
+        *reason = "request larger than any frame";
+        return false;
+      }
+      c.input.resize(std::min(c.input.size() * 2, kInputCapacity));
     }
     ssize_t n = recv(c.fd, c.input.data() + c.input_length, c.input.size() - c.input_length, 0);
     if (n == 0) {
