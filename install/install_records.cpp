@@ -34,15 +34,15 @@ void WriteUpdateIni() {
   char value[260];
   std::snprintf(value, sizeof value, "9.3.%d.%d", static_cast<int>(ctx.LatestVersion.Part3),
                 static_cast<int>(ctx.LatestVersion.Part4));
-  WriteProfileString("version", "cur", value, path.c_str());
+  WriteProfileValue("version", "cur", value, path.c_str());
 }
 
 void WriteTerminalConfig() {
   const InstallContext& ctx = InstallContext::Get();
   const std::string pub = ctx.InstallDir + "\\config\\quillbank.Default.pub";
-  WriteProfileString("quillbank", "package", ctx.PackageNumber.c_str(), pub.c_str());
+  WriteProfileValue("quillbank", "package", ctx.PackageNumber.c_str(), pub.c_str());
   char language[260];
   std::snprintf(language, sizeof language, "%d", static_cast<int>(ctx.LanguageId));
   const std::string pri = ctx.InstallDir + "\\config\\quillbank.Default.pri";
-  WriteProfileString("quillbank", "language", language, pri.c_str());
+  WriteProfileValue("quillbank", "language", language, pri.c_str());
 }

@@ -87,8 +87,8 @@ TEST_F(InstallRecordsTest, UpdateIniCarriesTheLatestVersionAndKeepsOtherKeys) {
   const std::string path = temp_.Join("staging\\update.ini");
   EXPECT_EQ(ReadFileBytes(path), "[version]\r\ncur=9.3.1234.5\r\n");
 
-  ASSERT_TRUE(WriteProfileString("version", "channel", "stable", path.c_str()));
-  ASSERT_TRUE(WriteProfileString("other", "kept", "yes", path.c_str()));
+  ASSERT_TRUE(WriteProfileValue("version", "channel", "stable", path.c_str()));
+  ASSERT_TRUE(WriteProfileValue("other", "kept", "yes", path.c_str()));
   InstallContext::Get().LatestVersion = VersionPair{-7, 12};
   WriteUpdateIni();
   EXPECT_EQ(ReadFileBytes(path),

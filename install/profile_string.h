@@ -3,4 +3,4 @@
 #pragma once
 
 // True when the file holds the value afterwards. The file's folder must exist.
-bool WriteProfileString(const char* section, const char* key, const char* value, const char* path);
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);

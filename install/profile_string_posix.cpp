@@ -3,6 +3,6 @@
 
 #include "install/profile_text.h"
 
-bool WriteProfileString(const char* section, const char* key, const char* value, const char* path) {
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path) {
   return WriteProfileFile(section, key, value, path);
 }

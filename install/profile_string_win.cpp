@@ -3,6 +3,6 @@
 
 #include <windows.h>
 
-bool WriteProfileString(const char* section, const char* key, const char* value, const char* path) {
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path) {
   return WritePrivateProfileStringA(section, key, value, path) != FALSE;
 }

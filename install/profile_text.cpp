@@ -110,7 +110,8 @@ bool ApplyProfileString(std::string* text, const char* section, const char* key,
 
   ProfileSection* target = nullptr;
   for (ProfileSection& s : sections) {
-    if (!s.name.empty() && SameName(s.name, section_name)) {
+    // An empty name finds the lines before the first section, as the system's writer does.
+    if (SameName(s.name, section_name)) {
       target = &s;
       break;
     }
