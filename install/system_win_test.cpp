@@ -270,6 +270,32 @@ TEST(SystemWinTest, KillRunningTerminalEndsOnlyTheOneFromItsOwnFolder) {
   WaitForSingleObject(from_elsewhere.get(), 5000);
 }
 
+TEST(SystemWinTest, LaunchTerminalStartsTheInstalledTerminalWithEndAndDependDirOnItsPath) {
+  TempDir temp;
+  InstallContext& ctx = InstallContext::Get();
+  ctx.InstallDir = temp.path();
+  ctx.DependDir = kDepend;
+  char saved[32768] = {};
+  GetEnvironmentVariableA("Path", saved, sizeof saved);
+  SetEnvironmentVariableA("Path", "C:\\windows\\system32");
+  ASSERT_TRUE(CopyFileW((GetExeDir() + L"quillbank ix.exe").c_str(),
+                        Wide(temp.Join("quillbank ix.exe")).c_str(), FALSE));
+
+  EXPECT_NE(LaunchTerminal(), 0);
+  std::string report;
+  for (int i = 0; i < 200 && report.find('\n') == std::string::npos; ++i, Sleep(50)) {
+    report = ReadFileBytes(temp.Join("launched.txt"));
+  }
+  SetEnvironmentVariableA("Path", saved);
+  const size_t line_end = report.find('\n');
+  ASSERT_NE(line_end, std::string::npos);
+  EXPECT_EQ(report.substr(0, line_end), "\"" + temp.path() + "\\quillbank ix.exe\" end");
+  EXPECT_EQ(report.substr(line_end + 1), std::string("C:\\windows\\system32;") + kDepend);
+
+  ctx.InstallDir = "C:\\" + std::string(2100, 'd');
+  EXPECT_EQ(LaunchTerminal(), 0);
+}
+
 TEST(SystemWinTest, RunAndWaitCopiesWithXcopyAndReportsAFailedCommand) {
   TempDir temp;
   const std::string staging = temp.Join("Quillbank100201temp");
