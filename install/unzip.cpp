@@ -104,7 +104,7 @@ bool TUnzip::WriteEntryFile(const ZipEntryInfo& info, const char* path) {
                   kPromptQuestion);
     const int answer = ShowOverwritePrompt(text, kPromptCaption);
     // No answer at all would otherwise retry for ever.
-    if (answer == kPromptAbort || answer == kPromptNoAnswer) return false;
+    if (answer == kPromptAbort || answer <= kPromptNoAnswer) return false;
     if (answer == kPromptIgnore) return true;
   }
   if (unzOpenCurrentFile(archive_) != UNZ_OK) return false;
