@@ -78,21 +78,4 @@ TEST_F(SystemStandInTest, BaseZipIsNeededBeforeWindows10WithoutDependDirInThePat
   EXPECT_EQ(StoredUserPathWritesForTest(), 1);
 }
 
-TEST_F(SystemStandInTest, UserPathIsWrittenOnlyWhenTheNeedleIsMissing) {
-  EXPECT_TRUE(AddToUserPath());
-  EXPECT_EQ(StoredUserPathForTest(), kDepend);
-  SetStoredUserPathForTest(true, "C:\\Tools");
-  EXPECT_TRUE(AddToUserPath());
-  EXPECT_TRUE(AddToUserPath());
-  EXPECT_EQ(StoredUserPathForTest(), std::string("C:\\Tools;") + kDepend);
-  EXPECT_EQ(StoredUserPathWritesForTest(), 1);
-}
-
-TEST_F(SystemStandInTest, ProcessPathIsExtendedOnce) {
-  SetProcessPathForTest("C:\\Windows");
-  ExtendProcessPath();
-  ExtendProcessPath();
-  EXPECT_EQ(ProcessPathForTest(), std::string("C:\\Windows;") + kDepend);
-}
-
 }  // namespace
