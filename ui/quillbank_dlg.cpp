@@ -144,6 +144,10 @@ void TQuillbankDlg::ShowProgressBarForState() {
 
 void TQuillbankDlg::SetState(WindowState state) {
   state_ = state;
+  if (finishing_ && progress_bar_ != nullptr) {
+    progress_bar_->SetPosition(files_done_);
+    progress_bar_->Invalidate();
+  }
   finishing_ = false;
   ShowProgressBarForState();
   if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, /*bErase=*/FALSE);
@@ -196,5 +200,12 @@ void TQuillbankDlg::ShowFailureWithCode(int32_t code) {
 void TQuillbankDlg::ShowInstallFinishing() {
   SetState(WindowState::Installing);
   finishing_ = true;
+  if (progress_bar_ != nullptr) {
+    progress_bar_->SetPosition(progress_bar_->Range());  // a full bar beside "100%"
+    progress_bar_->Invalidate();
+  }
   RepaintNow();
+  if (progress_bar_ != nullptr && progress_bar_->Handle() != nullptr) {
+    UpdateWindow(progress_bar_->Handle());
+  }
 }

@@ -64,8 +64,8 @@ class TQuillbankDlg : public TModalWnd {
   void ShowFailure(const char* gbk_text);
   // State Failed with "<install failed>,<error code>N" in the user's language.
   void ShowFailureWithCode(int32_t code);
-  // Installing, showing 100% until the state next changes: for the install steps after the last
-  // file, which block the window. Repainted at once.
+  // Installing, showing 100% and a full bar until the state next changes: for the install steps
+  // after the last file, which block the window. Repainted at once.
   void ShowInstallFinishing();
 
   bool ButtonHover() const { return button_hover_; }

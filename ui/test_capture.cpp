@@ -45,8 +45,7 @@ struct DibCanvas {
 };
 
 std::string WindowsPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return path;
-  std::string result = "Z:" + path;
+  std::string result = !path.empty() && path[0] == '/' ? "Z:" + path : path;
   for (char& c : result) {
     if (c == '/') c = '\\';
   }
@@ -113,7 +112,7 @@ bool SavePng(const Image& image, const std::string& path) {
   const size_t slash = file.find_last_of('\\');
   if (slash != std::string::npos) {
     // Every folder along the way, ignoring those that exist.
-    for (size_t at = file.find('\\', 3); at != std::string::npos && at <= slash;
+    for (size_t at = file.find('\\'); at != std::string::npos && at <= slash;
          at = file.find('\\', at + 1)) {
       CreateDirectoryA(file.substr(0, at).c_str(), nullptr);
     }
