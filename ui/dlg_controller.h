@@ -25,7 +25,7 @@ class TDlgController {
     return false;
   }
   // The window is closing (close box, system close command, after "Open"): called before the
-  // modal loop is told to end and the window is destroyed.
+  // modal loop is told to end and the window is destroyed. The place to stop the connections.
   virtual void OnClose(TQuillbankDlg& dlg) { (void)dlg; }
   // The window object is being destroyed, after its progress bar; the window is gone by now.
   virtual void OnDestroy(TQuillbankDlg& dlg) { (void)dlg; }

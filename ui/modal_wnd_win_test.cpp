@@ -58,7 +58,10 @@ void MoveCursorTo(HWND hwnd, int x, int y) {
 
 class WindowFramework : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { CreateDrawingObjects(); }
+  static void SetUpTestSuite() {
+    UsePrivateDesktop();
+    CreateDrawingObjects();
+  }
   static void TearDownTestSuite() { DeleteDrawingObjects(); }
 };
 

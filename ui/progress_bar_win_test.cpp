@@ -32,7 +32,10 @@ bool Near(COLORREF actual, int r, int g, int b, int tolerance) {
 
 class ProgressBar : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { CreateDrawingObjects(); }
+  static void SetUpTestSuite() {
+    UsePrivateDesktop();
+    CreateDrawingObjects();
+  }
   static void TearDownTestSuite() { DeleteDrawingObjects(); }
 
   void SetUp() override {

@@ -6,20 +6,14 @@
 
 #include "app/install_context.h"
 #include "app/message_text.h"
-#include "app/text_convert.h"
 #include "ui/display_monitor.h"
+#include "ui/wide_text.h"
 
 namespace {
 
 constexpr int kStatusTextCapacity = 260;
 // "岚舟": the window text the system shows (task bar), in every language.
 constexpr wchar_t kWindowText[] = L"\u5C9A\u821F";
-
-std::wstring FromGbk(const char* text, int capacity) {
-  std::u16string buffer(static_cast<size_t>(capacity), u'\0');
-  ToWide(text, buffer.data(), capacity, kCodePageGbk);
-  return std::wstring(reinterpret_cast<const wchar_t*>(buffer.c_str()));
-}
 
 }  // namespace
 
@@ -187,7 +181,7 @@ void TQuillbankDlg::SetStatusText(const wchar_t* text) {
 
 void TQuillbankDlg::ShowFailure(const char* gbk_text) {
   SetState(WindowState::Failed);
-  SetStatusText(FromGbk(gbk_text, kStatusTextCapacity).c_str());
+  SetStatusText(GbkToWide(gbk_text, kStatusTextCapacity).c_str());
 }
 
 void TQuillbankDlg::ShowFailureWithCode(int32_t code) {

@@ -5,21 +5,15 @@
 
 #include "app/install_context.h"
 #include "app/message_text.h"
-#include "app/text_convert.h"
 #include "ui/drawing_objects.h"
 #include "ui/gdi_handles.h"
 #include "ui/quillbank_dlg.h"
+#include "ui/wide_text.h"
 
 namespace {
 
 constexpr int kNameCapacity = 1024;
 constexpr int kCaptionCapacity = 260;
-
-std::wstring FromGbk(const std::string& text, int capacity) {
-  std::u16string buffer(static_cast<size_t>(capacity), u'\0');
-  ToWide(text.c_str(), buffer.data(), capacity, kCodePageGbk);
-  return std::wstring(reinterpret_cast<const wchar_t*>(buffer.c_str()));
-}
 
 void DrawTextIn(HDC dc, const std::wstring& text, RECT rect, UINT format) {
   DrawTextW(dc, text.c_str(), -1, &rect, format);
@@ -48,7 +42,7 @@ void TQuillbankDlg::Paint() {
   const InstallContext& context = InstallContext::Get();
   SelectGuard font(dc, TitleFont);
   SetTextColor(dc, kLightTextColour);
-  DrawTextIn(dc, FromGbk(context.ProductName, kNameCapacity),
+  DrawTextIn(dc, GbkToWide(context.ProductName.c_str(), kNameCapacity),
              {client.right - 225, 26, client.right - 25, 60},
              DT_RIGHT | DT_SINGLELINE | DT_NOPREFIX);
 
@@ -56,7 +50,7 @@ void TQuillbankDlg::Paint() {
   SIZE extent = {};
   GetTextExtentPoint32A(dc, context.PackageNumber.c_str(),
                         static_cast<int>(context.PackageNumber.size()), &extent);
-  DrawTextIn(dc, FromGbk(context.PackageNumber, kNameCapacity),
+  DrawTextIn(dc, GbkToWide(context.PackageNumber.c_str(), kNameCapacity),
              {0, status_rect_.top, extent.cx + 10, status_rect_.bottom},
              DT_BOTTOM | DT_RIGHT | DT_SINGLELINE | DT_NOPREFIX);
 
@@ -75,7 +69,7 @@ void TQuillbankDlg::DrawContent(TMemDC& back_buffer) {
       // The caption sinks one more pixel while the mouse is over the button.
       RECT caption = button_rect_;
       OffsetRect(&caption, 0, button_hover_ ? 2 : 1);
-      DrawTextIn(dc, FromGbk(GetMessageText(entry), kCaptionCapacity), caption,
+      DrawTextIn(dc, GbkToWide(GetMessageText(entry), kCaptionCapacity), caption,
                  DT_CENTER | DT_BOTTOM | DT_NOPREFIX);
       break;
     }

@@ -70,6 +70,7 @@ RECT Shifted(RECT rect, int dy) {
 class InstallerWindowPaint : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    UsePrivateDesktop();
     CreateDrawingObjects();
     HBITMAP handle = LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(103));
     picture_ = ReadBitmap(handle);

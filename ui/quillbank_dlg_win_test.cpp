@@ -7,6 +7,7 @@
 #include "app/install_context.h"
 #include "app/window_messages.h"
 #include "ui/drawing_objects.h"
+#include "ui/test_capture.h"
 #include "ui/test_dlg_script.h"
 
 namespace {
@@ -17,7 +18,10 @@ constexpr POINT kEmptySpot = {100, 150};
 
 class InstallerWindow : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { CreateDrawingObjects(); }
+  static void SetUpTestSuite() {
+    UsePrivateDesktop();
+    CreateDrawingObjects();
+  }
   static void TearDownTestSuite() { DeleteDrawingObjects(); }
   void SetUp() override { InstallContext::Get().LanguageId = 0x0409; }
 

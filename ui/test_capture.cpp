@@ -54,6 +54,16 @@ std::string WindowsPath(const std::string& path) {
 
 }  // namespace
 
+void UsePrivateDesktop() {
+  static const HDESK desktop = [] {
+    const std::wstring name = L"qb-ui-test-" + std::to_wstring(GetCurrentProcessId());
+    HDESK created = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (created != nullptr) SetThreadDesktop(created);
+    return created;
+  }();
+  (void)desktop;
+}
+
 COLORREF Image::At(int x, int y) const {
   const uint32_t pixel = pixels[static_cast<size_t>(y) * width + x];
   return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);

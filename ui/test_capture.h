@@ -19,6 +19,11 @@ struct Image {
   bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
 };
 
+// Moves the calling thread to a desktop of this process's own before it makes any window, so the
+// tests draw on a desktop bound to their display whatever state the prefix's default desktop is
+// in (e.g. started by a program that ran without a display). Idempotent.
+void UsePrivateDesktop();
+
 // Repaints `hwnd` and its children now and reads its client area back from the screen.
 Image CaptureWindow(HWND hwnd);
 // The pixels of a bitmap (e.g. the background picture).
