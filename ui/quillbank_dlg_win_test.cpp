@@ -176,20 +176,6 @@ TEST_F(InstallerWindow, PressElsewhereDragsTheWindowInEveryState) {
   });
 }
 
-TEST_F(InstallerWindow, HoverFollowsTheCursorOverTheButton) {
-  RunDlgScript(controller_, [&](TQuillbankDlg& dlg) {
-    HWND hwnd = dlg.Handle();
-    SendMouse(hwnd, WM_MOUSEMOVE, 0, kButtonCentre.x, kButtonCentre.y);
-    EXPECT_TRUE(dlg.ButtonHover());
-    SendMouse(hwnd, WM_MOUSEMOVE, 0, 262, 252);  // right edge is outside
-    EXPECT_FALSE(dlg.ButtonHover());
-    SendMouse(hwnd, WM_MOUSEMOVE, 0, 198, 240);
-    EXPECT_TRUE(dlg.ButtonHover());
-    SendMessageW(hwnd, WM_MOUSELEAVE, 0, 0);
-    EXPECT_FALSE(dlg.ButtonHover());
-  });
-}
-
 TEST_F(InstallerWindow, ClientMessagesAndTheSystemCloseCommandReachTheController) {
   controller_.keep_open = true;
   const bool result = RunDlgScript(controller_, [&](TQuillbankDlg& dlg) {
