@@ -1,0 +1,120 @@
+// module.info, update.ini and the terminal's configuration files, written from the install
+// context and the module list.
+#include "install/install_records.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/coding.h"
+#include "app/file_system.h"
+#include "app/install_context.h"
+#include "install/profile_string.h"
+#include "test_support/temp_dir.h"
+
+namespace {
+
+ModuleRecord Module(const char* key, const char* name, int32_t num1, int32_t num2, char kind) {
+  ModuleRecord record;
+  std::memset(&record, 0, sizeof record);
+  std::strncpy(record.PackageKey, key, sizeof record.PackageKey - 1);
+  std::strncpy(record.Name, name, sizeof record.Name - 1);
+  record.Num1 = num1;
+  record.Num2 = num2;
+  record.Kind = kind;
+  std::memcpy(record.Tail, "TAILTAIL", 8);
+  return record;
+}
+
+class InstallRecordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallContext& ctx = InstallContext::Get();
+    ctx.StagingDir = temp_.Join("staging");
+    ctx.InstallDir = temp_.Join("install");
+    ctx.PackageNumber = "100201";
+    ctx.LanguageId = 0x0804;
+    ctx.InstalledVersion = VersionPair{};
+    ctx.LatestVersion = VersionPair{1234, 5};
+    ModuleList::Get().ClearForTest();
+    ASSERT_TRUE(MakeDirectory(ctx.StagingDir.c_str()));
+  }
+  void TearDown() override { ModuleList::Get().ClearForTest(); }
+
+  TempDir temp_;
+};
+
+TEST_F(InstallRecordsTest, ModuleInfoHoldsTheVersionAndEveryRecordInListOrder) {
+  const ModuleRecord records[] = {Module("K1", "quillbank ix.exe", 1, -2, 'F'),
+                                  Module("K2", "base.dat", 300, 4, 'D'),
+                                  Module("K3", "config\\skin.ini", -5, 6, 'X')};
+  for (const ModuleRecord& r : records) ModuleList::Get().Append(r);
+  WriteModuleInfo();
+
+  const std::string bytes = ReadFileBytes(temp_.Join("staging\\module.info"));
+  ASSERT_EQ(bytes.size(), 8u + 3 * 79u);
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  EXPECT_EQ(DecodeSigned32(data), 1234);
+  EXPECT_EQ(DecodeSigned32(data + 4), 5);
+  for (size_t i = 0; i < 3; ++i) {
+    uint8_t expected[kModuleRecordSize];
+    EncodeModuleRecord(records[i], expected);
+    EXPECT_EQ(std::memcmp(data + 8 + 79 * i, expected, sizeof expected), 0) << i;
+  }
+  EXPECT_EQ(data[8 + 79 + kModuleRecordKindOffset], 'D');
+  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 1234);
+  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part4, 5);
+}
+
+TEST_F(InstallRecordsTest, ModuleInfoOfAnEmptyListIsTheVersionAlone) {
+  InstallContext::Get().LatestVersion = VersionPair{-1, 0x01020304};
+  WriteModuleInfo();
+  EXPECT_EQ(ReadFileBytes(temp_.Join("staging\\module.info")),
+            std::string("\xFF\xFF\xFF\xFF\x04\x03\x02\x01", 8));
+}
+
+TEST_F(InstallRecordsTest, ModuleInfoThatCannotBeCreatedLeavesTheInstalledVersion) {
+  InstallContext::Get().StagingDir = temp_.Join("missing");
+  WriteModuleInfo();
+  EXPECT_FALSE(PathExists(temp_.Join("missing\\module.info").c_str()));
+  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 0);
+  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part4, 0);
+}
+
+TEST_F(InstallRecordsTest, UpdateIniCarriesTheLatestVersionAndKeepsOtherKeys) {
+  WriteUpdateIni();
+  const std::string path = temp_.Join("staging\\update.ini");
+  EXPECT_EQ(ReadFileBytes(path), "[version]\r\ncur=9.3.1234.5\r\n");
+
+  ASSERT_TRUE(WriteProfileValue("version", "channel", "stable", path.c_str()));
+  ASSERT_TRUE(WriteProfileValue("other", "kept", "yes", path.c_str()));
+  InstallContext::Get().LatestVersion = VersionPair{-7, 12};
+  WriteUpdateIni();
+  EXPECT_EQ(ReadFileBytes(path),
+            "[version]\r\ncur=9.3.-7.12\r\nchannel=stable\r\n[other]\r\nkept=yes\r\n");
+}
+
+TEST_F(InstallRecordsTest, TerminalConfigCarriesPackageAndLanguage) {
+  ASSERT_TRUE(MakeDirectory(InstallContext::Get().InstallDir.c_str()));
+  ASSERT_TRUE(MakeDirectory(temp_.Join("install\\config").c_str()));
+  WriteTerminalConfig();
+  EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pub")),
+            "[quillbank]\r\npackage=100201\r\n");
+  EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pri")),
+            "[quillbank]\r\nlanguage=2052\r\n");
+
+  InstallContext::Get().LanguageId = 0x0404;
+  WriteTerminalConfig();
+  EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pri")),
+            "[quillbank]\r\nlanguage=1028\r\n");
+}
+
+TEST_F(InstallRecordsTest, WithoutConfigFolderNoConfigurationFileIsWritten) {
+  ASSERT_TRUE(MakeDirectory(InstallContext::Get().InstallDir.c_str()));
+  WriteTerminalConfig();
+  EXPECT_FALSE(PathExists(temp_.Join("install\\config").c_str()));
+  EXPECT_FALSE(PathExists(temp_.Join("install\\config\\quillbank.Default.pub").c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,13 @@
+// The two edits of a "Path" text that put DependDir on the search path. Both searches are exact,
+// case-sensitive sub-string tests.
+#pragma once
+
+#include <string>
+
+// The installer's own Path: unchanged when DependDir occurs anywhere in it, else ";" + DependDir
+// appended (also to an empty text).
+std::string ProcessPathWithDependDir(const std::string& path, const std::string& depend_dir);
+
+// The user's stored Path: the needle is ";" + DependDir, or DependDir alone when `path` is empty.
+// False when the needle is already there (nothing to write); else appends it and returns true.
+bool AddDependDirToStoredPath(std::string* path, const std::string& depend_dir);

@@ -1,0 +1,37 @@
+// The two Path edits: exact, case-sensitive sub-string tests with different needles.
+#include "install/path_text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kDepend = "C:\\Users\\u\\AppData\\Roaming\\QuillbankDependBase";
+
+TEST(PathTextTest, ProcessPathGetsDependDirOnceWhereverItIs) {
+  EXPECT_EQ(ProcessPathWithDependDir("C:\\Windows", kDepend), "C:\\Windows;" + kDepend);
+  EXPECT_EQ(ProcessPathWithDependDir("", kDepend), ";" + kDepend);
+  EXPECT_EQ(ProcessPathWithDependDir(kDepend + ";C:\\Windows", kDepend), kDepend + ";C:\\Windows");
+  // A longer folder that begins with DependDir counts as present; other letter case does not.
+  EXPECT_EQ(ProcessPathWithDependDir(kDepend + "Old", kDepend), kDepend + "Old");
+  EXPECT_EQ(ProcessPathWithDependDir("c:\\users\\u\\appdata\\roaming\\quillbankdependbase", kDepend),
+            "c:\\users\\u\\appdata\\roaming\\quillbankdependbase;" + kDepend);
+}
+
+TEST(PathTextTest, StoredPathLooksForTheSeparatorToo) {
+  std::string path;
+  EXPECT_TRUE(AddDependDirToStoredPath(&path, kDepend));
+  EXPECT_EQ(path, kDepend);
+
+  path = "C:\\Tools";
+  EXPECT_TRUE(AddDependDirToStoredPath(&path, kDepend));
+  EXPECT_EQ(path, "C:\\Tools;" + kDepend);
+  EXPECT_FALSE(AddDependDirToStoredPath(&path, kDepend));
+  EXPECT_EQ(path, "C:\\Tools;" + kDepend);
+
+  // DependDir only at the very start, without ";" before it, is appended once more.
+  path = kDepend;
+  EXPECT_TRUE(AddDependDirToStoredPath(&path, kDepend));
+  EXPECT_EQ(path, kDepend + ";" + kDepend);
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+// Ties the installed package into the user's account: ending and starting the terminal, running
+// the copy command, shell deletion, the desktop shortcut and the dependency folder on the Path.
+// Special folders are in app/special_folder.h.
+#pragma once
+
+#include <string>
+
+// File name of the terminal's executable.
+constexpr char kTerminalExeName[] = "quillbank ix.exe";
+
+// --- Built in both builds (natively as stand-ins, see install/system_stand_in.h) ---
+
+// Deletes a file, or a folder with all it holds, without asking. True when the shell reports
+// success; a missing path is a failure.
+bool DeletePath(const char* path);
+
+// Runs `command_line` hidden at idle priority and waits for it without time limit. True only when
+// it started and exited with code 0.
+bool RunAndWait(const char* command_line);
+
+// Appends ";" + DependDir to the installer's own "Path" unless DependDir already occurs in it. A
+// Path that cannot be read whole or set is left as it was.
+void ExtendProcessPath();
+
+// True when the base dependency archive must be downloaded: Windows before 10 and DependDir not
+// in the installer's Path. Then DependDir is also added to the user's stored Path.
+bool BaseZipNeeded();
+
+// Adds DependDir to HKCU\Environment "Path" (keeping the value's type; a new value is REG_SZ) and
+// broadcasts the change. True if DependDir is in, or was added to, the stored Path.
+bool AddToUserPath();
+
+// --- Windows build only ---
+
+// Folder of the installer's own executable, ending in "\" (empty if it has none).
+std::wstring GetExeDir();
+// Full path of the main module of a process; empty when unknown.
+std::wstring GetProcessImagePath(unsigned long process_id);
+// Ends the first "quillbank ix.exe" that runs from the installer's own folder, waits for it and
+// pauses 2.5 s; returns at once when none runs. Returns 0.
+int KillRunningTerminal();
+// Starts InstallDir\quillbank ix.exe with the argument "end" in a new console. Nonzero if the
+// process was created.
+int LaunchTerminal();
+// Desktop\<ProductName>.lnk pointing at InstallDir\quillbank ix.exe, replacing one of that name.
+// False only when a path cannot be formed.
+bool CreateDesktopShortcut();

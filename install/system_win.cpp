@@ -1,0 +1,268 @@
+// The system integration over Win32: processes (tool-help snapshots, terminate, create, wait),
+// the shell (delete, desktop shortcut), the environment and the registry.
+#include "install/system.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/install_context.h"
+#include "app/special_folder.h"
+#include "app/text_convert.h"
+#include "install/com_ptr_win.h"
+#include "install/path_text.h"
+#include "install/registry_key_win.h"
+#include "install/scoped_handle_win.h"
+
+namespace {
+
+constexpr wchar_t kTerminalExeNameW[] = L"quillbank ix.exe";
+constexpr int kCommandLineChars = 2048;
+constexpr int kShortcutPathChars = 1024;
+constexpr DWORD kTerminateWaitMs = 5000;
+constexpr DWORD kPauseAfterTerminateMs = 2500;
+
+// The whole "Path" of this process (its size asked first, so no length cuts it short). A missing
+// variable reads as empty; false when it cannot be read.
+bool ReadProcessPath(std::string* text) {
+  text->clear();
+  DWORD size = GetEnvironmentVariableA("Path", nullptr, 0);
+  if (size == 0) return GetLastError() == ERROR_ENVVAR_NOT_FOUND;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::vector<char> buffer(size + 1, '\0');
+    const DWORD length = GetEnvironmentVariableA("Path", buffer.data(), size + 1);
+    if (length == 0) return GetLastError() == ERROR_ENVVAR_NOT_FOUND;
+    if (length <= size) {
+      text->assign(buffer.data(), length);
+      return true;
+    }
+    size = length;  // grew in between: ask again with the new size
+  }
+  return false;
+}
+
+// The whole value "Path" of an open key and its type; a missing value reads as an empty REG_SZ.
+// False when it cannot be read or is not text.
+bool ReadStoredPath(HKEY key, std::string* text, DWORD* type) {
+  text->clear();
+  *type = REG_SZ;
+  DWORD size = 0;
+  LONG rc = RegQueryValueExA(key, "Path", /*lpReserved=*/nullptr, type, /*lpData=*/nullptr, &size);
+  if (rc == ERROR_FILE_NOT_FOUND) {
+    *type = REG_SZ;
+    return true;
+  }
+  for (int attempt = 0; rc == ERROR_SUCCESS && attempt < 3; ++attempt) {
+    if (*type != REG_SZ && *type != REG_EXPAND_SZ) return false;
+    std::vector<char> data(size + 1, '\0');
+    DWORD length = size;
+    rc = RegQueryValueExA(key, "Path", /*lpReserved=*/nullptr, type,
+                          reinterpret_cast<BYTE*>(data.data()), &length);
+    if (rc == ERROR_MORE_DATA) {
+      size = length;
+      rc = ERROR_SUCCESS;
+      continue;
+    }
+    if (rc != ERROR_SUCCESS) return false;
+    *text = data.data();  // the stored bytes need not end in a zero; `data` always does
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::wstring GetExeDir() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  GetModuleFileNameW(/*hModule=*/nullptr, buffer, MAX_PATH);
+  const std::wstring path = buffer;
+  const size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::wstring GetProcessImagePath(unsigned long process_id) {
+  ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_id));
+  if (!snapshot.IsValid()) return std::wstring();
+  MODULEENTRY32W module = {};
+  module.dwSize = sizeof module;
+  if (!Module32FirstW(snapshot.get(), &module)) return std::wstring();
+  return module.szExePath;
+}
+
+int KillRunningTerminal() {
+  const std::wstring expected = GetExeDir() + kTerminalExeNameW;
+  ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, /*th32ProcessID=*/0));
+  if (!snapshot.IsValid()) return 0;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  DWORD process_id = 0;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (lstrcmpiW(entry.szExeFile, kTerminalExeNameW) != 0) continue;
+    // Only a terminal from our own folder; the comparison is exact, letter case included.
+    if (GetProcessImagePath(entry.th32ProcessID) == expected) {
+      found = true;
+      process_id = entry.th32ProcessID;
+      break;
+    }
+  }
+  snapshot.Close();
+  if (!found) return 0;
+  // SYNCHRONIZE as well, or the wait below could not wait at all.
+  ScopedHandle process(
+      OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, /*bInheritHandle=*/FALSE, process_id));
+  TerminateProcess(process.get(), /*uExitCode=*/0);
+  WaitForSingleObject(process.get(), kTerminateWaitMs);
+  Sleep(kPauseAfterTerminateMs);
+  return 0;
+}
+
+void ExtendProcessPath() {
+  std::string path;
+  if (!ReadProcessPath(&path)) return;
+  const std::string extended = ProcessPathWithDependDir(path, InstallContext::Get().DependDir);
+  // A value the system refuses (too long) leaves the old one in place.
+  SetEnvironmentVariableA("Path", extended.c_str());
+}
+
+int LaunchTerminal() {
+  ExtendProcessPath();
+  const std::string command =
+      "\"" + InstallContext::Get().InstallDir + "\\" + kTerminalExeName + "\" end";
+  wchar_t wide[kCommandLineChars] = {};
+  if (!ToWide(command.c_str(), reinterpret_cast<char16_t*>(wide), kCommandLineChars,
+              kCodePageGbk)) {
+    return 0;
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process = {};
+  const BOOL created = CreateProcessW(
+      /*lpApplicationName=*/nullptr, wide, /*lpProcessAttributes=*/nullptr,
+      /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE, CREATE_NEW_CONSOLE,
+      /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup, &process);
+  if (created) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  return created;
+}
+
+bool RunAndWait(const char* command_line) {
+  if (command_line == nullptr) return false;
+  // CreateProcessA may write into the command line.
+  std::vector<char> command(command_line, command_line + std::strlen(command_line) + 1);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(/*lpApplicationName=*/nullptr, command.data(),
+                      /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
+                      /*bInheritHandles=*/FALSE, IDLE_PRIORITY_CLASS, /*lpEnvironment=*/nullptr,
+                      /*lpCurrentDirectory=*/nullptr, &startup, &info)) {
+    return false;
+  }
+  ScopedHandle thread(info.hThread);
+  ScopedHandle process(info.hProcess);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD exit_code = 1;
+  return GetExitCodeProcess(process.get(), &exit_code) && exit_code == 0;
+}
+
+bool DeletePath(const char* path) {
+  if (path == nullptr || path[0] == '\0') return false;
+  // A list of one name: the path followed by two zero bytes.
+  std::vector<char> from(std::strlen(path) + 2, '\0');
+  std::memcpy(from.data(), path, from.size() - 2);
+  SHFILEOPSTRUCTA operation = {};
+  operation.hwnd = nullptr;
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.data();
+  operation.pTo = nullptr;
+  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+  operation.lpszProgressTitle = nullptr;
+  return SHFileOperationA(&operation) == 0;
+}
+
+bool CreateDesktopShortcut() {
+  const InstallContext& ctx = InstallContext::Get();
+  std::string link;
+  GetSpecialFolder(kCsidlDesktopDirectory, link);
+  link += "\\" + ctx.ProductName + ".lnk";
+  wchar_t link_wide[kShortcutPathChars] = {};
+  if (!ToWide(link.c_str(), reinterpret_cast<char16_t*>(link_wide), kShortcutPathChars,
+              kCodePageGbk) ||
+      link_wide[0] == 0) {
+    return false;
+  }
+  const std::string target = ctx.InstallDir + "\\" + kTerminalExeName;
+  wchar_t target_wide[kShortcutPathChars] = {};
+  if (!ToWide(target.c_str(), reinterpret_cast<char16_t*>(target_wide), kShortcutPathChars,
+              kCodePageGbk) ||
+      target_wide[0] == 0) {
+    return false;
+  }
+  if (FAILED(CoInitialize(/*pvReserved=*/nullptr))) return true;
+  {
+    ComPtr<IShellLinkW> shell_link;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IShellLinkW, shell_link.Receive()))) {
+      shell_link->SetPath(target_wide);
+      ComPtr<IPersistFile> file;
+      if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.Receive()))) {
+        file->Save(link_wide, /*fRemember=*/FALSE);
+      }
+    }
+  }  // both released before COM goes
+  CoUninitialize();
+  return true;
+}
+
+bool BaseZipNeeded() {
+  OSVERSIONINFOEXW version = {};
+  static_assert(sizeof version == 284, "the extended version record");
+  version.dwOSVersionInfoSize = sizeof version;
+  if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) ||
+      version.dwMajorVersion >= 10) {
+    return false;
+  }
+  std::string path;
+  ReadProcessPath(&path);
+  if (path.find(InstallContext::Get().DependDir) != std::string::npos) return false;
+  AddToUserPath();
+  return true;
+}
+
+bool AddToUserPath() {
+  RegistryKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", /*ulOptions=*/0, KEY_READ | KEY_WRITE,
+                    key.Receive()) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::string text;
+  DWORD type = REG_SZ;
+  // A value that cannot be read whole, or is not text, is left as it is.
+  if (!ReadStoredPath(key.get(), &text, &type)) return false;
+  if (!AddDependDirToStoredPath(&text, InstallContext::Get().DependDir)) return true;
+  // REG_EXPAND_SZ stays REG_EXPAND_SZ, so its %-references keep expanding.
+  if (RegSetValueExA(key.get(), "Path", /*Reserved=*/0, type,
+                     reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS) {
+    return false;
+  }
+  key.Close();
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, /*wParam=*/0,
+                      reinterpret_cast<LPARAM>(L"Environment"), SMTO_NOTIMEOUTIFNOTHUNG,
+                      /*uTimeout=*/0xFFFFFFFF, /*lpdwResult=*/nullptr);
+  return true;
+}
