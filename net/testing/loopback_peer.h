@@ -44,10 +44,11 @@ class LoopbackPeer {
   bool SendMessage(const std::string& message, char type, const CipherContext* context);
 
  private:
+  // In this order: the library before any socket, the port before the listener fills it.
   SocketsLibrary sockets_;
+  uint16_t port_ = 0;
   UniqueSocket listener_;
   UniqueSocket connection_;
-  uint16_t port_ = 0;
 };
 
 // A frame of `type` built from `message` (empty on failure).
