@@ -1,0 +1,214 @@
+"""Drives the installer as a user meets it: a private X display, a fresh 32-bit Wine prefix, the
+reference update service, quillbank-setup.exe under Wine, clicks on its window, screenshots.
+
+Used by scripts/demo and by the end-to-end tests. Standard library only; the X tools are
+xdotool, ImageMagick's import/convert and Xvfb.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+WINDOW_W, WINDOW_H = 463, 320
+BUTTON_CENTRE = (230, 252)          # the push button [198, 240, 262, 265]
+BUTTON_FRAME = (198, 240)           # its top-left frame pixel
+BUTTON_FRAME_RGB = (0xC1, 0x42, 0x17)
+BUTTON_FRAME_HOVER_RGB = (0xAB, 0x3B, 0x1C)
+CLOSE_BOX_CENTRE = (451, 12)
+
+
+def _run(cmd, env=None, check=True, capture=True, timeout=120):
+    return subprocess.run(cmd, env=env, check=check, timeout=timeout,
+                          stdout=subprocess.PIPE if capture else None,
+                          stderr=subprocess.PIPE if capture else None, text=True)
+
+
+class Display:
+    """The caller's DISPLAY, or a private Xvfb when there is none (or when asked)."""
+
+    def __init__(self, private=None):
+        self.proc = None
+        if private is None:
+            private = not os.environ.get("DISPLAY")
+        if not private:
+            self.name = os.environ["DISPLAY"]
+            return
+        for n in range(140, 200):
+            if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
+                continue
+            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24",
+                                          "-nolisten", "tcp"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.name = f":{n}"
+            deadline = time.time() + 10
+            while time.time() < deadline and not os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                time.sleep(0.05)
+            return
+        raise RuntimeError("no free X display number")
+
+    def env(self):
+        return dict(os.environ, DISPLAY=self.name)
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+            self.proc = None
+
+
+class Prefix:
+    """A 32-bit Wine prefix of its own, copied from a template made once per build folder."""
+
+    def __init__(self, path, template, windows_version="win7"):
+        self.path = path
+        self.base_env = dict(os.environ, WINEPREFIX=path, WINEARCH="win32", WINEDEBUG="-all",
+                             WINEDLLOVERRIDES="mscoree,mshtml=")
+        here = os.path.dirname(os.path.abspath(__file__))
+        subprocess.run([os.path.join(here, "..", "cmake", "wine-prefix"), template], check=True)
+        if os.path.exists(path):
+            self.kill()
+            shutil.rmtree(path)
+        shutil.copytree(template, path, symlinks=True)
+        os.remove(os.path.join(path, ".qb-ready"))
+        self.set_windows_version(windows_version)
+
+    def env(self, display, lang="C.UTF-8"):
+        return dict(self.base_env, DISPLAY=display.name, LC_ALL=lang, LANG=lang)
+
+    def reg(self, *args):
+        _run(["wine", "reg"] + list(args), env=self.base_env, check=False)
+
+    def set_windows_version(self, version):
+        self.reg("add", r"HKCU\Software\Wine", "/v", "Version", "/t", "REG_SZ", "/d", version, "/f")
+
+    def user_dir(self):
+        users = os.path.join(self.path, "drive_c", "users")
+        return os.path.join(users, os.environ.get("USER") or "root")
+
+    def appdata(self):
+        return os.path.join(self.user_dir(), "AppData", "Roaming")
+
+    def desktop(self):
+        return os.path.join(self.user_dir(), "Desktop")
+
+    def user_path_value(self):
+        """The user's stored Path (HKCU\\Environment), or None when absent."""
+        out = _run(["wine", "reg", "query", r"HKCU\Environment", "/v", "Path"],
+                   env=self.base_env, check=False).stdout
+        for line in out.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) == 3 and parts[0].lower() == "path":
+                return parts[2]
+        return None
+
+    def kill(self):
+        subprocess.run(["wineserver", "-k"], env=self.base_env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class Process:
+    def __init__(self, cmd, env, log_path):
+        self.log = open(log_path, "wb")
+        self.proc = subprocess.Popen(cmd, env=env, stdout=self.log, stderr=subprocess.STDOUT,
+                                     start_new_session=True)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait(self, timeout):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, sig)
+            except ProcessLookupError:
+                pass
+            if self.wait(5) is None:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+                self.proc.wait()
+        self.log.close()
+        return self.proc.returncode
+
+
+class Window:
+    """The installer's window on the display, found by its title."""
+
+    def __init__(self, display, title="\u5c9a\u821f", timeout=60):
+        self.display = display
+        env = display.env()
+        deadline = time.time() + timeout
+        self.id = None
+        while time.time() < deadline:
+            out = _run(["xdotool", "search", "--onlyvisible", "--name", title], env=env,
+                       check=False).stdout.split()
+            if out:
+                self.id = out[-1]
+                break
+            time.sleep(0.2)
+        if self.id is None:
+            raise TimeoutError("installer window did not appear")
+        self.refresh_geometry()
+
+    def refresh_geometry(self):
+        out = _run(["xdotool", "getwindowgeometry", "--shell", self.id],
+                   env=self.display.env()).stdout
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        self.x, self.y = int(values["X"]), int(values["Y"])
+        self.w, self.h = int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def exists(self):
+        return _run(["xdotool", "getwindowname", self.id], env=self.display.env(),
+                    check=False).returncode == 0
+
+    def click(self, pos):
+        # No window manager under Xvfb: move the pointer onto the window and click there.
+        env = self.display.env()
+        x, y = self.x + pos[0], self.y + pos[1]
+        _run(["xdotool", "mousemove", str(x), str(y)], env=env)
+        time.sleep(0.3)
+        _run(["xdotool", "mousemove", str(x + 1), str(y)], env=env)
+        time.sleep(0.3)
+        _run(["xdotool", "click", "1"], env=env)
+
+    def hover(self, pos):
+        _run(["xdotool", "mousemove", str(self.x + pos[0]), str(self.y + pos[1])],
+             env=self.display.env())
+
+    def screenshot(self, path):
+        """Saves the window's area of the screen as a PNG."""
+        geometry = f"{self.w}x{self.h}+{self.x}+{self.y}"
+        _run(["import", "-window", "root", "-crop", geometry, "+repage", path],
+             env=self.display.env())
+        return path
+
+    def pixel(self, pos):
+        with tempfile.NamedTemporaryFile(suffix=".txt") as tmp:
+            geometry = f"1x1+{self.x + pos[0]}+{self.y + pos[1]}"
+            out = _run(["import", "-window", "root", "-crop", geometry, "-depth", "8", "txt:-"],
+                       env=self.display.env()).stdout
+        for line in out.splitlines():
+            if "#" in line and not line.startswith("#"):
+                h = line.split("#", 1)[1][:6]
+                return (int(h[0:2], 16), int(h[2:4], 16), int(h[4:6], 16))
+        return None
+
+    def shows_button(self):
+        return self.pixel(BUTTON_FRAME) in (BUTTON_FRAME_RGB, BUTTON_FRAME_HOVER_RGB)
+
+
+def wait_until(predicate, timeout, interval=0.25):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(interval)
+    return predicate()

@@ -1,0 +1,25 @@
+// The transport callbacks of a connection bundle.
+#include "net/tcp_socket.h"
+
+#include "clients/process_client.h"
+#include "net/protocol.h"
+
+void TcpSocket::OnConnect(TTcp*) {
+  if (session_ == nullptr) return;
+  session_->SetLinked(true);
+  session_->SendAuthentLink();
+}
+
+void TcpSocket::OnDisconnect(TTcp*) {
+  if (session_ == nullptr) return;
+  session_->SetLinked(false);
+  if (ProcessClient* client = session_->client()) {
+    client->OnClientDisconnect(kDisconnectProxyErrorText, kDisconnectProxyError);
+  }
+}
+
+int TcpSocket::OnRecv(TTcp*, const uint8_t* data, uint32_t length) {
+  // Without a session nobody wants the bytes: they are taken and dropped.
+  if (session_ == nullptr) return static_cast<int>(length);
+  return session_->ParseFrames(data, length);
+}
