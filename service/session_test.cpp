@@ -51,9 +51,9 @@ TEST_F(SessionTest, WholeExchangeDeliversEveryFileByteIdentical) {
   for (size_t i = 0; i < files_.size(); ++i) {
     EXPECT_STREQ(records[i].PackageKey, "100201");
     EXPECT_EQ(records[i].Name, files_[i].folder_part + files_[i].file_part);
-    EXPECT_EQ(records[i].Num1, static_cast<int32_t>(i + 1));
-    EXPECT_EQ(records[i].Num2, 17);
-    EXPECT_EQ(records[i].Kind, files_[i].kind);
+    EXPECT_EQ(int32_t{records[i].Num1}, static_cast<int32_t>(i + 1));
+    EXPECT_EQ(int32_t{records[i].Num2}, 17);
+    EXPECT_EQ(char{records[i].Kind}, files_[i].kind);
     EXPECT_EQ(std::string(records[i].Tail, 8), std::string("t\0\0\0\0\0\0\0", 8));
   }
 
