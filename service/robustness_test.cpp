@@ -217,17 +217,10 @@ TEST_F(RobustnessTest, SixtyFourInstallersDownloadAtOnceWithOneStalled) {
   int32_t error = -1;
   ASSERT_TRUE(stalled.Connect(service_.download()));
   ASSERT_TRUE(stalled.AuthentLink(&error));
-  const ModuleRecord& big = records_.back();
+  ModuleRecord big = records_.back();
   ASSERT_EQ(big.Kind, 'D');
-  uint8_t r[74] = {};
-  std::memcpy(r + 4, big.PackageKey, strnlen(big.PackageKey, 10));
-  std::memcpy(r + 15, big.Name, strnlen(big.Name, 50));
-  EncodeFixed32(r + 66, static_cast<uint32_t>(big.Num1));
-  EncodeFixed32(r + 70, static_cast<uint32_t>(big.Num2));
-  for (int i = 0; i < 5; ++i) {
-    ASSERT_TRUE(stalled.SendMessage(
-        TestClient::Request(kMsgDownloadModule, 1, 74, std::vector<uint8_t>(r, r + 74)), '6'));
-  }
+  big.Kind = 'F';  // what RequestModules asks for
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(stalled.RequestModules({big}));
 
   std::vector<std::thread> installers;
   std::atomic<int> intact{0};

@@ -158,12 +158,10 @@ bool TestClient::ModuleCheck(const std::string& number, int32_t part3, int32_t p
   }
 }
 
-bool TestClient::DownloadModules(const std::vector<ModuleRecord>& records,
-                                 std::map<std::string, std::string>* files, uint64_t* chunks) {
+bool TestClient::RequestModules(const std::vector<ModuleRecord>& records) {
   // As installers do: requests of at most 1770 records, sent one after the other.
   std::vector<std::vector<uint8_t>> requests(1);
   std::vector<uint16_t> counts(1, 0);
-  std::multiset<std::string> pending;
   for (const ModuleRecord& m : records) {
     if (m.Kind == 'D') continue;
     if (counts.back() == 1770) {
@@ -176,12 +174,21 @@ bool TestClient::DownloadModules(const std::vector<ModuleRecord>& records,
     EncodeFixed32(r + 66, static_cast<uint32_t>(m.Num1));
     EncodeFixed32(r + 70, static_cast<uint32_t>(m.Num2));
     requests.back().insert(requests.back().end(), r, r + 74);
-    pending.insert(std::string(m.Name, strnlen(m.Name, 50)));
     ++counts.back();
   }
   for (size_t i = 0; i < requests.size(); ++i) {
     if (!SendMessage(Request(kMsgDownloadModule, counts[i], 74, requests[i]), '6')) return false;
   }
+  return true;
+}
+
+bool TestClient::DownloadModules(const std::vector<ModuleRecord>& records,
+                                 std::map<std::string, std::string>* files, uint64_t* chunks) {
+  std::multiset<std::string> pending;
+  for (const ModuleRecord& m : records) {
+    if (m.Kind != 'D') pending.insert(std::string(m.Name, strnlen(m.Name, 50)));
+  }
+  if (!RequestModules(records)) return false;
   uint64_t received = 0;
   bool any_message = false;
   while (!pending.empty() || !any_message) {

@@ -1,8 +1,12 @@
 // Running a service inside a test.
 #include "service/test_service.h"
 
+#include <zlib.h>
+
 #include <filesystem>
 #include <fstream>
+
+#include "app/coding.h"
 
 #include "service/package.h"
 #include "service/service_log.h"
@@ -20,6 +24,45 @@ std::string TestBytes(size_t size, uint32_t seed) {
     bytes[i] = static_cast<char>((i & 3) == 0 ? (state & 7) : (state >> 8));
   }
   return bytes;
+}
+
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string out, central;
+  auto u16 = [](std::string* s, uint16_t v) {
+    uint8_t b[2];
+    EncodeFixed16(b, v);
+    s->append(reinterpret_cast<char*>(b), 2);
+  };
+  auto u32 = [](std::string* s, uint32_t v) {
+    uint8_t b[4];
+    EncodeFixed32(b, v);
+    s->append(reinterpret_cast<char*>(b), 4);
+  };
+  const uint16_t kDosTime = 0x6000, kDosDate = 0x5A21;  // 2025-01-01 12:00
+  for (const auto& [name, data] : entries) {
+    uint32_t crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    uint32_t offset = static_cast<uint32_t>(out.size());
+    u32(&out, 0x04034b50);
+    u16(&out, 10), u16(&out, 0), u16(&out, 0), u16(&out, kDosTime), u16(&out, kDosDate);
+    u32(&out, crc), u32(&out, data.size()), u32(&out, data.size());
+    u16(&out, static_cast<uint16_t>(name.size())), u16(&out, 0);
+    out += name + data;
+    u32(&central, 0x02014b50);
+    u16(&central, 20), u16(&central, 10), u16(&central, 0), u16(&central, 0);
+    u16(&central, kDosTime), u16(&central, kDosDate);
+    u32(&central, crc), u32(&central, data.size()), u32(&central, data.size());
+    u16(&central, static_cast<uint16_t>(name.size())), u16(&central, 0), u16(&central, 0);
+    u16(&central, 0), u16(&central, 0), u32(&central, 0x20), u32(&central, offset);
+    central += name;
+  }
+  uint32_t central_offset = static_cast<uint32_t>(out.size());
+  out += central;
+  u32(&out, 0x06054b50);
+  u16(&out, 0), u16(&out, 0);
+  u16(&out, static_cast<uint16_t>(entries.size())), u16(&out, static_cast<uint16_t>(entries.size()));
+  u32(&out, static_cast<uint32_t>(central.size())), u32(&out, central_offset), u16(&out, 0);
+  return out;
 }
 
 void WriteTestPackage(const std::string& dir, const std::string& number,

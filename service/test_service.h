@@ -21,6 +21,9 @@ struct TestFile {
 // Deterministic binary-like bytes (a different stream per seed).
 std::string TestBytes(size_t size, uint32_t seed);
 
+// A zip archive of stored (uncompressed) file entries, made in memory: name -> contents.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries);
+
 // Writes package.json and the files (and a base archive when `base` is not empty) into `dir`.
 void WriteTestPackage(const std::string& dir, const std::string& number,
                       const std::vector<TestFile>& files, const std::string& base = "",
