@@ -19,7 +19,7 @@ constexpr size_t kReadBufferSize = 64 * 1024;
 std::unique_ptr<Transfer> Transfer::Modules(std::vector<const PackageModule*> modules) {
   std::unique_ptr<Transfer> t(new Transfer());
   t->code_ = kMsgFileDownloadRsp;
-  for (const PackageModule* m : modules) t->items_.push_back({m, m->source_path});
+  t->items_ = std::move(modules);
   return t;
 }
 
@@ -28,8 +28,13 @@ std::unique_ptr<Transfer> Transfer::BaseArchive(const std::string& path,
   std::unique_ptr<Transfer> t(new Transfer());
   t->code_ = kMsgSystemDependFileRsp;
   t->wire_name_ = wire_name;
-  t->items_.push_back({nullptr, path});
+  t->base_path_ = path;
+  t->items_.push_back(nullptr);
   return t;
+}
+
+const std::string& Transfer::ItemPath() const {
+  return items_[item_] ? items_[item_]->source_path : base_path_;
 }
 
 Transfer::~Transfer() {
@@ -37,20 +42,20 @@ Transfer::~Transfer() {
 }
 
 bool Transfer::OpenItem(std::string* reason) {
-  const Item& item = items_[item_];
+  const std::string& path = ItemPath();
   size_ = 0;
   offset_ = 0;
   chunk_index_ = 0;
   buffer_pos_ = buffer_len_ = 0;
-  if (item.path.empty()) return true;  // the stand-in for a missing base archive
-  fd_ = open(item.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (path.empty()) return true;  // the stand-in for a missing base archive
+  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *reason = "cannot open " + item.path + ": " + strerror(errno);
+    *reason = "cannot open " + path + ": " + strerror(errno);
     return false;
   }
   if (static_cast<uint64_t>(st.st_size) > 0x7FFFFFFF) {
-    *reason = item.path + " has grown past 2 GiB";
+    *reason = path + " has grown past 2 GiB";
     return false;
   }
   size_ = static_cast<uint64_t>(st.st_size);
@@ -65,7 +70,7 @@ bool Transfer::ReadChunk(uint8_t* data, size_t length, std::string* reason) {
       ssize_t n = read(fd_, buffer_.data(), buffer_.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        *reason = items_[item_].path + " ended early: it changed while being sent";
+        *reason = ItemPath() + " ended early: it changed while being sent";
         return false;
       }
       buffer_pos_ = 0;
@@ -102,7 +107,7 @@ bool Transfer::NextMessage(size_t max_records, std::vector<uint8_t>* message,
     if (chunk.length > 0 && !ReadChunk(data, chunk.length, reason)) return false;
     uint8_t* record = message->data() + kMessageHeaderSize + count * record_size;
     if (modules) {
-      EncodeModuleFileChunk(*items_[item_].module, chunk, record);
+      EncodeModuleFileChunk(*items_[item_], chunk, record);
     } else {
       EncodeBaseZipChunk(wire_name_, chunk, record);
     }

@@ -38,17 +38,17 @@ class Transfer {
   uint64_t chunks() const { return chunks_; }
 
  private:
-  struct Item {
-    const PackageModule* module;  // null for the base archive
-    std::string path;
-  };
   Transfer() = default;
+  const std::string& ItemPath() const;
   bool OpenItem(std::string* reason);
   bool ReadChunk(uint8_t* data, size_t length, std::string* reason);
 
   uint16_t code_ = 0;
   std::string wire_name_;
-  std::vector<Item> items_;
+  std::string base_path_;
+  // The modules to send; a single null entry stands for the base archive. Pointers only, so a
+  // queued request of 1770 modules costs a few KB.
+  std::vector<const PackageModule*> items_;
   size_t item_ = 0;
   int fd_ = -1;
   uint64_t size_ = 0;    // of the open file
