@@ -75,9 +75,10 @@ TEST(StandInTerminal, RecordsItsCommandLineAndShowsItsWindow) {
   PROCESS_INFORMATION pi = {};
   ASSERT_TRUE(CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr,
                              /*bInheritHandles=*/FALSE, 0, nullptr, folder.c_str(), &si, &pi));
+  // The window exists a moment before it is shown: wait for both.
   FindData found{pi.dwProcessId, nullptr};
-  for (int i = 0; i < 200 && !found.window; ++i) {
-    Sleep(100);
+  for (int i = 0; i < 600 && !(found.window && IsWindowVisible(found.window)); ++i) {
+    Sleep(50);
     EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&found));
   }
   ASSERT_NE(found.window, nullptr);

@@ -33,6 +33,7 @@ int Serve(const ServiceOptions& options) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);  // from this program itself: the loop ended on its own
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -57,12 +58,14 @@ int Serve(const ServiceOptions& options) {
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&signals, &sig);
+    if (sig == SIGUSR1) return;
     ServiceLogF("%s received: stopping", sig == SIGINT ? "SIGINT" : "SIGTERM");
     service.Stop();
   });
   ServiceLog("serving");
   service.Run();
-  // The loop only ends through a signal here; the waiter has therefore returned.
+  // Wakes the waiter when the loop ended without a signal (a signal that came first wins).
+  pthread_kill(waiter.native_handle(), SIGUSR1);
   waiter.join();
   ServiceLog("stopped");
   return kExitOk;
