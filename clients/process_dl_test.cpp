@@ -242,11 +242,10 @@ TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
     const char* folder;
     const char* file;
   };
+  // A few of each kind (the full set of forms is in the path tests).
   const Case cases[] = {
-      {"..\\", "escape.txt"},    {"../", "escape.txt"},       {"a\\..\\..\\", "escape.txt"},
-      {".", "./escape.txt"},     {"a/.. /../", "escape.txt"}, {"a\\...\\", "escape.txt"},
-      {"\\", "escape.txt"},      {"", "/escape.txt"},         {"C:\\", "escape.txt"},
-      {"", "c:escape.txt"},      {"a", "b:stream"},           {"sub\\", ""},
+      {"..\\", "escape.txt"}, {"a/.. /../", "escape.txt"}, {"\\", "escape.txt"},
+      {"C:\\", "escape.txt"}, {"", "CON"},                 {"sub\\", ""},
       // Last: a file that cannot be created (its folder is a file); the safe chunk ahead of it
       // in the message has been written by then.
       {"blocker\\", "x.bin"},

@@ -1,6 +1,7 @@
 // Checks of the relative paths that module and base archive chunks carry.
 #include "clients/staging_path.h"
 
+#include <cctype>
 #include <utility>
 
 namespace {
@@ -25,6 +26,19 @@ bool ClimbsUp(const std::string& component) {
   return dots >= 2;
 }
 
+// Windows opens a device, not a file, for these names, whatever the folder or extension.
+bool IsDeviceName(const std::string& component) {
+  std::string base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 }  // namespace
 
 bool FormStagingPath(const std::string& staging_dir, const std::string& folder,
@@ -36,7 +50,8 @@ bool FormStagingPath(const std::string& staging_dir, const std::string& folder,
   while (start <= relative.size()) {
     size_t end = start;
     while (end < relative.size() && !IsSeparator(relative[end])) ++end;
-    if (ClimbsUp(relative.substr(start, end - start))) return false;
+    const std::string component = relative.substr(start, end - start);
+    if (ClimbsUp(component) || IsDeviceName(component)) return false;
     start = end + 1;
   }
   std::string full = staging_dir + "\\" + relative;
