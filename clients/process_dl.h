@@ -69,7 +69,7 @@ class ProcessDL : public ProcessClient {
   FILE* base_file_ = nullptr;
   std::vector<std::string> pending_names_;
   bool download_active_ = true;
-  // Set once the module request has gone out: only then can the download be complete.
+  // Set when the modules are requested: only then can the download be complete.
   bool requested_ = false;
   std::string base_path_;
   // After a refusal the install has failed: every later chunk is dropped.

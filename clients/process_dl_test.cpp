@@ -276,23 +276,6 @@ TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
   EXPECT_EQ(window_.Count(UM_DL_DISCONNECT), std::size(cases));
 }
 
-TEST_F(ProcessDLTest, PathsOverTheLimitAreRefused) {
-  // A staging folder so deep that the longest parts pass 255 characters.
-  const std::string deep = staging_ + "\\" + std::string(149 - staging_.size() - 1, 's');
-  ASSERT_EQ(deep.size(), 149u);
-  InstallContext::Get().StagingDir = deep;
-  const std::string folder = std::string(99, 'd') + "\\";
-  // 149 + 1 + 100 + 5 = 255: still taken.
-  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("m", folder, "f.bin", "ok", false)}));
-  EXPECT_EQ(window_.Entries().size(), 0u);
-  // One more is refused.
-  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("m", folder, "ff.bin", "no", false)}));
-  EXPECT_FALSE(PathExists((deep + "\\" + folder + "ff.bin").c_str()));
-  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Refused " + deep + "\\" + folder + "ff.bin"));
-  // The first file was open when the refusal came; it is whole once the client goes.
-  EXPECT_TRUE(PathExists((deep + "\\" + folder + "f.bin").c_str()));
-}
-
 TEST_F(ProcessDLTest, UnsafeBaseArchiveNameFailsTheDownload) {
   client_.SetBaseZipDecisionForTest([] { return true; });
   ASSERT_TRUE(service_.Open(&client_));

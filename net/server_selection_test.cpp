@@ -254,14 +254,4 @@ TEST_F(ServerSelectionTest, RepliesThatAreNotAPackageReply) {
   }
 }
 
-TEST_F(ServerSelectionTest, DeploymentValuesReachTheStructs) {
-  const QueryServers servers = DeploymentQueryServers();
-  EXPECT_STREQ(servers.Servers[0].Address, "127.0.0.11");
-  EXPECT_STREQ(servers.Servers[3].Address, "127.0.0.14");
-  EXPECT_EQ(servers.Servers[2].Port, 31631);
-  const UpdateServers update = DeploymentUpdateServers();
-  EXPECT_STREQ(update.HostPattern, "127.0.0.2%d");
-  EXPECT_EQ(update.Port, 31711);
-}
-
 }  // namespace
