@@ -5,10 +5,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "clients/process_client.h"
+
+struct MessageHeader;
 
 class ProcessDL : public ProcessClient {
  public:
@@ -29,14 +33,47 @@ class ProcessDL : public ProcessClient {
   // 1770 records when there are more). Called on the window thread.
   void DownloadModule();
 
-  int32_t PendingCount() const { return pending_count_; }
+  int32_t PendingCount() const;
+
+  // Replaces BaseZipNeeded (which also edits the user's stored Path) as the decision whether the
+  // base archive is fetched; an empty function restores it.
+  void SetBaseZipDecisionForTest(std::function<bool()> decision);
 
  private:
-  // Receive thread only, except OnClientDisconnect (see the class comment in the source).
+  // What the handling of one chunk message asks for once the state lock is released.
+  struct Outcome {
+    std::string refused_path;     // a chunk could not be written safely: fail the download
+    std::string archive_path;     // the base archive is complete: unpack it
+    bool archive_done = false;
+  };
+
+  void OnFileChunks(const MessageHeader& header, const uint8_t* records);
+  void OnBaseChunks(const MessageHeader& header, const uint8_t* records);
+  // One base archive chunk under the state lock.
+  void WriteBaseChunk(const std::string& path, const uint8_t* data, int32_t length, bool last,
+                      Outcome* outcome);
+  // Unpacks the finished base archive into DependDir, deletes it and reports the stage's end.
+  void FinishBaseArchive(const std::string& archive_path);
+  // Logs the path and closes the download connection, which the window hears as
+  // UM_DL_DISCONNECT.
+  void Refuse(const std::string& path);
+
+  // The files, the current path and the pending records are shared between the receive thread
+  // and the window thread (DownloadModule, and OnClientDisconnect when the window closes the
+  // connection). The lock is never held across a send or a close, which can call back into
+  // OnClientDisconnect.
+  mutable std::mutex state_lock_;
   int32_t pending_count_ = 0;
   char current_path_[260] = {};
   FILE* module_file_ = nullptr;
   FILE* base_file_ = nullptr;
   std::vector<std::string> pending_names_;
   bool download_active_ = true;
+  // Set when the modules are requested: only then can the download be complete.
+  bool requested_ = false;
+  std::string base_path_;
+  // After a refusal the install has failed: every later chunk is dropped.
+  bool refused_ = false;
+
+  std::function<bool()> base_zip_decision_;
 };

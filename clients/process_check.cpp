@@ -1,0 +1,116 @@
+// The update-check client: login, update check, module check, and the window messages that
+// report each outcome. Runs on the check connection's receive thread (OnClientDisconnect also
+// on the window thread when the connect fails or the window closes the connection); it fills
+// the install context and the module list before it posts the message that lets the window read
+// them.
+#include "clients/process_check.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "app/install_context.h"
+#include "app/install_log.h"
+#include "app/resources.h"
+#include "app/window_messages.h"
+#include "clients/client_records.h"
+#include "net/frame_codec.h"
+#include "net/message.h"
+
+// Log lines; "\xA3\xBA" is the GBK full-width colon.
+#define QB_COLON "\xA3\xBA"
+
+namespace {
+
+// String 102 as the update check carries it: at most 9 characters.
+std::string PackageNumberField() {
+  std::string number = LoadPackageNumberString();
+  if (number.size() > kPackageNumberMaxLength) number.resize(kPackageNumberMaxLength);
+  return number;
+}
+
+}  // namespace
+
+ProcessCheck::~ProcessCheck() { StopConnections(); }
+
+void ProcessCheck::OnAuthentLink(int32_t error_code) {
+  if (error_code == 0) {
+    if (codec_ != nullptr) codec_->SendLogin();
+    return;
+  }
+  PostToMainWindow(UM_CHECK_AUTH_FAIL, 0, 0);
+  WriteLog("ProcessCheck" QB_COLON "OnAuthentLink Faile");
+}
+
+void ProcessCheck::OnLogin(int32_t error_code, const uint8_t* records, uint32_t records_length) {
+  if (error_code != 0) {
+    PostToMainWindow(UM_LOGIN_FAIL, 0, 0);
+    WriteLog("ProcessCheck_OnLogin" QB_COLON "Connect Faile");
+    return;
+  }
+  std::memset(LoginReply, 0, sizeof LoginReply);
+  if (records != nullptr) {
+    std::memcpy(LoginReply, records, std::min<size_t>(records_length, sizeof LoginReply));
+  }
+  logged_in_ = true;
+  QryCheckUpdate();
+}
+
+void ProcessCheck::OnClientDisconnect(const char*, int32_t) {
+  PostToMainWindow(UM_CHECK_DISCONNECT, 0, 0);
+  WriteLog("ProcessCheck" QB_COLON "OnClientDisconnect Faile");
+}
+
+void ProcessCheck::QryCheckUpdate() {
+  uint8_t message[kUpdateCheckRequestSize];
+  EncodeUpdateCheckRequest(PackageNumberField().c_str(),
+                           InstallContext::Get().InstalledVersion, message);
+  if (codec_ != nullptr) codec_->SendFrame(message, sizeof message, '6');
+  WriteLog("ProcessCheck" QB_COLON "QryCheckUpdate");
+}
+
+void ProcessCheck::QryCheckModule() {
+  uint8_t message[kModuleCheckRequestSize];
+  EncodeModuleCheckRequest(PackageNumberField().c_str(), InstallContext::Get().LatestVersion,
+                           message);
+  if (codec_ != nullptr) codec_->SendFrame(message, sizeof message, '6');
+  WriteLog("ProcessCheck" QB_COLON "QryCheckModule");
+}
+
+void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
+  MessageHeader header;
+  if (!DecodeMessageHeader(message, length, &header)) return;
+  const uint8_t* records = message + kMessageHeaderSize;
+
+  if (header.Code == kMsgPkgUpdateCheckRsp) {
+    // A reply whose records do not fit, or are too small to hold what is read, is ignored whole.
+    if (!RecordsFit(header, length, kUpdateCheckReplyReadSize)) return;
+    InstallContext& context = InstallContext::Get();
+    for (uint32_t i = 0; i < header.RecordCount; ++i) {
+      const UpdateCheckReply reply = DecodeUpdateCheckReply(records + i * header.RecordSize);
+      std::memcpy(context.DownloadHost, reply.Host, sizeof context.DownloadHost);
+      context.DownloadPort = reply.Port;
+      context.LatestVersion = reply.Latest;
+      if (reply.Proceed) {
+        QryCheckModule();
+      } else {
+        PostToMainWindow(UM_UPDATE_REFUSED, 0, header.ErrorCode);
+        WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgUpdateCheck_Rsp");
+      }
+    }
+    return;
+  }
+
+  if (header.Code == kMsgPkgModuleCheckRsp) {
+    if (!RecordsFit(header, length, kModuleCheckReplyReadSize)) return;
+    ModuleList& modules = ModuleList::Get();
+    for (uint32_t i = 0; i < header.RecordCount; ++i) {
+      modules.Append(DecodeModuleRecord(records + i * header.RecordSize));
+    }
+    // Any other chain flag: more messages of this reply follow.
+    if (header.Chain == kChainLast) {
+      PostToMainWindow(UM_MODULE_CHECK_DONE, 0, 0);
+      WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgModuleCheck_Rsp");
+    }
+  }
+}

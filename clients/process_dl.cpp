@@ -1,0 +1,287 @@
+// The download client: the base archive stage, the module request and the chunks that become
+// files below StagingDir. Chunks are handled on the download connection's receive thread;
+// DownloadModule runs on the window thread, and so does OnClientDisconnect when the window
+// closes the connection or the connect fails.
+#include "clients/process_dl.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "app/file_system.h"
+#include "app/install_context.h"
+#include "app/install_log.h"
+#include "app/window_messages.h"
+#include "clients/client_records.h"
+#include "clients/staging_path.h"
+#include "install/system.h"
+#include "install/unzip.h"
+#include "net/frame_codec.h"
+#include "net/message.h"
+#include "net/tcp_socket.h"
+
+// Log lines; "\xA3\xBA" is the GBK full-width colon.
+#define QB_COLON "\xA3\xBA"
+
+namespace {
+
+constexpr size_t kModuleRequestBufferSize = 131072;
+
+// The records of a chunk message, each checked before any is used: they fit the message, each
+// holds the fields read, and every valid-data count lies within 0..1001.
+template <typename Chunk, Chunk (*Decode)(const uint8_t*)>
+bool ChunksUsable(const MessageHeader& header, uint32_t length, size_t read_size,
+                  const uint8_t* records) {
+  if (!RecordsFit(header, length, read_size)) return false;
+  for (uint32_t i = 0; i < header.RecordCount; ++i) {
+    const Chunk chunk = Decode(records + i * header.RecordSize);
+    if (chunk.DataLength < 0 || chunk.DataLength > kMaxChunkData) return false;
+  }
+  return true;
+}
+
+void CloseStream(FILE** file) {
+  if (*file != nullptr) std::fclose(*file);
+  *file = nullptr;
+}
+
+}  // namespace
+
+ProcessDL::~ProcessDL() {
+  StopConnections();
+  CloseStream(&module_file_);
+  CloseStream(&base_file_);
+}
+
+int32_t ProcessDL::PendingCount() const {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  return pending_count_;
+}
+
+void ProcessDL::SetBaseZipDecisionForTest(std::function<bool()> decision) {
+  base_zip_decision_ = std::move(decision);
+}
+
+void ProcessDL::OnAuthentLink(int32_t error_code) {
+  const bool needed = base_zip_decision_ ? base_zip_decision_() : BaseZipNeeded();
+  if (needed) {
+    DownloadBaseZip();
+    return;
+  }
+  PostToMainWindow(UM_BASE_DONE, 0, error_code);
+  WriteLog("ProcessCheck" QB_COLON "OnAuthentLink Faile");
+}
+
+void ProcessDL::OnLogin(int32_t error_code, const uint8_t* records, uint32_t records_length) {
+  if (error_code != 0) {
+    PostToMainWindow(UM_LOGIN_FAIL, 0, 0);
+    WriteLog("ProcessDL" QB_COLON "OnLogin Faile");
+    return;
+  }
+  std::memset(LoginReply, 0, sizeof LoginReply);
+  if (records != nullptr) {
+    std::memcpy(LoginReply, records, std::min<size_t>(records_length, sizeof LoginReply));
+  }
+  logged_in_ = true;
+}
+
+void ProcessDL::OnClientDisconnect(const char*, int32_t) {
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    CloseStream(&module_file_);
+    CloseStream(&base_file_);
+    current_path_[0] = '\0';
+  }
+  // Synchronous: returns once the window has handled the failure.
+  SendToMainWindow(UM_DL_DISCONNECT, 0, 0);
+  WriteLog("ProcessDL" QB_COLON "OnClientDisconnect Faile");
+}
+
+void ProcessDL::DownloadBaseZip() {
+  uint8_t message[kBaseZipRequestSize];
+  EncodeBaseZipRequest(message);
+  if (codec_ != nullptr) codec_->SendFrame(message, sizeof message, '6');
+  WriteLog("ProcessDL" QB_COLON "DownloadBaseZip");
+}
+
+void ProcessDL::DownloadModule() {
+  WriteLog("DownloadModule Need Request Module" QB_COLON "DownloadModule");
+  std::vector<const ModuleRecord*> wanted;
+  std::vector<std::string> names;
+  for (const ModuleRecord& module : ModuleList::Get()) {
+    if (module.Kind == 'D') continue;
+    wanted.push_back(&module);
+    names.push_back(FieldText(module.Name, 50));
+    char line[260];
+    std::snprintf(line, sizeof line, "%c--%d_%d----%s", module.Kind, module.Num1, module.Num2,
+                  names.back().c_str());
+    WriteLog(line);
+  }
+  // Complete before the first request goes out: its chunks may come back at once.
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    pending_names_.insert(pending_names_.end(), names.begin(), names.end());
+    pending_count_ = static_cast<int32_t>(wanted.size());
+    requested_ = true;
+  }
+  // A request holds at most 1770 records; more modules go out as several requests (and none
+  // at all still sends one empty request).
+  std::vector<uint8_t> message(kModuleRequestBufferSize);
+  size_t first = 0;
+  do {
+    const size_t count = std::min(kMaxModulesPerRequest, wanted.size() - first);
+    std::fill(message.begin(), message.end(), 0);
+    EncodeRequestHeader(kMsgDownloadModule, static_cast<uint16_t>(count),
+                        kModuleDownloadRecordSize, message.data());
+    for (size_t i = 0; i < count; ++i) {
+      EncodeModuleDownloadRecord(
+          *wanted[first + i],
+          message.data() + kMessageHeaderSize + i * kModuleDownloadRecordSize);
+    }
+    if (codec_ != nullptr) {
+      codec_->SendFrame(message.data(), kModuleDownloadRecordSize * (count + 1), '6');
+    }
+    first += count;
+  } while (first < wanted.size());
+  WriteLog("ProcessDL" QB_COLON "DownloadModule");
+}
+
+void ProcessDL::OnMessage(const uint8_t* message, uint32_t length) {
+  MessageHeader header;
+  if (!DecodeMessageHeader(message, length, &header)) return;
+  const uint8_t* records = message + kMessageHeaderSize;
+  if (header.Code == kMsgFileDownloadRsp) {
+    if (!ChunksUsable<FileChunk, DecodeFileChunk>(header, length, kFileChunkReadSize, records)) {
+      return;
+    }
+    OnFileChunks(header, records);
+  } else if (header.Code == kMsgSystemDependFileRsp && header.RecordCount > 0) {
+    if (!ChunksUsable<BaseChunk, DecodeBaseChunk>(header, length, kBaseChunkReadSize, records)) {
+      return;
+    }
+    OnBaseChunks(header, records);
+  }
+}
+
+void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records) {
+  const std::string& staging = InstallContext::Get().StagingDir;
+  // Every path first: a message naming one unsafe path writes nothing at all.
+  std::vector<std::string> paths(header.RecordCount);
+  for (uint32_t i = 0; i < header.RecordCount; ++i) {
+    const FileChunk chunk = DecodeFileChunk(records + i * header.RecordSize);
+    if (!FormStagingPath(staging, chunk.Folder, chunk.FileName, &paths[i])) {
+      Refuse(staging + "\\" + chunk.Folder + chunk.FileName);
+      return;
+    }
+  }
+
+  std::string refused_path;
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    if (refused_) return;
+    for (uint32_t i = 0; i < header.RecordCount; ++i) {
+      const FileChunk chunk = DecodeFileChunk(records + i * header.RecordSize);
+      const char* path = paths[i].c_str();
+      MakePathDirs(path);
+      if (std::strcmp(path, current_path_) != 0) {
+        CloseStream(&module_file_);
+        module_file_ = OpenFile(path, "wb");
+        std::snprintf(current_path_, sizeof current_path_, "%s", path);
+      }
+      if (module_file_ == nullptr) {
+        // A file that cannot be created would never complete: the download fails instead.
+        current_path_[0] = '\0';
+        refused_path = paths[i];
+        break;
+      }
+      std::fwrite(chunk.Data, 1, static_cast<size_t>(chunk.DataLength), module_file_);
+      if (!chunk.Last) continue;
+      auto pending = std::find(pending_names_.begin(), pending_names_.end(),
+                               std::string(chunk.ModuleName));
+      // A last chunk of a module not asked for (or already complete) counts nothing.
+      if (pending == pending_names_.end()) continue;
+      --pending_count_;
+      pending_names_.erase(pending);
+      if (MainWindowHandle != nullptr) PostToMainWindow(UM_FILE_DONE, 0, 0);
+      WriteLog(path);
+    }
+    if (refused_path.empty() && requested_ && pending_count_ == 0 && download_active_) {
+      CloseStream(&module_file_);
+      download_active_ = false;
+      PostToMainWindow(UM_DOWNLOAD_DONE, 0, 0);
+      WriteLog("ProcessCheck" QB_COLON "KesPublish_L_FileDownload_Rsp");
+    }
+  }
+  if (!refused_path.empty()) Refuse(refused_path);
+}
+
+void ProcessDL::OnBaseChunks(const MessageHeader& header, const uint8_t* records) {
+  const std::string& staging = InstallContext::Get().StagingDir;
+  std::vector<std::string> paths(header.RecordCount);
+  for (uint32_t i = 0; i < header.RecordCount; ++i) {
+    const BaseChunk chunk = DecodeBaseChunk(records + i * header.RecordSize);
+    if (!FormStagingPath(staging, "", chunk.FileName, &paths[i])) {
+      Refuse(staging + "\\" + chunk.FileName);
+      return;
+    }
+  }
+  for (uint32_t i = 0; i < header.RecordCount; ++i) {
+    const BaseChunk chunk = DecodeBaseChunk(records + i * header.RecordSize);
+    Outcome outcome;
+    {
+      std::lock_guard<std::mutex> guard(state_lock_);
+      if (refused_) return;
+      WriteBaseChunk(paths[i], chunk.Data, chunk.DataLength, chunk.Last, &outcome);
+    }
+    if (!outcome.refused_path.empty()) {
+      Refuse(outcome.refused_path);
+      return;
+    }
+    // Unpacking runs without the lock: it may take a while, or even ask the user.
+    if (outcome.archive_done) FinishBaseArchive(outcome.archive_path);
+  }
+}
+
+void ProcessDL::WriteBaseChunk(const std::string& path, const uint8_t* data, int32_t length,
+                               bool last, Outcome* outcome) {
+  MakePathDirs(path.c_str());
+  if (base_file_ == nullptr) {
+    base_file_ = OpenFile(path.c_str(), "wb");
+    if (base_file_ == nullptr) {
+      outcome->refused_path = path;
+      return;
+    }
+    base_path_ = path;
+  }
+  std::fwrite(data, 1, static_cast<size_t>(length), base_file_);
+  if (!last) return;
+  CloseStream(&base_file_);
+  outcome->archive_done = true;
+  outcome->archive_path = base_path_;
+}
+
+void ProcessDL::FinishBaseArchive(const std::string& archive_path) {
+  {
+    TUnzip unzip;
+    // An archive that does not open is deleted all the same; the stage ends either way.
+    if (unzip.OpenArchive(archive_path.c_str())) {
+      unzip.ExtractAll(InstallContext::Get().DependDir.c_str());
+    }
+  }
+  DeletePath(archive_path.c_str());
+  PostToMainWindow(UM_BASE_DONE, 0, 0);
+  WriteLog("ProcessCheck" QB_COLON "KesPublish_L_SystemDependFile_Rsp");
+}
+
+void ProcessDL::Refuse(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    if (refused_) return;
+    refused_ = true;
+  }
+  const std::string line = "ProcessDL" QB_COLON "Refused " + path;
+  WriteLog(line.c_str());
+  // Reported back through OnClientDisconnect, which closes the files and tells the window.
+  if (socket_ != nullptr) socket_->tcp().Close();
+}

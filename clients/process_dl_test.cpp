@@ -1,0 +1,343 @@
+// The download client against a loopback service: the requests byte for byte, module files
+// assembled from chunks, the base archive stage, a lost connection, and every unsafe or
+// out-of-bounds chunk refused with nothing written outside the staging folder.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/coding.h"
+#include "app/file_system.h"
+#include "app/window_messages.h"
+#include "clients/process_dl.h"
+#include "clients/testing/client_harness.h"
+#include "net/message.h"
+
+namespace {
+
+const std::string kColon = "\xA3\xBA";
+
+std::string Pattern(size_t length, char seed) {
+  std::string s(length, '\0');
+  for (size_t i = 0; i < length; ++i) s[i] = static_cast<char>(seed + i * 7);
+  return s;
+}
+
+void AddModule(const std::string& key, const std::string& name, int32_t num1, int32_t num2,
+               char kind) {
+  ModuleList::Get().Append(DecodeModuleRecord(
+      reinterpret_cast<const uint8_t*>(ModuleRecordBytes(key, name, num1, num2, kind).data())));
+}
+
+class ProcessDLTest : public ClientTest {
+ protected:
+  // Connects with the base archive not needed and waits for the end of the base stage.
+  void Connect() {
+    client_.SetBaseZipDecisionForTest([] { return false; });
+    ASSERT_TRUE(service_.Open(&client_));
+    ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE));
+  }
+
+  // Requests the modules and reads every request message.
+  std::vector<std::string> Request(size_t messages = 1) {
+    client_.DownloadModule();
+    std::vector<std::string> requests(messages);
+    for (std::string& r : requests) EXPECT_TRUE(service_.Read(&r));
+    return requests;
+  }
+
+  void Deliver(const std::string& message) {
+    client_.OnMessage(reinterpret_cast<const uint8_t*>(message.data()),
+                      static_cast<uint32_t>(message.size()));
+  }
+
+  // Waits until the client has handled everything sent so far: a marker chunk that creates a
+  // file follows it on the connection.
+  void Settle() {
+    ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp,
+                                    {FileChunkRecord("-", "", "settled", "", false)})));
+    for (int i = 0; i < 500 && !PathExists(Staging("settled").c_str()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(PathExists(Staging("settled").c_str()));
+  }
+
+  ServiceSide service_;
+  ProcessDL client_;
+};
+
+TEST_F(ProcessDLTest, ModuleRequestLeavesOutKindD) {
+  AddModule("pk-1", "quillbank ix.exe", 3, -4, 'F');
+  AddModule("pk-2", "depend.dll", 5, 6, 'D');
+  Connect();
+  EXPECT_EQ(window_.Entries()[0].l_param, 0);
+  std::vector<std::string> requests = Request();
+  const std::string& request = requests[0];
+  ASSERT_EQ(request.size(), 148u);
+  MessageHeader header;
+  ASSERT_TRUE(DecodeMessageHeader(reinterpret_cast<const uint8_t*>(request.data()),
+                                  request.size(), &header));
+  EXPECT_EQ(header.Code, kMsgDownloadModule);
+  EXPECT_EQ(header.RecordCount, 1);
+  EXPECT_EQ(header.RecordSize, 74u);
+  const std::string record = std::string(4, '\0') + "pk-1" + std::string(7, '\0') +
+                             "quillbank ix.exe" + std::string(35, '\0') +
+                             std::string("\x03\0\0\0\xFC\xFF\xFF\xFF", 8);
+  EXPECT_EQ(request.substr(74), record);
+  EXPECT_EQ(client_.PendingCount(), 1);
+
+  EXPECT_TRUE(LogHas("ProcessCheck" + kColon + "OnAuthentLink Faile\r\n"));
+  const std::string log = LogText();
+  EXPECT_TRUE(LogHas("DownloadModule Need Request Module" + kColon + "DownloadModule\r\n"
+                     "F--3_-4----quillbank ix.exe\r\n"
+                     "ProcessDL" + kColon + "DownloadModule\r\n"));
+  EXPECT_EQ(log.find("--5_6--"), std::string::npos);
+}
+
+TEST_F(ProcessDLTest, NothingToFetchEndsOnTheNextChunkMessage) {
+  AddModule("k", "a", 1, 1, 'D');
+  Connect();
+  // Before the request, an empty chunk message ends nothing.
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {})));
+  Settle();
+  std::vector<std::string> requests = Request();
+  EXPECT_EQ(requests[0].size(), 74u);
+  EXPECT_EQ(requests[0][9], 0);
+  EXPECT_EQ(client_.PendingCount(), 0);
+  EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 0u);
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {})));
+  ASSERT_TRUE(window_.WaitFor(UM_DOWNLOAD_DONE));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {})));
+  Settle();
+  EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 1u);
+  EXPECT_TRUE(LogHas("ProcessCheck" + kColon + "KesPublish_L_FileDownload_Rsp\r\n"));
+}
+
+TEST_F(ProcessDLTest, FileInThreeChunksIsOneFile) {
+  AddModule("k", "core", 1, 1, 'F');
+  Connect();
+  Request();
+  const std::string a = Pattern(1001, 'a'), b = Pattern(1001, 'b'), c = Pattern(17, 'c');
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", a, false)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", b, false)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", c, true)})));
+  ASSERT_TRUE(window_.WaitFor(UM_DOWNLOAD_DONE));
+  EXPECT_EQ(ReadFileBytes(Staging("bin\\x\\core.dat")), a + b + c);
+  EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_BASE_DONE, UM_FILE_DONE, UM_DOWNLOAD_DONE}));
+  EXPECT_EQ(client_.PendingCount(), 0);
+  const std::string log = LogText();
+  const std::string path_line = Staging("bin\\x\\core.dat") + "\r\n";
+  ASSERT_NE(log.find(path_line), std::string::npos);
+  EXPECT_EQ(log.find(path_line, log.find(path_line) + 1), std::string::npos);
+}
+
+TEST_F(ProcessDLTest, ChunksInOneMessageAndUnmatchedLastChunks) {
+  AddModule("k", "one", 1, 1, 'F');
+  AddModule("k", "two", 1, 1, 'F');
+  client_.DownloadModule();  // no connection: nothing is sent, the pending names are set
+  ASSERT_EQ(client_.PendingCount(), 2);
+
+  // Two records for one path in one message: opened once, both blocks appended.
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("one", "", "one.bin", "first-", false),
+                                      FileChunkRecord("one", "", "one.bin", "second", true)}));
+  EXPECT_EQ(client_.PendingCount(), 1);
+
+  // A last chunk of a module nobody asked for, and one of a module already complete: the data
+  // is written, nothing is counted. A chunk for another path closes the file before.
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("stranger", "", "s.bin", "data", true),
+                                      FileChunkRecord("one", "", "again.bin", "more", true)}));
+  EXPECT_EQ(ReadFileBytes(Staging("one.bin")), "first-second");
+  EXPECT_EQ(ReadFileBytes(Staging("s.bin")), "data");
+  EXPECT_EQ(client_.PendingCount(), 1);
+  EXPECT_EQ(window_.Count(UM_FILE_DONE), 1u);
+  EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 0u);
+
+  // Without a window handle the file still counts, but nothing is posted for it.
+  MainWindowHandle = nullptr;
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("two", "d\\", "two.bin", "2", true)}));
+  EXPECT_EQ(window_.Count(UM_FILE_DONE), 1u);
+  EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 1u);
+  EXPECT_EQ(ReadFileBytes(Staging("again.bin")), "more");
+  EXPECT_EQ(ReadFileBytes(Staging("d\\two.bin")), "2");
+}
+
+TEST_F(ProcessDLTest, BaseArchiveIsFetchedUnpackedAndDeleted) {
+  client_.SetBaseZipDecisionForTest([] { return true; });
+  ASSERT_TRUE(service_.Open(&client_, /*authent_error=*/0));
+  std::string request;
+  ASSERT_TRUE(service_.Read(&request));
+  ASSERT_EQ(request.size(), 95u);
+  EXPECT_EQ(MessageCode(request), kMsgDownloadBaseZip);
+  EXPECT_EQ(request.substr(9, 6), std::string("\x01\0\x15\0\0\0", 6));
+  EXPECT_EQ(request.substr(74), "SystemDepend.zip" + std::string(5, '\0'));
+
+  const std::string content = Pattern(3500, 'z');
+  const std::string zip = StoredZip({{"bin/lib.dll", content}, {"readme.txt", "hello"}});
+  std::vector<std::string> chunks;
+  for (size_t at = 0; at < zip.size(); at += 1001) {
+    chunks.push_back(BaseChunkRecord("SystemDepend.zip", zip.substr(at, 1001),
+                                     at + 1001 >= zip.size()));
+  }
+  // The first two chunks in one message, the rest one by one.
+  ASSERT_GE(chunks.size(), 4u);
+  ASSERT_TRUE(service_.Send(Reply(kMsgSystemDependFileRsp, {chunks[0], chunks[1]})));
+  for (size_t i = 2; i < chunks.size(); ++i) {
+    ASSERT_TRUE(service_.Send(Reply(kMsgSystemDependFileRsp, {chunks[i]})));
+  }
+  ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE));
+  EXPECT_EQ(window_.Entries()[0].l_param, 0);
+  EXPECT_EQ(ReadFileBytes(depend_ + "\\bin\\lib.dll"), content);
+  EXPECT_EQ(ReadFileBytes(depend_ + "\\readme.txt"), "hello");
+  EXPECT_FALSE(PathExists(Staging("SystemDepend.zip").c_str()));
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "DownloadBaseZip\r\n"));
+  EXPECT_TRUE(LogHas("ProcessCheck" + kColon + "KesPublish_L_SystemDependFile_Rsp\r\n"));
+}
+
+TEST_F(ProcessDLTest, BaseArchiveThatIsNoZipStillEndsTheStage) {
+  Deliver(Reply(kMsgSystemDependFileRsp, {BaseChunkRecord("SystemDepend.zip", "not a zip", true)}));
+  EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_BASE_DONE});
+  EXPECT_EQ(window_.Entries()[0].l_param, 0);
+  EXPECT_FALSE(PathExists(Staging("SystemDepend.zip").c_str()));
+  EXPECT_FALSE(PathExists(depend_.c_str()));
+  // A message without records is no chunk at all.
+  Deliver(Reply(kMsgSystemDependFileRsp, {}));
+  EXPECT_EQ(window_.Entries().size(), 1u);
+}
+
+TEST_F(ProcessDLTest, LostConnectionClosesBothFilesAndTellsTheWindowAtOnce) {
+  AddModule("k", "m", 1, 1, 'F');
+  Connect();
+  Request();
+  // Both files open with their data still buffered; the connection carries them in order, so
+  // they are handled before the loss is seen.
+  ASSERT_TRUE(service_.Send(Reply(kMsgSystemDependFileRsp, {BaseChunkRecord("base.zip", "base-part", false)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("m", "", "m.bin", "module-part", false)})));
+  service_.peer().Drop();
+  ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT));
+  EXPECT_TRUE(window_.Entries().back().sent);
+  // Closed streams have reached the disk.
+  EXPECT_EQ(ReadFileBytes(Staging("m.bin")), "module-part");
+  EXPECT_EQ(ReadFileBytes(Staging("base.zip")), "base-part");
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "OnClientDisconnect Faile\r\n"));
+}
+
+TEST_F(ProcessDLTest, LoginRefusal) {
+  client_.OnLogin(4, nullptr, 0);
+  EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_LOGIN_FAIL});
+  EXPECT_FALSE(client_.logged_in());
+  const uint8_t reply[3] = {1, 2, 3};
+  client_.OnLogin(0, reply, sizeof reply);
+  EXPECT_TRUE(client_.logged_in());
+  EXPECT_EQ(window_.Entries().size(), 1u);
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "OnLogin Faile\r\n"));
+}
+
+TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
+  ASSERT_TRUE(WriteFileBytes(Staging("blocker"), "a file, not a folder"));
+  struct Case {
+    const char* folder;
+    const char* file;
+  };
+  // A few of each kind (the full set of forms is in the path tests).
+  const Case cases[] = {
+      {"..\\", "escape.txt"}, {"a/.. /../", "escape.txt"}, {"\\", "escape.txt"},
+      {"C:\\", "escape.txt"}, {"", "CON"},                 {"sub\\", ""},
+      // Last: a file that cannot be created (its folder is a file); the safe chunk ahead of it
+      // in the message has been written by then.
+      {"blocker\\", "x.bin"},
+  };
+  const std::string after =
+      Reply(kMsgFileDownloadRsp, {FileChunkRecord("m", "", "after.bin", "x", true)});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.folder) + "|" + c.file);
+    ServiceSide service;
+    ProcessDL client;
+    client.SetBaseZipDecisionForTest([] { return false; });
+    const size_t disconnects = window_.Count(UM_DL_DISCONNECT);
+    ASSERT_TRUE(service.Open(&client));
+    // A safe chunk ahead of an unsafe one in the same message is not written either.
+    ASSERT_TRUE(service.Send(Reply(kMsgFileDownloadRsp,
+                                   {FileChunkRecord("m", "", "ahead.bin", "x", false),
+                                    FileChunkRecord("m", c.folder, c.file, "evil", true)})));
+    ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT, disconnects + 1));
+    // Nothing reaches the disk afterwards.
+    client.OnMessage(reinterpret_cast<const uint8_t*>(after.data()),
+                     static_cast<uint32_t>(after.size()));
+    EXPECT_FALSE(PathExists(Staging("after.bin").c_str()));
+    EXPECT_EQ(PathExists(Staging("ahead.bin").c_str()), std::string(c.folder) == "blocker\\");
+    EXPECT_EQ(TopLevelNames(), std::vector<std::string>{"stage"});
+  }
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Refused " + Staging("..\\escape.txt") + "\r\n"));
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Refused " + Staging("blocker\\x.bin") + "\r\n"));
+  EXPECT_EQ(window_.Count(UM_DL_DISCONNECT), std::size(cases));
+}
+
+TEST_F(ProcessDLTest, UnsafeBaseArchiveNameFailsTheDownload) {
+  client_.SetBaseZipDecisionForTest([] { return true; });
+  ASSERT_TRUE(service_.Open(&client_));
+  std::string request;
+  ASSERT_TRUE(service_.Read(&request));
+  ASSERT_TRUE(service_.Send(Reply(kMsgSystemDependFileRsp,
+                                  {BaseChunkRecord("..\\SystemDepend.zip", StoredZip({{"a", "b"}}), true)})));
+  ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT));
+  EXPECT_EQ(window_.Count(UM_BASE_DONE), 0u);
+  EXPECT_EQ(TopLevelNames(), std::vector<std::string>{"stage"});
+}
+
+TEST_F(ProcessDLTest, ChunksOutOfBoundsAreIgnoredWhole) {
+  AddModule("k", "m", 1, 1, 'F');
+  client_.DownloadModule();
+  const std::string good = FileChunkRecord("m", "", "good.bin", "data", true);
+  auto with_count = [&](int32_t count) {
+    std::string r = good;
+    uint8_t bytes[4];
+    EncodeFixed32(bytes, static_cast<uint32_t>(count));
+    r.replace(1216, 4, reinterpret_cast<char*>(bytes), 4);
+    return r;
+  };
+  // A negative count, and one past the data field, next to a good record.
+  Deliver(Reply(kMsgFileDownloadRsp, {good, with_count(-1)}));
+  Deliver(Reply(kMsgFileDownloadRsp, {good, with_count(1002)}));
+  // Records too small, or more announced than present.
+  Deliver(Reply(kMsgFileDownloadRsp, {good.substr(0, 1228)}));
+  std::string cut = Reply(kMsgFileDownloadRsp, {good, good});
+  cut.resize(cut.size() - 1);
+  Deliver(cut);
+  Deliver(Reply(kMsgSystemDependFileRsp,
+                {BaseChunkRecord("SystemDepend.zip", "x", true).substr(0, 1081)}));
+  std::string base_count = BaseChunkRecord("SystemDepend.zip", "x", true);
+  base_count[1068 + 3] = '\x80';
+  Deliver(Reply(kMsgSystemDependFileRsp, {base_count}));
+
+  EXPECT_TRUE(window_.Entries().empty());
+  EXPECT_EQ(client_.PendingCount(), 1);
+  EXPECT_FALSE(PathExists(Staging("good.bin").c_str()));
+  EXPECT_FALSE(PathExists(Staging("SystemDepend.zip").c_str()));
+
+  // The largest count is accepted.
+  Deliver(Reply(kMsgFileDownloadRsp, {with_count(1001)}));
+  EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 1u);
+  EXPECT_EQ(ReadFileBytes(Staging("good.bin")).size(), 1001u);
+}
+
+TEST_F(ProcessDLTest, ManyModulesGoOutInSeveralRequests) {
+  for (int i = 0; i < 1771; ++i) AddModule("key", "module-" + std::to_string(i), i, 0, 'F');
+  Connect();
+  std::vector<std::string> requests = Request(2);
+  ASSERT_EQ(requests[0].size(), 74u * 1771);
+  ASSERT_EQ(requests[1].size(), 148u);
+  EXPECT_EQ(DecodeFixed16(reinterpret_cast<const uint8_t*>(requests[0].data()) + 9), 1770);
+  EXPECT_EQ(DecodeFixed16(reinterpret_cast<const uint8_t*>(requests[1].data()) + 9), 1);
+  EXPECT_EQ(requests[0].substr(74 + 1769 * 74 + 15, 12), std::string("module-1769\0", 12));
+  EXPECT_EQ(requests[1].substr(74 + 15, 12), std::string("module-1770\0", 12));
+  EXPECT_EQ(client_.PendingCount(), 1771);
+  // The last module of the second request is pending like the others.
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("module-1770", "", "last", "", true)}));
+  EXPECT_EQ(client_.PendingCount(), 1770);
+}
+
+}  // namespace

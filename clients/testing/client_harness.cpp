@@ -1,0 +1,235 @@
+// The clients' test helpers.
+#include "clients/testing/client_harness.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "app/coding.h"
+#include "app/file_system.h"
+#include "app/install_log.h"
+#include "app/window_messages.h"
+#include "net/message.h"
+#include "net/protocol.h"
+
+namespace {
+
+int g_dummy_window;
+
+std::string Field(const std::string& text, size_t width) {
+  std::string field = text.substr(0, width);
+  field.resize(width, '\0');
+  return field;
+}
+
+void Put32(std::string* record, size_t offset, int32_t value) {
+  uint8_t bytes[4];
+  EncodeFixed32(bytes, static_cast<uint32_t>(value));
+  record->replace(offset, 4, reinterpret_cast<const char*>(bytes), 4);
+}
+
+std::string Le16(uint32_t value) {
+  return std::string{static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)};
+}
+
+std::string Le32(uint32_t value) { return Le16(value & 0xFFFF) + Le16(value >> 16); }
+
+}  // namespace
+
+WindowMessages::WindowMessages() {
+  SetMainWindowSink([this](unsigned message, uintptr_t, intptr_t l_param, bool sent) {
+    std::lock_guard<std::mutex> guard(lock_);
+    entries_.push_back({message, l_param, sent});
+    changed_.notify_all();
+  });
+  MainWindowHandle = &g_dummy_window;
+}
+
+WindowMessages::~WindowMessages() {
+  MainWindowHandle = nullptr;
+  SetMainWindowSink(nullptr);
+}
+
+bool WindowMessages::WaitFor(unsigned message, size_t count, int timeout_ms) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
+    size_t n = 0;
+    for (const Entry& e : entries_) n += e.message == message ? 1 : 0;
+    return n >= count;
+  });
+}
+
+size_t WindowMessages::Count(unsigned message) {
+  std::lock_guard<std::mutex> guard(lock_);
+  size_t n = 0;
+  for (const Entry& e : entries_) n += e.message == message ? 1 : 0;
+  return n;
+}
+
+std::vector<WindowMessages::Entry> WindowMessages::Entries() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return entries_;
+}
+
+std::vector<unsigned> WindowMessages::Kinds() {
+  std::vector<unsigned> kinds;
+  for (const Entry& e : Entries()) kinds.push_back(e.message);
+  return kinds;
+}
+
+bool ServiceSide::Open(ProcessClient* client, int32_t authent_error) {
+  if (!peer_.listening()) return false;
+  client->CreateConnection();
+  client->codec()->SetServer(kLoopbackAddress, peer_.port());
+  AccountRecord record;
+  std::strcpy(record.UserName, "kivor");
+  std::strcpy(record.Password, "kivor");
+  if (!client->codec()->Connect(&record) || !peer_.Accept()) return false;
+  char type = 0;
+  std::string request;
+  if (!peer_.ReadMessage(fixed_, CipherContext(), &type, &request) ||
+      MessageCode(request) != kMsgAuthentLinkRequest) {
+    return false;
+  }
+  return peer_.SendMessage(
+      MakeAuthentLinkResponse(authent_error, kTestSendKey, 0, kTestReceiveKey), '4', &fixed_);
+}
+
+bool ServiceSide::Read(std::string* message, int timeout_ms) {
+  char type = 0;
+  return peer_.ReadMessage(fixed_, send_, &type, message, timeout_ms) && type == '6';
+}
+
+bool ServiceSide::Send(const std::string& message) {
+  return peer_.SendMessage(message, '6', &receive_);
+}
+
+bool ServiceSide::Quiet(int timeout_ms) {
+  std::string frame;
+  return !peer_.ReadFrame(&frame, timeout_ms);
+}
+
+std::string UpdateCheckReplyRecord(int32_t part3, int32_t part4, const std::string& host,
+                                   int32_t port, bool proceed, size_t record_size) {
+  std::string record(record_size < 75 ? 75 : record_size, '\0');
+  Put32(&record, 11, part3);
+  Put32(&record, 15, part4);
+  record.replace(19, 51, Field(host, 51));
+  Put32(&record, 70, port);
+  record[74] = proceed ? 1 : 0;
+  record.resize(record_size);
+  return record;
+}
+
+std::string ModuleRecordBytes(const std::string& key, const std::string& name, int32_t num1,
+                              int32_t num2, char kind) {
+  std::string record = Field(key, 11) + Field(name, 51) + std::string(17, '\0');
+  Put32(&record, kModuleRecordNum1Offset, num1);
+  Put32(&record, kModuleRecordNum2Offset, num2);
+  record[kModuleRecordKindOffset] = kind;
+  record.replace(kModuleRecordTailOffset, 8, "tail-xyz");
+  return record;
+}
+
+std::string FileChunkRecord(const std::string& module, const std::string& folder,
+                            const std::string& file, const std::string& data, bool last,
+                            size_t record_size) {
+  std::string record(record_size < 1229 ? 1229 : record_size, '\0');
+  record.replace(4, 51, Field(module, 51));
+  record.replace(55, 59, Field(file, 59));
+  record.replace(114, 101, Field(folder, 101));
+  record.replace(215, 1001, Field(data, 1001));
+  Put32(&record, 1216, static_cast<int32_t>(data.size()));
+  record[1228] = last ? 1 : 0;
+  record.resize(record_size);
+  return record;
+}
+
+std::string BaseChunkRecord(const std::string& file, const std::string& data, bool last,
+                            size_t record_size) {
+  std::string record(record_size < 1082 ? 1082 : record_size, '\0');
+  record.replace(8, 59, Field(file, 59));
+  record.replace(67, 1001, Field(data, 1001));
+  Put32(&record, 1068, static_cast<int32_t>(data.size()));
+  record[1081] = last ? 1 : 0;
+  record.resize(record_size);
+  return record;
+}
+
+std::string Reply(uint16_t code, const std::vector<std::string>& records, uint8_t chain,
+                  int32_t error_code) {
+  std::string body;
+  for (const std::string& r : records) body += r;
+  const uint32_t size = records.empty() ? 0 : static_cast<uint32_t>(records[0].size());
+  return MakeMessage(code, error_code, body, static_cast<uint16_t>(records.size()), size, chain);
+}
+
+uint16_t MessageCode(const std::string& message) {
+  if (message.size() < kMessageHeaderSize) return 0;
+  return DecodeFixed16(reinterpret_cast<const uint8_t*>(message.data()) + kMessageCodeOffset);
+}
+
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+  const uint32_t kDosTime = (41u << 25 | 1u << 21 | 1u << 16) | (12u << 11);  // 2021-01-01 12:00
+  std::string local;
+  std::string central;
+  for (const auto& [name, data] : entries) {
+    const uint32_t crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    const uint32_t offset = static_cast<uint32_t>(local.size());
+    const std::string common = Le16(10) + Le16(0) + Le16(0) + Le32(kDosTime) + Le32(crc) +
+                               Le32(static_cast<uint32_t>(data.size())) +
+                               Le32(static_cast<uint32_t>(data.size())) +
+                               Le16(static_cast<uint32_t>(name.size())) + Le16(0);
+    local += Le32(0x04034b50) + common + name + data;
+    central += Le32(0x02014b50) + Le16(20) + common + Le16(0) + Le16(0) + Le16(0) + Le32(0) +
+               Le32(offset) + name;
+  }
+  const uint32_t count = static_cast<uint32_t>(entries.size());
+  return local + central + Le32(0x06054b50) + Le16(0) + Le16(0) + Le16(count) + Le16(count) +
+         Le32(static_cast<uint32_t>(central.size())) + Le32(static_cast<uint32_t>(local.size())) +
+         Le16(0);
+}
+
+ClientTest::ClientTest() {
+  staging_ = dir_.Join("stage");
+  depend_ = dir_.Join("depend");
+  InstallContext& context = InstallContext::Get();
+  context.StagingDir = staging_;
+  context.DependDir = depend_;
+  context.InstalledVersion = VersionPair();
+  context.LatestVersion = VersionPair();
+  std::memset(context.DownloadHost, 0, sizeof context.DownloadHost);
+  context.DownloadPort = 0;
+  ModuleList::Get().ClearForTest();
+  OpenInstallLog();
+}
+
+ClientTest::~ClientTest() {
+  CloseInstallLog();
+  ModuleList::Get().ClearForTest();
+}
+
+std::string ClientTest::LogText() const { return ReadFileBytes(Staging("log\\install.log")); }
+
+bool ClientTest::LogHas(const std::string& text, int timeout_ms) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (LogText().find(text) != std::string::npos) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::vector<std::string> ClientTest::TopLevelNames() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(NativePath(dir_.path()))) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}

@@ -1,0 +1,109 @@
+// Test helpers for the clients: the update service's side of one client connection, reply
+// records built from our own codec, a recorder of the window messages and a fixture with its own
+// staging folder and install log.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/install_context.h"
+#include "clients/process_client.h"
+#include "net/cipher_context.h"
+#include "net/frame_codec.h"
+#include "net/testing/loopback_peer.h"
+#include "test_support/temp_dir.h"
+
+// The session keys the service side hands out.
+constexpr char kTestSendKey[] = "client-sends-key";
+constexpr char kTestReceiveKey[] = "client-reads-key";
+
+// Receives what the clients post or send to the window; MainWindowHandle is set to a dummy value
+// meanwhile (UM_FILE_DONE is posted only when it is set).
+class WindowMessages {
+ public:
+  struct Entry {
+    unsigned message;
+    intptr_t l_param;
+    bool sent;
+  };
+
+  WindowMessages();
+  ~WindowMessages();
+  WindowMessages(const WindowMessages&) = delete;
+  WindowMessages& operator=(const WindowMessages&) = delete;
+
+  // Waits until `count` messages of the kind have arrived.
+  bool WaitFor(unsigned message, size_t count = 1, int timeout_ms = 5000);
+  size_t Count(unsigned message);
+  std::vector<Entry> Entries();
+  std::vector<unsigned> Kinds();
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<Entry> entries_;
+};
+
+// The service's end of one client connection.
+class ServiceSide {
+ public:
+  // Builds a new bundle for `client`, connects it here, accepts and answers the authentication
+  // link with `authent_error` (session keys installed only with 0).
+  bool Open(ProcessClient* client, int32_t authent_error = 0);
+  // One request from the client, deciphered with its send key.
+  bool Read(std::string* message, int timeout_ms = 5000);
+  // Sends a message under the client's receive key (type "6").
+  bool Send(const std::string& message);
+  // No frame from the client within the time.
+  bool Quiet(int timeout_ms = 300);
+  LoopbackPeer& peer() { return peer_; }
+
+ private:
+  LoopbackPeer peer_;
+  CipherContext fixed_ = KeyedContext(kBuiltInKey);
+  CipherContext send_ = KeyedContext(kTestSendKey);
+  CipherContext receive_ = KeyedContext(kTestReceiveKey);
+};
+
+// Reply records.
+std::string UpdateCheckReplyRecord(int32_t part3, int32_t part4, const std::string& host,
+                                   int32_t port, bool proceed, size_t record_size = 75);
+std::string ModuleRecordBytes(const std::string& key, const std::string& name, int32_t num1,
+                              int32_t num2, char kind);
+std::string FileChunkRecord(const std::string& module, const std::string& folder,
+                            const std::string& file, const std::string& data, bool last,
+                            size_t record_size = 1229);
+std::string BaseChunkRecord(const std::string& file, const std::string& data, bool last,
+                            size_t record_size = 1082);
+// A message of `code` carrying `records` (all of one size).
+std::string Reply(uint16_t code, const std::vector<std::string>& records, uint8_t chain = '0',
+                  int32_t error_code = 0);
+uint16_t MessageCode(const std::string& message);
+// A zip archive of stored (uncompressed) entries.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries);
+
+// A staging folder (below a folder of its own, so escapes show), the dependency folder beside
+// it, the install log open, an empty module list and the window recorder.
+class ClientTest : public testing::Test {
+ protected:
+  ClientTest();
+  ~ClientTest() override;
+
+  std::string Staging(const std::string& name) const { return staging_ + "\\" + name; }
+  std::string LogText() const;
+  // Waits until the log holds `text`: a client writes its line after it posted its message.
+  bool LogHas(const std::string& text, int timeout_ms = 5000) const;
+  // Names in the test's own folder, which should hold only the staging and dependency folders.
+  std::vector<std::string> TopLevelNames() const;
+
+  TempDir dir_;
+  std::string staging_;
+  std::string depend_;
+  WindowMessages window_;
+};

@@ -1,0 +1,241 @@
+// Feeds decoded messages to both update clients (OnMessage, OnLogin, OnAuthentLink, and the
+// module request that consumes the module list) with the staging folder at the bottom of a deep
+// chain of folders, run from the chain's top. Anything that appears in the chain outside the
+// staging folder is an escape: abort. Without a connection nothing is sent.
+//
+// Input: a sequence of operations. Each starts with one byte: client (bit 7: download client)
+// and operation (low 3 bits). Messages follow as a code selector, chain flag, record count (u16),
+// record size (u16), error code (i8), then a u16 body length and the body; selector 0xFF takes
+// the body as the whole message instead.
+// With QB_FUZZ_WRITE_SEEDS=<folder> the program writes seed inputs there and ends.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/coding.h"
+#include "app/install_context.h"
+#include "app/window_messages.h"
+#include "clients/process_check.h"
+#include "clients/process_dl.h"
+#include "install/overwrite_prompt.h"
+#include "net/message.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDepth = 60;
+constexpr uint16_t kCodes[] = {kMsgPkgUpdateCheckRsp, kMsgPkgModuleCheckRsp, kMsgFileDownloadRsp,
+                               kMsgSystemDependFileRsp, kMsgLoginResponse, 0x1234};
+
+struct Sandbox {
+  fs::path root;
+  std::vector<fs::path> chain;  // chain.back() is the staging folder
+};
+
+int g_window;
+
+const Sandbox& GetSandbox() {
+  static const Sandbox sandbox = [] {
+    Sandbox s;
+    s.root = fs::current_path() / ("qb-fuzz-clients-" + std::to_string(getpid()));
+    fs::remove_all(s.root);
+    fs::path level = s.root;
+    for (int i = 0; i < kDepth; ++i) {
+      level /= "d";
+      s.chain.push_back(level);
+    }
+    fs::create_directories(level);
+    if (chdir(s.root.c_str()) != 0) std::abort();
+    InstallContext& context = InstallContext::Get();
+    context.StagingDir = level.string();
+    context.DependDir = context.StagingDir + "\\depend";
+    SetMainWindowSink([](unsigned, uintptr_t, intptr_t, bool) {});
+    MainWindowHandle = &g_window;
+    SetOverwritePromptForTest([](const char*, const char*) { return kPromptIgnore; });
+    std::atexit([] { fs::remove_all(GetSandbox().root); });
+    return s;
+  }();
+  return sandbox;
+}
+
+void CheckNothingEscaped(const Sandbox& s) {
+  auto expect_only_d = [](const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.path().filename() != "d") {
+        std::fprintf(stderr, "escaped staging folder: %s\n", entry.path().c_str());
+        std::abort();
+      }
+    }
+  };
+  expect_only_d(s.root);
+  for (size_t i = 0; i + 1 < s.chain.size(); ++i) expect_only_d(s.chain[i]);
+}
+
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  bool empty() const { return pos_ >= size_; }
+  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+  uint16_t U16() { return static_cast<uint16_t>(Byte() | (Byte() << 8)); }
+  std::string Bytes(size_t n) {
+    n = std::min(n, size_ - pos_);
+    std::string s(reinterpret_cast<const char*>(data_ + pos_), n);
+    pos_ += n;
+    return s;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+std::string ReadMessage(Reader* in) {
+  const uint8_t selector = in->Byte();
+  MessageHeader header;
+  header.Code = kCodes[selector % (sizeof kCodes / sizeof kCodes[0])];
+  header.Chain = in->Byte();
+  header.RecordCount = in->U16();
+  header.RecordSize = in->U16();
+  header.ErrorCode = static_cast<int8_t>(in->Byte());
+  const std::string body = in->Bytes(in->U16());
+  if (selector == 0xFF) return body;
+  std::string message(kMessageHeaderSize, '\0');
+  EncodeMessageHeader(header, reinterpret_cast<uint8_t*>(&message[0]));
+  return message + body;
+}
+
+void Deliver(ProcessClient* client, const std::string& message) {
+  // The session hands over only messages of at least a header.
+  if (message.size() < kMessageHeaderSize) return;
+  client->OnMessage(reinterpret_cast<const uint8_t*>(message.data()),
+                    static_cast<uint32_t>(message.size()));
+}
+
+// --- seeds ---
+
+std::string Field(const std::string& text, size_t width) {
+  std::string f = text.substr(0, width);
+  f.resize(width, '\0');
+  return f;
+}
+
+std::string Le16(uint32_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+
+std::string MessageOp(uint8_t op, uint8_t selector, uint8_t chain,
+                      const std::vector<std::string>& records) {
+  std::string body;
+  for (const auto& r : records) body += r;
+  const size_t size = records.empty() ? 0 : records[0].size();
+  return std::string(1, static_cast<char>(op)) + static_cast<char>(selector) +
+         static_cast<char>(chain) + Le16(static_cast<uint32_t>(records.size())) +
+         Le16(static_cast<uint32_t>(size)) + '\0' + Le16(static_cast<uint32_t>(body.size())) +
+         body;
+}
+
+std::string Chunk(const std::string& module, const std::string& folder, const std::string& file,
+                  const std::string& data, bool last) {
+  std::string r(1229, '\0');
+  r.replace(4, 51, Field(module, 51));
+  r.replace(55, 59, Field(file, 59));
+  r.replace(114, 101, Field(folder, 101));
+  r.replace(215, data.size(), data);
+  r[1216] = static_cast<char>(data.size());
+  r[1228] = last ? 1 : 0;
+  return r;
+}
+
+void WriteSeeds(const char* folder) {
+  fs::create_directories(folder);
+  std::string module = Field("key", 11) + Field("core", 51) + std::string(17, '\0');
+  module[70] = 'F';
+  std::string update(75, '\0');
+  update.replace(19, 9, "127.0.0.1");
+  update[74] = 1;
+  std::string base(1082, '\0');
+  base.replace(8, 16, "SystemDepend.zip");
+  base.replace(67, 4, "PK\x05\x06");
+  base[1068] = 22;
+  base[1081] = 1;
+  const std::vector<std::string> seeds = {
+      // Check: login, update reply, module reply; download: request, chunks, base archive.
+      std::string("\x01\x00\x00", 3) + MessageOp(0x00, 0, '0', {update}) +
+          MessageOp(0x00, 1, '0', {module}) + std::string(1, '\x86') +
+          MessageOp(0x83, 2, '0', {Chunk("core", "bin\\", "core.dll", "abc", false)}) +
+          MessageOp(0x83, 2, '0', {Chunk("core", "bin\\", "core.dll", "def", true)}) +
+          std::string("\x85\x01\x00", 3) + MessageOp(0x83, 3, '0', {base}),
+      MessageOp(0x83, 2, '0', {Chunk("x", "..\\", "up.txt", "x", true)}),
+      MessageOp(0x00, 1, '1', {module, module}) + MessageOp(0x00, 1, '0', {}),
+  };
+  for (size_t i = 0; i < seeds.size(); ++i) {
+    FILE* f = std::fopen((fs::path(folder) / ("seed-" + std::to_string(i))).c_str(), "wb");
+    if (f == nullptr) continue;
+    std::fwrite(seeds[i].data(), 1, seeds[i].size(), f);
+    std::fclose(f);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (const char* seeds = std::getenv("QB_FUZZ_WRITE_SEEDS")) {
+    WriteSeeds(seeds);
+    std::exit(0);
+  }
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Sandbox& s = GetSandbox();
+  ModuleList::Get().ClearForTest();
+  {
+    ProcessCheck check;
+    ProcessDL download;
+    bool base_needed = false;
+    download.SetBaseZipDecisionForTest([&base_needed] { return base_needed; });
+    Reader in(data, size);
+    while (!in.empty()) {
+      const uint8_t op = in.Byte();
+      ProcessClient* client = (op & 0x80) != 0 ? static_cast<ProcessClient*>(&download)
+                                               : static_cast<ProcessClient*>(&check);
+      switch (op & 7) {
+        case 0:
+        case 3:
+          Deliver(client, ReadMessage(&in));
+          break;
+        case 1: {
+          const int32_t error = static_cast<int8_t>(in.Byte());
+          const std::string records = in.Bytes(in.Byte());
+          client->OnLogin(error, reinterpret_cast<const uint8_t*>(records.data()),
+                          static_cast<uint32_t>(records.size()));
+          break;
+        }
+        case 5:
+          base_needed = (in.Byte() & 1) != 0;
+          client->OnAuthentLink(static_cast<int8_t>(in.Byte()));
+          break;
+        case 6:
+          // The module request consumes the module list; only the download client has one.
+          if (ModuleList::Get().Count() < 4000) download.DownloadModule();
+          break;
+        case 7:
+          client->OnClientDisconnect("", 9);
+          break;
+        default:
+          client->OnSessionNotice(0);
+          break;
+      }
+    }
+  }
+  CheckNothingEscaped(s);
+  for (const auto& entry : fs::directory_iterator(s.chain.back())) fs::remove_all(entry.path());
+  return 0;
+}
