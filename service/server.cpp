@@ -299,7 +299,13 @@ bool Server::Service(Connection& c, std::string* reason) {
 void Server::UpdateInterest(Connection& c) {
   uint32_t want = 0;
   if (c.out.pending() <= limits_.high_water && !c.out.close_after_flush()) want |= EPOLLIN;
-  if (c.write_blocked) want |= EPOLLOUT;
+  // Writable interest also while a transfer has more to queue or bytes are ready: the loop then
+  // comes back as soon as the socket takes data, in turn with the other connections.
+  if (c.write_blocked || c.out.ready_length(Clock::now()) > 0 ||
+      (c.handler->HasMore() && !c.out.close_after_flush() &&
+       c.out.pending() < limits_.high_water)) {
+    want |= EPOLLOUT;
+  }
   if (want != c.interest) {
     epoll_event ev{};
     ev.events = want;
