@@ -2,9 +2,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <fstream>
-#include <memory>
-#include <mutex>
 #include <thread>
 
 #include "service/options.h"
@@ -37,14 +34,14 @@ int Serve(const ServiceOptions& options) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  std::shared_ptr<std::ofstream> log_file;
+  FILE* log_file = nullptr;
   if (!options.log_file.empty()) {
-    log_file = std::make_shared<std::ofstream>(options.log_file, std::ios::app);
-    if (!*log_file) {
+    log_file = fopen(options.log_file.c_str(), "a");
+    if (!log_file) {
       fprintf(stderr, "quillbank-service: cannot open log file %s\n", options.log_file.c_str());
       return kExitFailure;
     }
-    SetServiceLogSink([log_file](const std::string& line) { *log_file << line << std::endl; });
+    SetServiceLogFile(log_file);
   }
   SetServiceLogQuiet(options.quiet);
 
@@ -52,6 +49,7 @@ int Serve(const ServiceOptions& options) {
   std::string error;
   int code = service.Start(options, &error);
   if (code != kExitOk) {
+    if (log_file) ServiceLogF("cannot serve: %s", error.c_str());
     fprintf(stderr, "quillbank-service: %s\n", error.c_str());
     return code;
   }
@@ -68,6 +66,10 @@ int Serve(const ServiceOptions& options) {
   pthread_kill(waiter.native_handle(), SIGUSR1);
   waiter.join();
   ServiceLog("stopped");
+  if (log_file) {
+    SetServiceLogFile(nullptr);
+    fclose(log_file);
+  }
   return kExitOk;
 }
 

@@ -20,6 +20,7 @@ ServiceLogSink& Sink() {
 }
 
 bool quiet = false;
+FILE* log_file = nullptr;
 
 std::string TimeStamp() {
   timeval now{};
@@ -42,8 +43,9 @@ void ServiceLog(const std::string& line) {
   }
   if (quiet) return;
   std::string text = TimeStamp() + " " + line + "\n";
-  fwrite(text.data(), 1, text.size(), stderr);
-  fflush(stderr);
+  FILE* out = log_file ? log_file : stderr;
+  fwrite(text.data(), 1, text.size(), out);
+  fflush(out);
 }
 
 void ServiceLogF(const char* format, ...) {
@@ -63,4 +65,9 @@ void SetServiceLogSink(ServiceLogSink sink) {
 void SetServiceLogQuiet(bool value) {
   std::lock_guard<std::mutex> lock(LogMutex());
   quiet = value;
+}
+
+void SetServiceLogFile(FILE* file) {
+  std::lock_guard<std::mutex> lock(LogMutex());
+  log_file = file;
 }
