@@ -17,3 +17,7 @@ bool PathExists(const char* path);
 
 // Creates one folder (_mkdir); false when it could not be created.
 bool MakeDirectory(const char* path);
+
+// Renames a file or folder (MoveFileA / rename); false when it could not be renamed, e.g. while
+// a program holds a file inside the folder.
+bool RenamePath(const char* from, const char* to);

@@ -19,3 +19,7 @@ FILE* OpenFile(const char* path, const char* mode) {
 bool PathExists(const char* path) { return access(NativePath(path).c_str(), F_OK) == 0; }
 
 bool MakeDirectory(const char* path) { return mkdir(NativePath(path).c_str(), 0755) == 0; }
+
+bool RenamePath(const char* from, const char* to) {
+  return std::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}

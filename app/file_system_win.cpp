@@ -3,6 +3,7 @@
 
 #include <direct.h>
 #include <io.h>
+#include <windows.h>
 
 std::string NativePath(const std::string& path) { return path; }
 
@@ -11,3 +12,5 @@ FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mod
 bool PathExists(const char* path) { return _access(path, 0) == 0; }
 
 bool MakeDirectory(const char* path) { return _mkdir(path) == 0; }
+
+bool RenamePath(const char* from, const char* to) { return MoveFileA(from, to) != FALSE; }

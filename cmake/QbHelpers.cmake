@@ -14,13 +14,17 @@ endfunction()
 # One GoogleTest program per *_test.cpp in the calling folder, registered with ctest in both
 # builds. *_win_test.cpp only in the windows build, *_posix_test.cpp only natively. Windows test
 # programs link the test resource script (string 102) and run under Wine via the emulator.
-#   qb_add_tests(LIBS lib... [LABELS label...])
+#   qb_add_tests(LIBS lib... [LABELS label...] [EXCLUDE file...])
+# EXCLUDE names test files the folder registers itself (other libraries, other properties).
 function(qb_add_tests)
-  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS;EXCLUDE" ${ARGN})
   file(GLOB tests RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" CONFIGURE_DEPENDS
        "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
   get_filename_component(folder "${CMAKE_CURRENT_SOURCE_DIR}" NAME)
   foreach(src ${tests})
+    if(src IN_LIST ARG_EXCLUDE)
+      continue()
+    endif()
     if(src MATCHES "_win_test\\.cpp$" AND NOT WIN32)
       continue()
     endif()

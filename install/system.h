@@ -15,8 +15,9 @@ constexpr char kTerminalExeName[] = "quillbank ix.exe";
 bool DeletePath(const char* path);
 
 // Runs `command_line` hidden at idle priority and waits for it without time limit. True only when
-// it started and exited with code 0.
-bool RunAndWait(const char* command_line);
+// it started and exited with code 0. `exit_code`, when given, receives the exit code (0xFFFFFFFF
+// when the command could not be started).
+bool RunAndWait(const char* command_line, unsigned long* exit_code = nullptr);
 
 // Appends ";" + DependDir to the installer's own "Path" unless DependDir already occurs in it. A
 // Path that cannot be read whole or set is left as it was.

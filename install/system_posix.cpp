@@ -105,12 +105,15 @@ bool DeletePath(const char* path) {
   return !error;
 }
 
-bool RunAndWait(const char* command_line) {
-  if (command_line == nullptr) return false;
-  std::string from;
-  std::string to;
-  if (ParseXcopy(command_line, &from, &to)) return CopyTree(from, to);
-  return RunShell(command_line);
+bool RunAndWait(const char* command_line, unsigned long* exit_code) {
+  bool ok = false;
+  if (command_line != nullptr) {
+    std::string from;
+    std::string to;
+    ok = ParseXcopy(command_line, &from, &to) ? CopyTree(from, to) : RunShell(command_line);
+  }
+  if (exit_code != nullptr) *exit_code = ok ? 0 : 1;
+  return ok;
 }
 
 void ExtendProcessPath() {

@@ -157,7 +157,10 @@ int LaunchTerminal() {
   return created;
 }
 
-bool RunAndWait(const char* command_line) {
+bool RunAndWait(const char* command_line, unsigned long* exit_code_out) {
+  unsigned long ignored = 0;
+  unsigned long& reported = exit_code_out != nullptr ? *exit_code_out : ignored;
+  reported = 0xFFFFFFFF;
   if (command_line == nullptr) return false;
   // CreateProcessA may write into the command line.
   std::vector<char> command(command_line, command_line + std::strlen(command_line) + 1);
@@ -176,7 +179,9 @@ bool RunAndWait(const char* command_line) {
   ScopedHandle process(info.hProcess);
   WaitForSingleObject(process.get(), INFINITE);
   DWORD exit_code = 1;
-  return GetExitCodeProcess(process.get(), &exit_code) && exit_code == 0;
+  if (!GetExitCodeProcess(process.get(), &exit_code)) return false;
+  reported = exit_code;
+  return exit_code == 0;
 }
 
 bool DeletePath(const char* path) {

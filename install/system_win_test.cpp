@@ -312,8 +312,11 @@ TEST(SystemWinTest, RunAndWaitCopiesWithXcopyAndReportsAFailedCommand) {
   EXPECT_EQ(ListTree(install), ListTree(staging));
   EXPECT_EQ(ReadFileBytes(install + "\\a\\b\\deep.txt"), "deep");
 
-  EXPECT_FALSE(RunAndWait("cmd.exe /c exit 3"));
-  EXPECT_FALSE(RunAndWait("no-such-program-here.exe"));
+  unsigned long exit_code = 0;
+  EXPECT_FALSE(RunAndWait("cmd.exe /c exit 3", &exit_code));
+  EXPECT_EQ(exit_code, 3u);
+  EXPECT_FALSE(RunAndWait("no-such-program-here.exe", &exit_code));
+  EXPECT_EQ(exit_code, 0xFFFFFFFFu);
 }
 
 }  // namespace

@@ -1,0 +1,172 @@
+"""One installer run as a user meets it: the reference service (with fault flags), a fresh Wine
+prefix, quillbank-setup.exe on a display, clicks on its button, screenshots of each state.
+
+Shared by scripts/demo and the end-to-end tests.
+"""
+import os
+import socket
+import time
+
+import qbdrive
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+SERVICE = os.path.join(ROOT, "build", "native", "service", "quillbank-service")
+INSTALLER = os.path.join(ROOT, "build", "windows", "bin", "quillbank-setup.exe")
+DEMO_PACKAGE = os.path.join(ROOT, "build", "native", "demo", "package")
+PREFIX_TEMPLATE = os.path.join(ROOT, "build", "e2e", "prefix-template")
+TERMINAL = "quillbank ix.exe"
+
+
+def wait_listening(address, port, timeout=15):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        try:
+            with socket.create_connection((address, port), timeout=0.5):
+                return True
+        except OSError:
+            time.sleep(0.1)
+    return False
+
+
+class InstallerRun:
+    """Service + prefix + installer. Use as a context manager; everything stops on exit."""
+
+    def __init__(self, work_dir, service_args=(), lang="C.UTF-8", windows_version="win7",
+                 display=None, prefix_dir=None, fresh_prefix=True, start_service=True):
+        self.work_dir = work_dir
+        os.makedirs(work_dir, exist_ok=True)
+        self.service_args = list(service_args)
+        self.lang = lang
+        self.windows_version = windows_version
+        self.own_display = display is None
+        self.display = display or qbdrive.Display()
+        self.prefix_dir = prefix_dir or os.path.join(work_dir, "prefix")
+        self.fresh_prefix = fresh_prefix
+        self.start_service = start_service
+        self.service = None
+        self.installer = None
+        self.window = None
+        self.prefix = None
+        self.screenshots = []
+
+    # -- life --------------------------------------------------------------------------------
+
+    def __enter__(self):
+        if self.fresh_prefix or not os.path.isdir(self.prefix_dir):
+            self.prefix = qbdrive.Prefix(self.prefix_dir, PREFIX_TEMPLATE, self.windows_version)
+        else:
+            self.prefix = qbdrive.Prefix.__new__(qbdrive.Prefix)
+            self.prefix.path = self.prefix_dir
+            self.prefix.base_env = dict(os.environ, WINEPREFIX=self.prefix_dir, WINEARCH="win32",
+                                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+            self.prefix.set_windows_version(self.windows_version)
+        if self.start_service:
+            self.start_the_service()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def start_the_service(self):
+        cmd = [SERVICE, "serve", "--log", os.path.join(self.work_dir, "service.log")]
+        self.service = qbdrive.Process(cmd + self.service_args, os.environ.copy(),
+                                       os.path.join(self.work_dir, "service.out"))
+        if not wait_listening("127.0.0.21", 31711):
+            raise RuntimeError("the service did not start; see " + self.work_dir)
+
+    def start_installer(self, timeout=60):
+        env = self.prefix.env(self.display, self.lang)
+        self.installer = qbdrive.Process(["wine", INSTALLER], env,
+                                         os.path.join(self.work_dir, "installer.out"))
+        self.window = qbdrive.Window(self.display, timeout=timeout)
+        return self.window
+
+    def stop(self):
+        if self.installer is not None:
+            self.installer.stop()
+        if self.prefix is not None:
+            self.prefix.kill()
+        if self.service is not None:
+            self.service.stop()
+            self.service = None
+        if self.own_display:
+            self.display.stop()
+
+    # -- what the user sees --------------------------------------------------------------------
+
+    def screenshot(self, name):
+        path = os.path.join(self.work_dir, name + ".png")
+        self.window.screenshot(path)
+        self.screenshots.append(path)
+        return path
+
+    def click_button(self):
+        self.window.click(qbdrive.BUTTON_CENTRE)
+
+    def click_close(self):
+        self.window.click(qbdrive.CLOSE_BOX_CENTRE)
+
+    def showing_button(self):
+        """The button frame is on screen (Ready or Installed). Moves the mouse off the button."""
+        self.window.hover((20, 150))
+        time.sleep(0.2)
+        return self.window.shows_button()
+
+    # -- what the installation leaves -------------------------------------------------------------
+
+    def install_dir(self):
+        return os.path.join(self.prefix.appdata(), "Quillbank100201")
+
+    def staging_dir(self):
+        return self.install_dir() + "temp"
+
+    def depend_dir(self):
+        return os.path.join(self.prefix.appdata(), "QuillbankDependBase")
+
+    def installed(self):
+        """The install steps finished: module.info in place and the staging folder gone."""
+        return (os.path.isfile(os.path.join(self.install_dir(), "module.info"))
+                and not os.path.exists(self.staging_dir()))
+
+    def launch_record(self):
+        path = os.path.join(self.install_dir(), "launch.txt")
+        if not os.path.isfile(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace").strip()
+
+    # -- the whole road --------------------------------------------------------------------------
+
+    def install_and_open(self, timeout=240):
+        """Clicks "Install", waits for "Open", clicks it; screenshots of each state. Returns a
+        list of problems (empty when the installation completed and the terminal started)."""
+        problems = []
+        self.start_installer()
+        time.sleep(1.0)
+        self.screenshot("1-ready")
+        self.click_button()
+        installing_seen = False
+        deadline = time.time() + timeout
+        while time.time() < deadline and not self.installed():
+            if not installing_seen and not self.window.shows_button():
+                self.screenshot("2-installing")
+                installing_seen = True
+            time.sleep(0.2)
+        if not self.installed():
+            self.screenshot("3-stuck")
+            return ["the installation did not finish within %d s" % timeout]
+        if not qbdrive.wait_until(self.showing_button, 20):
+            problems.append("no \"Open\" button after the installation")
+        self.screenshot("3-installed")
+        self.click_button()
+        code = self.installer.wait(30)
+        if code is None:
+            problems.append("the installer did not exit after \"Open\"")
+        elif code != 0:
+            problems.append("the installer exited with %d" % code)
+        if not qbdrive.wait_until(lambda: self.launch_record() is not None, 20):
+            problems.append("the terminal did not start")
+        elif not self.launch_record().endswith("end"):
+            problems.append("the terminal's command line is %r" % self.launch_record())
+        return problems

@@ -1,0 +1,295 @@
+"""End-to-end tests: the reference service with the demo package, quillbank-setup.exe under Wine
+on a private Xvfb, clicks on its window as a person makes them, and checks of everything the
+installation leaves behind. Prints one line per case and the time the suite took."""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qbdrive  # noqa: E402
+import scenario  # noqa: E402
+
+WORK = os.path.join(scenario.ROOT, "build", "e2e")
+PROBE = None
+
+
+class CaseFailed(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise CaseFailed(message)
+
+
+def package():
+    with open(os.path.join(scenario.DEMO_PACKAGE, "package.json"), encoding="utf-8") as f:
+        return json.load(f)
+
+
+def digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def find_case_insensitive(folder, relative):
+    """Wine matches names without regard to case; so do we when looking at its files."""
+    here = folder
+    for part in relative.replace("\\", "/").split("/"):
+        if not os.path.isdir(here):
+            return None
+        match = [n for n in os.listdir(here) if n.lower() == part.lower()]
+        if not match:
+            return None
+        here = os.path.join(here, match[0])
+    return here
+
+
+def probe(run, what, text):
+    env = run.prefix.env(run.display, run.lang)
+    result = subprocess.run(["wine", PROBE, what, text], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True, timeout=60)
+    return result.returncode == 0, result.stdout.strip()
+
+
+def expect_text(run, what, text, timeout=20):
+    last = ""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        ok, last = probe(run, what, text)
+        if ok:
+            return
+        time.sleep(0.5)
+    raise CaseFailed("the window does not show %r in its %s (%s)" % (text, what, last))
+
+
+def check_installed_files(run, pkg):
+    install = run.install_dir()
+    for m in pkg["modules"]:
+        relative = (m["folder"] + m["file"]).replace("\\", "/")
+        target = find_case_insensitive(install, relative)
+        if m["kind"] == "D":
+            check(target is None, "module of kind D was downloaded: " + relative)
+            continue
+        check(target is not None, "module file missing: " + relative)
+        source = os.path.join(scenario.DEMO_PACKAGE, m["source"])
+        check(digest(target) == digest(source), "module file differs: " + relative)
+    with open(os.path.join(install, "module.info"), "rb") as f:
+        info = f.read()
+    n = len(pkg["modules"])
+    check(len(info) == 8 + 79 * n, "module.info has %d bytes for %d modules" % (len(info), n))
+    part3, part4 = struct.unpack("<ii", info[:8])
+    check((part3, part4) == (pkg["version_part3"], pkg["version_part4"]),
+          "module.info holds version %d.%d" % (part3, part4))
+    with open(find_case_insensitive(install, "update.ini"), "rb") as f:
+        ini = f.read()
+    want = b"cur=9.3.%d.%d" % (pkg["version_part3"], pkg["version_part4"])
+    check(want in ini, "update.ini: %r" % ini)
+    log_path = find_case_insensitive(install, "log/install.log")
+    check(log_path is not None, "no log\\install.log in the install folder")
+    with open(log_path, "rb") as f:
+        lines = f.read().split(b"\r\n")
+    colon = b"\xa3\xba"
+    expected_order = [b"OnButtonClick" + colon + b"Connect Success",
+                      b"ProcessCheck" + colon + b"QryCheckUpdate",
+                      b"ProcessCheck" + colon + b"QryCheckModule",
+                      b"ProcessCheck" + colon + b"KesPublish_L_PkgModuleCheck_Rsp",
+                      b"OnModuleDL" + colon + b"Connect",
+                      b"ProcessDL" + colon + b"DownloadModule",
+                      b"ProcessCheck" + colon + b"KesPublish_L_FileDownload_Rsp"]
+    position = 0
+    for want_line in expected_order:
+        found = [i for i, line in enumerate(lines) if line == want_line and i >= position]
+        check(found, "install.log lacks %r in order" % want_line)
+        position = found[0]
+    check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+    if any(m["folder"].lower().startswith("config") for m in pkg["modules"]):
+        for name in ("quillbank.Default.pub", "quillbank.Default.pri"):
+            check(find_case_insensitive(install, "config/" + name) is not None, name + " missing")
+    links = [n for n in os.listdir(run.prefix.desktop()) if n.endswith(".lnk")]
+    check(links, "no desktop shortcut")
+    with open(os.path.join(run.prefix.desktop(), links[0]), "rb") as f:
+        link = f.read()
+    check("quillbank ix.exe".encode("utf-16-le") in link or b"quillbank ix.exe" in link,
+          "the shortcut does not point at quillbank ix.exe")
+
+
+def snapshot(folder):
+    result = {}
+    for base, _, files in os.walk(folder):
+        for name in files:
+            path = os.path.join(base, name)
+            result[os.path.relpath(path, folder)] = digest(path)
+    return result
+
+
+# -- the cases ---------------------------------------------------------------------------------
+
+def case_full_install_win7(display):
+    pkg = package()
+    with scenario.InstallerRun(os.path.join(WORK, "full-win7"), display=display,
+                               windows_version="win7") as run:
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        check_installed_files(run, pkg)
+        depend = run.depend_dir()
+        check(os.path.isdir(depend) and os.listdir(depend), "base archive not unpacked")
+        path = run.prefix.user_path_value() or ""
+        check("QuillbankDependBase" in path, "user Path lacks the dependency folder: %r" % path)
+        check(run.launch_record().endswith("end"), "terminal command line")
+
+
+def case_win10_and_simplified_chinese(display):
+    with scenario.InstallerRun(os.path.join(WORK, "win10-zh_CN"), display=display,
+                               windows_version="win10", lang="zh_CN.UTF-8") as run:
+        run.start_installer()
+        expect_text(run, "button", "安装")
+        run.installer.stop()
+        run.installer = None
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        check(not os.path.exists(run.depend_dir()), "base archive fetched on Windows 10")
+        check(run.prefix.user_path_value() is None, "user Path changed on Windows 10")
+
+
+def case_refused_update(display):
+    with scenario.InstallerRun(os.path.join(WORK, "refused-update"), display=display,
+                               service_args=["--refuse-update", "5"]) as run:
+        run.start_installer()
+        expect_text(run, "button", "Install")
+        run.click_button()
+        expect_text(run, "status", "Install Fail,Error Code:5")
+        check(not os.path.exists(run.install_dir()), "install folder created")
+
+
+def case_refused_login_traditional(display):
+    with scenario.InstallerRun(os.path.join(WORK, "refused-login-zh_TW"), display=display,
+                               service_args=["--refuse-login"], lang="zh_TW.UTF-8") as run:
+        run.start_installer()
+        expect_text(run, "button", "安裝")
+        run.click_button()
+        expect_text(run, "status", "安裝失敗")
+
+
+def case_dropped_download_keeps_earlier_install(display):
+    work = os.path.join(WORK, "dropped")
+    with scenario.InstallerRun(work, display=display) as run:
+        problems = run.install_and_open()
+        check(not problems, "first install: " + "; ".join(problems))
+        before = snapshot(run.install_dir())
+        os.remove(os.path.join(run.install_dir(), "launch.txt"))
+        before.pop("launch.txt", None)
+        run.service.stop()
+        run.service_args = ["--drop-after", "2000"]
+        run.start_the_service()
+        run.start_installer()
+        run.click_button()
+        expect_text(run, "status", "Install Fail", timeout=120)
+        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+        check(snapshot(run.install_dir()) == before, "the earlier install changed")
+        run.click_close()
+        check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+        # The earlier install still works: its terminal starts.
+        env = run.prefix.env(run.display)
+        subprocess.run(["wine", os.path.join(run.install_dir(), "quillbank ix.exe"), "end"],
+                       env=env, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        check(qbdrive.wait_until(lambda: run.launch_record() is not None, 20),
+              "the earlier install's terminal does not start")
+
+
+def case_no_server(display):
+    with scenario.InstallerRun(os.path.join(WORK, "no-server"), display=display,
+                               start_service=False) as run:
+        run.start_installer(timeout=90)
+        expect_text(run, "button", "Install")
+        run.click_button()
+        expect_text(run, "status", "Install Fail", timeout=60)
+        run.click_close()
+        check(run.installer.wait(30) == 0, "installer did not exit 0")
+
+
+def case_reinstall_ends_running_terminal(display):
+    work = os.path.join(WORK, "reinstall")
+    with scenario.InstallerRun(work, display=display) as run:
+        problems = run.install_and_open()
+        check(not problems, "first install: " + "; ".join(problems))
+        marker = os.path.join(run.install_dir(), "left-over.txt")
+        with open(marker, "w") as f:
+            f.write("from the first install")
+        # A terminal running from the installer's own folder.
+        exe_dir = os.path.dirname(scenario.INSTALLER)
+        running_copy = os.path.join(exe_dir, scenario.TERMINAL)
+        shutil.copyfile(os.path.join(run.install_dir(), scenario.TERMINAL), running_copy)
+        try:
+            terminal = qbdrive.Process(["wine", running_copy, "running"],
+                                       run.prefix.env(run.display),
+                                       os.path.join(work, "terminal.out"))
+            time.sleep(3)
+            check(terminal.running(), "the stand-in terminal did not stay up")
+            problems = run.install_and_open()
+            check(not problems, "reinstall: " + "; ".join(problems))
+            check(not os.path.exists(marker), "the reinstall did not replace the install")
+            check(terminal.wait(30) is not None, "the running terminal was not ended")
+        finally:
+            terminal.stop()
+            if os.path.exists(running_copy):
+                os.remove(running_copy)
+            launch = os.path.join(exe_dir, "launch.txt")
+            if os.path.exists(launch):
+                os.remove(launch)
+
+
+CASES = [
+    ("full install on Windows 7 (base archive, user Path), English", case_full_install_win7),
+    ("Windows 10: no base archive, Path untouched; Simplified Chinese", case_win10_and_simplified_chinese),
+    ("refused update shows its error code", case_refused_update),
+    ("refused login; Traditional Chinese", case_refused_login_traditional),
+    ("download dropped half-way keeps the earlier install", case_dropped_download_keeps_earlier_install),
+    ("no server reachable", case_no_server),
+    ("reinstall replaces, ends a running terminal", case_reinstall_ends_running_terminal),
+]
+
+
+def main():
+    global PROBE
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("-k", default="", help="run only cases whose name contains this")
+    args = parser.parse_args()
+    PROBE = args.probe
+    os.makedirs(WORK, exist_ok=True)
+    start = time.time()
+    display = qbdrive.Display(private=True)
+    failures = 0
+    try:
+        for name, case in CASES:
+            if args.k and args.k not in name:
+                continue
+            t0 = time.time()
+            try:
+                case(display)
+                print("PASS  %-70s %5.1f s" % (name, time.time() - t0), flush=True)
+            except Exception as e:  # noqa: BLE001 - every failure is reported, the suite goes on
+                failures += 1
+                print("FAIL  %-70s %5.1f s: %s" % (name, time.time() - t0, e), flush=True)
+                if not isinstance(e, CaseFailed):
+                    traceback.print_exc()
+    finally:
+        display.stop()
+    print("e2e: %d of %d cases passed in %.0f s; screenshots under %s"
+          % (len(CASES) - failures if not args.k else -1, len(CASES), time.time() - start, WORK))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
