@@ -70,6 +70,7 @@ def expect_text(run, what, text, timeout=20):
         if ok:
             return
         time.sleep(0.5)
+    run.screenshot("unexpected-%s" % what)
     raise CaseFailed("the window does not show %r in its %s (%s)" % (text, what, last))
 
 
@@ -200,11 +201,11 @@ def case_dropped_download_keeps_earlier_install(display):
         run.click_close()
         check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
         # The earlier install still works: its terminal starts.
-        env = run.prefix.env(run.display)
-        subprocess.run(["wine", os.path.join(run.install_dir(), "quillbank ix.exe"), "end"],
-                       env=env, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        check(qbdrive.wait_until(lambda: run.launch_record() is not None, 20),
-              "the earlier install's terminal does not start")
+        terminal = qbdrive.Process(["wine", os.path.join(run.install_dir(), scenario.TERMINAL), "end"],
+                                   run.prefix.env(run.display), os.path.join(work, "terminal.out"))
+        started = qbdrive.wait_until(lambda: run.launch_record() is not None, 30)
+        terminal.stop()
+        check(started, "the earlier install's terminal does not start")
 
 
 def case_no_server(display):

@@ -1,9 +1,10 @@
 // Reads the installer window's painted text back for the end-to-end tests: finds the window,
 // captures it from the screen and compares the button or the status area with the text drawn
 // the way the window draws it, in its font over its own background picture.
-//   qb_window_probe.exe button|status|percent <text in UTF-8>
+//   qb_window_probe.exe button|status|percent <text>
 // Exit code 0: the area shows exactly that text; 1: it does not; 2: no installer window.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -19,22 +20,19 @@ constexpr RECT kButtonArea = {190, 232, 270, 268};
 constexpr RECT kStatus = {193, 290, 453, 315};
 constexpr RECT kStatusArea = {150, 284, 463, 320};
 
-std::wstring FromUtf8(const char* text) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], n);
-  return wide;
-}
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc != 3) {
+int main() {
+  // The wide command line: narrow arguments arrive in the ANSI code page of the user's locale.
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr || argc != 3) {
     std::fprintf(stderr, "usage: qb_window_probe button|status|percent TEXT\n");
     return 2;
   }
-  const std::string what = argv[1];
-  const std::wstring text = FromUtf8(argv[2]);
+  const std::wstring what = argv[1];
+  const std::wstring text = argv[2];
   HWND window = FindWindowW(L"TModalWnd", L"\u5C9A\u821F");
   if (window == nullptr) {
     std::fprintf(stderr, "probe: no installer window\n");
@@ -46,19 +44,19 @@ int main(int argc, char** argv) {
   const Image shot = CaptureWindow(window);
   Image expected;
   RECT area = {};
-  if (what == "button") {
+  if (what == L"button") {
     RECT caption = kButton;
     OffsetRect(&caption, 0, 1);
     expected = DrawTextOver(FrameOver(picture, kButton, kButtonFrameColour), BodyFont, 0xE7E7E7,
                             caption, text, DT_CENTER | DT_BOTTOM | DT_NOPREFIX);
     area = kButtonArea;
   } else {
-    const UINT format = what == "percent" ? DT_RIGHT | DT_BOTTOM | DT_NOPREFIX : DT_RIGHT | DT_BOTTOM;
+    const UINT format = what == L"percent" ? DT_RIGHT | DT_BOTTOM | DT_NOPREFIX : DT_RIGHT | DT_BOTTOM;
     expected = DrawTextOver(picture, BodyFont, 0xE7E7E7, kStatus, text, format);
     area = kStatusArea;
   }
   const int differences = CountDifferences(shot, expected, area);
-  std::printf("probe: %s differs in %d pixels\n", what.c_str(), differences);
+  std::printf("probe: %ls differs in %d pixels\n", what.c_str(), differences);
   DeleteDrawingObjects();
   return differences == 0 ? 0 : 1;
 }
