@@ -123,7 +123,10 @@ class Reporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       auto it = run.counters.find("bytes_per_second");
-      if (run.benchmark_name().find("BM_WholeRunDownload") == 0 && it != run.counters.end()) {
+      // A single run, or the median of repetitions (not the mean, spread or cv rows).
+      const bool figure = run.aggregate_name.empty() || run.aggregate_name == "median";
+      if (run.benchmark_name().find("BM_WholeRunDownload") == 0 && it != run.counters.end() &&
+          figure) {
         whole_run = it->second.value;
       }
     }
