@@ -183,8 +183,10 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
     for (uint32_t i = 0; i < header.RecordCount; ++i) {
       const FileChunk chunk = DecodeFileChunk(records + i * header.RecordSize);
       const char* path = paths[i].c_str();
-      MakePathDirs(path);
       if (std::strcmp(path, current_path_) != 0) {
+        // The folders of the file already open exist: they are made only for a new path,
+        // which saves a walk of the whole path per 1001-byte chunk.
+        MakePathDirs(path);
         CloseStream(&module_file_);
         module_file_ = OpenFile(path, "wb");
         std::snprintf(current_path_, sizeof current_path_, "%s", path);
