@@ -15,6 +15,8 @@ INSTALLER = os.path.join(ROOT, "build", "windows", "bin", "quillbank-setup.exe")
 DEMO_PACKAGE = os.path.join(ROOT, "build", "native", "demo", "package")
 PREFIX_TEMPLATE = os.path.join(ROOT, "build", "e2e", "prefix-template")
 TERMINAL = "quillbank ix.exe"
+# Prefixes made by runs since the list was last cleared (the tests remove those of a passed case).
+PREFIXES = []
 
 
 def wait_listening(address, port, timeout=15):
@@ -52,6 +54,10 @@ class InstallerRun:
     # -- life --------------------------------------------------------------------------------
 
     def __enter__(self):
+        for name in os.listdir(self.work_dir):
+            if name.endswith(".png"):
+                os.remove(os.path.join(self.work_dir, name))
+        PREFIXES.append(self.prefix_dir)
         if self.fresh_prefix or not os.path.isdir(self.prefix_dir):
             self.prefix = qbdrive.Prefix(self.prefix_dir, PREFIX_TEMPLATE, self.windows_version)
         else:

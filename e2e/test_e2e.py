@@ -68,6 +68,7 @@ def expect_text(run, what, text, timeout=20):
     while time.time() < deadline:
         ok, last = probe(run, what, text)
         if ok:
+            run.screenshot("%s-%s" % (what, "".join(c if c.isalnum() else "_" for c in text)))
             return
         time.sleep(0.5)
     run.screenshot("unexpected-%s" % what)
@@ -277,18 +278,27 @@ def main():
             if args.k and args.k not in name:
                 continue
             t0 = time.time()
+            scenario.PREFIXES.clear()
             try:
                 case(display)
                 print("PASS  %-70s %5.1f s" % (name, time.time() - t0), flush=True)
+                # A passed case's prefix (some 600 MB) is of no further use; a failed one's is.
+                for prefix in scenario.PREFIXES:
+                    shutil.rmtree(prefix, ignore_errors=True)
             except Exception as e:  # noqa: BLE001 - every failure is reported, the suite goes on
                 failures += 1
+                scenario.PREFIXES.clear()
                 print("FAIL  %-70s %5.1f s: %s" % (name, time.time() - t0, e), flush=True)
                 if not isinstance(e, CaseFailed):
                     traceback.print_exc()
     finally:
         display.stop()
-    print("e2e: %d of %d cases passed in %.0f s; screenshots under %s"
-          % (len(CASES) - failures if not args.k else -1, len(CASES), time.time() - start, WORK))
+    ran = sum(1 for name, _ in CASES if args.k in name)
+    print("e2e: %d of %d cases passed in %.0f s" % (ran - failures, ran, time.time() - start))
+    for base, _, files in sorted(os.walk(WORK)):
+        for name in sorted(files):
+            if name.endswith(".png"):
+                print("e2e: screenshot " + os.path.join(base, name))
     return 1 if failures else 0
 
 
