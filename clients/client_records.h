@@ -7,23 +7,17 @@
 #include <string>
 
 #include "app/install_context.h"
+#include "net/message.h"
 
 // Update check (0x3051) and module check (0x3061) requests, header included.
-constexpr size_t kUpdateCheckRecordSize = 19;
 constexpr size_t kUpdateCheckRequestSize = 74 + kUpdateCheckRecordSize;  // 93
-constexpr size_t kModuleCheckRecordSize = 60;
 constexpr size_t kModuleCheckRequestSize = 74 + kModuleCheckRecordSize;  // 134
 // The package number field: at most 9 characters of string 102 and a NUL, within 11 bytes.
 constexpr size_t kPackageNumberMaxLength = 9;
 
 // Base archive request (0x3091).
-constexpr size_t kBaseZipRecordSize = 21;
 constexpr size_t kBaseZipRequestSize = 74 + kBaseZipRecordSize;  // 95
 constexpr char kBaseZipName[] = "SystemDepend.zip";
-
-// Module download request (0x3071): at most this many records fit the 131072-byte message.
-constexpr size_t kModuleDownloadRecordSize = 74;
-constexpr size_t kMaxModulesPerRequest = 1770;
 
 // The bytes the clients read from one reply record; a smaller record size is refused.
 constexpr size_t kUpdateCheckReplyReadSize = 75;

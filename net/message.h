@@ -35,6 +35,17 @@ constexpr uint16_t kMsgSystemDependFileRsp = 0x3092;
 constexpr uint16_t kMsgPackageQuery = 0x5051;
 constexpr uint16_t kMsgPackageQueryReply = 0x5052;
 
+// Record sizes of the requests, as installers send them and the service checks them.
+constexpr size_t kUpdateCheckRecordSize = 19;     // QryCheckUpdate
+constexpr size_t kModuleCheckRecordSize = 60;     // QryCheckModule
+constexpr size_t kModuleDownloadRecordSize = 74;  // DownloadModule, one per module
+constexpr size_t kBaseZipRecordSize = 21;         // DownloadBaseZip
+constexpr size_t kPackageQueryRecordSize = 35;    // package query
+constexpr size_t kHeartbeatRecordSize = 4;
+// A module download request carries at most this many records (the most that fit a
+// 131072-byte message after the header); more modules go out in several requests.
+constexpr size_t kMaxModulesPerRequest = 1770;
+
 // The header fields; bytes move through EncodeMessageHeader / DecodeMessageHeader.
 struct MessageHeader {
   uint16_t Reserved0 = 0;  // 3 in the package query, 0 in every other request

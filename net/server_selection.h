@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "net/message.h"
 #include "net/socket_ops.h"
 
 // The package-query servers of a deployment. The installer uses the compiled-in deployment
@@ -22,7 +23,6 @@ struct QueryServers {
 QueryServers DeploymentQueryServers();
 
 constexpr uint32_t kPackageReplyRecordSize = 563;
-constexpr size_t kPackageQueryRecordSize = 35;
 // Frame header, message header and one record: 115 bytes.
 constexpr size_t kPackageQueryFrameSize = 6 + 74 + kPackageQueryRecordSize;
 

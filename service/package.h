@@ -14,9 +14,6 @@ constexpr size_t kModuleNameMax = 50;
 constexpr size_t kFolderPartMax = 100;
 constexpr size_t kFileNamePartMax = 58;
 constexpr size_t kTailMax = 8;
-// One module download request carries at most this many records; installers with more modules
-// send several requests.
-constexpr size_t kMaxDownloadModules = 1770;
 // Modules of one package (the module list is sent in several messages when it is long).
 constexpr size_t kMaxPackageModules = 65535;
 

@@ -139,13 +139,13 @@ bool ParseModuleCheckRequest(const uint8_t* message, size_t length, ModuleCheckR
 bool ParseModuleDownloadRequest(const uint8_t* message, size_t length, size_t max_count,
                                 std::vector<ModuleRequest>* out, std::string* reason) {
   MessageHeader header;
-  if (!CheckRequestEnvelope(message, length, kModuleRequestRecordSize, 0, max_count, &header,
+  if (!CheckRequestEnvelope(message, length, kModuleDownloadRecordSize, 0, max_count, &header,
                             reason)) {
     return false;
   }
   out->clear();
   for (size_t i = 0; i < header.RecordCount; ++i) {
-    const uint8_t* record = message + kMessageHeaderSize + i * kModuleRequestRecordSize;
+    const uint8_t* record = message + kMessageHeaderSize + i * kModuleDownloadRecordSize;
     ModuleRequest m;
     if (!ReadText(record + 4, 11, "package key", &m.package_key, reason) ||
         !ReadText(record + 15, 51, "module name", &m.name, reason)) {

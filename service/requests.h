@@ -9,14 +9,6 @@
 
 #include "net/message.h"
 
-// Record sizes of the requests.
-constexpr size_t kUpdateCheckRecordSize = 19;
-constexpr size_t kModuleCheckRecordSize = 60;
-constexpr size_t kModuleRequestRecordSize = 74;
-constexpr size_t kBaseZipRecordSize = 21;
-constexpr size_t kPackageQueryRecordSize = 35;
-constexpr size_t kHeartbeatRecordSize = 4;
-
 struct LoginRequest {
   std::string user;
   std::string password;
