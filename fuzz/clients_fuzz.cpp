@@ -8,7 +8,6 @@
 // record size (u16), error code (i8), then a u16 body length and the body; selector 0xFF takes
 // the body as the whole message instead.
 // With QB_FUZZ_WRITE_SEEDS=<folder> the program writes seed inputs there and ends.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -24,6 +23,7 @@
 #include "app/window_messages.h"
 #include "clients/process_check.h"
 #include "clients/process_dl.h"
+#include "fuzz/folder_chain.h"
 #include "install/overwrite_prompt.h"
 #include "net/message.h"
 
@@ -35,48 +35,21 @@ constexpr int kDepth = 60;
 constexpr uint16_t kCodes[] = {kMsgPkgUpdateCheckRsp, kMsgPkgModuleCheckRsp, kMsgFileDownloadRsp,
                                kMsgSystemDependFileRsp, kMsgLoginResponse, 0x1234};
 
-struct Sandbox {
-  fs::path root;
-  std::vector<fs::path> chain;  // chain.back() is the staging folder
-};
-
 int g_window;
 
-const Sandbox& GetSandbox() {
-  static const Sandbox sandbox = [] {
-    Sandbox s;
-    s.root = fs::current_path() / ("qb-fuzz-clients-" + std::to_string(getpid()));
-    fs::remove_all(s.root);
-    fs::path level = s.root;
-    for (int i = 0; i < kDepth; ++i) {
-      level /= "d";
-      s.chain.push_back(level);
-    }
-    fs::create_directories(level);
-    if (chdir(s.root.c_str()) != 0) std::abort();
+// The staging folder at the bottom of the chain, and the clients' surroundings set up once.
+const FolderChain& GetSandbox() {
+  static const FolderChain& chain = [&]() -> const FolderChain& {
+    const FolderChain& c = MakeFolderChain("qb-fuzz-clients", kDepth);
     InstallContext& context = InstallContext::Get();
-    context.StagingDir = level.string();
+    context.StagingDir = c.deepest().string();
     context.DependDir = context.StagingDir + "\\depend";
     SetMainWindowSink([](unsigned, uintptr_t, intptr_t, bool) {});
     MainWindowHandle = &g_window;
     SetOverwritePromptForTest([](const char*, const char*) { return kPromptIgnore; });
-    std::atexit([] { fs::remove_all(GetSandbox().root); });
-    return s;
+    return c;
   }();
-  return sandbox;
-}
-
-void CheckNothingEscaped(const Sandbox& s) {
-  auto expect_only_d = [](const fs::path& folder) {
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      if (entry.path().filename() != "d") {
-        std::fprintf(stderr, "escaped staging folder: %s\n", entry.path().c_str());
-        std::abort();
-      }
-    }
-  };
-  expect_only_d(s.root);
-  for (size_t i = 0; i + 1 < s.chain.size(); ++i) expect_only_d(s.chain[i]);
+  return chain;
 }
 
 class Reader {
@@ -194,7 +167,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Sandbox& s = GetSandbox();
+  const FolderChain& s = GetSandbox();
   ModuleList::Get().ClearForTest();
   {
     ProcessCheck check;
@@ -235,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  CheckNothingEscaped(s);
-  for (const auto& entry : fs::directory_iterator(s.chain.back())) fs::remove_all(entry.path());
+  AbortIfEscaped(s, {}, "staging folder");
+  EmptyDeepest(s);
   return 0;
 }
