@@ -3,6 +3,17 @@
 # missing); GoogleTest from Debian's /usr/src/googletest.
 set(QB_THIRD_PARTY_SRC "${CMAKE_SOURCE_DIR}/build/third_party_src")
 
+# Test programs run under Wine through cmake/qb-wine, in a prefix of this build folder whose
+# architecture matches the build: win32 for the i686 product build, win64 for the x86-64 one.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QB_WINE_ARCH win64)
+else()
+  set(QB_WINE_ARCH win32)
+endif()
+set(QB_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    "${CMAKE_SOURCE_DIR}/cmake/qb-wine;run;${QB_WINE_ARCH};${QB_WINEPREFIX}")
+
 function(qb_debian_source name pattern out_var)
   file(GLOB found LIST_DIRECTORIES true "${QB_THIRD_PARTY_SRC}/${pattern}")
   if(NOT found)

@@ -1,5 +1,6 @@
 """The demo: the reference service with the demo package and quillbank-setup.exe under Wine.
 With a DISPLAY the person at the screen clicks; without one it drives itself on Xvfb."""
+import argparse
 import os
 import sys
 
@@ -9,9 +10,14 @@ import scenario  # noqa: E402
 
 
 def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", required=True, help="the Windows build whose program runs")
+    parser.add_argument("--arch", required=True, choices=["win32", "win64"])
+    args = parser.parse_args()
+    build = scenario.WindowsBuild(args.build_dir, args.arch)
     work = os.path.join(scenario.ROOT, "build", "demo")
     interactive = bool(os.environ.get("DISPLAY"))
-    with scenario.InstallerRun(work, prefix_dir=os.path.join(work, "prefix")) as run:
+    with scenario.InstallerRun(build, work, prefix_dir=os.path.join(work, "prefix")) as run:
         if interactive:
             print("demo: the installer window is open on %s; click \"Install\", then \"Open\"."
                   % run.display.name, flush=True)

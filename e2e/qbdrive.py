@@ -1,10 +1,12 @@
-"""Drives the installer as a user meets it: a private X display, a fresh 32-bit Wine prefix, the
+"""Drives the installer as a user meets it: a private X display, a fresh Wine prefix, the
 reference update service, quillbank-setup.exe under Wine, clicks on its window, screenshots.
 
 Used by scripts/demo and by the end-to-end tests. Standard library only; the X tools are
-xdotool, ImageMagick's import/convert and Xvfb.
+xdotool, ImageMagick's import/convert and Xvfb; Xvfb and the Wine environment come from
+cmake/qb-wine, as for every other caller.
 """
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -17,6 +19,7 @@ BUTTON_FRAME = (198, 240)           # its top-left frame pixel
 BUTTON_FRAME_RGB = (0xC1, 0x42, 0x17)
 BUTTON_FRAME_HOVER_RGB = (0xAB, 0x3B, 0x1C)
 CLOSE_BOX_CENTRE = (451, 12)
+QB_WINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cmake", "qb-wine")
 
 
 def _run(cmd, env=None, check=True, capture=True, timeout=120):
@@ -29,59 +32,63 @@ class Display:
     """The caller's DISPLAY, or a private Xvfb when there is none (or when asked)."""
 
     def __init__(self, private=None):
-        self.proc = None
+        self.pid = None
         if private is None:
             private = not os.environ.get("DISPLAY")
         if not private:
             self.name = os.environ["DISPLAY"]
             return
-        for n in range(140, 200):
-            if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
-                continue
-            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24",
-                                          "-nolisten", "tcp"],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            self.name = f":{n}"
-            deadline = time.time() + 10
-            while time.time() < deadline and not os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                time.sleep(0.05)
-            return
-        raise RuntimeError("no free X display number")
+        out = _run([QB_WINE, "xvfb"], timeout=30).stdout.split()
+        self.name, self.pid = out[0], int(out[1])
 
     def env(self):
         return dict(os.environ, DISPLAY=self.name)
 
     def stop(self):
-        if self.proc:
-            self.proc.terminate()
+        if self.pid:
             try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-            self.proc = None
+                os.kill(self.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            self.pid = None
+
+
+def wine_env(arch, prefix):
+    """The environment cmake/qb-wine sets for a prefix of this architecture."""
+    env = dict(os.environ)
+    for line in _run([QB_WINE, "env", arch, prefix]).stdout.splitlines():
+        words = shlex.split(line)
+        if len(words) == 2 and words[0] == "export":
+            name, value = words[1].split("=", 1)
+            env[name] = value
+    return env
 
 
 class Prefix:
-    """A 32-bit Wine prefix of its own, copied from a template made once per build folder."""
+    """A Wine prefix of its own (win32 or win64), copied from a template made once per build."""
 
-    def __init__(self, path, template, windows_version="win7"):
+    def __init__(self, path, template, arch, windows_version="win7", fresh=True):
         self.path = path
-        self.base_env = dict(os.environ, WINEPREFIX=path, WINEARCH="win32", WINEDEBUG="-all",
-                             WINEDLLOVERRIDES="mscoree,mshtml=")
-        here = os.path.dirname(os.path.abspath(__file__))
-        subprocess.run([os.path.join(here, "..", "cmake", "wine-prefix"), template], check=True)
-        if os.path.exists(path):
-            self.kill()
-            shutil.rmtree(path)
-        shutil.copytree(template, path, symlinks=True)
-        os.remove(os.path.join(path, ".qb-ready"))
+        self.arch = arch
+        self.base_env = wine_env(arch, path)
+        if fresh:
+            _run([QB_WINE, "prefix", arch, template], timeout=300)
+            if os.path.exists(path):
+                self.kill()
+                shutil.rmtree(path)
+            shutil.copytree(template, path, symlinks=True)
+            os.remove(os.path.join(path, ".qb-ready"))
         self.set_windows_version(windows_version)
+
+    def wine(self, *args):
+        """The command line that runs a Windows program (or a Wine tool) in this prefix."""
+        return [self.base_env["WINELOADER"]] + list(args)
 
     def env(self, display, lang="C.UTF-8"):
         return dict(self.base_env, DISPLAY=display.name, LC_ALL=lang, LANG=lang)
 
     def reg(self, *args):
-        _run(["wine", "reg"] + list(args), env=self.base_env, check=False)
+        _run(self.wine("reg", *args), env=self.base_env, check=False)
 
     def set_windows_version(self, version):
         self.reg("add", r"HKCU\Software\Wine", "/v", "Version", "/t", "REG_SZ", "/d", version, "/f")
@@ -98,7 +105,7 @@ class Prefix:
 
     def user_path_value(self):
         """The user's stored Path (HKCU\\Environment), or None when absent."""
-        out = _run(["wine", "reg", "query", r"HKCU\Environment", "/v", "Path"],
+        out = _run(self.wine("reg", "query", r"HKCU\Environment", "/v", "Path"),
                    env=self.base_env, check=False).stdout
         for line in out.splitlines():
             parts = line.strip().split(None, 2)

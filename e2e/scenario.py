@@ -4,6 +4,7 @@ prefix, quillbank-setup.exe on a display, clicks on its button, screenshots of e
 Shared by scripts/demo and the end-to-end tests.
 """
 import os
+import shutil
 import socket
 import time
 
@@ -11,12 +12,34 @@ import qbdrive
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 SERVICE = os.path.join(ROOT, "build", "native", "service", "quillbank-service")
-INSTALLER = os.path.join(ROOT, "build", "windows", "bin", "quillbank-setup.exe")
 DEMO_PACKAGE = os.path.join(ROOT, "build", "native", "demo", "package")
-PREFIX_TEMPLATE = os.path.join(ROOT, "build", "e2e", "prefix-template")
 TERMINAL = "quillbank ix.exe"
 # Prefixes made by runs since the list was last cleared (the tests remove those of a passed case).
 PREFIXES = []
+
+
+class WindowsBuild:
+    """One Windows build's programs and the Wine architecture they run under: "windows" (i686,
+    win32) is what users get, "windows64" (x86-64, win64) runs on every x86-64 machine."""
+
+    def __init__(self, build_dir, arch):
+        self.dir = os.path.abspath(build_dir)
+        self.arch = arch
+        self.installer = os.path.join(self.dir, "bin", "quillbank-setup.exe")
+        self.terminal = os.path.join(self.dir, "demo", TERMINAL)
+        self.prefix_template = os.path.join(self.dir, "e2e", "prefix-template")
+        self.package_dir = os.path.join(self.dir, "e2e", "package")
+
+    def package(self):
+        """The demo package with this build's stand-in terminal: a folder of links to the native
+        build's generated files, beside a link to the terminal. Returns the folder."""
+        if os.path.isdir(self.package_dir):
+            shutil.rmtree(self.package_dir)
+        os.makedirs(self.package_dir)
+        for name in os.listdir(DEMO_PACKAGE):
+            target = self.terminal if name == TERMINAL else os.path.join(DEMO_PACKAGE, name)
+            os.symlink(target, os.path.join(self.package_dir, name))
+        return self.package_dir
 
 
 def wait_listening(address, port, timeout=15):
@@ -33,9 +56,10 @@ def wait_listening(address, port, timeout=15):
 class InstallerRun:
     """Service + prefix + installer. Use as a context manager; everything stops on exit."""
 
-    def __init__(self, work_dir, service_args=(), lang="C.UTF-8", windows_version="win7",
+    def __init__(self, build, work_dir, service_args=(), lang="C.UTF-8", windows_version="win7",
                  display=None, prefix_dir=None, fresh_prefix=True, start_service=True):
         self.work_dir = work_dir
+        self.build = build
         os.makedirs(work_dir, exist_ok=True)
         self.service_args = list(service_args)
         self.lang = lang
@@ -58,14 +82,9 @@ class InstallerRun:
             if name.endswith(".png"):
                 os.remove(os.path.join(self.work_dir, name))
         PREFIXES.append(self.prefix_dir)
-        if self.fresh_prefix or not os.path.isdir(self.prefix_dir):
-            self.prefix = qbdrive.Prefix(self.prefix_dir, PREFIX_TEMPLATE, self.windows_version)
-        else:
-            self.prefix = qbdrive.Prefix.__new__(qbdrive.Prefix)
-            self.prefix.path = self.prefix_dir
-            self.prefix.base_env = dict(os.environ, WINEPREFIX=self.prefix_dir, WINEARCH="win32",
-                                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-            self.prefix.set_windows_version(self.windows_version)
+        fresh = self.fresh_prefix or not os.path.isdir(self.prefix_dir)
+        self.prefix = qbdrive.Prefix(self.prefix_dir, self.build.prefix_template, self.build.arch,
+                                     self.windows_version, fresh=fresh)
         if self.start_service:
             self.start_the_service()
         return self
@@ -75,7 +94,8 @@ class InstallerRun:
         return False
 
     def start_the_service(self):
-        cmd = [SERVICE, "serve", "--log", os.path.join(self.work_dir, "service.log")]
+        cmd = [SERVICE, "serve", "--package", self.build.package(),
+               "--log", os.path.join(self.work_dir, "service.log")]
         self.service = qbdrive.Process(cmd + self.service_args, os.environ.copy(),
                                        os.path.join(self.work_dir, "service.out"))
         if not wait_listening("127.0.0.21", 31711):
@@ -83,7 +103,7 @@ class InstallerRun:
 
     def start_installer(self, timeout=60):
         env = self.prefix.env(self.display, self.lang)
-        self.installer = qbdrive.Process(["wine", INSTALLER], env,
+        self.installer = qbdrive.Process(self.prefix.wine(self.build.installer), env,
                                          os.path.join(self.work_dir, "installer.out"))
         self.window = qbdrive.Window(self.display, timeout=timeout)
         return self.window
@@ -149,7 +169,9 @@ class InstallerRun:
         list of problems (empty when the installation completed and the terminal started)."""
         problems = []
         self.start_installer()
-        time.sleep(1.0)
+        # Ready once the button is painted.
+        if not qbdrive.wait_until(self.showing_button, 30):
+            return ["the window never showed its button"]
         self.screenshot("1-ready")
         self.click_button()
         installing_seen = False

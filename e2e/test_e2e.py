@@ -16,8 +16,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qbdrive  # noqa: E402
 import scenario  # noqa: E402
 
-WORK = os.path.join(scenario.ROOT, "build", "e2e")
+WORK = None
 PROBE = None
+BUILD = None
 
 
 class CaseFailed(Exception):
@@ -30,7 +31,7 @@ def check(condition, message):
 
 
 def package():
-    with open(os.path.join(scenario.DEMO_PACKAGE, "package.json"), encoding="utf-8") as f:
+    with open(os.path.join(BUILD.package_dir, "package.json"), encoding="utf-8") as f:
         return json.load(f)
 
 
@@ -57,7 +58,7 @@ def find_case_insensitive(folder, relative):
 
 def probe(run, what, text):
     env = run.prefix.env(run.display, run.lang)
-    result = subprocess.run(["wine", PROBE, what, text], env=env, stdout=subprocess.PIPE,
+    result = subprocess.run(run.prefix.wine(PROBE, what, text), env=env, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True, timeout=60)
     return result.returncode == 0, result.stdout.strip()
 
@@ -84,7 +85,7 @@ def check_installed_files(run, pkg):
             check(target is None, "module of kind D was downloaded: " + relative)
             continue
         check(target is not None, "module file missing: " + relative)
-        source = os.path.join(scenario.DEMO_PACKAGE, m["source"])
+        source = os.path.join(BUILD.package_dir, m["source"])
         check(digest(target) == digest(source), "module file differs: " + relative)
     with open(os.path.join(install, "module.info"), "rb") as f:
         info = f.read()
@@ -139,7 +140,7 @@ def snapshot(folder):
 
 def case_full_install_win7(display):
     pkg = package()
-    with scenario.InstallerRun(os.path.join(WORK, "full-win7"), display=display,
+    with scenario.InstallerRun(BUILD, os.path.join(WORK, "full-win7"), display=display,
                                windows_version="win7") as run:
         problems = run.install_and_open()
         check(not problems, "; ".join(problems))
@@ -152,7 +153,7 @@ def case_full_install_win7(display):
 
 
 def case_win10_and_simplified_chinese(display):
-    with scenario.InstallerRun(os.path.join(WORK, "win10-zh_CN"), display=display,
+    with scenario.InstallerRun(BUILD, os.path.join(WORK, "win10-zh_CN"), display=display,
                                windows_version="win10", lang="zh_CN.UTF-8") as run:
         run.start_installer()
         expect_text(run, "button", "安装")
@@ -165,7 +166,7 @@ def case_win10_and_simplified_chinese(display):
 
 
 def case_refused_update(display):
-    with scenario.InstallerRun(os.path.join(WORK, "refused-update"), display=display,
+    with scenario.InstallerRun(BUILD, os.path.join(WORK, "refused-update"), display=display,
                                service_args=["--refuse-update", "5"]) as run:
         run.start_installer()
         expect_text(run, "button", "Install")
@@ -175,7 +176,7 @@ def case_refused_update(display):
 
 
 def case_refused_login_traditional(display):
-    with scenario.InstallerRun(os.path.join(WORK, "refused-login-zh_TW"), display=display,
+    with scenario.InstallerRun(BUILD, os.path.join(WORK, "refused-login-zh_TW"), display=display,
                                service_args=["--refuse-login"], lang="zh_TW.UTF-8") as run:
         run.start_installer()
         expect_text(run, "button", "安裝")
@@ -185,7 +186,7 @@ def case_refused_login_traditional(display):
 
 def case_dropped_download_keeps_earlier_install(display):
     work = os.path.join(WORK, "dropped")
-    with scenario.InstallerRun(work, display=display) as run:
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
         problems = run.install_and_open()
         check(not problems, "first install: " + "; ".join(problems))
         before = snapshot(run.install_dir())
@@ -202,7 +203,7 @@ def case_dropped_download_keeps_earlier_install(display):
         run.click_close()
         check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
         # The earlier install still works: its terminal starts.
-        terminal = qbdrive.Process(["wine", os.path.join(run.install_dir(), scenario.TERMINAL), "end"],
+        terminal = qbdrive.Process(run.prefix.wine(os.path.join(run.install_dir(), scenario.TERMINAL), "end"),
                                    run.prefix.env(run.display), os.path.join(work, "terminal.out"))
         started = qbdrive.wait_until(lambda: run.launch_record() is not None, 30)
         terminal.stop()
@@ -210,7 +211,7 @@ def case_dropped_download_keeps_earlier_install(display):
 
 
 def case_no_server(display):
-    with scenario.InstallerRun(os.path.join(WORK, "no-server"), display=display,
+    with scenario.InstallerRun(BUILD, os.path.join(WORK, "no-server"), display=display,
                                start_service=False) as run:
         run.start_installer(timeout=90)
         expect_text(run, "button", "Install")
@@ -222,21 +223,24 @@ def case_no_server(display):
 
 def case_reinstall_ends_running_terminal(display):
     work = os.path.join(WORK, "reinstall")
-    with scenario.InstallerRun(work, display=display) as run:
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
         problems = run.install_and_open()
         check(not problems, "first install: " + "; ".join(problems))
         marker = os.path.join(run.install_dir(), "left-over.txt")
         with open(marker, "w") as f:
             f.write("from the first install")
         # A terminal running from the installer's own folder.
-        exe_dir = os.path.dirname(scenario.INSTALLER)
+        exe_dir = os.path.dirname(BUILD.installer)
         running_copy = os.path.join(exe_dir, scenario.TERMINAL)
         shutil.copyfile(os.path.join(run.install_dir(), scenario.TERMINAL), running_copy)
         try:
-            terminal = qbdrive.Process(["wine", running_copy, "running"],
+            terminal = qbdrive.Process(run.prefix.wine(running_copy, "running"),
                                        run.prefix.env(run.display),
                                        os.path.join(work, "terminal.out"))
-            time.sleep(3)
+            # It records its command line beside itself once it runs.
+            check(qbdrive.wait_until(
+                      lambda: os.path.exists(os.path.join(exe_dir, "launch.txt")), 60),
+                  "the stand-in terminal did not start")
             check(terminal.running(), "the stand-in terminal did not stay up")
             problems = run.install_and_open()
             check(not problems, "reinstall: " + "; ".join(problems))
@@ -263,12 +267,16 @@ CASES = [
 
 
 def main():
-    global PROBE
+    global PROBE, BUILD, WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--probe", required=True)
+    parser.add_argument("--build-dir", required=True, help="the Windows build folder")
+    parser.add_argument("--arch", required=True, choices=["win32", "win64"])
     parser.add_argument("-k", default="", help="run only cases whose name contains this")
     args = parser.parse_args()
     PROBE = args.probe
+    BUILD = scenario.WindowsBuild(args.build_dir, args.arch)
+    WORK = os.path.join(BUILD.dir, "e2e", "cases")
     os.makedirs(WORK, exist_ok=True)
     start = time.time()
     display = qbdrive.Display(private=True)

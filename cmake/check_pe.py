@@ -1,0 +1,152 @@
+#!/usr/bin/env python3
+"""Checks the program we ship without running it: quillbank-setup.exe must be a 32-bit (PE32)
+Windows GUI program for x86 that imports from system DLLs only, carries its manifest, background
+bitmap, package-number string and version block, and stays within its size budget.
+
+    check_pe.py EXE [--max-bytes N]
+
+Prints one line per finding and a verdict; exits 1 when anything is wrong."""
+import argparse
+import os
+import struct
+import sys
+
+# DLLs every Windows from Vista on has in System32; anything else would have to ship with us.
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll",
+    "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "ws2_32.dll", "wsock32.dll", "msvcrt.dll",
+    "shlwapi.dll", "uuid.dll", "version.dll", "msimg32.dll", "winmm.dll", "psapi.dll",
+    "bcrypt.dll", "crypt32.dll", "secur32.dll", "iphlpapi.dll", "userenv.dll", "ntdll.dll",
+    "imm32.dll", "uxtheme.dll", "dwmapi.dll", "shcore.dll", "setupapi.dll",
+}
+RT_BITMAP, RT_STRING, RT_VERSION, RT_MANIFEST = 2, 6, 16, 24
+IMAGE_FILE_MACHINE_I386 = 0x14C
+PE32_MAGIC = 0x10B
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+
+
+class PeError(Exception):
+    pass
+
+
+class Image:
+    def __init__(self, data):
+        self.data = data
+        if len(data) < 0x40 or data[:2] != b"MZ":
+            raise PeError("not an MZ executable")
+        pe = self.u32(0x3C)
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise PeError("no PE signature")
+        self.machine, nsections = struct.unpack_from("<HH", data, pe + 4)
+        opt_size = self.u16(pe + 20)
+        opt = pe + 24
+        self.magic = self.u16(opt)
+        if self.magic != PE32_MAGIC:
+            raise PeError("optional header magic 0x%x, not PE32" % self.magic)
+        self.subsystem = self.u16(opt + 68)
+        ndirs = self.u32(opt + 92)
+        self.dirs = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(min(ndirs, 16))]
+        self.sections = []
+        for i in range(nsections):
+            off = opt + opt_size + 40 * i
+            name = data[off:off + 8].rstrip(b"\0").decode("ascii", "replace")
+            vsize, vaddr, rsize, roff = struct.unpack_from("<IIII", data, off + 8)
+            self.sections.append((name, vaddr, max(vsize, rsize), roff, rsize))
+
+    def u16(self, off):
+        return struct.unpack_from("<H", self.data, off)[0]
+
+    def u32(self, off):
+        return struct.unpack_from("<I", self.data, off)[0]
+
+    def offset(self, rva):
+        for _, vaddr, size, roff, rsize in self.sections:
+            if vaddr <= rva < vaddr + size and rva - vaddr < rsize:
+                return roff + rva - vaddr
+        raise PeError("address 0x%x outside every section" % rva)
+
+    def cstring(self, rva):
+        off = self.offset(rva)
+        end = self.data.index(b"\0", off)
+        return self.data[off:end].decode("ascii", "replace")
+
+    def imports(self):
+        rva, size = self.dirs[1] if len(self.dirs) > 1 else (0, 0)
+        names = []
+        if not rva:
+            return names
+        off = self.offset(rva)
+        while True:
+            entry = struct.unpack_from("<IIIII", self.data, off)
+            if entry == (0, 0, 0, 0, 0):
+                return names
+            names.append(self.cstring(entry[3]))
+            off += 20
+
+    def resources(self):
+        """{type id: [name ids]} of the resource tree's first two levels."""
+        rva = self.dirs[2][0] if len(self.dirs) > 2 else 0
+        if not rva:
+            return {}
+        base = self.offset(rva)
+
+        def entries(off):
+            named, ids = struct.unpack_from("<HH", self.data, off + 12)
+            for i in range(named + ids):
+                name, target = struct.unpack_from("<II", self.data, off + 16 + 8 * i)
+                yield name, target
+
+        found = {}
+        for type_id, target in entries(base):
+            if type_id & 0x80000000 or not target & 0x80000000:
+                continue
+            found[type_id] = [n for n, _ in entries(base + (target & 0x7FFFFFFF))
+                              if not n & 0x80000000]
+        return found
+
+
+def check(path, max_bytes):
+    problems = []
+    size = os.path.getsize(path)
+    with open(path, "rb") as f:
+        image = Image(f.read())
+    if image.machine != IMAGE_FILE_MACHINE_I386:
+        problems.append("machine 0x%x, not i386" % image.machine)
+    if image.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
+        problems.append("subsystem %d, not Windows GUI" % image.subsystem)
+    dlls = image.imports()
+    foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
+    if foreign:
+        problems.append("imports from DLLs that are not the system's: " + ", ".join(foreign))
+    res = image.resources()
+    wanted = [(RT_MANIFEST, 1, "manifest 1"), (RT_BITMAP, 103, "bitmap 103"),
+              (RT_STRING, 102 // 16 + 1, "string 102"), (RT_VERSION, 1, "version block")]
+    for type_id, name, label in wanted:
+        if name not in res.get(type_id, []):
+            problems.append("resource missing: " + label)
+    if size > max_bytes:
+        problems.append("%d bytes, over the budget of %d" % (size, max_bytes))
+    print("check_pe: %s: PE32 %s, %d bytes, imports %s" % (
+        os.path.basename(path), "GUI" if image.subsystem == 2 else "subsystem %d" % image.subsystem,
+        size, " ".join(sorted(d.lower() for d in dlls))))
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--max-bytes", type=int, default=2 * 1000 * 1000)
+    args = parser.parse_args()
+    try:
+        problems = check(args.exe, args.max_bytes)
+    except (OSError, PeError, struct.error, ValueError) as e:
+        problems = [str(e)]
+    for p in problems:
+        print("check_pe: FAIL: " + p)
+    if not problems:
+        print("check_pe: ok")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
