@@ -56,15 +56,20 @@ TEST_F(InstallLogTest, WritersRacingTheCloseNeverCrashOrInterleave) {
   const std::string line_a(300, 'a');
   const std::string line_b(300, 'b');
   std::atomic<bool> go{false};
+  std::atomic<int> written{0};
   std::vector<std::thread> writers;
   for (int t = 0; t < 4; ++t) {
     writers.emplace_back([&, t] {
       while (!go) std::this_thread::yield();
-      for (int i = 0; i < 500; ++i) WriteLog((t % 2 ? line_a : line_b).c_str());
+      for (int i = 0; i < 500; ++i) {
+        WriteLog((t % 2 ? line_a : line_b).c_str());
+        ++written;
+      }
     });
   }
   go = true;
-  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  // Close while the writers are busy: after some lines are in, before all of them are.
+  while (written < 8) std::this_thread::yield();
   CloseInstallLog();
   for (auto& w : writers) w.join();
 

@@ -226,7 +226,10 @@ TEST_F(ClientsTest, SplitModuleReplyEndsTheCheckOnceWithEveryRecord) {
   ASSERT_TRUE(Start(f));
   ClientRun run(staging_.string(), depend_.string());
   ASSERT_TRUE(run.Check(service_.update()));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The client reads its connection in order: once it sees the service close it, it has handled
+  // every reply that came before.
+  service_.Stop();
+  ASSERT_TRUE(run.WaitFor(UM_CHECK_DISCONNECT, 20000));
   EXPECT_EQ(run.Count(UM_MODULE_CHECK_DONE), 1);
   ASSERT_EQ(ModuleList::Get().Count(), package_.modules.size());
   EXPECT_STREQ(ModuleList::Get().At(5).Name, package_.modules[5].name.c_str());

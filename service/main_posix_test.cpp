@@ -61,6 +61,12 @@ std::string Read(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 // The port the log says an endpoint got.
 uint16_t ListenPort(const std::string& log, const std::string& endpoint) {
   for (int i = 0; i < 100; ++i) {
@@ -137,8 +143,13 @@ TEST(Program, PackThenServeThenStopOnSignals) {
     EXPECT_TRUE(files["run.exe"] == TestBytes(2222, 2));
 
     TestClient open_one;  // still connected when the signal comes
+    const size_t accepted_before = Occurrences(Read(log), " accepted ");
     ASSERT_TRUE(open_one.Connect({"127.0.0.1", update}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The signal must find the connection accepted by the service, not only queued by the kernel.
+    for (int i = 0; i < 2000 && Occurrences(Read(log), " accepted ") == accepted_before; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GT(Occurrences(Read(log), " accepted "), accepted_before);
     kill(pid, sig);
     EXPECT_EQ(Wait(pid), kExitOk);
     EXPECT_TRUE(open_one.socket().WaitClosed());
