@@ -3,8 +3,10 @@
 // both builds.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // The path as the operating system takes it (identity on Windows).
 std::string NativePath(const std::string& path);
@@ -21,3 +23,15 @@ bool MakeDirectory(const char* path);
 // Renames a file or folder (MoveFileA / rename); false when it could not be renamed, e.g. while
 // a program holds a file inside the folder.
 bool RenamePath(const char* from, const char* to);
+
+struct FileEntry {
+  std::string relative;  // below the listed folder, "\" separators
+  uint64_t size = 0;
+};
+
+// Every regular file below `folder`, at any depth, in no particular order; folders are walked,
+// not listed. False when `folder` or one of its subfolders cannot be read.
+bool ListFiles(const std::string& folder, std::vector<FileEntry>* out);
+
+// The size of a regular file; false when there is none of that name.
+bool RegularFileSize(const char* path, uint64_t* size);

@@ -8,6 +8,7 @@ constexpr int kMessageCount = 10;
 
 // Entries the window shows.
 constexpr int kTextInstall = 0;
+constexpr int kTextServerLinkFail = 1;
 constexpr int kTextInstallFail = 6;
 constexpr int kTextOpen = 7;
 constexpr int kTextErrorCode = 8;

@@ -13,6 +13,8 @@ constexpr unsigned UM_BASE_DONE = 1133;
 constexpr unsigned UM_UPDATE_REFUSED = 1134;
 constexpr unsigned UM_DL_DISCONNECT = 1135;
 constexpr unsigned UM_CHECK_DISCONNECT = 1136;
+// ProcessDL could not create, write, flush or close a file, or refused an unsafe chunk path.
+constexpr unsigned UM_WRITE_FAIL = 1137;
 
 // PostMessageW / SendMessageW to MainWindowHandle, unless a sink is installed; then the sink gets
 // the message instead (`sent` tells a synchronous send from a post). Native builds have no

@@ -183,6 +183,7 @@ void TTcp::Run() {
         drop = true;
       } else {
         buffer_.Commit(static_cast<uint32_t>(n));
+        bytes_received_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
         received = true;
       }
     }

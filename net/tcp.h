@@ -50,6 +50,9 @@ class TTcp : public TThread {
   // Ends the connection if one is open and reports OnDisconnect; otherwise nothing.
   void Close();
   bool IsConnected() const { return connected_.load(); }
+  // Bytes received on every connection of this object so far. Read from any thread: the
+  // installer's stall watchdog compares it over time.
+  uint64_t BytesReceived() const { return bytes_received_.load(std::memory_order_relaxed); }
 
   // The receive loop, run on the receive thread.
   void Run() override;
@@ -76,6 +79,7 @@ class TTcp : public TThread {
 
   TNotify* notify_ = nullptr;
   std::atomic<bool> connected_{false};
+  std::atomic<uint64_t> bytes_received_{0};
 
   std::mutex lock_;
   SocketHandle socket_ = kInvalidSocket;  // the open connection, or none

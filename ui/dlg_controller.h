@@ -24,6 +24,8 @@ class TDlgController {
     (void)dlg, (void)message, (void)w_param, (void)l_param;
     return false;
   }
+  // A timer of the window (SetTimer on its handle) fired.
+  virtual void OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) { (void)dlg, (void)timer_id; }
   // The window is closing (close box, system close command, after "Open"): called before the
   // modal loop is told to end and the window is destroyed. The place to stop the connections.
   virtual void OnClose(TQuillbankDlg& dlg) { (void)dlg; }

@@ -77,6 +77,9 @@ LRESULT TQuillbankDlg::WndProc(UINT message, WPARAM w_param, LPARAM l_param) {
     case WM_LBUTTONUP:
       if (state_ != WindowState::Installing && CursorInCloseBox()) Close();
       return 0;
+    case WM_TIMER:
+      if (controller_ != nullptr) controller_->OnTimer(*this, static_cast<UINT_PTR>(w_param));
+      return 0;
     case WM_MOUSELEAVE:
       button_hover_ = false;
       InvalidateRect(hwnd_, nullptr, /*bErase=*/FALSE);

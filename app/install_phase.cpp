@@ -1,0 +1,63 @@
+// The (phase, message) table of one installation.
+#include "app/install_phase.h"
+
+#include "app/window_messages.h"
+
+Reaction ReactionFor(InstallPhase phase, unsigned message) {
+  switch (phase) {
+    case InstallPhase::Checking:
+      switch (message) {
+        case UM_CHECK_AUTH_FAIL: return Reaction::Fail;
+        case UM_LOGIN_FAIL: return Reaction::Fail;
+        case UM_UPDATE_REFUSED: return Reaction::FailWithCode;
+        case UM_CHECK_DISCONNECT: return Reaction::CheckDropBeforeList;
+        case UM_MODULE_CHECK_DONE: return Reaction::StartDownload;
+        default: return Reaction::Ignore;
+      }
+    case InstallPhase::Downloading:
+      switch (message) {
+        case UM_LOGIN_FAIL: return Reaction::Fail;  // the download login refused
+        case UM_WRITE_FAIL: return Reaction::Fail;
+        case UM_DL_DISCONNECT: return Reaction::FailConnection;
+        case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
+        case UM_BASE_DONE: return Reaction::BaseStageOver;
+        case UM_FILE_DONE: return Reaction::StepProgress;
+        case UM_DOWNLOAD_DONE: return Reaction::Install;
+        default: return Reaction::Ignore;
+      }
+    case InstallPhase::Ready:       // nothing is connected yet
+    case InstallPhase::Finishing:   // the connections were stopped on purpose
+    case InstallPhase::Installed:   // final
+    case InstallPhase::Failed:      // final
+      return Reaction::Ignore;
+  }
+  return Reaction::Ignore;
+}
+
+const char* PhaseName(InstallPhase phase) {
+  switch (phase) {
+    case InstallPhase::Ready: return "Ready";
+    case InstallPhase::Checking: return "Checking";
+    case InstallPhase::Downloading: return "Downloading";
+    case InstallPhase::Finishing: return "Finishing";
+    case InstallPhase::Installed: return "Installed";
+    case InstallPhase::Failed: return "Failed";
+  }
+  return "?";
+}
+
+const char* ReactionName(Reaction reaction) {
+  switch (reaction) {
+    case Reaction::Ignore: return "Ignore";
+    case Reaction::Fail: return "Fail";
+    case Reaction::FailConnection: return "FailConnection";
+    case Reaction::FailWithCode: return "FailWithCode";
+    case Reaction::CheckDropBeforeList: return "CheckDropBeforeList";
+    case Reaction::CountCheckDrop: return "CountCheckDrop";
+    case Reaction::StartDownload: return "StartDownload";
+    case Reaction::BaseStageOver: return "BaseStageOver";
+    case Reaction::StepProgress: return "StepProgress";
+    case Reaction::Install: return "Install";
+  }
+  return "?";
+}

@@ -1,0 +1,34 @@
+// Where one installation stands, and what each client message means there. The controller asks
+// this table for every message and acts only on its answer, so the whole sequence can be read in
+// one place: a message that means nothing in the current phase is ignored, and Failed and
+// Installed are final for the run.
+#pragma once
+
+enum class InstallPhase {
+  Ready,        // before the click on "Install"
+  Checking,     // update and module check on the check connection, until the list is complete
+  Downloading,  // base archive stage and module files on the download connection
+  Finishing,    // the install steps after the last file; both connections stopped
+  Installed,    // final: "Open" shown
+  Failed,       // final: the failure text shown
+};
+
+enum class Reaction {
+  Ignore,
+  Fail,                 // failure text: "Install Fail"
+  FailConnection,       // failure text: "Install Fail,Server Link Fail"
+  FailWithCode,         // failure text with the update check's error code
+  CheckDropBeforeList,  // a refused connect attempt is counted; a drop of the link fails
+  CountCheckDrop,       // counted; the third fails with the connection text
+  StartDownload,        // stop the terminal, connect the download client
+  BaseStageOver,        // code 0: request the modules; otherwise fail
+  StepProgress,         // one more module file
+  Install,              // stop both connections, then the install steps
+};
+
+// The reaction to client message `message` (a UM_* number) in `phase`. Unknown messages: Ignore.
+Reaction ReactionFor(InstallPhase phase, unsigned message);
+
+// Short names for debug output and test messages.
+const char* PhaseName(InstallPhase phase);
+const char* ReactionName(Reaction reaction);

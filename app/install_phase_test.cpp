@@ -1,0 +1,64 @@
+// The whole (phase, message) table, cell by cell: what each client message does in each phase of
+// an installation. A change of the sequence shows up here as one changed cell.
+#include "app/install_phase.h"
+
+#include <gtest/gtest.h>
+
+#include "app/window_messages.h"
+
+namespace {
+
+using R = Reaction;
+constexpr R I = R::Ignore;
+
+constexpr InstallPhase kPhases[] = {InstallPhase::Ready,     InstallPhase::Checking,
+                                    InstallPhase::Downloading, InstallPhase::Finishing,
+                                    InstallPhase::Installed, InstallPhase::Failed};
+
+struct Row {
+  unsigned message;
+  const char* name;
+  R in[6];  // Ready, Checking, Downloading, Finishing, Installed, Failed
+};
+
+const Row kTable[] = {
+    {UM_CHECK_AUTH_FAIL, "UM_CHECK_AUTH_FAIL", {I, R::Fail, I, I, I, I}},
+    {UM_LOGIN_FAIL, "UM_LOGIN_FAIL", {I, R::Fail, R::Fail, I, I, I}},
+    {UM_MODULE_CHECK_DONE, "UM_MODULE_CHECK_DONE", {I, R::StartDownload, I, I, I, I}},
+    {UM_FILE_DONE, "UM_FILE_DONE", {I, I, R::StepProgress, I, I, I}},
+    {UM_DOWNLOAD_DONE, "UM_DOWNLOAD_DONE", {I, I, R::Install, I, I, I}},
+    {UM_BASE_DONE, "UM_BASE_DONE", {I, I, R::BaseStageOver, I, I, I}},
+    {UM_UPDATE_REFUSED, "UM_UPDATE_REFUSED", {I, R::FailWithCode, I, I, I, I}},
+    {UM_DL_DISCONNECT, "UM_DL_DISCONNECT", {I, I, R::FailConnection, I, I, I}},
+    {UM_CHECK_DISCONNECT, "UM_CHECK_DISCONNECT",
+     {I, R::CheckDropBeforeList, R::CountCheckDrop, I, I, I}},
+    {UM_WRITE_FAIL, "UM_WRITE_FAIL", {I, I, R::Fail, I, I, I}},
+    {1129, "1129 (not used)", {I, I, I, I, I, I}},
+    {0x401, "WM_USER + 1", {I, I, I, I, I, I}},
+};
+
+TEST(InstallPhaseTest, EveryMessageInEveryPhase) {
+  for (const Row& row : kTable) {
+    for (int p = 0; p < 6; ++p) {
+      EXPECT_EQ(ReactionFor(kPhases[p], row.message), row.in[p])
+          << row.name << " in " << PhaseName(kPhases[p]) << ": got "
+          << ReactionName(ReactionFor(kPhases[p], row.message)) << ", want "
+          << ReactionName(row.in[p]);
+    }
+  }
+}
+
+// Every message a client sends is in the table above; none is numbered past the last.
+TEST(InstallPhaseTest, TheTableCoversEveryClientMessage) {
+  for (unsigned m = UM_CHECK_AUTH_FAIL; m <= UM_WRITE_FAIL + 8; ++m) {
+    bool listed = false;
+    for (const Row& row : kTable) listed = listed || row.message == m;
+    if (m > UM_WRITE_FAIL) {
+      for (InstallPhase phase : kPhases) EXPECT_EQ(ReactionFor(phase, m), I) << m;
+    } else {
+      EXPECT_TRUE(listed) << m;
+    }
+  }
+}
+
+}  // namespace
