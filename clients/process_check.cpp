@@ -16,6 +16,7 @@
 #include "clients/client_records.h"
 #include "net/frame_codec.h"
 #include "net/message.h"
+#include "net/tcp_socket.h"
 
 // Log lines; "\xA3\xBA" is the GBK full-width colon.
 #define QB_COLON "\xA3\xBA"
@@ -77,14 +78,29 @@ void ProcessCheck::QryCheckModule() {
   WriteLog("ProcessCheck" QB_COLON "QryCheckModule");
 }
 
+void ProcessCheck::Refuse(const char* what) {
+  if (refused_.exchange(true)) return;
+  WriteLog((std::string("ProcessCheck" QB_COLON) + what).c_str());
+  if (socket_ != nullptr) socket_->tcp().Close();
+}
+
 void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
   MessageHeader header;
   if (!DecodeMessageHeader(message, length, &header)) return;
   const uint8_t* records = message + kMessageHeaderSize;
+  if (refused_) return;
 
   if (header.Code == kMsgPkgUpdateCheckRsp) {
-    // A reply whose records do not fit, or are too small to hold what is read, is ignored whole.
-    if (!RecordsFit(header, length, kUpdateCheckReplyReadSize)) return;
+    // A reply whose records do not fit, or are too small to hold what is read, is used in no
+    // part. Before the module list is complete the install cannot go on without it.
+    if (!RecordsFit(header, length, kUpdateCheckReplyReadSize)) {
+      if (list_complete_) {
+        WriteLog("ProcessCheck" QB_COLON "PkgUpdateCheck_Rsp Ignored");
+      } else {
+        Refuse("PkgUpdateCheck_Rsp Refused");
+      }
+      return;
+    }
     InstallContext& context = InstallContext::Get();
     for (uint32_t i = 0; i < header.RecordCount; ++i) {
       const UpdateCheckReply reply = DecodeUpdateCheckReply(records + i * header.RecordSize);
@@ -102,13 +118,29 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
   }
 
   if (header.Code == kMsgPkgModuleCheckRsp) {
-    if (!RecordsFit(header, length, kModuleCheckReplyReadSize)) return;
+    // The window thread reads the complete list (and keeps pointers into it) while the download
+    // runs: it must not change under it.
+    if (list_complete_) {
+      WriteLog("ProcessCheck" QB_COLON "PkgModuleCheck_Rsp Ignored");
+      return;
+    }
+    if (!RecordsFit(header, length, kModuleCheckReplyReadSize)) {
+      Refuse("PkgModuleCheck_Rsp Refused");
+      return;
+    }
     ModuleList& modules = ModuleList::Get();
+    // A chain that never ends would otherwise grow the list until memory runs out.
+    if (modules.Count() > kMaxModuleListRecords ||
+        header.RecordCount > kMaxModuleListRecords - modules.Count()) {
+      Refuse("PkgModuleCheck_Rsp Too Many Modules");
+      return;
+    }
     for (uint32_t i = 0; i < header.RecordCount; ++i) {
       modules.Append(DecodeModuleRecord(records + i * header.RecordSize));
     }
     // Any other chain flag: more messages of this reply follow.
     if (header.Chain == kChainLast) {
+      list_complete_ = true;
       PostToMainWindow(UM_MODULE_CHECK_DONE, 0, 0);
       WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgModuleCheck_Rsp");
     }

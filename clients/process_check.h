@@ -3,9 +3,14 @@
 // module records and reports each outcome to the installer window.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "clients/process_client.h"
+
+// The module list holds at most this many records, as many as a package of the service has.
+constexpr size_t kMaxModuleListRecords = 65535;
 
 class ProcessCheck : public ProcessClient {
  public:
@@ -23,4 +28,16 @@ class ProcessCheck : public ProcessClient {
   void QryCheckUpdate();
   // The module-check request (0x3061, 134 bytes) for LatestVersion.
   void QryCheckModule();
+
+ private:
+  // A reply that cannot be used while the module list is still being collected: logs `what` and
+  // closes the check connection, which the window hears as UM_CHECK_DISCONNECT. Every later
+  // message is dropped.
+  void Refuse(const char* what);
+
+  // Receive thread only; atomic because a later connection has a receive thread of its own.
+  // Set once UM_MODULE_CHECK_DONE is posted: the window reads the list from then on, so it
+  // never changes again.
+  std::atomic<bool> list_complete_{false};
+  std::atomic<bool> refused_{false};
 };

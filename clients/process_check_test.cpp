@@ -11,6 +11,7 @@
 #include "clients/process_check.h"
 #include "clients/testing/client_harness.h"
 #include "net/message.h"
+#include "net/tcp_socket.h"
 
 namespace {
 
@@ -118,12 +119,87 @@ TEST_F(ProcessCheckTest, TwoProceedRecordsSendTwoModuleChecks) {
   EXPECT_STREQ(InstallContext::Get().DownloadHost, "127.0.0.6");
   EXPECT_EQ(InstallContext::Get().DownloadPort, 200);
 
+  // The first complete reply completes the list; the window reads it from then on, so the
+  // second reply changes nothing.
   ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, {ModuleRecordBytes("k", "one", 1, 1, 'F')})));
   ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, {ModuleRecordBytes("k", "two", 2, 2, 'F')})));
-  ASSERT_TRUE(window_.WaitFor(UM_MODULE_CHECK_DONE, 2));
-  ASSERT_EQ(ModuleList::Get().Count(), 2u);
+  ASSERT_TRUE(LogHas("ProcessCheck" + kColon + "PkgModuleCheck_Rsp Ignored\r\n"));
+  EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_MODULE_CHECK_DONE});
+  ASSERT_EQ(ModuleList::Get().Count(), 1u);
   EXPECT_STREQ(ModuleList::Get().At(0).Name, "one");
-  EXPECT_STREQ(ModuleList::Get().At(1).Name, "two");
+  // The connection stays: a late reply is no fault of the install.
+  EXPECT_TRUE(client_.socket()->tcp().IsConnected());
+}
+
+// A module-check reply whose chain never ends stops at the bound: the list never passes 65535
+// records, and the connection is closed so that the window hears of it.
+TEST_F(ProcessCheckTest, EndlessModuleChainStopsAtTheBound) {
+  LogIn();
+  std::string request;
+  ASSERT_TRUE(service_.Read(&request));
+  ASSERT_TRUE(service_.Send(Reply(kMsgPkgUpdateCheckRsp,
+                                  {UpdateCheckReplyRecord(1, 1, "127.0.0.5", 100, true)})));
+  ASSERT_TRUE(service_.Read(&request));
+  const std::vector<std::string> thousand(1000, ModuleRecordBytes("k", "m", 1, 1, 'F'));
+  for (int i = 0; i < 65; ++i) ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, thousand, '1')));
+  // Exactly the bound is still a list.
+  ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp,
+                                  std::vector<std::string>(thousand.begin(), thousand.begin() + 535),
+                                  '1')));
+  ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, {thousand[0]}, '1')));
+  ASSERT_TRUE(window_.WaitFor(UM_CHECK_DISCONNECT));
+  EXPECT_TRUE(service_.peer().WaitClosedByClient());
+  EXPECT_EQ(ModuleList::Get().Count(), kMaxModuleListRecords);
+  EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_CHECK_DISCONNECT});
+  EXPECT_TRUE(LogHas("ProcessCheck" + kColon + "PkgModuleCheck_Rsp Too Many Modules\r\n"));
+}
+
+// Before the list is complete, a reply whose records do not fit ends the check: the connection
+// closes and the window hears UM_CHECK_DISCONNECT instead of waiting for a list that never comes.
+TEST_F(ProcessCheckTest, UnusableRepliesBeforeTheListCloseTheConnection) {
+  const std::string good_update = UpdateCheckReplyRecord(8, 8, "1.2.3.4", 5, true);
+  const std::string good_module = ModuleRecordBytes("k", "m", 1, 1, 'F');
+  std::string short_update = Reply(kMsgPkgUpdateCheckRsp, {good_update, good_update});
+  short_update.resize(short_update.size() - 1);
+  std::string wide_module = Reply(kMsgPkgModuleCheckRsp, {good_module, good_module});
+  wide_module.resize(wide_module.size() - 79);
+  struct Case {
+    const char* what;
+    bool after_update;  // sent once the update check has been answered
+    std::string reply;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"update records missing", false, short_update, "PkgUpdateCheck_Rsp Refused"},
+      {"update records too small", false, Reply(kMsgPkgUpdateCheckRsp, {good_update.substr(0, 74)}),
+       "PkgUpdateCheck_Rsp Refused"},
+      {"module records too small", true, Reply(kMsgPkgModuleCheckRsp, {good_module.substr(0, 78)}),
+       "PkgModuleCheck_Rsp Refused"},
+      {"module records missing", true, wide_module, "PkgModuleCheck_Rsp Refused"},
+  };
+  size_t round = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ++round;
+    ServiceSide service;
+    ProcessCheck client;
+    ASSERT_TRUE(service.Open(&client));
+    std::string request;
+    ASSERT_TRUE(service.Read(&request));
+    ASSERT_TRUE(service.Send(MakeMessage(kMsgLoginResponse, 0, std::string(60, 'L'), 1, 60)));
+    ASSERT_TRUE(service.Read(&request));
+    if (c.after_update) {
+      ASSERT_TRUE(service.Send(Reply(kMsgPkgUpdateCheckRsp, {good_update})));
+      ASSERT_TRUE(service.Read(&request));
+      ASSERT_EQ(MessageCode(request), kMsgQryCheckModule);
+    }
+    ASSERT_TRUE(service.Send(c.reply));
+    ASSERT_TRUE(window_.WaitFor(UM_CHECK_DISCONNECT, round));
+    EXPECT_TRUE(service.peer().WaitClosedByClient());
+    EXPECT_TRUE(LogHas("ProcessCheck" + kColon + c.line + "\r\n"));
+  }
+  EXPECT_EQ(window_.Count(UM_MODULE_CHECK_DONE), 0u);
+  EXPECT_EQ(ModuleList::Get().Count(), 0u);
 }
 
 TEST_F(ProcessCheckTest, RefusalsPostTheirMessagesAndLogTheirLines) {
@@ -180,24 +256,32 @@ TEST_F(ProcessCheckTest, EmptyLastModuleReplyCompletesWithTheListUnchanged) {
   EXPECT_EQ(window_.Entries().size(), 1u);
 }
 
+// Without a connection to close (or after the list is complete), such replies are used in no
+// part.
 TEST_F(ProcessCheckTest, RepliesOutOfBoundsAreIgnoredWhole) {
   const std::string good_update = UpdateCheckReplyRecord(8, 8, "1.2.3.4", 5, false);
   const std::string good_module = ModuleRecordBytes("k", "m", 1, 1, 'F');
+  // Each to a client of its own: the first refusal drops whatever follows.
+  auto deliver = [](const std::string& message) {
+    ProcessCheck fresh;
+    fresh.OnMessage(reinterpret_cast<const uint8_t*>(message.data()),
+                    static_cast<uint32_t>(message.size()));
+  };
 
   // Two records announced, one present.
   std::string short_update = Reply(kMsgPkgUpdateCheckRsp, {good_update, good_update});
   short_update.resize(short_update.size() - 1);
-  Deliver(short_update);
+  deliver(short_update);
   // Records too small for the bytes read.
-  Deliver(Reply(kMsgPkgUpdateCheckRsp, {good_update.substr(0, 74)}));
-  Deliver(Reply(kMsgPkgModuleCheckRsp, {good_module.substr(0, 78)}));
+  deliver(Reply(kMsgPkgUpdateCheckRsp, {good_update.substr(0, 74)}));
+  deliver(Reply(kMsgPkgModuleCheckRsp, {good_module.substr(0, 78)}));
   // A count and size whose product passes 32 bits.
-  Deliver(MakeMessage(kMsgPkgModuleCheckRsp, 0, good_module, 0xFFFF, 0x10000001));
+  deliver(MakeMessage(kMsgPkgModuleCheckRsp, 0, good_module, 0xFFFF, 0x10000001));
   std::string wide_module = Reply(kMsgPkgModuleCheckRsp, {good_module, good_module});
   wide_module.resize(wide_module.size() - 79);
-  Deliver(wide_module);
+  deliver(wide_module);
   // Too short for a header at all.
-  Deliver(std::string(73, '\0'));
+  deliver(std::string(73, '\0'));
 
   EXPECT_TRUE(window_.Entries().empty());
   EXPECT_EQ(ModuleList::Get().Count(), 0u);

@@ -46,6 +46,20 @@ void CloseStream(FILE** file) {
   *file = nullptr;
 }
 
+// Closes a file that is meant to be complete: false when its buffered bytes did not all reach
+// the disk.
+bool CloseWritten(FILE** file) {
+  if (*file == nullptr) return true;
+  const bool closed = std::fclose(*file) == 0;
+  *file = nullptr;
+  return closed;
+}
+
+bool WriteAll(const uint8_t* data, int32_t length, FILE* file) {
+  const size_t size = static_cast<size_t>(length);
+  return std::fwrite(data, 1, size, file) == size;
+}
+
 }  // namespace
 
 ProcessDL::~ProcessDL() {
@@ -125,8 +139,9 @@ void ProcessDL::DownloadModule() {
     pending_count_ = static_cast<int32_t>(wanted.size());
     requested_ = true;
   }
-  // A request holds at most 1770 records; more modules go out as several requests (and none
-  // at all still sends one empty request).
+  // A request holds at most kMaxModulesPerRequest records, so that its frame fits whatever the
+  // names; more modules go out as several requests (and none at all still sends one empty
+  // request).
   std::vector<uint8_t> message(kModuleRequestBufferSize);
   size_t first = 0;
   do {
@@ -139,8 +154,11 @@ void ProcessDL::DownloadModule() {
           *wanted[first + i],
           message.data() + kMessageHeaderSize + i * kModuleDownloadRecordSize);
     }
-    if (codec_ != nullptr) {
-      codec_->SendFrame(message.data(), kModuleDownloadRecordSize * (count + 1), '6');
+    if (codec_ != nullptr &&
+        !codec_->SendFrame(message.data(), kModuleDownloadRecordSize * (count + 1), '6')) {
+      // A failed send has closed the connection, which the window hears as UM_DL_DISCONNECT.
+      WriteLog("ProcessDL" QB_COLON "DownloadModule Send Faile");
+      break;
     }
     first += count;
   } while (first < wanted.size());
@@ -176,7 +194,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
     }
   }
 
-  std::string refused_path;
+  std::string failed_path;
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     if (refused_) return;
@@ -184,21 +202,35 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
       const FileChunk chunk = DecodeFileChunk(records + i * header.RecordSize);
       const char* path = paths[i].c_str();
       if (std::strcmp(path, current_path_) != 0) {
+        const std::string previous = current_path_;
+        current_path_[0] = '\0';
+        if (!CloseWritten(&module_file_)) {
+          failed_path = previous;
+          break;
+        }
         // The folders of the file already open exist: they are made only for a new path,
         // which saves a walk of the whole path per 1001-byte chunk.
         MakePathDirs(path);
-        CloseStream(&module_file_);
         module_file_ = OpenFile(path, "wb");
+        // A file that cannot be created would never complete: the download fails instead.
+        if (module_file_ == nullptr) {
+          failed_path = paths[i];
+          break;
+        }
         std::snprintf(current_path_, sizeof current_path_, "%s", path);
       }
-      if (module_file_ == nullptr) {
-        // A file that cannot be created would never complete: the download fails instead.
-        current_path_[0] = '\0';
-        refused_path = paths[i];
+      if (!WriteAll(chunk.Data, chunk.DataLength, module_file_)) {
+        failed_path = paths[i];
         break;
       }
-      std::fwrite(chunk.Data, 1, static_cast<size_t>(chunk.DataLength), module_file_);
       if (!chunk.Last) continue;
+      // The file is complete: closed now, so that bytes the disk does not take fail the
+      // download before the file counts as done.
+      current_path_[0] = '\0';
+      if (!CloseWritten(&module_file_)) {
+        failed_path = paths[i];
+        break;
+      }
       auto pending = std::find(pending_names_.begin(), pending_names_.end(),
                                std::string(chunk.ModuleName));
       // A last chunk of a module not asked for (or already complete) counts nothing.
@@ -208,14 +240,19 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
       if (MainWindowHandle != nullptr) PostToMainWindow(UM_FILE_DONE, 0, 0);
       WriteLog(path);
     }
-    if (refused_path.empty() && requested_ && pending_count_ == 0 && download_active_) {
-      CloseStream(&module_file_);
-      download_active_ = false;
-      PostToMainWindow(UM_DOWNLOAD_DONE, 0, 0);
-      WriteLog("ProcessCheck" QB_COLON "KesPublish_L_FileDownload_Rsp");
+    if (failed_path.empty() && requested_ && pending_count_ == 0 && download_active_) {
+      const std::string open_path = current_path_;
+      current_path_[0] = '\0';
+      if (!CloseWritten(&module_file_)) {
+        failed_path = open_path;
+      } else {
+        download_active_ = false;
+        PostToMainWindow(UM_DOWNLOAD_DONE, 0, 0);
+        WriteLog("ProcessCheck" QB_COLON "KesPublish_L_FileDownload_Rsp");
+      }
     }
   }
-  if (!refused_path.empty()) Refuse(refused_path);
+  if (!failed_path.empty()) FailWrite(failed_path);
 }
 
 void ProcessDL::OnBaseChunks(const MessageHeader& header, const uint8_t* records) {
@@ -236,8 +273,8 @@ void ProcessDL::OnBaseChunks(const MessageHeader& header, const uint8_t* records
       if (refused_) return;
       WriteBaseChunk(paths[i], chunk.Data, chunk.DataLength, chunk.Last, &outcome);
     }
-    if (!outcome.refused_path.empty()) {
-      Refuse(outcome.refused_path);
+    if (!outcome.failed_path.empty()) {
+      FailWrite(outcome.failed_path);
       return;
     }
     // Unpacking runs without the lock: it may take a while, or even ask the user.
@@ -247,18 +284,25 @@ void ProcessDL::OnBaseChunks(const MessageHeader& header, const uint8_t* records
 
 void ProcessDL::WriteBaseChunk(const std::string& path, const uint8_t* data, int32_t length,
                                bool last, Outcome* outcome) {
-  MakePathDirs(path.c_str());
   if (base_file_ == nullptr) {
+    MakePathDirs(path.c_str());
     base_file_ = OpenFile(path.c_str(), "wb");
     if (base_file_ == nullptr) {
-      outcome->refused_path = path;
+      outcome->failed_path = path;
       return;
     }
     base_path_ = path;
   }
-  std::fwrite(data, 1, static_cast<size_t>(length), base_file_);
+  if (!WriteAll(data, length, base_file_)) {
+    outcome->failed_path = base_path_;
+    return;
+  }
   if (!last) return;
-  CloseStream(&base_file_);
+  // A truncated archive would unpack to less than it holds, or not at all.
+  if (!CloseWritten(&base_file_)) {
+    outcome->failed_path = base_path_;
+    return;
+  }
   outcome->archive_done = true;
   outcome->archive_path = base_path_;
 }
@@ -277,13 +321,22 @@ void ProcessDL::FinishBaseArchive(const std::string& archive_path) {
 }
 
 void ProcessDL::Refuse(const std::string& path) {
+  Fail("ProcessDL" QB_COLON "Refused " + path);
+}
+
+void ProcessDL::FailWrite(const std::string& path) {
+  Fail("ProcessDL" QB_COLON "Write Faile " + path);
+}
+
+void ProcessDL::Fail(const std::string& line) {
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     if (refused_) return;
     refused_ = true;
   }
-  const std::string line = "ProcessDL" QB_COLON "Refused " + path;
   WriteLog(line.c_str());
+  // Before the close: the window knows why the download failed when UM_DL_DISCONNECT comes.
+  PostToMainWindow(UM_WRITE_FAIL, 0, 0);
   // Reported back through OnClientDisconnect, which closes the files and tells the window.
   if (socket_ != nullptr) socket_->tcp().Close();
 }

@@ -30,7 +30,7 @@ class ProcessDL : public ProcessClient {
   // The base archive request (0x3091, 95 bytes).
   void DownloadBaseZip();
   // Requests every module of the module list whose Kind is not "D" (several requests of at most
-  // 1770 records when there are more). Called on the window thread.
+  // kMaxModulesPerRequest records when there are more). Called on the window thread.
   void DownloadModule();
 
   int32_t PendingCount() const;
@@ -42,7 +42,7 @@ class ProcessDL : public ProcessClient {
  private:
   // What the handling of one chunk message asks for once the state lock is released.
   struct Outcome {
-    std::string refused_path;     // a chunk could not be written safely: fail the download
+    std::string failed_path;      // the archive could not be written: fail the download
     std::string archive_path;     // the base archive is complete: unpack it
     bool archive_done = false;
   };
@@ -54,9 +54,13 @@ class ProcessDL : public ProcessClient {
                       Outcome* outcome);
   // Unpacks the finished base archive into DependDir, deletes it and reports the stage's end.
   void FinishBaseArchive(const std::string& archive_path);
-  // Logs the path and closes the download connection, which the window hears as
-  // UM_DL_DISCONNECT.
+  // A chunk names a path outside the staging folder: fails the download (see Fail).
   void Refuse(const std::string& path);
+  // A file cannot be created, written or closed (a full disk, say): fails the download.
+  void FailWrite(const std::string& path);
+  // Logs `line`, posts UM_WRITE_FAIL and closes the download connection, which the window then
+  // hears as UM_DL_DISCONNECT. Only the first failure is reported.
+  void Fail(const std::string& line);
 
   // The files, the current path and the pending records are shared between the receive thread
   // and the window thread (DownloadModule, and OnClientDisconnect when the window closes the
@@ -72,7 +76,7 @@ class ProcessDL : public ProcessClient {
   // Set when the modules are requested: only then can the download be complete.
   bool requested_ = false;
   std::string base_path_;
-  // After a refusal the install has failed: every later chunk is dropped.
+  // After a failure the install has failed: every later chunk is dropped.
   bool refused_ = false;
 
   std::function<bool()> base_zip_decision_;

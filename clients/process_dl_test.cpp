@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "app/coding.h"
 #include "app/file_system.h"
 #include "app/window_messages.h"
+#include "clients/client_records.h"
 #include "clients/process_dl.h"
 #include "clients/testing/client_harness.h"
 #include "net/message.h"
@@ -260,12 +262,15 @@ TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
     ProcessDL client;
     client.SetBaseZipDecisionForTest([] { return false; });
     const size_t disconnects = window_.Count(UM_DL_DISCONNECT);
+    const size_t failures = window_.Count(UM_WRITE_FAIL);
     ASSERT_TRUE(service.Open(&client));
     // A safe chunk ahead of an unsafe one in the same message is not written either.
     ASSERT_TRUE(service.Send(Reply(kMsgFileDownloadRsp,
                                    {FileChunkRecord("m", "", "ahead.bin", "x", false),
                                     FileChunkRecord("m", c.folder, c.file, "evil", true)})));
     ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT, disconnects + 1));
+    // The reason was posted before the connection went.
+    EXPECT_EQ(window_.Count(UM_WRITE_FAIL), failures + 1);
     // Nothing reaches the disk afterwards.
     client.OnMessage(reinterpret_cast<const uint8_t*>(after.data()),
                      static_cast<uint32_t>(after.size()));
@@ -274,7 +279,7 @@ TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
     EXPECT_EQ(TopLevelNames(), std::vector<std::string>{"stage"});
   }
   EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Refused " + Staging("..\\escape.txt") + "\r\n"));
-  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Refused " + Staging("blocker\\x.bin") + "\r\n"));
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Write Faile " + Staging("blocker\\x.bin") + "\r\n"));
   EXPECT_EQ(window_.Count(UM_DL_DISCONNECT), std::size(cases));
 }
 
@@ -326,16 +331,65 @@ TEST_F(ProcessDLTest, ChunksOutOfBoundsAreIgnoredWhole) {
   EXPECT_EQ(ReadFileBytes(Staging("good.bin")).size(), 1001u);
 }
 
-TEST_F(ProcessDLTest, ManyModulesGoOutInSeveralRequests) {
+// Names that do not compress: a request of as many records as fit a message would not fit a
+// frame once compressed, and would never go out.
+TEST_F(ProcessDLTest, ModuleRequestsFitAFrameWhateverTheNames) {
+  for (const size_t total : {size_t{1771}, size_t{5000}}) {
+    SCOPED_TRACE(total);
+    ModuleList::Get().ClearForTest();
+    std::mt19937 random(static_cast<uint32_t>(total));
+    std::uniform_int_distribution<int> byte(1, 255);
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < total; ++i) {
+      std::string key(10, '\0'), name(50, '\0');
+      for (char& c : key) c = static_cast<char>(byte(random));
+      for (char& c : name) c = static_cast<char>(byte(random));
+      AddModule(key, name, static_cast<int32_t>(i), -1, 'F');
+      uint8_t record[kModuleDownloadRecordSize];
+      EncodeModuleDownloadRecord(ModuleList::Get().At(i), record);
+      expected.emplace_back(reinterpret_cast<const char*>(record), sizeof record);
+    }
+    ProcessDL client;
+    ServiceSide service;
+    client.SetBaseZipDecisionForTest([] { return false; });
+    ASSERT_TRUE(service.Open(&client));
+    ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE, total == 1771 ? 1 : 2));
+    // The requests outgrow the socket buffers: they are read while they are being sent.
+    std::thread requester([&] { client.DownloadModule(); });
+
+    // Every record exactly once, in list order, in requests of at most the bound.
+    const size_t messages = (total + kMaxModulesPerRequest - 1) / kMaxModulesPerRequest;
+    std::vector<std::string> received;
+    for (size_t m = 0; m < messages; ++m) {
+      std::string request;
+      MessageHeader header;
+      if (!service.Read(&request) ||
+          !DecodeMessageHeader(reinterpret_cast<const uint8_t*>(request.data()),
+                               request.size(), &header)) {
+        ADD_FAILURE() << "request " << m << " never went out";
+        break;
+      }
+      EXPECT_EQ(header.Code, kMsgDownloadModule);
+      EXPECT_LE(header.RecordCount, kMaxModulesPerRequest);
+      EXPECT_EQ(request.size(), 74u * (header.RecordCount + 1u));
+      for (size_t i = 0; i < header.RecordCount && 74 * (i + 2) <= request.size(); ++i) {
+        received.push_back(request.substr(74 + 74 * i, 74));
+      }
+    }
+    requester.join();
+    EXPECT_TRUE(service.Quiet());
+    ASSERT_EQ(received.size(), total);
+    EXPECT_TRUE(received == expected);
+    EXPECT_EQ(client.PendingCount(), static_cast<int32_t>(total));
+  }
+}
+
+TEST_F(ProcessDLTest, TheModulesOfEveryRequestArePending) {
   for (int i = 0; i < 1771; ++i) AddModule("key", "module-" + std::to_string(i), i, 0, 'F');
   Connect();
   std::vector<std::string> requests = Request(2);
-  ASSERT_EQ(requests[0].size(), 74u * 1771);
-  ASSERT_EQ(requests[1].size(), 148u);
-  EXPECT_EQ(DecodeFixed16(reinterpret_cast<const uint8_t*>(requests[0].data()) + 9), 1770);
-  EXPECT_EQ(DecodeFixed16(reinterpret_cast<const uint8_t*>(requests[1].data()) + 9), 1);
-  EXPECT_EQ(requests[0].substr(74 + 1769 * 74 + 15, 12), std::string("module-1769\0", 12));
-  EXPECT_EQ(requests[1].substr(74 + 15, 12), std::string("module-1770\0", 12));
+  EXPECT_EQ(DecodeFixed16(reinterpret_cast<const uint8_t*>(requests[1].data()) + 9),
+            1771 - kMaxModulesPerRequest);
   EXPECT_EQ(client_.PendingCount(), 1771);
   // The last module of the second request is pending like the others.
   Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("module-1770", "", "last", "", true)}));

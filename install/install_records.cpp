@@ -10,39 +10,52 @@
 #include "app/install_context.h"
 #include "install/profile_string.h"
 
-void WriteModuleInfo() {
+bool WriteModuleInfo() {
   InstallContext& ctx = InstallContext::Get();
   const std::string path = ctx.StagingDir + "\\module.info";
   FILE* file = OpenFile(path.c_str(), "wb");
-  if (file == nullptr) return;
-  ctx.InstalledVersion = ctx.LatestVersion;
+  if (file == nullptr) return false;
+  const VersionPair installed = ctx.LatestVersion;
   uint8_t version[8];
-  EncodeFixed32(version, static_cast<uint32_t>(ctx.InstalledVersion.Part3));
-  EncodeFixed32(version + 4, static_cast<uint32_t>(ctx.InstalledVersion.Part4));
-  std::fwrite(version, 1, sizeof version, file);
+  EncodeFixed32(version, static_cast<uint32_t>(installed.Part3));
+  EncodeFixed32(version + 4, static_cast<uint32_t>(installed.Part4));
+  bool written = std::fwrite(version, 1, sizeof version, file) == sizeof version;
   uint8_t record[kModuleRecordSize];
   for (const ModuleRecord& module : ModuleList::Get()) {
+    if (!written) break;
     EncodeModuleRecord(module, record);
-    std::fwrite(record, 1, sizeof record, file);
+    written = std::fwrite(record, 1, sizeof record, file) == sizeof record;
   }
-  std::fclose(file);
+  // The close flushes the stream's buffer: its result is part of the write.
+  written = std::fclose(file) == 0 && written;
+  if (!written) {
+    // A truncated module list would later read as a smaller install.
+    std::remove(NativePath(path).c_str());
+    return false;
+  }
+  ctx.InstalledVersion = installed;
+  return true;
 }
 
-void WriteUpdateIni() {
+bool WriteUpdateIni() {
   const InstallContext& ctx = InstallContext::Get();
   const std::string path = ctx.StagingDir + "\\update.ini";
   char value[260];
   std::snprintf(value, sizeof value, "9.3.%d.%d", static_cast<int>(ctx.LatestVersion.Part3),
                 static_cast<int>(ctx.LatestVersion.Part4));
-  WriteProfileValue("version", "cur", value, path.c_str());
+  if (WriteProfileValue("version", "cur", value, path.c_str())) return true;
+  std::remove(NativePath(path).c_str());
+  return false;
 }
 
-void WriteTerminalConfig() {
+bool WriteTerminalConfig() {
   const InstallContext& ctx = InstallContext::Get();
   const std::string pub = ctx.InstallDir + "\\config\\quillbank.Default.pub";
-  WriteProfileValue("quillbank", "package", ctx.PackageNumber.c_str(), pub.c_str());
+  const bool pub_written =
+      WriteProfileValue("quillbank", "package", ctx.PackageNumber.c_str(), pub.c_str());
   char language[260];
   std::snprintf(language, sizeof language, "%d", static_cast<int>(ctx.LanguageId));
   const std::string pri = ctx.InstallDir + "\\config\\quillbank.Default.pri";
-  WriteProfileValue("quillbank", "language", language, pri.c_str());
+  const bool pri_written = WriteProfileValue("quillbank", "language", language, pri.c_str());
+  return pub_written && pri_written;
 }

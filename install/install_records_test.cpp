@@ -50,7 +50,7 @@ TEST_F(InstallRecordsTest, ModuleInfoHoldsTheVersionAndEveryRecordInListOrder) {
                                   Module("K2", "base.dat", 300, 4, 'D'),
                                   Module("K3", "config\\skin.ini", -5, 6, 'X')};
   for (const ModuleRecord& r : records) ModuleList::Get().Append(r);
-  WriteModuleInfo();
+  EXPECT_TRUE(WriteModuleInfo());
 
   const std::string bytes = ReadFileBytes(temp_.Join("staging\\module.info"));
   ASSERT_EQ(bytes.size(), 8u + 3 * 79u);
@@ -69,28 +69,34 @@ TEST_F(InstallRecordsTest, ModuleInfoHoldsTheVersionAndEveryRecordInListOrder) {
 
 TEST_F(InstallRecordsTest, ModuleInfoOfAnEmptyListIsTheVersionAlone) {
   InstallContext::Get().LatestVersion = VersionPair{-1, 0x01020304};
-  WriteModuleInfo();
+  EXPECT_TRUE(WriteModuleInfo());
   EXPECT_EQ(ReadFileBytes(temp_.Join("staging\\module.info")),
             std::string("\xFF\xFF\xFF\xFF\x04\x03\x02\x01", 8));
 }
 
 TEST_F(InstallRecordsTest, ModuleInfoThatCannotBeCreatedLeavesTheInstalledVersion) {
   InstallContext::Get().StagingDir = temp_.Join("missing");
-  WriteModuleInfo();
+  EXPECT_FALSE(WriteModuleInfo());
   EXPECT_FALSE(PathExists(temp_.Join("missing\\module.info").c_str()));
   EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 0);
   EXPECT_EQ(InstallContext::Get().InstalledVersion.Part4, 0);
 }
 
+TEST_F(InstallRecordsTest, UpdateIniThatCannotBeWrittenIsReported) {
+  InstallContext::Get().StagingDir = temp_.Join("missing");
+  EXPECT_FALSE(WriteUpdateIni());
+  EXPECT_FALSE(PathExists(temp_.Join("missing\\update.ini").c_str()));
+}
+
 TEST_F(InstallRecordsTest, UpdateIniCarriesTheLatestVersionAndKeepsOtherKeys) {
-  WriteUpdateIni();
+  EXPECT_TRUE(WriteUpdateIni());
   const std::string path = temp_.Join("staging\\update.ini");
   EXPECT_EQ(ReadFileBytes(path), "[version]\r\ncur=9.3.1234.5\r\n");
 
   ASSERT_TRUE(WriteProfileValue("version", "channel", "stable", path.c_str()));
   ASSERT_TRUE(WriteProfileValue("other", "kept", "yes", path.c_str()));
   InstallContext::Get().LatestVersion = VersionPair{-7, 12};
-  WriteUpdateIni();
+  EXPECT_TRUE(WriteUpdateIni());
   EXPECT_EQ(ReadFileBytes(path),
             "[version]\r\ncur=9.3.-7.12\r\nchannel=stable\r\n[other]\r\nkept=yes\r\n");
 }
@@ -98,21 +104,21 @@ TEST_F(InstallRecordsTest, UpdateIniCarriesTheLatestVersionAndKeepsOtherKeys) {
 TEST_F(InstallRecordsTest, TerminalConfigCarriesPackageAndLanguage) {
   ASSERT_TRUE(MakeDirectory(InstallContext::Get().InstallDir.c_str()));
   ASSERT_TRUE(MakeDirectory(temp_.Join("install\\config").c_str()));
-  WriteTerminalConfig();
+  EXPECT_TRUE(WriteTerminalConfig());
   EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pub")),
             "[quillbank]\r\npackage=100201\r\n");
   EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pri")),
             "[quillbank]\r\nlanguage=2052\r\n");
 
   InstallContext::Get().LanguageId = 0x0404;
-  WriteTerminalConfig();
+  EXPECT_TRUE(WriteTerminalConfig());
   EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pri")),
             "[quillbank]\r\nlanguage=1028\r\n");
 }
 
 TEST_F(InstallRecordsTest, WithoutConfigFolderNoConfigurationFileIsWritten) {
   ASSERT_TRUE(MakeDirectory(InstallContext::Get().InstallDir.c_str()));
-  WriteTerminalConfig();
+  EXPECT_FALSE(WriteTerminalConfig());
   EXPECT_FALSE(PathExists(temp_.Join("install\\config").c_str()));
   EXPECT_FALSE(PathExists(temp_.Join("install\\config\\quillbank.Default.pub").c_str()));
 }

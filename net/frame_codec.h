@@ -27,7 +27,7 @@ class FrameCodec {
   bool SendFrame(const uint8_t* message, size_t length, char type);
 
   // With a record: keeps a copy and connects the transport to the stored address and port; true
-  // when the connection is up. Without a record no attempt is made and the result is false.
+  // when the connection is up and the authentication link request went out. Without a record no attempt is made and the result is false.
   // Either way the attempt is written to the install log.
   bool Connect(const AccountRecord* record);
 

@@ -7,9 +7,11 @@
 
 // The largest message a frame carries, before compression or after decompression.
 constexpr size_t kMaxMessageSize = 131072;
-// Room Compress needs for the worst case of a kMaxMessageSize input (LZO1X can grow
-// incompressible data by 1/16 plus 67 bytes).
-constexpr size_t kCompressBufferSize = kMaxMessageSize + kMaxMessageSize / 16 + 64 + 3;
+// The most LZO1X-1 can produce from `length` input bytes: incompressible data grows by 1/16
+// plus 67 bytes.
+constexpr size_t CompressWorstCase(size_t length) { return length + length / 16 + 64 + 3; }
+// Room Compress needs for the worst case of a kMaxMessageSize input.
+constexpr size_t kCompressBufferSize = CompressWorstCase(kMaxMessageSize);
 // The work area of LZO1X-1 (16384 dictionary entries).
 constexpr size_t kCompressWorkSize = 16384 * sizeof(unsigned char*);
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/frame_format.h"
+
 constexpr size_t kMessageHeaderSize = 74;
 constexpr size_t kMessageCodeOffset = 6;
 constexpr size_t kMessageChainOffset = 8;
@@ -42,9 +44,23 @@ constexpr size_t kModuleDownloadRecordSize = 74;  // DownloadModule, one per mod
 constexpr size_t kBaseZipRecordSize = 21;         // DownloadBaseZip
 constexpr size_t kPackageQueryRecordSize = 35;    // package query
 constexpr size_t kHeartbeatRecordSize = 4;
-// A module download request carries at most this many records (the most that fit a
-// 131072-byte message after the header); more modules go out in several requests.
-constexpr size_t kMaxModulesPerRequest = 1770;
+// The largest message whose compressed payload fits one frame even when nothing compresses
+// (names of random characters): requests sent as type "6" frames stay within this size.
+constexpr size_t MaxCompressibleMessage() {
+  size_t length = kMaxSendPayload;
+  while (CompressWorstCase(length) > kMaxSendPayload) --length;
+  return length;
+}
+// A module download request carries at most this many records: 1665, the most whose
+// 74 + 74 x n bytes compress within a frame's 131066-byte payload in LZO's worst case
+// (123294 bytes of message at most). More modules go out in several requests.
+constexpr size_t kMaxModulesPerRequest =
+    (MaxCompressibleMessage() - kMessageHeaderSize) / kModuleDownloadRecordSize;
+static_assert(kMaxModulesPerRequest == 1665, "the request split the service sizes its queue for");
+// The most module download records a received request may hold: as many as fit a
+// 131072-byte message after the header (more than a sender ever puts in one request).
+constexpr size_t kMaxModuleDownloadRecords =
+    (kMaxMessageSize - kMessageHeaderSize) / kModuleDownloadRecordSize;  // 1770
 
 // The header fields; bytes move through EncodeMessageHeader / DecodeMessageHeader.
 struct MessageHeader {

@@ -88,7 +88,13 @@ void Protocol::Dispatch(const uint8_t* message, uint32_t length) {
 void Protocol::OnAuthentLinkResponse(const uint8_t* message, uint32_t length, int32_t error_code) {
   if (error_code == 0) {
     // A success that does not reach the receive key's place carries no keys: refused whole.
-    if (length <= kAuthentReceiveKeyOffset || codec_ == nullptr) return;
+    // Nothing can be said on the connection without them, so it is closed and the client
+    // hears of it as a lost connection.
+    if (length <= kAuthentReceiveKeyOffset || codec_ == nullptr) {
+      TTcp* transport = codec_ != nullptr ? codec_->transport() : nullptr;
+      if (transport != nullptr) transport->Close();
+      return;
+    }
     codec_->SetSessionKeys(message + kAuthentSendKeyOffset,
                            KeyTextLength(message, length, kAuthentSendKeyOffset),
                            message + kAuthentReceiveKeyOffset,

@@ -199,6 +199,44 @@ TEST_F(SessionTest, ConnectLogsEveryAttemptAndNeedsARecord) {
   EXPECT_EQ(0, memcmp(codec()->account(), account, sizeof account));
 }
 
+// The connect reports success only when the authentication link request went out: here the
+// session has no codec to send it with.
+TEST_F(SessionTest, ConnectFailsWhenTheLinkRequestCannotBeSent) {
+  session()->SetCodec(nullptr);
+  AccountRecord record = Kivor();
+  EXPECT_FALSE(codec()->Connect(&record));
+  EXPECT_EQ(client_.Count("disconnect"), 1u);
+  EXPECT_FALSE(codec()->transport()->IsConnected());
+  ASSERT_TRUE(peer_.Accept());
+  EXPECT_TRUE(peer_.WaitClosedByClient());
+}
+
+// A successful link reply too short to hold the receive key leaves no usable session: the
+// connection is closed at once and the client hears of it as lost, not as linked.
+TEST_F(SessionTest, LinkReplyWithoutRoomForTheKeysClosesTheConnection) {
+  ConnectAndLink();
+  std::string reply = MakeAuthentLinkResponse(0, "ABCDEFGHIJKLMNOP", 30, "abcde");
+  ASSERT_GT(reply.size(), kAuthentReceiveKeyOffset);
+  reply.resize(kAuthentReceiveKeyOffset);  // 115 bytes
+  ASSERT_TRUE(peer_.SendMessage(reply, '4', &fixed_));
+  ASSERT_TRUE(client_.WaitFor("disconnect"));
+  EXPECT_TRUE(peer_.WaitClosedByClient());
+  EXPECT_EQ(client_.Count("authent-link"), 0u);
+
+  // One byte more reaches the receive key's place: linked.
+  AccountRecord record = Kivor();
+  ASSERT_TRUE(codec()->Connect(&record));
+  ASSERT_TRUE(peer_.Accept());
+  char type = 0;
+  std::string request;
+  ASSERT_TRUE(peer_.ReadMessage(fixed_, kZero, &type, &request));
+  reply = MakeAuthentLinkResponse(0, "ABCDEFGHIJKLMNOP", 30, "abcde");
+  reply.resize(kAuthentReceiveKeyOffset + 1);
+  ASSERT_TRUE(peer_.SendMessage(reply, '4', &fixed_));
+  ASSERT_TRUE(client_.WaitFor("authent-link"));
+  EXPECT_EQ(client_.Count("disconnect"), 1u);
+}
+
 TEST_F(SessionTest, AddressTextIsCutToFifteenCharacters) {
   codec()->SetServer("127.000.000.0011", 99);
   EXPECT_STREQ(codec()->server_address(), "127.000.000.001");

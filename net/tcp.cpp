@@ -106,7 +106,11 @@ int TTcp::Connect(const char* address, uint16_t port) {
     ReportDisconnect();
     return kConnectFailed;
   }
-  if (notify_ != nullptr) notify_->OnConnect(this);
+  if (notify_ != nullptr && !notify_->OnConnect(this)) {
+    // Already reported if a failed send closed it; Close reports only an open connection.
+    Close();
+    return kConnectFailed;
+  }
   SetStop(false);
   if (!HasThread() && !Start()) {
     // Without a receive thread nothing would ever be read: give the connection up.

@@ -14,8 +14,9 @@ class TTcp : public TThread {
  public:
   class TNotify {
    public:
-    // The connection is up (called on the thread that connects).
-    virtual void OnConnect(TTcp* tcp) = 0;
+    // The connection is up (called on the thread that connects). False gives it up again: the
+    // connect then fails and OnDisconnect reports the loss.
+    virtual bool OnConnect(TTcp* tcp) = 0;
     // The connection is gone or could not be made; once per connection or failed attempt.
     virtual void OnDisconnect(TTcp* tcp) = 0;
     // `data` is the unconsumed part of the receive buffer; returns how many bytes were used
@@ -43,7 +44,8 @@ class TTcp : public TThread {
   TNotify* notify() const { return notify_; }
 
   // Connects to dotted-quad `address`:`port` within one second. The first success starts the
-  // receive thread, which then serves every later connection of this object.
+  // receive thread, which then serves every later connection of this object. kConnectFailed
+  // also when the notify's OnConnect refuses the new connection.
   int Connect(const char* address, uint16_t port);
   // One send call with all bytes: 0 when all went out; otherwise the connection is closed and 1.
   int Send(const uint8_t* data, uint32_t length);

@@ -4,10 +4,11 @@
 #include "clients/process_client.h"
 #include "net/protocol.h"
 
-void TcpSocket::OnConnect(TTcp*) {
-  if (session_ == nullptr) return;
+bool TcpSocket::OnConnect(TTcp*) {
+  if (session_ == nullptr) return true;
   session_->SetLinked(true);
-  session_->SendAuthentLink();
+  // Without it the service never answers: the connect has failed.
+  return session_->SendAuthentLink();
 }
 
 void TcpSocket::OnDisconnect(TTcp*) {

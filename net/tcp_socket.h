@@ -19,8 +19,9 @@ class TcpSocket : public TTcp::TNotify {
   Protocol* session() const { return session_; }
   TTcp& tcp() { return tcp_; }
 
-  // Marks the session linked and sends the authentication link request.
-  void OnConnect(TTcp* tcp) override;
+  // Marks the session linked and sends the authentication link request; false when it did not
+  // go out.
+  bool OnConnect(TTcp* tcp) override;
   // Clears the session's linked flag and tells the client ("代理错误", 9).
   void OnDisconnect(TTcp* tcp) override;
   // Hands the received bytes to the session's frame parser.

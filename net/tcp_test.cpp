@@ -22,7 +22,10 @@ class RecordingNotify : public TTcp::TNotify {
  public:
   enum class Mode { kConsumeAll, kConsumeNone, kDrop };
 
-  void OnConnect(TTcp*) override { ++connects; }
+  bool OnConnect(TTcp*) override {
+    ++connects;
+    return accept_connect;
+  }
   void OnDisconnect(TTcp*) override {
     std::lock_guard<std::mutex> guard(lock_);
     ++disconnects;
@@ -53,6 +56,7 @@ class RecordingNotify : public TTcp::TNotify {
   }
 
   Mode mode = Mode::kConsumeAll;
+  bool accept_connect = true;
   std::atomic<int> connects{0};
   int disconnects = 0;
   std::string received;
@@ -115,6 +119,23 @@ TEST_F(TcpTest, ConnectSendReceiveAndReconnectOnTheSameThread) {
   tcp_->Close();
   EXPECT_EQ(notify_.Disconnects(), 2);
   EXPECT_TRUE(peer_.WaitClosedByClient());
+}
+
+// A connection its notify gives up at once (the first send failed) is no connection at all.
+TEST_F(TcpTest, ConnectRefusedByTheNotifyFailsAndReportsOnce) {
+  notify_.accept_connect = false;
+  EXPECT_EQ(tcp_->Connect(kLoopbackAddress, peer_.port()), TTcp::kConnectFailed);
+  EXPECT_EQ(notify_.connects, 1);
+  EXPECT_EQ(notify_.Disconnects(), 1);
+  EXPECT_FALSE(tcp_->IsConnected());
+  ASSERT_TRUE(peer_.Accept());
+  EXPECT_TRUE(peer_.WaitClosedByClient());
+
+  // The next connect that the notify keeps is an ordinary one.
+  notify_.accept_connect = true;
+  ASSERT_EQ(tcp_->Connect(kLoopbackAddress, peer_.port()), TTcp::kConnected);
+  EXPECT_TRUE(tcp_->IsConnected());
+  EXPECT_EQ(notify_.Disconnects(), 1);
 }
 
 TEST_F(TcpTest, RefusedConnectGivesThreeAndOneReport) {

@@ -114,7 +114,8 @@ bool ClientRun::Download(int timeout_ms, const ListenAddress* download) {
     } else if (m.message == UM_DOWNLOAD_DONE) {
       module_seconds_ = std::chrono::duration<double>(Clock::now() - requested).count();
       return true;
-    } else if (m.message == UM_DL_DISCONNECT || m.message == UM_LOGIN_FAIL) {
+    } else if (m.message == UM_DL_DISCONNECT || m.message == UM_LOGIN_FAIL ||
+               m.message == UM_WRITE_FAIL) {
       return false;
     }
   }

@@ -228,7 +228,8 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
                                       std::string* reason) {
   (void)out;
   std::vector<ModuleRequest> requests;
-  if (!ParseModuleDownloadRequest(message, length, kMaxModulesPerRequest, &requests, reason)) {
+  if (!ParseModuleDownloadRequest(message, length, kMaxModuleDownloadRecords, &requests,
+                                  reason)) {
     return false;
   }
   std::vector<const PackageModule*> modules;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "net/cipher_context.h"
+#include "net/message.h"
 #include "service/connection_handler.h"
 #include "service/replies.h"
 #include "service/service_state.h"
@@ -15,8 +16,9 @@
 class SessionHandler : public ConnectionHandler {
  public:
   // Downloads a connection may have waiting behind the running one: enough for the largest
-  // package asked for in requests of 1770 modules, and the base archive.
-  static constexpr size_t kMaxQueuedTransfers = (kMaxPackageModules + 1769) / 1770 + 1;
+  // package asked for in requests of kMaxModulesPerRequest modules, and the base archive.
+  static constexpr size_t kMaxQueuedTransfers =
+      (kMaxPackageModules + kMaxModulesPerRequest - 1) / kMaxModulesPerRequest + 1;
 
   SessionHandler(const ServiceState& state, const ConnectionInfo& info);
 
@@ -51,5 +53,10 @@ class SessionHandler : public ConnectionHandler {
   CipherContext client_receive_;  // enciphers what the client receives
   std::unique_ptr<Transfer> transfer_;
   std::deque<std::unique_ptr<Transfer>> waiting_;
+  // The running transfer and the waiting ones hold every request of the largest package and
+  // the base archive.
+  static_assert(1 + kMaxQueuedTransfers >=
+                    (kMaxPackageModules + kMaxModulesPerRequest - 1) / kMaxModulesPerRequest + 1,
+                "the queue holds the requests of the largest package");
   int64_t chunks_sent_ = 0;
 };

@@ -159,12 +159,12 @@ bool TestClient::ModuleCheck(const std::string& number, int32_t part3, int32_t p
 }
 
 bool TestClient::RequestModules(const std::vector<ModuleRecord>& records) {
-  // As installers do: requests of at most 1770 records, sent one after the other.
+  // As installers do: requests of at most kMaxModulesPerRequest records, one after the other.
   std::vector<std::vector<uint8_t>> requests(1);
   std::vector<uint16_t> counts(1, 0);
   for (const ModuleRecord& m : records) {
     if (m.Kind == 'D') continue;
-    if (counts.back() == 1770) {
+    if (counts.back() == kMaxModulesPerRequest) {
       requests.emplace_back();
       counts.push_back(0);
     }

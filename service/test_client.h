@@ -47,11 +47,11 @@ class TestClient {
   bool UpdateCheck(const std::string& number, int32_t part3, int32_t part4, UpdateReply* reply);
   bool ModuleCheck(const std::string& number, int32_t part3, int32_t part4,
                    std::vector<ModuleRecord>* records, int* messages);
+  // Sends the module download requests (of at most kMaxModulesPerRequest records each) for
+  // every record not of kind "D", and reads nothing.
+  bool RequestModules(const std::vector<ModuleRecord>& records);
   // Requests every record not of kind "D" and collects the files by install path (folder part
   // + file name part) until each is complete. `chunks` counts the chunk records received.
-  // Sends the module download requests (of at most 1770 records each) for every record not of
-  // kind "D", and reads nothing.
-  bool RequestModules(const std::vector<ModuleRecord>& records);
   bool DownloadModules(const std::vector<ModuleRecord>& records,
                        std::map<std::string, std::string>* files, uint64_t* chunks = nullptr);
   bool DownloadBase(std::string* bytes);

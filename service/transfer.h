@@ -47,7 +47,7 @@ class Transfer {
   std::string wire_name_;
   std::string base_path_;
   // The modules to send; a single null entry stands for the base archive. Pointers only, so a
-  // queued request of 1770 modules costs a few KB.
+  // queued request of 1665 modules costs a few KB.
   std::vector<const PackageModule*> items_;
   size_t item_ = 0;
   int fd_ = -1;

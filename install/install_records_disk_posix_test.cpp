@@ -1,0 +1,77 @@
+// module.info and update.ini on a full disk (a file-size limit makes writes fail with EFBIG): a
+// file the disk does not take in full is reported and not left behind as if it were good.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/file_system.h"
+#include "app/install_context.h"
+#include "install/install_records.h"
+#include "test_support/file_size_limit_posix.h"
+#include "test_support/temp_dir.h"
+
+namespace {
+
+class InstallRecordsDiskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallContext& ctx = InstallContext::Get();
+    ctx.StagingDir = temp_.Join("staging");
+    ctx.InstalledVersion = VersionPair{1, 2};
+    ctx.LatestVersion = VersionPair{1234, 5};
+    ModuleList::Get().ClearForTest();
+    ASSERT_TRUE(MakeDirectory(ctx.StagingDir.c_str()));
+  }
+  void TearDown() override { ModuleList::Get().ClearForTest(); }
+
+  void AddModules(size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      ModuleRecord record;
+      std::memset(&record, 0, sizeof record);
+      std::snprintf(record.Name, sizeof record.Name, "module-%zu", i);
+      record.Kind = 'F';
+      ModuleList::Get().Append(record);
+    }
+  }
+
+  TempDir temp_;
+};
+
+TEST_F(InstallRecordsDiskTest, ModuleInfoTheDiskDoesNotTakeIsReportedAndRemoved) {
+  // 8 + 79 x 100 = 7908 bytes: cut short in the middle of the records, and by one byte (which
+  // stays in the stream's buffer until the close).
+  AddModules(100);
+  for (const rlim_t limit : {rlim_t{4000}, rlim_t{7907}}) {
+    SCOPED_TRACE(limit);
+    {
+      FileSizeLimit small(limit);
+      ASSERT_TRUE(small.ok());
+      EXPECT_FALSE(WriteModuleInfo());
+    }
+    EXPECT_FALSE(PathExists(temp_.Join("staging\\module.info").c_str()));
+    EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 1);
+    EXPECT_EQ(InstallContext::Get().InstalledVersion.Part4, 2);
+  }
+  // Exactly the size fits.
+  {
+    FileSizeLimit exact(7908);
+    ASSERT_TRUE(exact.ok());
+    EXPECT_TRUE(WriteModuleInfo());
+  }
+  EXPECT_EQ(ReadFileBytes(temp_.Join("staging\\module.info")).size(), 7908u);
+  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 1234);
+}
+
+TEST_F(InstallRecordsDiskTest, UpdateIniTheDiskDoesNotTakeIsReportedAndRemoved) {
+  {
+    FileSizeLimit tiny(10);
+    ASSERT_TRUE(tiny.ok());
+    EXPECT_FALSE(WriteUpdateIni());
+  }
+  EXPECT_FALSE(PathExists(temp_.Join("staging\\update.ini").c_str()));
+  EXPECT_TRUE(WriteUpdateIni());
+  EXPECT_EQ(ReadFileBytes(temp_.Join("staging\\update.ini")), "[version]\r\ncur=9.3.1234.5\r\n");
+}
+
+}  // namespace
