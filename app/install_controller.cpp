@@ -2,6 +2,7 @@
 // reach it only through their window messages.
 #include "app/install_controller.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "app/install_log.h"
 #include "app/message_text.h"
 #include "app/window_messages.h"
+#include "install/copy_check.h"
 #include "install/install_records.h"
 #include "install/system.h"
 #include "net/frame_codec.h"
@@ -44,11 +46,24 @@ void SetCodecServer(FrameCodec* codec, const char* address, uint16_t port) {
 
 }  // namespace
 
+namespace {
+
+DWORD g_stall_timeout_ms = InstallController::kStallTimeoutMs;
+constexpr UINT kWatchdogTickMs = 1000;
+
+}  // namespace
+
 void FormatCopyCommand(char* out, size_t out_size) {
   const InstallContext& ctx = InstallContext::Get();
   std::snprintf(out, out_size, "cmd.exe /c XCOPY \"%s\" \"%s\\\" /S /E /Y /C",
                 ctx.StagingDir.c_str(), ctx.InstallDir.c_str());
 }
+
+std::string ConnectionFailureText() {
+  return std::string(GetMessageText(kTextInstallFail)) + "," + GetMessageText(kTextServerLinkFail);
+}
+
+void InstallController::SetStallTimeoutForTest(DWORD ms) { g_stall_timeout_ms = ms; }
 
 InstallController::InstallController(const UpdateServers& update_servers)
     : update_servers_(update_servers) {}
@@ -69,6 +84,8 @@ void InstallController::OnCreate(TQuillbankDlg&) {
 }
 
 void InstallController::OnButtonClick(TQuillbankDlg& dlg) {
+  if (phase_ != InstallPhase::Ready) return;
+  phase_ = InstallPhase::Checking;
   dlg.SetState(WindowState::Installing);
   dlg.SetFilesDone(0);
   dlg.SetFilesTotal(0);
@@ -85,10 +102,12 @@ void InstallController::OnButtonClick(TQuillbankDlg& dlg) {
     check_->CreateConnection();
     SetCodecServer(check_->codec(), address, update_servers_.Port);
     connected = check_->codec()->Connect(&account);
+    if (!connected) ++refused_connects_;
   }
   if (connected) {
     WriteLog("OnButtonClick\xA3\xBA" "Connect Success");
     dlg.SetFilesDone(0);
+    ArmWatchdog(dlg);
   } else {
     WriteLog("OnButtonClick\xA3\xBA" "Connect Faile");
     PostToMainWindow(UM_LOGIN_FAIL, 0, 0);
@@ -96,6 +115,7 @@ void InstallController::OnButtonClick(TQuillbankDlg& dlg) {
 }
 
 void InstallController::OnModuleDL() {
+  phase_ = InstallPhase::Downloading;
   KillRunningTerminal();
   download_->CreateConnection();
   const InstallContext& ctx = InstallContext::Get();
@@ -124,87 +144,190 @@ void InstallController::OnDLAuthentLink(TQuillbankDlg& dlg, int32_t error_code) 
 }
 
 void InstallController::OnInstall(TQuillbankDlg& dlg) {
+  // The service has nothing more to send: both connections end here, so that no later drop can
+  // change the outcome shown.
+  phase_ = InstallPhase::Finishing;
+  DisarmWatchdog(dlg);
+  StopConnections();
   dlg.ShowInstallFinishing();
   CloseInstallLog();
-  WriteModuleInfo();
-  WriteUpdateIni();
 
   const InstallContext& ctx = InstallContext::Get();
-  // The old install is moved aside, not deleted, so a failed copy can put it back.
-  const std::string aside = ctx.InstallDir + ".previous";
-  if (PathExists(aside.c_str())) DeletePath(aside.c_str());
-  const bool had_install = PathExists(ctx.InstallDir.c_str());
-  if (had_install && !RenamePath(ctx.InstallDir.c_str(), aside.c_str())) {
-    // Something still holds a file of the old install: leave it exactly as it is.
-    DebugOutput("OnInstall cannot move the old install aside\r\n");
-    DeletePath(ctx.StagingDir.c_str());
-    dlg.ShowFailure(GetMessageText(kTextInstallFail));
+  if (!WriteModuleInfo() || !WriteUpdateIni()) {
+    DebugOutput("OnInstall cannot write module.info or update.ini in the staging folder\r\n");
+    OnInstallFail(dlg);
     return;
   }
-
-  char command[1024] = {};
-  FormatCopyCommand(command, sizeof command);
-  unsigned long exit_code = 0;
-  if (!RunAndWait(command, &exit_code)) {
-    char text[100] = {};
-    std::snprintf(text, sizeof text, "OnInstall copy exit code : %d", static_cast<int>(exit_code));
-    DebugOutput(text);
-    DeletePath(ctx.InstallDir.c_str());
-    if (had_install) RenamePath(aside.c_str(), ctx.InstallDir.c_str());
-    DeletePath(ctx.StagingDir.c_str());
-    dlg.ShowFailure(GetMessageText(kTextInstallFail));
+  if (!PlaceStagedInstall()) {
+    OnInstallFail(dlg);
     return;
   }
-  if (had_install) DeletePath(aside.c_str());
   DeletePath(ctx.StagingDir.c_str());
   CreateDesktopShortcut();
   WriteTerminalConfig();
+  phase_ = InstallPhase::Installed;
   dlg.SetState(WindowState::Installed);
   dlg.RepaintNow();
 }
 
-void InstallController::OnInstallFail(TQuillbankDlg& dlg) {
-  // The close after a finished install drops the download connection on purpose; the finished
-  // install stays on screen until the window goes.
-  if (!(closing_ && dlg.State() == WindowState::Installed)) {
-    dlg.ShowFailure(GetMessageText(kTextInstallFail));
+// Replaces the install folder by the staging folder. The install it replaces is kept as
+// "<InstallDir>.previous" until the copy is known complete; on any failure it is put back. A
+// ".previous" left by an earlier run that ended half-way is the last good install: it is kept,
+// and the install folder beside it is only a partial copy.
+bool InstallController::PlaceStagedInstall() {
+  const InstallContext& ctx = InstallContext::Get();
+  const std::string aside = ctx.InstallDir + ".previous";
+  if (PathExists(aside.c_str())) {
+    if (PathExists(ctx.InstallDir.c_str()) && !DeletePath(ctx.InstallDir.c_str())) {
+      DebugOutput("OnInstall cannot clear the install folder beside .previous\r\n");
+      return false;
+    }
+  } else if (PathExists(ctx.InstallDir.c_str()) &&
+             !RenamePath(ctx.InstallDir.c_str(), aside.c_str())) {
+    // Something still holds a file of the old install: leave it exactly as it is.
+    DebugOutput("OnInstall cannot move the old install aside\r\n");
+    return false;
   }
+  const bool had_install = PathExists(aside.c_str());
+
+  char command[1024] = {};
+  FormatCopyCommand(command, sizeof command);
+  unsigned long exit_code = 0;
+  const bool ran = RunAndWait(command, &exit_code);
+  std::string missing;
+  // XCOPY /C goes on past a file it cannot copy and may still end with 0: what counts is what
+  // arrived.
+  if (ran && CopyIsComplete(ctx.StagingDir, ctx.InstallDir, &missing)) {
+    if (had_install) DeletePath(aside.c_str());
+    return true;
+  }
+  char text[400] = {};
+  std::snprintf(text, sizeof text, "OnInstall copy exit code : %d, incomplete at: %s\r\n",
+                static_cast<int>(exit_code), missing.c_str());
+  DebugOutput(text);
+  DeletePath(ctx.InstallDir.c_str());
+  if (had_install && !RenamePath(aside.c_str(), ctx.InstallDir.c_str())) {
+    // Still there as ".previous": the next run keeps it as the last good install.
+    DebugOutput("OnInstall cannot put the old install back; it stays as .previous\r\n");
+  }
+  return false;
+}
+
+void InstallController::OnInstallFail(TQuillbankDlg& dlg, const char* gbk_text) {
+  if (phase_ == InstallPhase::Failed || phase_ == InstallPhase::Installed) return;
+  phase_ = InstallPhase::Failed;
+  DisarmWatchdog(dlg);
+  // Stopped before anything else: a drop reported by the stop itself finds the phase final.
+  StopConnections();
+  dlg.ShowFailure(gbk_text != nullptr ? gbk_text : GetMessageText(kTextInstallFail));
   CloseInstallLog();
   DeletePath(InstallContext::Get().StagingDir.c_str());
 }
 
-bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPARAM l_param) {
-  switch (message) {
-    case UM_CHECK_AUTH_FAIL:
-      OnInstallFail(dlg);
-      return true;
-    case UM_LOGIN_FAIL:
-      dlg.ShowFailure(GetMessageText(kTextInstallFail));
-      return true;
-    case UM_MODULE_CHECK_DONE:
-      OnModuleDL();
-      return true;
-    case UM_FILE_DONE:
-      dlg.StepProgress();
-      return true;
-    case UM_DOWNLOAD_DONE:
-      OnInstall(dlg);
-      return true;
-    case UM_BASE_DONE:
-      OnDLAuthentLink(dlg, static_cast<int32_t>(l_param));
-      return true;
-    case UM_UPDATE_REFUSED:
-      dlg.ShowFailureWithCode(static_cast<int32_t>(l_param));
-      return true;
-    case UM_DL_DISCONNECT:
-      OnInstallFail(dlg);
-      return true;
-    case UM_CHECK_DISCONNECT:
-      if (++check_disconnects_ == 3) OnInstallFail(dlg);
-      return true;
-    default:
-      return false;
+void InstallController::OnCheckDrop(TQuillbankDlg& dlg, bool before_list) {
+  ++check_disconnects_;
+  if (refused_connects_ > 0) {
+    // A connect attempt of the click that failed: it only counts.
+    --refused_connects_;
+  } else if (before_list) {
+    // The established check connection is gone before the module list is complete: nothing
+    // more can come.
+    OnInstallFail(dlg, ConnectionFailureText().c_str());
+    return;
   }
+  if (check_disconnects_ == kHostAttempts) OnInstallFail(dlg, ConnectionFailureText().c_str());
+}
+
+bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPARAM l_param) {
+  if (message < UM_CHECK_AUTH_FAIL || message > UM_WRITE_FAIL) return false;
+  const Reaction reaction = ReactionFor(phase_, message);
+  switch (reaction) {
+    case Reaction::Ignore: {
+      char text[100] = {};
+      std::snprintf(text, sizeof text, "message %u ignored in %s\r\n", message, PhaseName(phase_));
+      DebugOutput(text);
+      break;
+    }
+    case Reaction::Fail:
+      OnInstallFail(dlg);
+      break;
+    case Reaction::FailConnection:
+      OnInstallFail(dlg, ConnectionFailureText().c_str());
+      break;
+    case Reaction::FailWithCode: {
+      char text[100] = {};
+      std::snprintf(text, sizeof text, "%s,%s%d", GetMessageText(kTextInstallFail),
+                    GetMessageText(kTextErrorCode), static_cast<int>(l_param));
+      OnInstallFail(dlg, text);
+      break;
+    }
+    case Reaction::CheckDropBeforeList:
+      OnCheckDrop(dlg, /*before_list=*/true);
+      break;
+    case Reaction::CountCheckDrop:
+      OnCheckDrop(dlg, /*before_list=*/false);
+      break;
+    case Reaction::StartDownload:
+      OnModuleDL();
+      // The download connection is the one waited on from now.
+      if (phase_ == InstallPhase::Downloading) ArmWatchdog(dlg);
+      break;
+    case Reaction::BaseStageOver:
+      OnDLAuthentLink(dlg, static_cast<int32_t>(l_param));
+      break;
+    case Reaction::StepProgress:
+      dlg.StepProgress();
+      break;
+    case Reaction::Install:
+      OnInstall(dlg);
+      break;
+  }
+  return true;
+}
+
+uint64_t InstallController::WatchedBytes() const {
+  ProcessClient* client = phase_ == InstallPhase::Checking ? static_cast<ProcessClient*>(check_.get())
+                                                           : download_.get();
+  if (client == nullptr || client->codec() == nullptr) return 0;
+  TTcp* transport = client->codec()->transport();
+  return transport != nullptr ? transport->BytesReceived() : 0;
+}
+
+void InstallController::ArmWatchdog(TQuillbankDlg& dlg) {
+  watched_bytes_ = WatchedBytes();
+  last_progress_ms_ = GetTickCount();
+  if (!watchdog_armed_ && dlg.Handle() != nullptr) {
+    const UINT tick = g_stall_timeout_ms < kWatchdogTickMs * 4 ? std::max<UINT>(g_stall_timeout_ms / 4, 10)
+                                                               : kWatchdogTickMs;
+    watchdog_armed_ = SetTimer(dlg.Handle(), kStallTimerId, tick, /*lpTimerFunc=*/nullptr) != 0;
+  }
+}
+
+void InstallController::DisarmWatchdog(TQuillbankDlg& dlg) {
+  if (watchdog_armed_ && dlg.Handle() != nullptr) KillTimer(dlg.Handle(), kStallTimerId);
+  watchdog_armed_ = false;
+}
+
+void InstallController::OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) {
+  if (timer_id != kStallTimerId) return;
+  if (phase_ != InstallPhase::Checking && phase_ != InstallPhase::Downloading) {
+    DisarmWatchdog(dlg);
+    return;
+  }
+  const uint64_t bytes = WatchedBytes();
+  const DWORD now = GetTickCount();
+  const bool client_busy = phase_ == InstallPhase::Downloading && download_->Unpacking();
+  if (bytes != watched_bytes_ || client_busy) {
+    watched_bytes_ = bytes;
+    last_progress_ms_ = now;
+    return;
+  }
+  if (now - last_progress_ms_ < g_stall_timeout_ms) return;
+  char text[100] = {};
+  std::snprintf(text, sizeof text, "OnTimer%s" "no byte for %lu ms in %s", "\xA3\xBA",
+                static_cast<unsigned long>(now - last_progress_ms_), PhaseName(phase_));
+  WriteLog(text);
+  OnInstallFail(dlg, ConnectionFailureText().c_str());
 }
 
 void InstallController::OnOpen(TQuillbankDlg&) { LaunchTerminal(); }
@@ -217,15 +340,18 @@ void InstallController::StopConnection(ProcessClient* client) {
   }
 }
 
-void InstallController::OnClose(TQuillbankDlg&) {
-  closing_ = true;
+void InstallController::StopConnections() {
   StopConnection(download_.get());
   StopConnection(check_.get());
+}
+
+void InstallController::OnClose(TQuillbankDlg& dlg) {
+  DisarmWatchdog(dlg);
+  StopConnections();
   Sleep(kCloseWaitMs);
 }
 
 void InstallController::OnDestroy(TQuillbankDlg&) {
-  closing_ = true;
   StopConnection(check_.get());
   StopConnection(download_.get());
   CloseInstallLog();

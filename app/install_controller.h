@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "app/install_phase.h"
 #include "clients/process_check.h"
 #include "clients/process_dl.h"
 #include "net/server_selection.h"
@@ -15,6 +17,11 @@
 
 class InstallController : public TDlgController {
  public:
+  // Installing ends at the latest this long after the last byte arrived on the connection the
+  // sequence waits on.
+  static constexpr DWORD kStallTimeoutMs = 30000;
+  static constexpr UINT_PTR kStallTimerId = 0x5174;
+
   // `update_servers`: the host pattern and port the check client connects to.
   explicit InstallController(const UpdateServers& update_servers);
   ~InstallController() override;
@@ -22,7 +29,10 @@ class InstallController : public TDlgController {
   void OnCreate(TQuillbankDlg& dlg) override;
   void OnButtonClick(TQuillbankDlg& dlg) override;
   void OnOpen(TQuillbankDlg& dlg) override;
+  // Every client message goes through the phase table (install_phase.h); a message that means
+  // nothing in the current phase is ignored with a debug-output line.
   bool OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM w_param, LPARAM l_param) override;
+  void OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) override;
   void OnClose(TQuillbankDlg& dlg) override;
   void OnDestroy(TQuillbankDlg& dlg) override;
 
@@ -30,24 +40,45 @@ class InstallController : public TDlgController {
   void OnModuleDL();
   void OnDLAuthentLink(TQuillbankDlg& dlg, int32_t error_code);
   void OnInstall(TQuillbankDlg& dlg);
-  void OnInstallFail(TQuillbankDlg& dlg);
+  // Enters Failed with `gbk_text` (entry 6 when null): both connections stopped, the log closed,
+  // the staging folder deleted. Nothing changes once the phase is final.
+  void OnInstallFail(TQuillbankDlg& dlg, const char* gbk_text = nullptr);
 
   ProcessCheck* check_client() const { return check_.get(); }
   ProcessDL* download_client() const { return download_.get(); }
   int32_t check_disconnects() const { return check_disconnects_; }
+  InstallPhase phase() const { return phase_; }
+  // Puts the controller in `phase` without running anything: for tests of one step.
+  void SetPhaseForTest(InstallPhase phase) { phase_ = phase; }
+  // A shorter stall time-out; only unit tests call it.
+  static void SetStallTimeoutForTest(DWORD ms);
 
  private:
   // Stops the protocol and closes the transport of a client's current connection, if any.
   static void StopConnection(ProcessClient* client);
+  void StopConnections();
+  // Watches the bytes of the connection the current phase waits on, from now.
+  void ArmWatchdog(TQuillbankDlg& dlg);
+  void DisarmWatchdog(TQuillbankDlg& dlg);
+  uint64_t WatchedBytes() const;
+  void OnCheckDrop(TQuillbankDlg& dlg, bool before_list);
+  bool PlaceStagedInstall();
 
   UpdateServers update_servers_;
   std::unique_ptr<ProcessCheck> check_;
   std::unique_ptr<ProcessDL> download_;
+  InstallPhase phase_ = InstallPhase::Ready;
   int32_t check_disconnects_ = 0;
-  // Set while the window closes: a download connection dropped by the close itself must not
-  // turn a finished installation into a failure on screen.
-  bool closing_ = false;
+  // Connect attempts that failed during the click; each reports one UM_CHECK_DISCONNECT, which
+  // counts toward the three attempts instead of failing the install at once.
+  int32_t refused_connects_ = 0;
+  bool watchdog_armed_ = false;
+  uint64_t watched_bytes_ = 0;
+  DWORD last_progress_ms_ = 0;
 };
 
 // The copy command of the install step: XCOPY of StagingDir into InstallDir, hidden.
 void FormatCopyCommand(char* out, size_t out_size);
+// The failure text for a lost or silent connection, in the user's language (GBK): entry 6, a
+// comma and entry 1 ("Install Fail,Server Link Fail").
+std::string ConnectionFailureText();

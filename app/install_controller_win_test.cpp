@@ -194,6 +194,7 @@ TEST_F(InstallControllerTest, DownloadPortWithoutLow16BitsEndsInDownloadDisconne
     // Sent synchronously: handled before OnModuleDL returns.
     EXPECT_EQ(c.Count(UM_DL_DISCONNECT), 1);
     EXPECT_EQ(dlg.State(), WindowState::Failed);
+    EXPECT_EQ(dlg.StatusText(), L"Install Fail,Server Link Fail");
     EXPECT_FALSE(PathExists(ctx.StagingDir.c_str()));
   });
 }
@@ -281,6 +282,7 @@ TEST_F(InstallControllerTest, ClosingAfterInstalledWithTheDownloadConnectionOpen
     std::snprintf(ctx.DownloadHost, sizeof ctx.DownloadHost, "127.0.0.1");
     ctx.DownloadPort = peer.port();
     c.OnModuleDL();
+    c.SetPhaseForTest(InstallPhase::Installed);
     dlg.SetState(WindowState::Installed);
     dlg.Close();  // drops the download connection: UM_DL_DISCONNECT inside Close
     still_installed = dlg.State() == WindowState::Installed;
@@ -290,6 +292,129 @@ TEST_F(InstallControllerTest, ClosingAfterInstalledWithTheDownloadConnectionOpen
   server.join();
   EXPECT_TRUE(still_installed);
   EXPECT_TRUE(status_after.empty());
+}
+
+// The window's end states are final: once Failed, no client message brings back Installing or
+// runs the install steps; once Installed, no drop turns it into a failure.
+TEST_F(InstallStepTest, FailedAndInstalledAreFinal) {
+  Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
+    Prepare(/*old_install=*/true, /*stage=*/true);
+    const InstallContext& ctx = InstallContext::Get();
+    c.SetPhaseForTest(InstallPhase::Downloading);
+    dlg.SetState(WindowState::Installing);
+    PostMessageW(dlg.Handle(), UM_WRITE_FAIL, 0, 0);
+    PostMessageW(dlg.Handle(), UM_FILE_DONE, 0, 0);
+    PostMessageW(dlg.Handle(), UM_DOWNLOAD_DONE, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return c.Count(UM_DOWNLOAD_DONE) == 1; }));
+    EXPECT_EQ(c.phase(), InstallPhase::Failed);
+    EXPECT_EQ(dlg.State(), WindowState::Failed);
+    EXPECT_EQ(dlg.StatusText(), L"Install Fail");
+    EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\old.dat"), "old install");
+    EXPECT_FALSE(PathExists((ctx.InstallDir + "\\quillbank ix.exe").c_str()));
+  });
+  Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
+    Prepare(/*old_install=*/false, /*stage=*/true);
+    c.SetPhaseForTest(InstallPhase::Downloading);
+    PostMessageW(dlg.Handle(), UM_DOWNLOAD_DONE, 0, 0);
+    for (UINT m : {UM_DL_DISCONNECT, UM_CHECK_DISCONNECT, UM_CHECK_DISCONNECT,
+                   UM_CHECK_DISCONNECT, UM_LOGIN_FAIL, UM_WRITE_FAIL}) {
+      PostMessageW(dlg.Handle(), m, 0, 0);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return c.Count(UM_WRITE_FAIL) == 1; }));
+    EXPECT_EQ(c.phase(), InstallPhase::Installed);
+    EXPECT_EQ(dlg.State(), WindowState::Installed);
+    EXPECT_TRUE(dlg.StatusText().empty());
+  });
+}
+
+TEST_F(InstallStepTest, CopyThatMissesAFileFailsAndPutsTheOldInstallBack) {
+  Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
+    Prepare(/*old_install=*/true, /*stage=*/true);
+    const InstallContext& ctx = InstallContext::Get();
+    // A staged file that no one else may open: the copy cannot read it and goes on without it.
+    const std::string locked = ctx.StagingDir + "\\data\\quotes.dat";
+    HANDLE held = CreateFileA(locked.c_str(), GENERIC_READ, /*dwShareMode=*/0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    c.OnInstall(dlg);
+    CloseHandle(held);
+    EXPECT_EQ(dlg.State(), WindowState::Failed);
+    EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\old.dat"), "old install");
+    EXPECT_FALSE(PathExists((ctx.InstallDir + "\\quillbank ix.exe").c_str()));
+    EXPECT_FALSE(PathExists((ctx.InstallDir + ".previous").c_str()));
+  });
+}
+
+// A ".previous" left by a run that ended during its copy is the last good install; the install
+// folder beside it is a partial copy.
+TEST_F(InstallStepTest, LeftoverPreviousIsKeptAsTheLastGoodInstall) {
+  Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
+    Prepare(/*old_install=*/true, /*stage=*/true);
+    const InstallContext& ctx = InstallContext::Get();
+    const std::string aside = ctx.InstallDir + ".previous";
+    ASSERT_TRUE(MakePathDirs((aside + "\\good.dat").c_str()));
+    ASSERT_TRUE(WriteFileBytes(aside + "\\good.dat", "last good install"));
+    // A staged file the copy cannot read: the copy is incomplete.
+    HANDLE held = CreateFileA((ctx.StagingDir + "\\data\\quotes.dat").c_str(), GENERIC_READ,
+                              /*dwShareMode=*/0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    c.OnInstall(dlg);
+    CloseHandle(held);
+    EXPECT_EQ(dlg.State(), WindowState::Failed);
+    EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\good.dat"), "last good install");
+    EXPECT_FALSE(PathExists((ctx.InstallDir + "\\old.dat").c_str()));
+    EXPECT_FALSE(PathExists(aside.c_str()));
+  });
+  Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
+    Prepare(/*old_install=*/true, /*stage=*/true);
+    const InstallContext& ctx = InstallContext::Get();
+    const std::string aside = ctx.InstallDir + ".previous";
+    ASSERT_TRUE(MakePathDirs((aside + "\\good.dat").c_str()));
+    ASSERT_TRUE(WriteFileBytes(aside + "\\good.dat", "last good install"));
+    c.OnInstall(dlg);
+    EXPECT_EQ(dlg.State(), WindowState::Installed);
+    EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\quillbank ix.exe"), "new terminal");
+    EXPECT_FALSE(PathExists((ctx.InstallDir + "\\old.dat").c_str()));
+    EXPECT_FALSE(PathExists(aside.c_str()));
+  });
+}
+
+// A service that accepts and then sends nothing: the watchdog ends Installing.
+TEST_F(InstallControllerTest, SilentServiceFailsWithTheConnectionText) {
+  InstallController::SetStallTimeoutForTest(300);
+  LoopbackPeer peer;
+  ASSERT_TRUE(peer.listening());
+  std::thread server([&] {
+    if (peer.Accept()) peer.WaitClosedByClient(20000);
+  });
+  Run(Servers("127.0.0.1", peer.port()), [](TQuillbankDlg& dlg, ScriptedController& c) {
+    c.OnButtonClick(dlg);
+    EXPECT_EQ(c.phase(), InstallPhase::Checking);
+    ASSERT_TRUE(PumpUntil([&] { return dlg.State() == WindowState::Failed; }, 20000));
+    EXPECT_EQ(dlg.StatusText(), L"Install Fail,Server Link Fail");
+  });
+  server.join();
+  InstallController::SetStallTimeoutForTest(InstallController::kStallTimeoutMs);
+}
+
+// The established check connection dropped before the module list is complete: nothing more can
+// come, so the install fails at once rather than waiting for two more drops.
+TEST_F(InstallControllerTest, CheckLinkLostBeforeTheListFailsAtOnce) {
+  LoopbackPeer peer;
+  ASSERT_TRUE(peer.listening());
+  std::thread server([&] {
+    std::string frame;
+    if (peer.Accept() && peer.ReadFrame(&frame)) peer.Drop();
+  });
+  Run(Servers("127.0.0.1", peer.port()), [](TQuillbankDlg& dlg, ScriptedController& c) {
+    c.OnButtonClick(dlg);
+    ASSERT_TRUE(PumpUntil([&] { return c.Count(UM_CHECK_DISCONNECT) == 1; }));
+    EXPECT_EQ(dlg.State(), WindowState::Failed);
+    EXPECT_EQ(dlg.StatusText(), L"Install Fail,Server Link Fail");
+    EXPECT_FALSE(PathExists(InstallContext::Get().StagingDir.c_str()));
+  });
+  server.join();
 }
 
 }  // namespace

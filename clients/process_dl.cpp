@@ -308,6 +308,7 @@ void ProcessDL::WriteBaseChunk(const std::string& path, const uint8_t* data, int
 }
 
 void ProcessDL::FinishBaseArchive(const std::string& archive_path) {
+  unpacking_ = true;
   {
     TUnzip unzip;
     // An archive that does not open is deleted all the same; the stage ends either way.
@@ -316,6 +317,7 @@ void ProcessDL::FinishBaseArchive(const std::string& archive_path) {
     }
   }
   DeletePath(archive_path.c_str());
+  unpacking_ = false;
   PostToMainWindow(UM_BASE_DONE, 0, 0);
   WriteLog("ProcessCheck" QB_COLON "KesPublish_L_SystemDependFile_Rsp");
 }

@@ -3,6 +3,7 @@
 // arrive below StagingDir, reporting each finished file and the end of the download.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -34,6 +35,9 @@ class ProcessDL : public ProcessClient {
   void DownloadModule();
 
   int32_t PendingCount() const;
+  // True while the finished base archive is being unpacked: no byte is awaited meanwhile, and the
+  // unpacking may wait for the user's answer to an overwrite prompt.
+  bool Unpacking() const { return unpacking_.load(); }
 
   // Replaces BaseZipNeeded (which also edits the user's stored Path) as the decision whether the
   // base archive is fetched; an empty function restores it.
@@ -80,4 +84,5 @@ class ProcessDL : public ProcessClient {
   bool refused_ = false;
 
   std::function<bool()> base_zip_decision_;
+  std::atomic<bool> unpacking_{false};
 };
