@@ -39,4 +39,9 @@ class ConnectionHandler {
     return true;
   }
   virtual bool HasMore() const { return false; }
+  // True while the connection is to stay open however long it is silent.
+  virtual bool KeepOpenWhenIdle() const { return false; }
+  // True when closing this connection closes the other update and download connections from
+  // the same client address too.
+  virtual bool ClosesSession() const { return false; }
 };

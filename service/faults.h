@@ -11,6 +11,13 @@ struct FaultConfig {
   bool refuse_auth_update = false;    // authentication link refused on the update endpoints
   bool refuse_auth_download = false;  // ... and on the download endpoint
   int64_t drop_after_chunks = -1;     // download connection closed after this many chunk records
+  // Download connection falls silent after this many chunk records: nothing more is sent on
+  // it, what it receives is ignored, and the idle time-out spares it until the client goes.
+  int64_t stall_after_chunks = -1;
+  bool drop_check_after_list = false;  // update connection closed after the last module reply
+  // Every update and download connection from the client's address closed once a download
+  // connection has sent everything asked of it.
+  bool drop_all_after_download = false;
   bool garbage_first = false;         // an undecodable frame before anything else on a session
   int split_module_messages = 0;      // module-check reply spread over this many messages
   int query_delay_ms = 0;             // package-query answer held back this long
@@ -19,7 +26,8 @@ struct FaultConfig {
 
   bool any() const {
     return refuse_update || refuse_login || refuse_auth_update || refuse_auth_download ||
-           drop_after_chunks >= 0 || garbage_first || split_module_messages > 0 ||
+           drop_after_chunks >= 0 || stall_after_chunks >= 0 || drop_check_after_list ||
+           drop_all_after_download || garbage_first || split_module_messages > 0 ||
            query_delay_ms > 0 || query_wrong_code;
   }
   // "refuse-login, drop-after 10": for the start-up log line.

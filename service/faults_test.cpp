@@ -1,6 +1,9 @@
 // Each fault flag, as an installer meets it.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <chrono>
 
 #include "service/replies.h"
@@ -88,6 +91,80 @@ TEST_F(FaultsTest, DropAfterDeliversExactlyThatManyChunksThenCloses) {
   EXPECT_FALSE(dl.DownloadModules(records, &files));
   EXPECT_EQ(files["a.exe"].size(), 150u * 1001);
   EXPECT_TRUE(service_.LogHas("closed: dropped on purpose after 150 chunks"));
+}
+
+TEST_F(FaultsTest, StallAfterFallsSilentAndOutlastsTheIdleTimeOut) {
+  faults_.stall_after_chunks = 150;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_, /*idle_timeout_s=*/1));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  TestClient dl;
+  ASSERT_TRUE(Linked(&dl, service_.download()));
+  ASSERT_TRUE(dl.RequestModules(records));
+  size_t chunks = 0;
+  while (chunks < 150) {
+    std::vector<uint8_t> message;
+    MessageHeader header;
+    ASSERT_TRUE(dl.Receive(&message, &header));
+    ASSERT_EQ(header.Code, kMsgFileDownloadRsp);
+    chunks += header.RecordCount;
+  }
+  EXPECT_EQ(chunks, 150u);
+  // A request now goes unanswered too.
+  ASSERT_TRUE(dl.RequestModules(records));
+
+  // A connection opened after the stall times out; the stalled one, idle for longer, does not.
+  TestClient idle;
+  ASSERT_TRUE(idle.Connect(service_.update()));
+  EXPECT_TRUE(idle.socket().WaitClosed());
+  char byte = 0;
+  EXPECT_EQ(recv(dl.socket().fd(), &byte, 1, MSG_DONTWAIT), -1);
+  EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
+  EXPECT_TRUE(service_.LogHas("stalled on purpose after 150 chunks"));
+  for (const std::string& line : service_.Log()) {
+    EXPECT_FALSE(line.find("download#") != std::string::npos &&
+                 line.find("closed") != std::string::npos)
+        << line;
+  }
+}
+
+TEST_F(FaultsTest, DropCheckAfterListClosesTheUpdateConnectionOnceTheListIsOut) {
+  faults_.drop_check_after_list = true;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient c;
+  ASSERT_TRUE(LoggedIn(&c));
+  UpdateReply reply;
+  ASSERT_TRUE(c.UpdateCheck("100201", 0, 0, &reply));
+  ASSERT_TRUE(reply.proceed);
+  std::vector<ModuleRecord> records;
+  int messages = 0;
+  ASSERT_TRUE(c.ModuleCheck("100201", reply.part3, reply.part4, &records, &messages));
+  EXPECT_EQ(records.size(), 4u);
+  EXPECT_TRUE(c.socket().WaitClosed());
+  EXPECT_TRUE(service_.LogHas("closed: dropped on purpose after the module list"));
+}
+
+TEST_F(FaultsTest, DropAllAfterDownloadClosesTheWholeSessionOnceTheFilesAreOut) {
+  faults_.drop_all_after_download = true;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient check;
+  ASSERT_TRUE(LoggedIn(&check));
+  UpdateReply reply;
+  ASSERT_TRUE(check.UpdateCheck("100201", 0, 0, &reply));
+  std::vector<ModuleRecord> records;
+  int messages = 0;
+  ASSERT_TRUE(check.ModuleCheck("100201", reply.part3, reply.part4, &records, &messages));
+
+  TestClient dl;
+  ASSERT_TRUE(Linked(&dl, service_.download()));
+  std::map<std::string, std::string> files;
+  ASSERT_TRUE(dl.DownloadModules(records, &files));
+  EXPECT_TRUE(files["a.exe"] == TestBytes(300 * 1001, 1));
+  // Everything asked for arrived before the close, on both connections.
+  EXPECT_TRUE(dl.socket().WaitClosed());
+  EXPECT_TRUE(check.socket().WaitClosed());
+  EXPECT_TRUE(service_.LogHas("closed: dropped on purpose with its session after the download"));
 }
 
 TEST_F(FaultsTest, GarbageFirstIsDroppedByTheClientAndTheExchangeGoesOn) {

@@ -53,6 +53,9 @@ std::string FaultConfig::Describe() const {
   if (refuse_auth_update) add("refuse-auth on update");
   if (refuse_auth_download) add("refuse-auth on download");
   if (drop_after_chunks >= 0) add("drop-after " + std::to_string(drop_after_chunks));
+  if (stall_after_chunks >= 0) add("stall-after " + std::to_string(stall_after_chunks));
+  if (drop_check_after_list) add("drop-check-after-list");
+  if (drop_all_after_download) add("drop-all-after-download");
   if (garbage_first) add("garbage-first");
   if (split_module_messages > 0) add("split-modules " + std::to_string(split_module_messages));
   if (query_delay_ms > 0) {
@@ -124,6 +127,7 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
          o->faults.refuse_update_code = static_cast<int32_t>(n);
        })},
       {"--drop-after", number(0, INT64_MAX, [&](long long n) { o->faults.drop_after_chunks = n; })},
+      {"--stall-after", number(0, INT64_MAX, [&](long long n) { o->faults.stall_after_chunks = n; })},
       {"--split-modules", number(1, 10000, [&](long long n) {
          o->faults.split_module_messages = int(n);
        })},
@@ -151,6 +155,8 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
       {"--refuse-auth=download", [&] { o->faults.refuse_auth_download = true; }},
       {"--garbage-first", [&] { o->faults.garbage_first = true; }},
       {"--query-wrong-code", [&] { o->faults.query_wrong_code = true; }},
+      {"--drop-check-after-list", [&] { o->faults.drop_check_after_list = true; }},
+      {"--drop-all-after-download", [&] { o->faults.drop_all_after_download = true; }},
   };
   std::map<std::string, Handler> pack_flags = {
       {"--number", [&](const std::string& v) { o->pack.number = v; return true; }},
@@ -247,6 +253,12 @@ Fault injection (for tests):
   --refuse-login         login answered with an error
   --refuse-auth[=update|=download]  authentication link refused (default: on both)
   --drop-after K         download connection closed after K chunk records
+  --stall-after K        download connection silent after K chunk records: nothing more is
+                         sent, requests are ignored, kept open (no idle time-out) until the
+                         installer goes
+  --drop-check-after-list  update connection closed right after the last module-check reply
+  --drop-all-after-download  once a download connection has sent all it was asked for, every
+                         update and download connection from that installer's address closes
   --garbage-first        an undecodable frame goes out first on every session
   --split-modules M      module-check reply spread over M messages
   --query-delay MS[@ADDR]  package-query answer held back MS ms (only on ADDR if given)

@@ -43,7 +43,8 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
                      "--advertise", "10.0.0.1:2000", "--idle-timeout", "5", "--quiet",
                      "--refuse-update", "-7", "--refuse-login", "--refuse-auth=download",
                      "--drop-after", "0", "--garbage-first", "--split-modules", "3",
-                     "--query-delay", "2500@127.0.0.12", "--query-wrong-code"},
+                     "--query-delay", "2500@127.0.0.12", "--query-wrong-code",
+                     "--stall-after=40", "--drop-check-after-list", "--drop-all-after-download"},
                     &o, &error))
       << error;
   EXPECT_EQ(o.packages, (std::vector<std::string>{"a", "b"}));
@@ -68,10 +69,20 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
   EXPECT_EQ(f.query_delay_ms, 2500);
   EXPECT_EQ(f.query_delay_address, "127.0.0.12");
   EXPECT_TRUE(f.query_wrong_code);
+  EXPECT_EQ(f.stall_after_chunks, 40);
+  EXPECT_TRUE(f.drop_check_after_list);
+  EXPECT_TRUE(f.drop_all_after_download);
   EXPECT_EQ(f.Describe(),
             "refuse-update -7, refuse-login, refuse-auth on download, drop-after 0, "
+            "stall-after 40, drop-check-after-list, drop-all-after-download, "
             "garbage-first, split-modules 3, query-delay 2500 ms on 127.0.0.12, "
             "query-wrong-code");
+  // Each of the three alone counts as a fault.
+  for (const char* flag : {"--stall-after=0", "--drop-check-after-list",
+                           "--drop-all-after-download"}) {
+    ASSERT_TRUE(Parse({"serve", flag}, &o, &error)) << flag;
+    EXPECT_TRUE(o.faults.any()) << flag;
+  }
 
   ASSERT_TRUE(Parse({"serve", "--refuse-auth"}, &o, &error));
   EXPECT_TRUE(o.faults.refuse_auth_update && o.faults.refuse_auth_download);
@@ -110,6 +121,7 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
            {"serve", "--download", "1.2.3.4:x"},
            {"serve", "--idle-timeout", "0"},
            {"serve", "--drop-after", "-1"},
+           {"serve", "--stall-after", "-1"},
            {"serve", "--split-modules", "many"},
            {"serve", "--query-delay", "5@nowhere"},
            {"serve", "--refuse-update", "99999999999"},
@@ -126,4 +138,7 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
   ASSERT_TRUE(Parse({"serve", "--query", "127.0.0.1", "--help"}, &o, &error));
   EXPECT_EQ(o.command, ServiceOptions::Command::kHelp);
   EXPECT_NE(UsageText().find("--drop-after K"), std::string::npos);
+  EXPECT_NE(UsageText().find("--stall-after K"), std::string::npos);
+  EXPECT_NE(UsageText().find("--drop-check-after-list"), std::string::npos);
+  EXPECT_NE(UsageText().find("--drop-all-after-download"), std::string::npos);
 }

@@ -329,7 +329,7 @@ void Server::Sweep() {
   std::vector<std::pair<uint64_t, std::string>> to_close;
   for (auto& [id, c] : connections_) {
     auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - c->last_activity);
-    if (idle.count() >= limits_.idle_timeout_ms) {
+    if (idle.count() >= limits_.idle_timeout_ms && !c->handler->KeepOpenWhenIdle()) {
       to_close.emplace_back(id, "idle for " + std::to_string(idle.count() / 1000) + " s");
       continue;
     }
@@ -353,6 +353,18 @@ void Server::Close(uint64_t id, const std::string& reason) {
   ServiceLogF("%s closed: %s", c.info.Tag().c_str(), reason.c_str());
   epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
   close(c.fd);
+  const bool closes_session = c.handler->ClosesSession();
+  const std::string host = c.info.peer.substr(0, c.info.peer.rfind(':'));
   connections_.erase(it);
   connection_count_ = connections_.size();
+  if (!closes_session) return;
+  // The installer's other connections, as the idle time-out would close them later.
+  std::vector<uint64_t> session;
+  for (const auto& [other_id, other] : connections_) {
+    if (other->info.kind != EndpointKind::kQuery &&
+        other->info.peer.substr(0, other->info.peer.rfind(':')) == host) {
+      session.push_back(other_id);
+    }
+  }
+  for (uint64_t other_id : session) Close(other_id, "dropped on purpose with its session");
 }

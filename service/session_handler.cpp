@@ -51,6 +51,11 @@ void SessionHandler::OnOpen(Outbox& out) {
 
 bool SessionHandler::OnReceive(const uint8_t* data, size_t length, size_t* consumed,
                                Outbox& out, std::string* reason) {
+  // A stalled connection answers nothing any more.
+  if (stalled_) {
+    *consumed = length;
+    return true;
+  }
   size_t pos = 0;
   while (pos < length) {
     DecodedFrame frame;
@@ -221,6 +226,9 @@ bool SessionHandler::OnModuleCheck(const uint8_t* message, size_t length, Outbox
   }
   ServiceLogF("%s module check %s: %zu modules in %zu message(s)", info_.Tag().c_str(),
               request.package_number.c_str(), n, messages);
+  if (state_.faults.drop_check_after_list) {
+    out.CloseAfterFlush("dropped on purpose after the module list");
+  }
   return true;
 }
 
@@ -285,6 +293,16 @@ bool SessionHandler::Queue(std::unique_ptr<Transfer> transfer, std::string* reas
 bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
   if (!transfer_) return true;
   size_t max_records = Transfer::kChunksPerMessage;
+  const int64_t stall_after = state_.faults.stall_after_chunks;
+  if (stall_after >= 0) {
+    if (chunks_sent_ >= stall_after) {
+      stalled_ = true;
+      ServiceLogF("%s stalled on purpose after %lld chunks", info_.Tag().c_str(),
+                  static_cast<long long>(stall_after));
+      return true;
+    }
+    max_records = std::min<size_t>(max_records, static_cast<size_t>(stall_after - chunks_sent_));
+  }
   const int64_t drop_after = state_.faults.drop_after_chunks;
   if (drop_after >= 0) {
     if (chunks_sent_ >= drop_after) {
@@ -309,6 +327,9 @@ bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
     if (!waiting_.empty()) {
       transfer_ = std::move(waiting_.front());
       waiting_.pop_front();
+    } else if (state_.faults.drop_all_after_download) {
+      closes_session_ = true;
+      out.CloseAfterFlush("dropped on purpose with its session after the download");
     }
   }
   return true;

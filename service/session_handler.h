@@ -26,7 +26,9 @@ class SessionHandler : public ConnectionHandler {
   bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
                  std::string* reason) override;
   bool OnRoom(Outbox& out, std::string* reason) override;
-  bool HasMore() const override { return transfer_ != nullptr; }
+  bool HasMore() const override { return transfer_ != nullptr && !stalled_; }
+  bool KeepOpenWhenIdle() const override { return stalled_; }
+  bool ClosesSession() const override { return closes_session_; }
 
  private:
   enum class Stage { kAwaitingLink, kLinked, kLinkRefused };
@@ -59,4 +61,6 @@ class SessionHandler : public ConnectionHandler {
                     (kMaxPackageModules + kMaxModulesPerRequest - 1) / kMaxModulesPerRequest + 1,
                 "the queue holds the requests of the largest package");
   int64_t chunks_sent_ = 0;
+  bool stalled_ = false;         // the stall fault has struck: nothing more goes out
+  bool closes_session_ = false;  // the download is complete and takes its session with it
 };
