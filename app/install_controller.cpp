@@ -240,6 +240,11 @@ void InstallController::OnCheckDrop(TQuillbankDlg& dlg, bool before_list) {
 
 bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPARAM l_param) {
   if (message < UM_CHECK_AUTH_FAIL || message > UM_WRITE_FAIL) return false;
+  // The client knows before its UM_DOWNLOAD_DONE arrives that every file is in; a drop sent
+  // meanwhile (sent messages overtake posted ones) must not undo the download.
+  if (phase_ == InstallPhase::Downloading && download_->DownloadComplete()) {
+    phase_ = InstallPhase::Downloaded;
+  }
   const Reaction reaction = ReactionFor(phase_, message);
   switch (reaction) {
     case Reaction::Ignore: {
@@ -314,6 +319,7 @@ void InstallController::OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) {
     DisarmWatchdog(dlg);
     return;
   }
+  if (phase_ == InstallPhase::Downloading && download_->DownloadComplete()) return;
   const uint64_t bytes = WatchedBytes();
   const DWORD now = GetTickCount();
   const bool client_busy = phase_ == InstallPhase::Downloading && download_->Unpacking();

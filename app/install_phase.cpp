@@ -25,6 +25,12 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
         case UM_DOWNLOAD_DONE: return Reaction::Install;
         default: return Reaction::Ignore;
       }
+    case InstallPhase::Downloaded:
+      switch (message) {
+        case UM_FILE_DONE: return Reaction::StepProgress;
+        case UM_DOWNLOAD_DONE: return Reaction::Install;
+        default: return Reaction::Ignore;
+      }
     case InstallPhase::Ready:       // nothing is connected yet
     case InstallPhase::Finishing:   // the connections were stopped on purpose
     case InstallPhase::Installed:   // final
@@ -39,6 +45,7 @@ const char* PhaseName(InstallPhase phase) {
     case InstallPhase::Ready: return "Ready";
     case InstallPhase::Checking: return "Checking";
     case InstallPhase::Downloading: return "Downloading";
+    case InstallPhase::Downloaded: return "Downloaded";
     case InstallPhase::Finishing: return "Finishing";
     case InstallPhase::Installed: return "Installed";
     case InstallPhase::Failed: return "Failed";

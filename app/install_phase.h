@@ -8,6 +8,7 @@ enum class InstallPhase {
   Ready,        // before the click on "Install"
   Checking,     // update and module check on the check connection, until the list is complete
   Downloading,  // base archive stage and module files on the download connection
+  Downloaded,   // every file is in and UM_DOWNLOAD_DONE is on its way: drops lose nothing now
   Finishing,    // the install steps after the last file; both connections stopped
   Installed,    // final: "Open" shown
   Failed,       // final: the failure text shown

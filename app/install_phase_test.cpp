@@ -11,35 +11,37 @@ namespace {
 using R = Reaction;
 constexpr R I = R::Ignore;
 
-constexpr InstallPhase kPhases[] = {InstallPhase::Ready,     InstallPhase::Checking,
-                                    InstallPhase::Downloading, InstallPhase::Finishing,
-                                    InstallPhase::Installed, InstallPhase::Failed};
+constexpr InstallPhase kPhases[] = {InstallPhase::Ready,      InstallPhase::Checking,
+                                    InstallPhase::Downloading, InstallPhase::Downloaded,
+                                    InstallPhase::Finishing,  InstallPhase::Installed,
+                                    InstallPhase::Failed};
+constexpr int kPhaseCount = 7;
 
 struct Row {
   unsigned message;
   const char* name;
-  R in[6];  // Ready, Checking, Downloading, Finishing, Installed, Failed
+  R in[kPhaseCount];  // Ready, Checking, Downloading, Downloaded, Finishing, Installed, Failed
 };
 
 const Row kTable[] = {
-    {UM_CHECK_AUTH_FAIL, "UM_CHECK_AUTH_FAIL", {I, R::Fail, I, I, I, I}},
-    {UM_LOGIN_FAIL, "UM_LOGIN_FAIL", {I, R::Fail, R::Fail, I, I, I}},
-    {UM_MODULE_CHECK_DONE, "UM_MODULE_CHECK_DONE", {I, R::StartDownload, I, I, I, I}},
-    {UM_FILE_DONE, "UM_FILE_DONE", {I, I, R::StepProgress, I, I, I}},
-    {UM_DOWNLOAD_DONE, "UM_DOWNLOAD_DONE", {I, I, R::Install, I, I, I}},
-    {UM_BASE_DONE, "UM_BASE_DONE", {I, I, R::BaseStageOver, I, I, I}},
-    {UM_UPDATE_REFUSED, "UM_UPDATE_REFUSED", {I, R::FailWithCode, I, I, I, I}},
-    {UM_DL_DISCONNECT, "UM_DL_DISCONNECT", {I, I, R::FailConnection, I, I, I}},
+    {UM_CHECK_AUTH_FAIL, "UM_CHECK_AUTH_FAIL", {I, R::Fail, I, I, I, I, I}},
+    {UM_LOGIN_FAIL, "UM_LOGIN_FAIL", {I, R::Fail, R::Fail, I, I, I, I}},
+    {UM_MODULE_CHECK_DONE, "UM_MODULE_CHECK_DONE", {I, R::StartDownload, I, I, I, I, I}},
+    {UM_FILE_DONE, "UM_FILE_DONE", {I, I, R::StepProgress, R::StepProgress, I, I, I}},
+    {UM_DOWNLOAD_DONE, "UM_DOWNLOAD_DONE", {I, I, R::Install, R::Install, I, I, I}},
+    {UM_BASE_DONE, "UM_BASE_DONE", {I, I, R::BaseStageOver, I, I, I, I}},
+    {UM_UPDATE_REFUSED, "UM_UPDATE_REFUSED", {I, R::FailWithCode, I, I, I, I, I}},
+    {UM_DL_DISCONNECT, "UM_DL_DISCONNECT", {I, I, R::FailConnection, I, I, I, I}},
     {UM_CHECK_DISCONNECT, "UM_CHECK_DISCONNECT",
-     {I, R::CheckDropBeforeList, R::CountCheckDrop, I, I, I}},
-    {UM_WRITE_FAIL, "UM_WRITE_FAIL", {I, I, R::Fail, I, I, I}},
-    {1129, "1129 (not used)", {I, I, I, I, I, I}},
-    {0x401, "WM_USER + 1", {I, I, I, I, I, I}},
+     {I, R::CheckDropBeforeList, R::CountCheckDrop, I, I, I, I}},
+    {UM_WRITE_FAIL, "UM_WRITE_FAIL", {I, I, R::Fail, I, I, I, I}},
+    {1129, "1129 (not used)", {I, I, I, I, I, I, I}},
+    {0x401, "WM_USER + 1", {I, I, I, I, I, I, I}},
 };
 
 TEST(InstallPhaseTest, EveryMessageInEveryPhase) {
   for (const Row& row : kTable) {
-    for (int p = 0; p < 6; ++p) {
+    for (int p = 0; p < kPhaseCount; ++p) {
       EXPECT_EQ(ReactionFor(kPhases[p], row.message), row.in[p])
           << row.name << " in " << PhaseName(kPhases[p]) << ": got "
           << ReactionName(ReactionFor(kPhases[p], row.message)) << ", want "

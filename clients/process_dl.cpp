@@ -73,6 +73,11 @@ int32_t ProcessDL::PendingCount() const {
   return pending_count_;
 }
 
+bool ProcessDL::DownloadComplete() const {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  return requested_ && !download_active_ && !refused_;
+}
+
 void ProcessDL::SetBaseZipDecisionForTest(std::function<bool()> decision) {
   base_zip_decision_ = std::move(decision);
 }

@@ -35,6 +35,9 @@ class ProcessDL : public ProcessClient {
   void DownloadModule();
 
   int32_t PendingCount() const;
+  // True once every requested module file is complete and UM_DOWNLOAD_DONE is posted: a drop
+  // of the connection after that loses nothing.
+  bool DownloadComplete() const;
   // True while the finished base archive is being unpacked: no byte is awaited meanwhile, and the
   // unpacking may wait for the user's answer to an overwrite prompt.
   bool Unpacking() const { return unpacking_.load(); }

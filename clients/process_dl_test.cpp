@@ -125,11 +125,13 @@ TEST_F(ProcessDLTest, FileInThreeChunksIsOneFile) {
   AddModule("k", "core", 1, 1, 'F');
   Connect();
   Request();
+  EXPECT_FALSE(client_.DownloadComplete());
   const std::string a = Pattern(1001, 'a'), b = Pattern(1001, 'b'), c = Pattern(17, 'c');
   ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", a, false)})));
   ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", b, false)})));
   ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", c, true)})));
   ASSERT_TRUE(window_.WaitFor(UM_DOWNLOAD_DONE));
+  EXPECT_TRUE(client_.DownloadComplete());
   EXPECT_EQ(ReadFileBytes(Staging("bin\\x\\core.dat")), a + b + c);
   EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_BASE_DONE, UM_FILE_DONE, UM_DOWNLOAD_DONE}));
   EXPECT_EQ(client_.PendingCount(), 0);

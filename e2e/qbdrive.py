@@ -186,6 +186,10 @@ class Window:
         time.sleep(0.3)
         _run(["xdotool", "click", "1"], env=env)
 
+    def press(self):
+        """A click where the pointer is."""
+        _run(["xdotool", "click", "1"], env=self.display.env())
+
     def hover(self, pos):
         _run(["xdotool", "mousemove", str(self.x + pos[0]), str(self.y + pos[1])],
              env=self.display.env())

@@ -98,7 +98,8 @@ class InstallerRun:
                "--log", os.path.join(self.work_dir, "service.log")]
         self.service = qbdrive.Process(cmd + self.service_args, os.environ.copy(),
                                        os.path.join(self.work_dir, "service.out"))
-        if not wait_listening("127.0.0.21", 31711):
+        # The download endpoint is there whatever update addresses a case chose.
+        if not wait_listening("127.0.0.22", 31712):
             raise RuntimeError("the service did not start; see " + self.work_dir)
 
     def start_installer(self, timeout=60):

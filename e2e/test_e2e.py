@@ -65,6 +65,9 @@ def probe(run, what, text):
 
 def expect_text(run, what, text, timeout=20):
     last = ""
+    if what == "button":
+        # The probe draws the button as it looks without the pointer on it.
+        run.window.hover((20, 150))
     deadline = time.time() + timeout
     while time.time() < deadline:
         ok, last = probe(run, what, text)
@@ -255,6 +258,127 @@ def case_reinstall_ends_running_terminal(display):
                 os.remove(launch)
 
 
+
+# -- the end states stay honest ----------------------------------------------------------------
+
+def first_update_host_order(seconds):
+    """The order in which the installer tries the update hosts 1..3 when its click is handled at
+    `seconds` (Unix time): it seeds the C runtime's generator with the time and starts at
+    rand() % 3. The runtime's rand is the classic linear congruential one."""
+    seed = (seconds * 214013 + 2531011) & 0xFFFFFFFF
+    start = (seed >> 16) & 0x7FFF
+    start %= 3
+    return [((start + i) % 3) + 1 for i in range(3)]
+
+
+def click_when_host_is_tried_last(run, host):
+    """Clicks "Install" so that the click is handled in a second whose order tries `host` last:
+    the two hosts before it refuse. The pointer rests on the button first, and the second after
+    the click's must agree too, which leaves a slow machine a second of room."""
+    run.window.hover(qbdrive.BUTTON_CENTRE)
+    deadline = time.time() + 120
+    while time.time() < deadline:
+        now = time.time()
+        second = int(now)
+        if now - second < 0.2 and all(first_update_host_order(t)[2] == host
+                                      for t in (second, second + 1)):
+            run.window.press()
+            return
+        time.sleep(0.02)
+    raise CaseFailed("no second found that tries host %d last" % host)
+
+
+def case_check_link_lost_during_download(display):
+    work = os.path.join(WORK, "check-lost-during-download")
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
+        problems = run.install_and_open()
+        check(not problems, "first install: " + "; ".join(problems))
+        os.remove(os.path.join(run.install_dir(), "launch.txt"))
+        before = snapshot(run.install_dir())
+        run.service.stop()
+        # Only update host 3 answers; hosts 1 and 2 refuse. The check connection is closed once
+        # the module list is out: with the two refusals, the third loss of the check link.
+        run.service_args = ["--update", "127.0.0.23:31711", "--drop-check-after-list"]
+        run.start_the_service()
+        run.start_installer()
+        expect_text(run, "button", "Install")
+        click_when_host_is_tried_last(run, 3)
+        expect_text(run, "status", "Install Fail,Server Link Fail", timeout=120)
+        # Whatever the download still delivers changes nothing on screen or on disk.
+        check(run.service.wait(0) is None, "the service stopped")
+        run.screenshot("4-still-failed")
+        check(not run.showing_button(), "a button is shown after the failure")
+        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+        check(snapshot(run.install_dir()) == before, "the earlier install changed")
+        run.click_close()
+        check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+
+
+def case_drops_after_installed(display):
+    work = os.path.join(WORK, "drops-after-installed")
+    with scenario.InstallerRun(BUILD, work, display=display,
+                               service_args=["--drop-all-after-download"]) as run:
+        run.start_installer()
+        expect_text(run, "button", "Install")
+        run.click_button()
+        expect_text(run, "button", "Open", timeout=240)
+        # Every connection of the service is gone, and the service with them.
+        run.service.stop()
+        run.service = None
+        run.screenshot("4-open-after-drops")
+        expect_text(run, "button", "Open")
+        check(run.window.exists(), "the window went away")
+        run.click_button()
+        check(run.installer.wait(30) == 0, "the installer did not exit 0 after \"Open\"")
+        check(qbdrive.wait_until(lambda: run.launch_record() is not None, 30),
+              "the terminal did not start")
+        check(run.launch_record().endswith("end"), "terminal command line")
+
+
+def case_stalled_download(display):
+    work = os.path.join(WORK, "stalled")
+    with scenario.InstallerRun(BUILD, work, display=display,
+                               service_args=["--stall-after", "300"]) as run:
+        run.start_installer()
+        expect_text(run, "button", "Install")
+        run.click_button()
+        # The watchdog's time plus generous slack for a busy machine.
+        expect_text(run, "status", "Install Fail,Server Link Fail", timeout=180)
+        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+        check(not os.path.exists(run.install_dir()), "an install folder appeared")
+        run.click_close()
+        check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+
+
+def case_disk_full(display):
+    work = os.path.join(WORK, "disk-full")
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
+        problems = run.install_and_open()
+        check(not problems, "first install: " + "; ".join(problems))
+        os.remove(os.path.join(run.install_dir(), "launch.txt"))
+        before = snapshot(run.install_dir())
+        # The staging folder on an 8 MB file system: the 35 MB package fills it half-way.
+        staging = run.staging_dir()
+        os.makedirs(staging, exist_ok=True)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "qb-e2e-full", staging],
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        check(mounted.returncode == 0, "cannot mount a small tmpfs (needs root): "
+              + mounted.stdout.strip())
+        try:
+            run.start_installer()
+            expect_text(run, "button", "Install")
+            run.click_button()
+            expect_text(run, "status", "Install Fail", timeout=180)
+            check(not run.showing_button(), "a button is shown after the failure")
+            check(snapshot(run.install_dir()) == before, "the earlier install changed")
+            left = [n for n in os.listdir(staging)]
+            check(not left, "the full staging folder still holds %r" % left)
+            run.click_close()
+            check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+        finally:
+            run.stop()
+            subprocess.run(["umount", "-l", staging], check=False)
+
 CASES = [
     ("full install on Windows 7 (base archive, user Path), English", case_full_install_win7),
     ("Windows 10: no base archive, Path untouched; Simplified Chinese", case_win10_and_simplified_chinese),
@@ -263,6 +387,11 @@ CASES = [
     ("download dropped half-way keeps the earlier install", case_dropped_download_keeps_earlier_install),
     ("no server reachable", case_no_server),
     ("reinstall replaces, ends a running terminal", case_reinstall_ends_running_terminal),
+    ("check link lost during the download after two refusals: Failed stays",
+     case_check_link_lost_during_download),
+    ("every connection dropped after Installed: still Open", case_drops_after_installed),
+    ("download stalls: the watchdog fails it", case_stalled_download),
+    ("disk full during the download: Failed, earlier install intact", case_disk_full),
 ]
 
 

@@ -147,6 +147,10 @@ TEST_F(FaultsTest, DropCheckAfterListClosesTheUpdateConnectionOnceTheListIsOut) 
 
 TEST_F(FaultsTest, DropAllAfterDownloadClosesTheWholeSessionOnceTheFilesAreOut) {
   faults_.drop_all_after_download = true;
+  const std::string zip = StoredZip({{"qbruntime.ini", "[runtime]\r\n"}});
+  WriteTestPackage(temp_.path(), "100201",
+                   {{"", "a.exe", TestBytes(300 * 1001, 1)}, {"D\\", "b", TestBytes(10, 2)}},
+                   zip);
   ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
   TestClient check;
   ASSERT_TRUE(LoggedIn(&check));
@@ -158,6 +162,10 @@ TEST_F(FaultsTest, DropAllAfterDownloadClosesTheWholeSessionOnceTheFilesAreOut) 
 
   TestClient dl;
   ASSERT_TRUE(Linked(&dl, service_.download()));
+  // The base archive is only the download's first stage: the session stays.
+  std::string base;
+  ASSERT_TRUE(dl.DownloadBase(&base));
+  EXPECT_EQ(base, zip);
   std::map<std::string, std::string> files;
   ASSERT_TRUE(dl.DownloadModules(records, &files));
   EXPECT_TRUE(files["a.exe"] == TestBytes(300 * 1001, 1));

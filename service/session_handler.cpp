@@ -323,11 +323,14 @@ bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
                 transfer_->code() == kMsgFileDownloadRsp ? "module files" : "base archive",
                 transfer_->files_total(), Megabytes(transfer_->data_bytes()).c_str(),
                 static_cast<unsigned long long>(transfer_->chunks()));
+    // The download is over once module files are out and nothing more is asked for; a base
+    // archive alone is only its first stage.
+    const bool module_files = transfer_->code() == kMsgFileDownloadRsp;
     transfer_.reset();
     if (!waiting_.empty()) {
       transfer_ = std::move(waiting_.front());
       waiting_.pop_front();
-    } else if (state_.faults.drop_all_after_download) {
+    } else if (module_files && state_.faults.drop_all_after_download) {
       closes_session_ = true;
       out.CloseAfterFlush("dropped on purpose with its session after the download");
     }
