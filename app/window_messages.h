@@ -13,9 +13,9 @@ constexpr unsigned UM_BASE_DONE = 1133;
 constexpr unsigned UM_UPDATE_REFUSED = 1134;
 constexpr unsigned UM_DL_DISCONNECT = 1135;
 constexpr unsigned UM_CHECK_DISCONNECT = 1136;
-// Posted by ProcessDL when a module file or the base archive cannot be created, written, flushed
-// or closed, or a chunk names an unsafe path; lParam 0. The download connection is closed right
-// after it, so UM_DL_DISCONNECT follows.
+// Sent by ProcessDL when a module file or the base archive cannot be created, written, flushed
+// or closed, or a chunk names an unsafe path; lParam 0. Sent synchronously; the download
+// connection is closed right after it, so UM_DL_DISCONNECT follows.
 constexpr unsigned UM_WRITE_FAIL = 1137;
 
 // PostMessageW / SendMessageW to MainWindowHandle, unless a sink is installed; then the sink gets

@@ -342,8 +342,9 @@ void ProcessDL::Fail(const std::string& line) {
     refused_ = true;
   }
   WriteLog(line.c_str());
-  // Before the close: the window knows why the download failed when UM_DL_DISCONNECT comes.
-  PostToMainWindow(UM_WRITE_FAIL, 0, 0);
+  // Sent, and before the close: the window has failed the install for this reason by the time
+  // UM_DL_DISCONNECT comes (a sent message would overtake a posted one).
+  SendToMainWindow(UM_WRITE_FAIL, 0, 0);
   // Reported back through OnClientDisconnect, which closes the files and tells the window.
   if (socket_ != nullptr) socket_->tcp().Close();
 }

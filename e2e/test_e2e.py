@@ -200,7 +200,7 @@ def case_dropped_download_keeps_earlier_install(display):
         run.start_the_service()
         run.start_installer()
         run.click_button()
-        expect_text(run, "status", "Install Fail", timeout=120)
+        expect_text(run, "status", "Install Fail,Server Link Fail", timeout=120)
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(snapshot(run.install_dir()) == before, "the earlier install changed")
         run.click_close()
@@ -219,7 +219,7 @@ def case_no_server(display):
         run.start_installer(timeout=90)
         expect_text(run, "button", "Install")
         run.click_button()
-        expect_text(run, "status", "Install Fail", timeout=60)
+        expect_text(run, "status", "Install Fail,Server Link Fail", timeout=60)
         run.click_close()
         check(run.installer.wait(30) == 0, "installer did not exit 0")
 
