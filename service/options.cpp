@@ -257,8 +257,9 @@ Fault injection (for tests):
                          sent, requests are ignored, kept open (no idle time-out) until the
                          installer goes
   --drop-check-after-list  update connection closed right after the last module-check reply
-  --drop-all-after-download  once a download connection has sent all it was asked for, every
-                         update and download connection from that installer's address closes
+  --drop-all-after-download  once a download connection has sent the module files and has
+                         nothing more to send, every update and download connection from that
+                         installer's address closes
   --garbage-first        an undecodable frame goes out first on every session
   --split-modules M      module-check reply spread over M messages
   --query-delay MS[@ADDR]  package-query answer held back MS ms (only on ADDR if given)
