@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/file_system.h"
-#include "app/install_context.h"
-#include "app/install_log.h"
-#include "app/window_messages.h"
+#include "base/file_system.h"
+#include "core/install_context.h"
+#include "core/install_log.h"
+#include "core/window_messages.h"
 #include "install/system.h"
 #include "net/message.h"
 #include "net/testing/loopback_peer.h"

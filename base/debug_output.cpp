@@ -1,5 +1,5 @@
 // Routes debug-output lines to a test sink when one is installed, else to the platform channel.
-#include "app/debug_output.h"
+#include "base/debug_output.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 // Native stand-in of the file layer: Windows path text with "\" mapped to "/".
-#include "app/file_system.h"
+#include "base/file_system.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // The file layer on Windows: the C runtime takes the path text as it is.
-#include "app/file_system.h"
+#include "base/file_system.h"
 
 #include <direct.h>
 #include <io.h>

@@ -1,5 +1,5 @@
 // String 102 from the program's own resources.
-#include "app/resources.h"
+#include "base/resources.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // Native stand-in for the shell's special folders: tests say which path each CSIDL has.
-#include "app/special_folder.h"
+#include "base/special_folder.h"
 
 #include <map>
 #include <mutex>

@@ -1,5 +1,5 @@
 // Special folders from the shell: allocator, item list, path.
-#include "app/special_folder.h"
+#include "base/special_folder.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,10 +1,10 @@
 // ToWide and Utf8ToGbk over the platform's code-page conversions (text_convert_win.cpp /
 // text_convert_posix.cpp).
-#include "app/text_convert.h"
+#include "base/text_convert.h"
 
 #include <cstring>
 
-#include "app/text_convert_platform.h"
+#include "base/text_convert_platform.h"
 
 bool ToWide(const char* text, char16_t* buffer, int capacity, unsigned code_page) {
   if (text == nullptr || buffer == nullptr || capacity <= 0) return false;

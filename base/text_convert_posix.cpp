@@ -1,6 +1,6 @@
 // Code-page conversions through iconv, standing in for the Windows ones. Unconvertible input
 // fails the whole conversion (Windows would substitute characters; no caller depends on that).
-#include "app/text_convert_platform.h"
+#include "base/text_convert_platform.h"
 
 #include <iconv.h>
 

@@ -1,5 +1,5 @@
 // ToWide's capacity rule and Utf8ToGbk's cut at 50 bytes.
-#include "app/text_convert.h"
+#include "base/text_convert.h"
 
 #include <gtest/gtest.h>
 

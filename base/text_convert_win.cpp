@@ -1,5 +1,5 @@
 // Code-page conversions through the system.
-#include "app/text_convert_platform.h"
+#include "base/text_convert_platform.h"
 
 #include <windows.h>
 

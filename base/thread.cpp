@@ -1,5 +1,5 @@
 // Thread start-up and the thread procedure that runs a TThread.
-#include "net/thread.h"
+#include "base/thread.h"
 
 #include <chrono>
 #include <system_error>

@@ -1,6 +1,6 @@
 // Start-up server selection: the latency probe of the four package-query servers, the package
 // query on the chosen connection and the product name it brings into the install context.
-#include "net/server_selection.h"
+#include "clients/server_selection.h"
 
 #include <chrono>
 #include <cstdio>
@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/coding.h"
-#include "app/debug_output.h"
-#include "app/install_context.h"
-#include "app/text_convert.h"
-#include "deployment_values.h"
+#include "base/coding.h"
+#include "base/debug_output.h"
+#include "base/deployment_values.h"
+#include "base/text_convert.h"
+#include "core/install_context.h"
 #include "net/frame_format.h"
 #include "net/message.h"
 

@@ -1,7 +1,7 @@
 // Server selection and the package query against loopback servers inside the test. The probe's
 // connect-and-wait step is replaced where the test decides the connect times, since on loopback
 // every handshake is instant.
-#include "net/server_selection.h"
+#include "clients/server_selection.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/coding.h"
-#include "app/debug_output.h"
-#include "app/install_context.h"
+#include "base/coding.h"
+#include "base/debug_output.h"
+#include "core/install_context.h"
 #include "net/message.h"
 #include "net/testing/loopback_peer.h"
 

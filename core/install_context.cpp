@@ -1,13 +1,13 @@
 // The process-wide install context and module list, and the derivation of the working folders.
-#include "app/install_context.h"
+#include "core/install_context.h"
 
 #include <cstring>
 #include <stdexcept>
 
-#include "app/coding.h"
-#include "app/file_system.h"
-#include "app/resources.h"
-#include "app/special_folder.h"
+#include "base/coding.h"
+#include "base/file_system.h"
+#include "base/resources.h"
+#include "base/special_folder.h"
 
 void* MainWindowHandle = nullptr;
 

@@ -2,8 +2,8 @@
 // shell always has one).
 #include <gtest/gtest.h>
 
-#include "app/install_context.h"
-#include "app/special_folder.h"
+#include "base/special_folder.h"
+#include "core/install_context.h"
 
 TEST(SetUpPathsTest, UnavailableApplicationDataFolderLeavesTheFolderPartEmpty) {
   InstallContext& ctx = InstallContext::Get();

@@ -1,5 +1,5 @@
 // The install context, the module record layout, the folder derivation and MakePathDirs.
-#include "app/install_context.h"
+#include "core/install_context.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/file_system.h"
-#include "app/special_folder.h"
+#include "base/file_system.h"
+#include "base/special_folder.h"
 #include "test_support/temp_dir.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/install_context.h"
+#include "core/install_context.h"
 
 TEST(SetUpPathsWinTest, UsesTheShellsApplicationDataFolderAndString102) {
   const char* appdata = std::getenv("APPDATA");

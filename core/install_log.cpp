@@ -1,14 +1,14 @@
 // The install log. One lock serialises each write-and-flush with the close, so a receive thread
 // writing while the window thread closes never reaches a closed stream.
-#include "app/install_log.h"
+#include "core/install_log.h"
 
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
 
-#include "app/file_system.h"
-#include "app/install_context.h"
+#include "base/file_system.h"
+#include "core/install_context.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The install log's line format, its open/close life and writers racing the close.
-#include "app/install_log.h"
+#include "core/install_log.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/install_context.h"
+#include "core/install_context.h"
 #include "test_support/temp_dir.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The message table: three blocks (Simplified Chinese, Traditional Chinese, English) of ten
 // 100-byte GBK slots. The bytes are stored as they are shown; nothing is converted at run time.
-#include "app/message_text.h"
+#include "core/message_text.h"
 
-#include "app/install_context.h"
+#include "core/install_context.h"
 
 namespace {
 

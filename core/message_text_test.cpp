@@ -1,13 +1,13 @@
 // Language choice and the exact GBK bytes of the message table.
-#include "app/message_text.h"
+#include "core/message_text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "app/install_context.h"
-#include "app/text_convert.h"
+#include "base/text_convert.h"
+#include "core/install_context.h"
 
 namespace {
 

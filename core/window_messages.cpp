@@ -1,5 +1,5 @@
 // Delivery of the clients' messages: a test sink when installed, else the platform's window.
-#include "app/window_messages.h"
+#include "core/window_messages.h"
 
 #include <utility>
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/install_context.h"
+#include "core/install_context.h"
 
 bool PlatformPost(unsigned message, uintptr_t w_param, intptr_t l_param) {
   return PostMessageW(static_cast<HWND>(MainWindowHandle), message, w_param, l_param) != FALSE;

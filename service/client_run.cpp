@@ -4,10 +4,10 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/install_context.h"
-#include "app/window_messages.h"
 #include "clients/process_check.h"
 #include "clients/process_dl.h"
+#include "core/install_context.h"
+#include "core/window_messages.h"
 #include "net/frame_codec.h"
 
 namespace {

@@ -11,11 +11,11 @@
 #include <fstream>
 #include <thread>
 
-#include "app/debug_output.h"
-#include "app/install_context.h"
-#include "app/window_messages.h"
+#include "base/debug_output.h"
+#include "clients/server_selection.h"
+#include "core/install_context.h"
+#include "core/window_messages.h"
 #include "install/system_stand_in.h"
-#include "net/server_selection.h"
 #include "service/client_run.h"
 #include "service/pack.h"
 #include "service/package.h"

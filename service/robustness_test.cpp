@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/frame_format.h"
 #include "net/protocol.h"
 #include "service/test_client.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <set>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/frame_codec.h"
 #include "net/frame_format.h"
 #include "net/protocol.h"

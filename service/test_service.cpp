@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/coding.h"
+#include "base/coding.h"
 
 #include "service/package.h"
 #include "service/service_log.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/message.h"
 #include "service/replies.h"
 #include "service/test_service.h"
