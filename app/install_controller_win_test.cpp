@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/make_path_dirs.h"
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "core/window_messages.h"

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/file_system.h"
+#include "base/make_path_dirs.h"
 #include "clients/client_records.h"
 #include "clients/staging_path.h"
 #include "core/install_context.h"

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/file_system.h"
+#include "base/make_path_dirs.h"
 #include "core/install_context.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/file_system.h"
-#include "core/install_context.h"
+#include "base/make_path_dirs.h"
 #include "install/system.h"
 #include "test_support/temp_dir.h"
 

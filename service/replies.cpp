@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "base/coding.h"
-#include "core/install_context.h"
+#include "base/module_record.h"
 #include "net/message.h"
 #include "net/protocol.h"
 

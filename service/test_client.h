@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/install_context.h"
+#include "base/module_record.h"
 #include "net/cipher_context.h"
 #include "net/message.h"
 #include "service/endpoint.h"
