@@ -13,7 +13,6 @@
 
 #include "base/coding.h"
 #include "base/debug_output.h"
-#include "base/deployment_values.h"
 #include "base/text_convert.h"
 #include "core/install_context.h"
 #include "net/frame_format.h"
@@ -58,12 +57,6 @@ std::string AddressText(const QueryServers::Entry& server) {
   return std::string(server.Address, strnlen(server.Address, sizeof server.Address));
 }
 
-void FillEntry(QueryServers::Entry* entry, const char* address, uint16_t port) {
-  std::memset(entry->Address, 0, sizeof entry->Address);
-  std::memcpy(entry->Address, address, strnlen(address, sizeof entry->Address - 1));
-  entry->Port = port;
-}
-
 }  // namespace
 
 ProbeResult ConnectAndWait(SocketHandle socket, const char* address, uint16_t port,
@@ -84,21 +77,6 @@ ProbeResult ConnectAndWait(SocketHandle socket, const char* address, uint16_t po
 void SetConnectProbeForTest(ConnectProbe probe) {
   std::lock_guard<std::mutex> guard(ProbeLock());
   Probe() = std::move(probe);
-}
-
-QueryServers DeploymentQueryServers() {
-  QueryServers servers;
-  const char* addresses[4] = {QB_QUERY_SERVER_0, QB_QUERY_SERVER_1, QB_QUERY_SERVER_2,
-                              QB_QUERY_SERVER_3};
-  for (int i = 0; i < 4; ++i) FillEntry(&servers.Servers[i], addresses[i], QB_QUERY_PORT);
-  return servers;
-}
-
-UpdateServers DeploymentUpdateServers() {
-  UpdateServers servers{};
-  std::snprintf(servers.HostPattern, sizeof servers.HostPattern, "%s", QB_UPDATE_HOST_PATTERN);
-  servers.Port = QB_UPDATE_PORT;
-  return servers;
 }
 
 SocketHandle SelectValidSock(const QueryServers& servers) {

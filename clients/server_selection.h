@@ -6,21 +6,9 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/deployment.h"
 #include "net/message.h"
 #include "net/socket_ops.h"
-
-// The package-query servers of a deployment. The installer uses the compiled-in deployment
-// values; tests use their own loopback addresses and ports.
-struct QueryServers {
-  struct Entry {
-    char Address[52];
-    uint16_t Port;
-  };
-  Entry Servers[4];
-};
-
-// The deployment's four servers (deployment_values.h).
-QueryServers DeploymentQueryServers();
 
 constexpr uint32_t kPackageReplyRecordSize = 563;
 // Frame header, message header and one record: 115 bytes.
@@ -58,10 +46,3 @@ bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* packag
 // Returns 1 on success, 0 otherwise.
 int FetchPackageInfo(const QueryServers& servers);
 
-// The update servers the install controller tries: the host pattern (one "%d", filled with 1..3)
-// and the port.
-struct UpdateServers {
-  char HostPattern[64];
-  uint16_t Port;
-};
-UpdateServers DeploymentUpdateServers();
