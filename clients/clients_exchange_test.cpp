@@ -13,10 +13,10 @@
 
 #include "base/debug_output.h"
 #include "clients/server_selection.h"
+#include "clients/testing/client_run.h"
 #include "core/install_context.h"
 #include "core/window_messages.h"
 #include "install/system_stand_in.h"
-#include "service/client_run.h"
 #include "service/pack.h"
 #include "service/package.h"
 #include "service/test_client.h"

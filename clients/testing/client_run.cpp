@@ -1,5 +1,5 @@
 // Driving ProcessCheck and ProcessDL as the installer window does.
-#include "service/client_run.h"
+#include "clients/testing/client_run.h"
 
 #include <chrono>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "service/client_run.h"
+#include "clients/testing/client_run.h"
 #include "service/endpoint.h"
 
 int main(int argc, char** argv) {
