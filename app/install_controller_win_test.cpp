@@ -24,7 +24,7 @@
 #include "test_support/temp_dir.h"
 #include "ui/drawing_objects.h"
 #include "ui/quillbank_dlg.h"
-#include "ui/test_capture.h"
+#include "ui/testing/test_capture.h"
 
 namespace {
 

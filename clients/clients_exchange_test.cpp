@@ -19,8 +19,8 @@
 #include "install/system_stand_in.h"
 #include "service/pack.h"
 #include "service/package.h"
-#include "service/test_client.h"
-#include "service/test_service.h"
+#include "service/testing/test_client.h"
+#include "service/testing/test_service.h"
 
 extern char** environ;
 namespace fs = std::filesystem;

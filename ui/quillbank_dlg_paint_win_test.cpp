@@ -11,8 +11,8 @@
 #include "core/message_text.h"
 #include "ui/drawing_objects.h"
 #include "ui/quillbank_dlg.h"
-#include "ui/test_capture.h"
-#include "ui/test_dlg_script.h"
+#include "ui/testing/test_capture.h"
+#include "ui/testing/test_dlg_script.h"
 
 namespace {
 

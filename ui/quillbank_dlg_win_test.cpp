@@ -7,8 +7,8 @@
 #include "core/install_context.h"
 #include "core/window_messages.h"
 #include "ui/drawing_objects.h"
-#include "ui/test_capture.h"
-#include "ui/test_dlg_script.h"
+#include "ui/testing/test_capture.h"
+#include "ui/testing/test_dlg_script.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The test client's frames and exchanges.
-#include "service/test_client.h"
+#include "service/testing/test_client.h"
 
 #include <cstring>
 #include <set>

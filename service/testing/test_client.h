@@ -12,7 +12,7 @@
 #include "net/cipher_context.h"
 #include "net/message.h"
 #include "service/endpoint.h"
-#include "service/test_socket.h"
+#include "service/testing/test_socket.h"
 
 struct UpdateReply {
   int32_t error_code = 0;

@@ -1,5 +1,5 @@
 // Running a service inside a test.
-#include "service/test_service.h"
+#include "service/testing/test_service.h"
 
 #include <zlib.h>
 

@@ -1,5 +1,5 @@
 // Loopback test sockets: blocking, with a receive time-out so a failing test never hangs.
-#include "service/test_socket.h"
+#include "service/testing/test_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

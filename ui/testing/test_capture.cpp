@@ -1,5 +1,5 @@
 // Test support: reading pixels back from windows and bitmaps, reference drawings, screenshots.
-#include "ui/test_capture.h"
+#include "ui/testing/test_capture.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "ui/gdi_handles.h"
-#include "ui/test_png.h"
+#include "ui/testing/test_png.h"
 
 namespace {
 

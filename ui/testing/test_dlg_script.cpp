@@ -1,5 +1,5 @@
 // Test support: the scripted installer window.
-#include "ui/test_dlg_script.h"
+#include "ui/testing/test_dlg_script.h"
 
 namespace {
 

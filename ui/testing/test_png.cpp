@@ -1,5 +1,5 @@
 // Test support: a minimal PNG writer (one IDAT chunk, no filtering).
-#include "ui/test_png.h"
+#include "ui/testing/test_png.h"
 
 #include <zlib.h>
 
