@@ -9,12 +9,12 @@
 #include <ctime>
 #include <string>
 
-#include "app/debug_output.h"
-#include "app/file_system.h"
-#include "app/install_context.h"
-#include "app/install_log.h"
-#include "app/message_text.h"
-#include "app/window_messages.h"
+#include "base/debug_output.h"
+#include "base/file_system.h"
+#include "core/install_context.h"
+#include "core/install_log.h"
+#include "core/message_text.h"
+#include "core/window_messages.h"
 #include "install/copy_check.h"
 #include "install/install_records.h"
 #include "install/system.h"

@@ -12,7 +12,7 @@
 #include "app/install_phase.h"
 #include "clients/process_check.h"
 #include "clients/process_dl.h"
-#include "net/server_selection.h"
+#include "core/deployment.h"
 #include "ui/dlg_controller.h"
 
 class InstallController : public TDlgController {

@@ -13,17 +13,18 @@
 #include <thread>
 #include <vector>
 
-#include "app/file_system.h"
-#include "app/install_context.h"
-#include "app/install_log.h"
-#include "app/window_messages.h"
+#include "base/file_system.h"
+#include "base/make_path_dirs.h"
+#include "core/install_context.h"
+#include "core/install_log.h"
+#include "core/window_messages.h"
 #include "install/system.h"
 #include "net/message.h"
 #include "net/testing/loopback_peer.h"
 #include "test_support/temp_dir.h"
 #include "ui/drawing_objects.h"
 #include "ui/quillbank_dlg.h"
-#include "ui/test_capture.h"
+#include "ui/testing/test_capture.h"
 
 namespace {
 

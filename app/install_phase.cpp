@@ -1,7 +1,7 @@
 // The (phase, message) table of one installation.
 #include "app/install_phase.h"
 
-#include "app/window_messages.h"
+#include "core/window_messages.h"
 
 Reaction ReactionFor(InstallPhase phase, unsigned message) {
   switch (phase) {

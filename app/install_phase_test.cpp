@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/window_messages.h"
+#include "core/window_messages.h"
 
 namespace {
 

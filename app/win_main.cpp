@@ -1,11 +1,11 @@
 // The installer program's entry: start-up, the modal installer window, shut-down.
 #include <windows.h>
 
-#include "app/install_context.h"
 #include "app/install_controller.h"
-#include "app/message_text.h"
-#include "app/resources.h"
-#include "net/server_selection.h"
+#include "base/resources.h"
+#include "clients/server_selection.h"
+#include "core/install_context.h"
+#include "core/message_text.h"
 #include "net/socket_ops.h"
 #include "ui/drawing_objects.h"
 #include "ui/quillbank_dlg.h"

@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "clients/process_client.h"
 #include "net/cipher_context.h"
 #include "net/frame_codec.h"
 #include "net/frame_format.h"
+#include "net/process_client.h"
 #include "net/protocol.h"
 
 namespace {

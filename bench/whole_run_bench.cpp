@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "clients/testing/client_run.h"
 #include "demo/demo_data.h"
-#include "service/client_run.h"
 #include "service/package.h"
 #include "service/service.h"
 #include "service/service_log.h"

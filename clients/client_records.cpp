@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/message.h"
 
 namespace {

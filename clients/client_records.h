@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/install_context.h"
+#include "base/module_record.h"
 #include "net/message.h"
 
 // Update check (0x3051) and module check (0x3061) requests, header included.

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/install_context.h"
-#include "app/install_log.h"
-#include "app/resources.h"
-#include "app/window_messages.h"
+#include "base/resources.h"
 #include "clients/client_records.h"
+#include "core/install_context.h"
+#include "core/install_log.h"
+#include "core/window_messages.h"
 #include "net/frame_codec.h"
 #include "net/message.h"
 #include "net/tcp_socket.h"

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "clients/process_client.h"
+#include "net/process_client.h"
 
 // The module list holds at most this many records, as many as a package of the service has.
 constexpr size_t kMaxModuleListRecords = 65535;

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/coding.h"
-#include "app/window_messages.h"
+#include "base/coding.h"
 #include "clients/process_check.h"
 #include "clients/testing/client_harness.h"
+#include "core/window_messages.h"
 #include "net/message.h"
 #include "net/tcp_socket.h"
 

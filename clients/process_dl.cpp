@@ -9,12 +9,13 @@
 #include <cstring>
 #include <utility>
 
-#include "app/file_system.h"
-#include "app/install_context.h"
-#include "app/install_log.h"
-#include "app/window_messages.h"
+#include "base/file_system.h"
+#include "base/make_path_dirs.h"
 #include "clients/client_records.h"
 #include "clients/staging_path.h"
+#include "core/install_context.h"
+#include "core/install_log.h"
+#include "core/window_messages.h"
 #include "install/system.h"
 #include "install/unzip.h"
 #include "net/frame_codec.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "clients/process_client.h"
+#include "net/process_client.h"
 
 struct MessageHeader;
 

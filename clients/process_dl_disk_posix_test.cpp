@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/file_system.h"
-#include "app/window_messages.h"
+#include "base/file_system.h"
 #include "clients/process_dl.h"
 #include "clients/testing/client_harness.h"
+#include "core/window_messages.h"
 #include "net/message.h"
 #include "test_support/file_size_limit_posix.h"
 

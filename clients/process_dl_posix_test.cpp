@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/window_messages.h"
 #include "clients/process_dl.h"
 #include "clients/testing/client_harness.h"
+#include "core/window_messages.h"
 #include "install/system_stand_in.h"
 #include "net/message.h"
 

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/coding.h"
-#include "app/file_system.h"
-#include "app/window_messages.h"
+#include "base/coding.h"
+#include "base/file_system.h"
 #include "clients/client_records.h"
 #include "clients/process_dl.h"
 #include "clients/testing/client_harness.h"
+#include "core/window_messages.h"
 #include "net/message.h"
 
 namespace {

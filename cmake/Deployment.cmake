@@ -13,4 +13,4 @@ list(GET QB_QUERY_SERVERS 1 QB_QUERY_SERVER_1)
 list(GET QB_QUERY_SERVERS 2 QB_QUERY_SERVER_2)
 list(GET QB_QUERY_SERVERS 3 QB_QUERY_SERVER_3)
 configure_file("${CMAKE_SOURCE_DIR}/cmake/deployment_values.h.in"
-               "${CMAKE_BINARY_DIR}/generated/deployment_values.h" @ONLY)
+               "${CMAKE_BINARY_DIR}/generated/base/deployment_values.h" @ONLY)

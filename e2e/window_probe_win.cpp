@@ -11,7 +11,7 @@
 
 #include "ui/drawing_objects.h"
 #include "ui/quillbank_dlg.h"
-#include "ui/test_capture.h"
+#include "ui/testing/test_capture.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "app/coding.h"
-#include "app/install_context.h"
-#include "app/window_messages.h"
+#include "base/coding.h"
 #include "clients/process_check.h"
 #include "clients/process_dl.h"
+#include "core/install_context.h"
+#include "core/window_messages.h"
 #include "fuzz/folder_chain.h"
 #include "install/overwrite_prompt.h"
 #include "net/message.h"

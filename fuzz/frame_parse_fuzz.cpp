@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
-#include "clients/process_client.h"
 #include "net/frame_codec.h"
 #include "net/frame_format.h"
+#include "net/process_client.h"
 #include "net/protocol.h"
 #include "net/tcp_receive_buffer.h"
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/folder_chain.h"
 #include "install/overwrite_prompt.h"
 #include "install/unzip.h"
-#include "fuzz/folder_chain.h"
 
 namespace fs = std::filesystem;
 

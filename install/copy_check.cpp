@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "app/file_system.h"
+#include "base/file_system.h"
 
 bool CopyIsComplete(const std::string& from, const std::string& to, std::string* first_bad) {
   if (first_bad != nullptr) first_bad->clear();

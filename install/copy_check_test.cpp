@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/file_system.h"
-#include "app/install_context.h"
+#include "base/file_system.h"
+#include "base/make_path_dirs.h"
 #include "install/system.h"
 #include "test_support/temp_dir.h"
 

@@ -11,7 +11,7 @@
 #include <climits>
 #include <ctime>
 
-#include "app/file_system.h"
+#include "base/file_system.h"
 
 bool OutputFile::Create(const char* path) {
   Close();

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/coding.h"
-#include "app/file_system.h"
-#include "app/install_context.h"
+#include "base/coding.h"
+#include "base/file_system.h"
+#include "core/install_context.h"
 #include "install/profile_string.h"
 
 bool WriteModuleInfo() {

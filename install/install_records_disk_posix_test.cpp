@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/file_system.h"
-#include "app/install_context.h"
+#include "base/file_system.h"
+#include "core/install_context.h"
 #include "install/install_records.h"
 #include "test_support/file_size_limit_posix.h"
 #include "test_support/temp_dir.h"

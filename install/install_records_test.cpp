@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/coding.h"
-#include "app/file_system.h"
-#include "app/install_context.h"
+#include "base/coding.h"
+#include "base/file_system.h"
+#include "core/install_context.h"
 #include "install/profile_string.h"
 #include "test_support/temp_dir.h"
 

@@ -1,6 +1,6 @@
 // Ties the installed package into the user's account: ending and starting the terminal, running
 // the copy command, shell deletion, the desktop shortcut and the dependency folder on the Path.
-// Special folders are in app/special_folder.h.
+// Special folders are in base/special_folder.h.
 #pragma once
 
 #include <string>

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/file_system.h"
-#include "app/install_context.h"
+#include "base/file_system.h"
+#include "core/install_context.h"
 #include "install/path_text.h"
 #include "install/system.h"
 #include "install/system_stand_in.h"

@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "app/file_system.h"
-#include "app/install_context.h"
+#include "base/file_system.h"
+#include "core/install_context.h"
 #include "install/system_stand_in.h"
 #include "install/testdata/unzip_test_support.h"
 #include "test_support/temp_dir.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/install_context.h"
-#include "app/special_folder.h"
-#include "app/text_convert.h"
+#include "base/special_folder.h"
+#include "base/text_convert.h"
+#include "core/install_context.h"
 #include "install/com_ptr_win.h"
 #include "install/path_text.h"
 #include "install/registry_key_win.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/install_context.h"
-#include "app/special_folder.h"
+#include "base/special_folder.h"
+#include "core/install_context.h"
 #include "install/com_ptr_win.h"
 #include "install/registry_key_win.h"
 #include "install/scoped_handle_win.h"

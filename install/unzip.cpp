@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/file_system.h"
+#include "base/file_system.h"
 #include "install/entry_name.h"
 #include "install/extract_files.h"
 #include "install/overwrite_prompt.h"

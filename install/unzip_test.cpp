@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "app/file_system.h"
+#include "base/file_system.h"
 #include "install/testdata/unzip_test_support.h"
 #include "test_support/temp_dir.h"
 

@@ -1,7 +1,7 @@
 // Setting up, keeping and stopping the connection bundles of a ProcessClient.
 #include "net/connection_bundle.h"
 
-#include "clients/process_client.h"
+#include "net/process_client.h"
 
 ConnectionBundle::ConnectionBundle(ProcessClient* client) {
   protocol.SetCodec(&codec);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/install_log.h"
+#include "core/install_log.h"
 #include "net/frame_format.h"
 #include "net/tcp.h"
 

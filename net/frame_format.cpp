@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/cipher_context.h"
 
 bool FrameTypeCompressed(char type) { return type == '2' || type == '4' || type == '6'; }

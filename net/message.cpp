@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/coding.h"
+#include "base/coding.h"
 
 void EncodeMessageHeader(const MessageHeader& header, uint8_t* dst) {
   EncodeFixed16(dst, header.Reserved0);

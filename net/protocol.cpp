@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "app/coding.h"
-#include "clients/process_client.h"
+#include "base/coding.h"
 #include "net/frame_codec.h"
+#include "net/process_client.h"
 #include "net/tcp.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/thread.h"
 #include "net/frame_format.h"
 #include "net/message.h"
-#include "net/thread.h"
 
 class FrameCodec;
 class ProcessClient;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/frame_codec.h"
 #include "net/message.h"
 #include "net/protocol.h"

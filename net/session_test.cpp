@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/coding.h"
-#include "app/install_context.h"
-#include "app/install_log.h"
+#include "base/coding.h"
+#include "core/install_context.h"
+#include "core/install_log.h"
 #include "net/frame_codec.h"
 #include "net/lzo_compress.h"
 #include "net/protocol.h"

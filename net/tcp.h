@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <mutex>
 
+#include "base/thread.h"
 #include "net/socket_ops.h"
 #include "net/tcp_receive_buffer.h"
-#include "net/thread.h"
 
 class TTcp : public TThread {
  public:

@@ -1,7 +1,7 @@
 // The transport callbacks of a connection bundle.
 #include "net/tcp_socket.h"
 
-#include "clients/process_client.h"
+#include "net/process_client.h"
 #include "net/protocol.h"
 
 bool TcpSocket::OnConnect(TTcp*) {

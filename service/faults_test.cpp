@@ -7,8 +7,8 @@
 #include <chrono>
 
 #include "service/replies.h"
-#include "service/test_client.h"
-#include "service/test_service.h"
+#include "service/testing/test_client.h"
+#include "service/testing/test_service.h"
 
 namespace {
 

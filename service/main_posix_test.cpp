@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "service/options.h"
-#include "service/test_client.h"
-#include "service/test_service.h"
+#include "service/testing/test_client.h"
+#include "service/testing/test_service.h"
 
 extern char** environ;
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-#include "deployment_values.h"
+#include "base/deployment_values.h"
 
 namespace {
 

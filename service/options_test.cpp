@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "deployment_values.h"
+#include "base/deployment_values.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "app/coding.h"
-#include "app/install_context.h"
+#include "base/coding.h"
+#include "base/module_record.h"
 #include "net/message.h"
 #include "net/protocol.h"
 

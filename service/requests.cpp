@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/protocol.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <functional>
 #include <thread>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/frame_format.h"
 #include "net/protocol.h"
-#include "service/test_client.h"
-#include "service/test_service.h"
+#include "service/testing/test_client.h"
+#include "service/testing/test_service.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "service/service_log.h"
-#include "service/test_socket.h"
+#include "service/testing/test_socket.h"
 
 namespace {
 

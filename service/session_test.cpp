@@ -8,8 +8,8 @@
 
 #include "net/protocol.h"
 #include "service/replies.h"
-#include "service/test_client.h"
-#include "service/test_service.h"
+#include "service/testing/test_client.h"
+#include "service/testing/test_service.h"
 
 namespace fs = std::filesystem;
 

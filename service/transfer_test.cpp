@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/message.h"
 #include "service/replies.h"
-#include "service/test_service.h"
+#include "service/testing/test_service.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <random>
 
-#include "app/file_system.h"
+#include "base/file_system.h"
 
 namespace fs = std::filesystem;
 

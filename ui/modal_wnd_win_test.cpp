@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/drawing_objects.h"
-#include "ui/test_capture.h"
+#include "ui/testing/test_capture.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "app/install_context.h"
-#include "app/message_text.h"
+#include "core/install_context.h"
+#include "core/message_text.h"
 #include "ui/display_monitor.h"
 #include "ui/wide_text.h"
 

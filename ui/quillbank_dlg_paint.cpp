@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <string>
 
-#include "app/install_context.h"
-#include "app/message_text.h"
+#include "core/install_context.h"
+#include "core/message_text.h"
 #include "ui/drawing_objects.h"
 #include "ui/gdi_handles.h"
 #include "ui/quillbank_dlg.h"

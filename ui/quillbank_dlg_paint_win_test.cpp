@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/install_context.h"
-#include "app/message_text.h"
-#include "app/resources.h"
+#include "base/resources.h"
+#include "core/install_context.h"
+#include "core/message_text.h"
 #include "ui/drawing_objects.h"
 #include "ui/quillbank_dlg.h"
-#include "ui/test_capture.h"
-#include "ui/test_dlg_script.h"
+#include "ui/testing/test_capture.h"
+#include "ui/testing/test_dlg_script.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/install_context.h"
-#include "app/window_messages.h"
+#include "core/install_context.h"
+#include "core/window_messages.h"
 #include "ui/drawing_objects.h"
-#include "ui/test_capture.h"
-#include "ui/test_dlg_script.h"
+#include "ui/testing/test_capture.h"
+#include "ui/testing/test_dlg_script.h"
 
 namespace {
 

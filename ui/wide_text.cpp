@@ -1,7 +1,7 @@
 // GBK to UTF-16 for drawing, through the installer's own conversion.
 #include "ui/wide_text.h"
 
-#include "app/text_convert.h"
+#include "base/text_convert.h"
 
 std::wstring GbkToWide(const char* text, int capacity) {
   std::u16string buffer(static_cast<size_t>(capacity), u'\0');

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/coding.h"
-#include "app/file_system.h"
-#include "app/install_log.h"
-#include "app/window_messages.h"
+#include "base/coding.h"
+#include "base/file_system.h"
+#include "core/install_log.h"
+#include "core/window_messages.h"
 #include "net/message.h"
 #include "net/protocol.h"
 

@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/install_context.h"
-#include "clients/process_client.h"
+#include "core/install_context.h"
 #include "net/cipher_context.h"
 #include "net/frame_codec.h"
+#include "net/process_client.h"
 #include "net/testing/loopback_peer.h"
 #include "test_support/temp_dir.h"
 

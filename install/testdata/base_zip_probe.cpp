@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/install_context.h"
+#include "core/install_context.h"
 #include "install/system.h"
 
 int main() {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/file_system.h"
+#include "base/file_system.h"
 #include "install/overwrite_prompt.h"
 
 // Path text of an archive made by testdata/make_archives.sh.

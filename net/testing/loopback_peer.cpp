@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/coding.h"
+#include "base/coding.h"
 #include "net/frame_format.h"
 #include "net/message.h"
 #include "net/protocol.h"

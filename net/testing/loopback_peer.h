@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "clients/process_client.h"
 #include "net/cipher_context.h"
+#include "net/process_client.h"
 #include "net/socket_ops.h"
 
 constexpr char kLoopbackAddress[] = "127.0.0.1";

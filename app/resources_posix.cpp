@@ -1,4 +1,0 @@
-// Natively there are no resources: the package number is compiled in.
-#include "app/resources.h"
-
-std::string LoadPackageNumberString() { return "100201"; }

@@ -1,0 +1,65 @@
+// Native stand-in of the file layer: Windows path text with "\" mapped to "/".
+#include "base/file_system.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+std::string NativePath(const std::string& path) {
+  std::string native = path;
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
+}
+
+FILE* OpenFile(const char* path, const char* mode) {
+  return std::fopen(NativePath(path).c_str(), mode);
+}
+
+bool PathExists(const char* path) { return access(NativePath(path).c_str(), F_OK) == 0; }
+
+bool MakeDirectory(const char* path) { return mkdir(NativePath(path).c_str(), 0755) == 0; }
+
+bool RenamePath(const char* from, const char* to) {
+  return std::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+namespace {
+
+bool ListBelow(const std::string& native_folder, const std::string& prefix,
+               std::vector<FileEntry>* out) {
+  DIR* dir = opendir(native_folder.c_str());
+  if (dir == nullptr) return false;
+  bool ok = true;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = native_folder + "/" + name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+      ok = false;
+      continue;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      ok = ListBelow(path, prefix + name + "\\", out) && ok;
+    } else if (S_ISREG(st.st_mode)) {
+      out->push_back({prefix + name, static_cast<uint64_t>(st.st_size)});
+    }
+  }
+  closedir(dir);
+  return ok;
+}
+
+}  // namespace
+
+bool ListFiles(const std::string& folder, std::vector<FileEntry>* out) {
+  return ListBelow(NativePath(folder), "", out);
+}
+
+bool RegularFileSize(const char* path, uint64_t* size) {
+  struct stat st;
+  if (stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}

@@ -1,0 +1,187 @@
+// Start-up server selection: the latency probe of the four package-query servers, the package
+// query on the chosen connection and the product name it brings into the install context.
+#include "clients/server_selection.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "base/coding.h"
+#include "base/debug_output.h"
+#include "base/text_convert.h"
+#include "core/install_context.h"
+#include "net/frame_format.h"
+#include "net/message.h"
+
+namespace {
+
+constexpr int kProbeTimeoutMs = 1000;
+constexpr int kNoAnswerLatencyMs = 1000;
+// A server answering this fast ends the probing at once.
+constexpr int kGoodEnoughLatencyMs = 50;
+constexpr int kReplyWaitMs = 2000;
+constexpr size_t kReceiveBufferSize = 131072;
+
+constexpr uint16_t kQueryHeaderValue = 3;
+constexpr char kClientVersionText[] = "quillbank v9.3";
+constexpr size_t kProductNameOffset = 11;
+constexpr size_t kProductNameWidth = 51;
+
+std::mutex& ProbeLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+ConnectProbe& Probe() {
+  static ConnectProbe probe;
+  return probe;
+}
+
+ProbeResult RunProbe(SocketHandle socket, const QueryServers::Entry& server) {
+  ConnectProbe probe;
+  {
+    std::lock_guard<std::mutex> guard(ProbeLock());
+    probe = Probe();
+  }
+  if (probe) return probe(socket, server.Address, server.Port, kProbeTimeoutMs);
+  return ConnectAndWait(socket, server.Address, server.Port, kProbeTimeoutMs);
+}
+
+// The server's address text, at most its field.
+std::string AddressText(const QueryServers::Entry& server) {
+  return std::string(server.Address, strnlen(server.Address, sizeof server.Address));
+}
+
+}  // namespace
+
+ProbeResult ConnectAndWait(SocketHandle socket, const char* address, uint16_t port,
+                           int timeout_ms) {
+  const auto start = std::chrono::steady_clock::now();
+  if (!StartConnect(socket, address, port)) return {false, kNoAnswerLatencyMs};
+  const bool up = WaitConnected(socket, timeout_ms);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+  if (!up) {
+    // A refusal comes back early; only a silent server costs the whole wait.
+    return {false, elapsed >= timeout_ms ? kNoAnswerLatencyMs : static_cast<int>(elapsed)};
+  }
+  return {true, static_cast<int>(elapsed)};
+}
+
+void SetConnectProbeForTest(ConnectProbe probe) {
+  std::lock_guard<std::mutex> guard(ProbeLock());
+  Probe() = std::move(probe);
+}
+
+SocketHandle SelectValidSock(const QueryServers& servers) {
+  int best_latency = kNoAnswerLatencyMs;
+  UniqueSocket best;
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  const int start = std::rand() % 4;
+  for (int i = 0; i < 4; ++i) {
+    const QueryServers::Entry& server = servers.Servers[(start + i) % 4];
+    UniqueSocket probe(OpenTcpSocket());
+    if (!probe.valid()) continue;
+    SetBlocking(probe.get(), false);
+    DebugOutput(AddressText(server).c_str());
+    const ProbeResult result = RunProbe(probe.get(), server);
+    char line[64];
+    std::snprintf(line, sizeof line, "Socket : %d\r\n", result.LatencyMs);
+    DebugOutput(line);
+    if (!result.Connected) continue;  // closed with `probe`
+    if (result.LatencyMs <= kGoodEnoughLatencyMs) return probe.Release();  // `best` closes
+    if (result.LatencyMs < best_latency) {
+      best = std::move(probe);
+      best_latency = result.LatencyMs;
+    }
+  }
+  return best.Release();
+}
+
+void EncodePackageQuery(int32_t language_id, const char* package_number, uint8_t* frame) {
+  std::memset(frame, 0, kPackageQueryFrameSize);
+  const uint32_t payload = static_cast<uint32_t>(kPackageQueryFrameSize - kFrameHeaderSize);
+  EncodeFrameHeader('1', payload, frame);
+  uint8_t* message = frame + kFrameHeaderSize;
+  MessageHeader header;
+  header.Reserved0 = kQueryHeaderValue;
+  header.Code = kMsgPackageQuery;
+  header.RecordCount = 1;
+  header.RecordSize = kPackageQueryRecordSize;
+  EncodeMessageHeader(header, message);
+  uint8_t* record = message + kMessageHeaderSize;
+  record[0] = 'W';
+  EncodeFixed16(record + 1, static_cast<uint16_t>(language_id));
+  if (package_number != nullptr) {
+    std::memcpy(record + 3, package_number, strnlen(package_number, 10));
+  }
+  std::memcpy(record + 14, kClientVersionText, sizeof kClientVersionText - 1);
+}
+
+bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* package_number,
+                    uint8_t* reply_record) {
+  if (socket == kInvalidSocket || reply_record == nullptr) return false;
+  uint8_t request[kPackageQueryFrameSize];
+  EncodePackageQuery(language_id, package_number, request);
+  if (SendBytes(socket, request, static_cast<int>(sizeof request)) !=
+      static_cast<int>(sizeof request)) {
+    return false;
+  }
+
+  std::vector<uint8_t> buffer(kReceiveBufferSize);
+  size_t received = 0;
+  size_t needed = kFrameHeaderSize;
+  bool header_read = false;
+  for (;;) {
+    if (received >= needed) {
+      if (header_read) break;
+      if (buffer[0] != kFrameStart || buffer[1] != '1') return false;
+      const uint32_t payload = DecodeFixed32(buffer.data() + 2);
+      // The record must lie wholly inside the frame, and the frame inside the buffer.
+      if (payload < kMessageHeaderSize + kPackageReplyRecordSize ||
+          payload > kReceiveBufferSize - kFrameHeaderSize) {
+        return false;
+      }
+      needed = kFrameHeaderSize + payload;
+      header_read = true;
+      continue;
+    }
+    if (WaitReadable(socket, kReplyWaitMs) != 1) return false;
+    const int n = ReceiveBytes(socket, buffer.data() + received,
+                               static_cast<int>(buffer.size() - received));
+    if (n <= 0) return false;
+    received += static_cast<size_t>(n);
+  }
+  const uint8_t* message = buffer.data() + kFrameHeaderSize;
+  if (DecodeFixed16(message + kMessageCodeOffset) != kMsgPackageQueryReply) return false;
+  std::memcpy(reply_record, message + kMessageHeaderSize, kPackageReplyRecordSize);
+  return true;
+}
+
+int FetchPackageInfo(const QueryServers& servers) {
+  InstallContext& context = InstallContext::Get();
+  context.ProductName.clear();
+  UniqueSocket socket(SelectValidSock(servers));
+  if (!socket.valid()) {
+    DebugOutput("SelectValidSock INVALID_SOCKET\r\n");
+    return 0;
+  }
+  uint8_t reply[kPackageReplyRecordSize];
+  if (!AcquirePackage(socket.get(), context.LanguageId, context.PackageNumber.c_str(), reply)) {
+    DebugOutput("AcquirePackage Error\r\n");
+    return 0;
+  }
+  // The name up to its NUL within the field (cut at the field's width without one), then GBK of
+  // at most 50 bytes.
+  char name[kProductNameWidth + 1];
+  CopyTextField(name, reply + kProductNameOffset, kProductNameWidth);
+  Utf8ToGbk(name);
+  context.ProductName = name;
+  return 1;
+}
