@@ -31,7 +31,7 @@ def check(condition, message):
 
 
 def package():
-    with open(os.path.join(BUILD.package_dir, "package.json"), encoding="utf-8") as f:
+    with open(os.path.join(scenario.DEMO_PACKAGE, "package.json"), encoding="utf-8") as f:
         return json.load(f)
 
 
