@@ -222,6 +222,12 @@ class InstallStepTest : public InstallControllerTest {
       DeletePath(ctx.StagingDir.c_str());
     }
   }
+  // Opens a staged file without sharing: the copy cannot read it and goes on without it.
+  static HANDLE HoldStagedFile() {
+    const std::string path = InstallContext::Get().StagingDir + "\\data\\quotes.dat";
+    return CreateFileA(path.c_str(), GENERIC_READ, /*dwShareMode=*/0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
   TempDir dir_;
 };
 
@@ -332,10 +338,7 @@ TEST_F(InstallStepTest, CopyThatMissesAFileFailsAndPutsTheOldInstallBack) {
   Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
     Prepare(/*old_install=*/true, /*stage=*/true);
     const InstallContext& ctx = InstallContext::Get();
-    // A staged file that no one else may open: the copy cannot read it and goes on without it.
-    const std::string locked = ctx.StagingDir + "\\data\\quotes.dat";
-    HANDLE held = CreateFileA(locked.c_str(), GENERIC_READ, /*dwShareMode=*/0, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held = HoldStagedFile();
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     c.OnInstall(dlg);
     CloseHandle(held);
@@ -355,10 +358,7 @@ TEST_F(InstallStepTest, LeftoverPreviousIsKeptAsTheLastGoodInstall) {
     const std::string aside = ctx.InstallDir + ".previous";
     ASSERT_TRUE(MakePathDirs((aside + "\\good.dat").c_str()));
     ASSERT_TRUE(WriteFileBytes(aside + "\\good.dat", "last good install"));
-    // A staged file the copy cannot read: the copy is incomplete.
-    HANDLE held = CreateFileA((ctx.StagingDir + "\\data\\quotes.dat").c_str(), GENERIC_READ,
-                              /*dwShareMode=*/0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE held = HoldStagedFile();  // the copy is incomplete
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     c.OnInstall(dlg);
     CloseHandle(held);

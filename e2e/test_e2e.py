@@ -139,6 +139,19 @@ def snapshot(folder):
     return result
 
 
+def earlier_install(run):
+    """Installs once and returns the snapshot of the install folder (launch record left out)."""
+    problems = run.install_and_open()
+    check(not problems, "first install: " + "; ".join(problems))
+    os.remove(os.path.join(run.install_dir(), "launch.txt"))
+    return snapshot(run.install_dir())
+
+
+def close_ends_with_zero(run):
+    run.click_close()
+    check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+
+
 # -- the cases ---------------------------------------------------------------------------------
 
 def case_full_install_win7(display):
@@ -190,11 +203,7 @@ def case_refused_login_traditional(display):
 def case_dropped_download_keeps_earlier_install(display):
     work = os.path.join(WORK, "dropped")
     with scenario.InstallerRun(BUILD, work, display=display) as run:
-        problems = run.install_and_open()
-        check(not problems, "first install: " + "; ".join(problems))
-        before = snapshot(run.install_dir())
-        os.remove(os.path.join(run.install_dir(), "launch.txt"))
-        before.pop("launch.txt", None)
+        before = earlier_install(run)
         run.service.stop()
         run.service_args = ["--drop-after", "2000"]
         run.start_the_service()
@@ -203,8 +212,7 @@ def case_dropped_download_keeps_earlier_install(display):
         expect_text(run, "status", "Install Fail,Server Link Fail", timeout=120)
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(snapshot(run.install_dir()) == before, "the earlier install changed")
-        run.click_close()
-        check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+        close_ends_with_zero(run)
         # The earlier install still works: its terminal starts.
         terminal = qbdrive.Process(run.prefix.wine(os.path.join(run.install_dir(), scenario.TERMINAL), "end"),
                                    run.prefix.env(run.display), os.path.join(work, "terminal.out"))
@@ -220,8 +228,7 @@ def case_no_server(display):
         expect_text(run, "button", "Install")
         run.click_button()
         expect_text(run, "status", "Install Fail,Server Link Fail", timeout=60)
-        run.click_close()
-        check(run.installer.wait(30) == 0, "installer did not exit 0")
+        close_ends_with_zero(run)
 
 
 def case_reinstall_ends_running_terminal(display):
@@ -291,10 +298,7 @@ def click_when_host_is_tried_last(run, host):
 def case_check_link_lost_during_download(display):
     work = os.path.join(WORK, "check-lost-during-download")
     with scenario.InstallerRun(BUILD, work, display=display) as run:
-        problems = run.install_and_open()
-        check(not problems, "first install: " + "; ".join(problems))
-        os.remove(os.path.join(run.install_dir(), "launch.txt"))
-        before = snapshot(run.install_dir())
+        before = earlier_install(run)
         run.service.stop()
         # Only update host 3 answers; hosts 1 and 2 refuse. The check connection is closed once
         # the module list is out: with the two refusals, the third loss of the check link.
@@ -310,8 +314,7 @@ def case_check_link_lost_during_download(display):
         check(not run.showing_button(), "a button is shown after the failure")
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(snapshot(run.install_dir()) == before, "the earlier install changed")
-        run.click_close()
-        check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+        close_ends_with_zero(run)
 
 
 def case_drops_after_installed(display):
@@ -346,17 +349,13 @@ def case_stalled_download(display):
         expect_text(run, "status", "Install Fail,Server Link Fail", timeout=180)
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(not os.path.exists(run.install_dir()), "an install folder appeared")
-        run.click_close()
-        check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+        close_ends_with_zero(run)
 
 
 def case_disk_full(display):
     work = os.path.join(WORK, "disk-full")
     with scenario.InstallerRun(BUILD, work, display=display) as run:
-        problems = run.install_and_open()
-        check(not problems, "first install: " + "; ".join(problems))
-        os.remove(os.path.join(run.install_dir(), "launch.txt"))
-        before = snapshot(run.install_dir())
+        before = earlier_install(run)
         # The staging folder on an 8 MB file system: the 35 MB package fills it half-way.
         staging = run.staging_dir()
         os.makedirs(staging, exist_ok=True)
@@ -373,8 +372,7 @@ def case_disk_full(display):
             check(snapshot(run.install_dir()) == before, "the earlier install changed")
             left = [n for n in os.listdir(staging)]
             check(not left, "the full staging folder still holds %r" % left)
-            run.click_close()
-            check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+            close_ends_with_zero(run)
         finally:
             run.stop()
             subprocess.run(["umount", "-l", staging], check=False)
