@@ -222,6 +222,13 @@ class InstallStepTest : public InstallControllerTest {
       DeletePath(ctx.StagingDir.c_str());
     }
   }
+  // A ".previous" beside the install folder, as a run that ended during its copy leaves it.
+  static std::string PutPrevious() {
+    const std::string aside = InstallContext::Get().InstallDir + ".previous";
+    EXPECT_TRUE(MakePathDirs((aside + "\\good.dat").c_str()));
+    EXPECT_TRUE(WriteFileBytes(aside + "\\good.dat", "last good install"));
+    return aside;
+  }
   // Opens a staged file without sharing: the copy cannot read it and goes on without it.
   static HANDLE HoldStagedFile() {
     const std::string path = InstallContext::Get().StagingDir + "\\data\\quotes.dat";
@@ -355,9 +362,7 @@ TEST_F(InstallStepTest, LeftoverPreviousIsKeptAsTheLastGoodInstall) {
   Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
     Prepare(/*old_install=*/true, /*stage=*/true);
     const InstallContext& ctx = InstallContext::Get();
-    const std::string aside = ctx.InstallDir + ".previous";
-    ASSERT_TRUE(MakePathDirs((aside + "\\good.dat").c_str()));
-    ASSERT_TRUE(WriteFileBytes(aside + "\\good.dat", "last good install"));
+    const std::string aside = PutPrevious();
     HANDLE held = HoldStagedFile();  // the copy is incomplete
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     c.OnInstall(dlg);
@@ -370,9 +375,7 @@ TEST_F(InstallStepTest, LeftoverPreviousIsKeptAsTheLastGoodInstall) {
   Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
     Prepare(/*old_install=*/true, /*stage=*/true);
     const InstallContext& ctx = InstallContext::Get();
-    const std::string aside = ctx.InstallDir + ".previous";
-    ASSERT_TRUE(MakePathDirs((aside + "\\good.dat").c_str()));
-    ASSERT_TRUE(WriteFileBytes(aside + "\\good.dat", "last good install"));
+    const std::string aside = PutPrevious();
     c.OnInstall(dlg);
     EXPECT_EQ(dlg.State(), WindowState::Installed);
     EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\quillbank ix.exe"), "new terminal");
