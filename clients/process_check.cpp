@@ -10,12 +10,12 @@
 #include <string>
 
 #include "base/resources.h"
-#include "clients/client_records.h"
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "core/window_messages.h"
 #include "net/frame_codec.h"
 #include "net/message.h"
+#include "net/records.h"
 #include "net/tcp_socket.h"
 
 // Log lines; "\xA3\xBA" is the GBK full-width colon.
@@ -23,7 +23,10 @@
 
 namespace {
 
-// String 102 as the update check carries it: at most 9 characters.
+// The package number field holds at most 9 characters of string 102 (and a NUL, within 11
+// bytes).
+constexpr size_t kPackageNumberMaxLength = 9;
+
 std::string PackageNumberField() {
   std::string number = LoadPackageNumberString();
   if (number.size() > kPackageNumberMaxLength) number.resize(kPackageNumberMaxLength);
@@ -49,10 +52,7 @@ void ProcessCheck::OnLogin(int32_t error_code, const uint8_t* records, uint32_t 
     WriteLog("ProcessCheck_OnLogin" QB_COLON "Connect Faile");
     return;
   }
-  std::memset(LoginReply, 0, sizeof LoginReply);
-  if (records != nullptr) {
-    std::memcpy(LoginReply, records, std::min<size_t>(records_length, sizeof LoginReply));
-  }
+  KeepLoginReply(records, records_length, LoginReply);
   logged_in_ = true;
   QryCheckUpdate();
 }
@@ -63,17 +63,21 @@ void ProcessCheck::OnClientDisconnect(const char*, int32_t) {
 }
 
 void ProcessCheck::QryCheckUpdate() {
+  UpdateCheckRecord record;
+  SetFieldText(record.PackageNumber, PackageNumberField());
+  record.Installed = InstallContext::Get().InstalledVersion;
   uint8_t message[kUpdateCheckRequestSize];
-  EncodeUpdateCheckRequest(PackageNumberField().c_str(),
-                           InstallContext::Get().InstalledVersion, message);
+  EncodeUpdateCheckRequest(record, message);
   if (codec_ != nullptr) codec_->SendFrame(message, sizeof message, '6');
   WriteLog("ProcessCheck" QB_COLON "QryCheckUpdate");
 }
 
 void ProcessCheck::QryCheckModule() {
+  ModuleCheckRecord record;
+  SetFieldText(record.PackageNumber, PackageNumberField());
+  record.Latest = InstallContext::Get().LatestVersion;
   uint8_t message[kModuleCheckRequestSize];
-  EncodeModuleCheckRequest(PackageNumberField().c_str(), InstallContext::Get().LatestVersion,
-                           message);
+  EncodeModuleCheckRequest(record, message);
   if (codec_ != nullptr) codec_->SendFrame(message, sizeof message, '6');
   WriteLog("ProcessCheck" QB_COLON "QryCheckModule");
 }
@@ -93,7 +97,7 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
   if (header.Code == kMsgPkgUpdateCheckRsp) {
     // A reply whose records do not fit, or are too small to hold what is read, is used in no
     // part. Before the module list is complete the install cannot go on without it.
-    if (!RecordsFit(header, length, kUpdateCheckReplyReadSize)) {
+    if (!RecordsFit(header, length, kUpdateCheckReplyRecordSize)) {
       if (list_complete_) {
         WriteLog("ProcessCheck" QB_COLON "PkgUpdateCheck_Rsp Ignored");
       } else {
@@ -103,8 +107,12 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
     }
     InstallContext& context = InstallContext::Get();
     for (uint32_t i = 0; i < header.RecordCount; ++i) {
-      const UpdateCheckReply reply = DecodeUpdateCheckReply(records + i * header.RecordSize);
-      std::memcpy(context.DownloadHost, reply.Host, sizeof context.DownloadHost);
+      const UpdateCheckReplyRecord reply =
+          DecodeUpdateCheckReplyRecord(records + i * header.RecordSize);
+      // At most 50 characters of the host field, as the context keeps it.
+      std::memset(context.DownloadHost, 0, sizeof context.DownloadHost);
+      std::memcpy(context.DownloadHost, reply.Host,
+                  strnlen(reply.Host, sizeof context.DownloadHost - 1));
       context.DownloadPort = reply.Port;
       context.LatestVersion = reply.Latest;
       if (reply.Proceed) {
@@ -124,7 +132,7 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
       WriteLog("ProcessCheck" QB_COLON "PkgModuleCheck_Rsp Ignored");
       return;
     }
-    if (!RecordsFit(header, length, kModuleCheckReplyReadSize)) {
+    if (!RecordsFit(header, length, kModuleRecordSize)) {
       Refuse("PkgModuleCheck_Rsp Refused");
       return;
     }

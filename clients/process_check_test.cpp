@@ -56,7 +56,7 @@ TEST_F(ProcessCheckTest, LoginUpdateCheckAndModuleCheckInThreeParts) {
   ASSERT_EQ(update.size(), 93u);
 
   ASSERT_TRUE(service_.Send(Reply(
-      kMsgPkgUpdateCheckRsp, {UpdateCheckReplyRecord(7, 42, "127.0.0.22", 31712, true, 90)})));
+      kMsgPkgUpdateCheckRsp, {UpdateCheckReplyBytes(7, 42, "127.0.0.22", 31712, true, 90)})));
   std::string module_check;
   ASSERT_TRUE(service_.Read(&module_check));
   ASSERT_EQ(module_check.size(), 134u);
@@ -110,8 +110,8 @@ TEST_F(ProcessCheckTest, TwoProceedRecordsSendTwoModuleChecks) {
   std::string request;
   ASSERT_TRUE(service_.Read(&request));
   ASSERT_TRUE(service_.Send(Reply(kMsgPkgUpdateCheckRsp,
-                                  {UpdateCheckReplyRecord(1, 1, "127.0.0.5", 100, true),
-                                   UpdateCheckReplyRecord(2, 9, "127.0.0.6", 200, true)})));
+                                  {UpdateCheckReplyBytes(1, 1, "127.0.0.5", 100, true),
+                                   UpdateCheckReplyBytes(2, 9, "127.0.0.6", 200, true)})));
   ASSERT_TRUE(service_.Read(&request));
   EXPECT_EQ(DecodeFixed32(reinterpret_cast<const uint8_t*>(request.data()) + 86), 1u);
   ASSERT_TRUE(service_.Read(&request));
@@ -138,7 +138,7 @@ TEST_F(ProcessCheckTest, EndlessModuleChainStopsAtTheBound) {
   std::string request;
   ASSERT_TRUE(service_.Read(&request));
   ASSERT_TRUE(service_.Send(Reply(kMsgPkgUpdateCheckRsp,
-                                  {UpdateCheckReplyRecord(1, 1, "127.0.0.5", 100, true)})));
+                                  {UpdateCheckReplyBytes(1, 1, "127.0.0.5", 100, true)})));
   ASSERT_TRUE(service_.Read(&request));
   const std::vector<std::string> thousand(1000, ModuleRecordBytes("k", "m", 1, 1, 'F'));
   for (int i = 0; i < 65; ++i) ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, thousand, '1')));
@@ -157,7 +157,7 @@ TEST_F(ProcessCheckTest, EndlessModuleChainStopsAtTheBound) {
 // Before the list is complete, a reply whose records do not fit ends the check: the connection
 // closes and the window hears UM_CHECK_DISCONNECT instead of waiting for a list that never comes.
 TEST_F(ProcessCheckTest, UnusableRepliesBeforeTheListCloseTheConnection) {
-  const std::string good_update = UpdateCheckReplyRecord(8, 8, "1.2.3.4", 5, true);
+  const std::string good_update = UpdateCheckReplyBytes(8, 8, "1.2.3.4", 5, true);
   const std::string good_module = ModuleRecordBytes("k", "m", 1, 1, 'F');
   std::string short_update = Reply(kMsgPkgUpdateCheckRsp, {good_update, good_update});
   short_update.resize(short_update.size() - 1);
@@ -220,7 +220,7 @@ TEST_F(ProcessCheckTest, RefusalsPostTheirMessagesAndLogTheirLines) {
   ASSERT_TRUE(window_.WaitFor(UM_CHECK_DISCONNECT));
 
   // The update check refused: the header's error code travels with the message.
-  Deliver(Reply(kMsgPkgUpdateCheckRsp, {UpdateCheckReplyRecord(3, 4, "h", 1, false)}, '0', -5));
+  Deliver(Reply(kMsgPkgUpdateCheckRsp, {UpdateCheckReplyBytes(3, 4, "h", 1, false)}, '0', -5));
   auto entries = window_.Entries();
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].message, UM_LOGIN_FAIL);
@@ -239,9 +239,9 @@ TEST_F(ProcessCheckTest, RefusalsPostTheirMessagesAndLogTheirLines) {
 TEST_F(ProcessCheckTest, ReplyFieldsAreCutToTheirWidths) {
   // A 60-character host keeps 50; a host field without NUL is cut at 50 as well.
   const std::string host(60, 'h');
-  Deliver(Reply(kMsgPkgUpdateCheckRsp, {UpdateCheckReplyRecord(1, 2, host, 9, false)}));
+  Deliver(Reply(kMsgPkgUpdateCheckRsp, {UpdateCheckReplyBytes(1, 2, host, 9, false)}));
   EXPECT_EQ(std::string(InstallContext::Get().DownloadHost), std::string(50, 'h'));
-  Deliver(Reply(kMsgPkgUpdateCheckRsp, {UpdateCheckReplyRecord(1, 2, "10.1.2.3", 9, false)}));
+  Deliver(Reply(kMsgPkgUpdateCheckRsp, {UpdateCheckReplyBytes(1, 2, "10.1.2.3", 9, false)}));
   EXPECT_STREQ(InstallContext::Get().DownloadHost, "10.1.2.3");
 }
 
@@ -259,7 +259,7 @@ TEST_F(ProcessCheckTest, EmptyLastModuleReplyCompletesWithTheListUnchanged) {
 // Without a connection to close (or after the list is complete), such replies are used in no
 // part.
 TEST_F(ProcessCheckTest, RepliesOutOfBoundsAreIgnoredWhole) {
-  const std::string good_update = UpdateCheckReplyRecord(8, 8, "1.2.3.4", 5, false);
+  const std::string good_update = UpdateCheckReplyBytes(8, 8, "1.2.3.4", 5, false);
   const std::string good_module = ModuleRecordBytes("k", "m", 1, 1, 'F');
   // Each to a client of its own: the first refusal drops whatever follows.
   auto deliver = [](const std::string& message) {

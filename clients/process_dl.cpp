@@ -11,7 +11,6 @@
 
 #include "base/file_system.h"
 #include "base/make_path_dirs.h"
-#include "clients/client_records.h"
 #include "clients/staging_path.h"
 #include "core/install_context.h"
 #include "core/install_log.h"
@@ -20,6 +19,7 @@
 #include "install/unzip.h"
 #include "net/frame_codec.h"
 #include "net/message.h"
+#include "net/records.h"
 #include "net/tcp_socket.h"
 
 // Log lines; "\xA3\xBA" is the GBK full-width colon.
@@ -37,7 +37,7 @@ bool ChunksUsable(const MessageHeader& header, uint32_t length, size_t read_size
   if (!RecordsFit(header, length, read_size)) return false;
   for (uint32_t i = 0; i < header.RecordCount; ++i) {
     const Chunk chunk = Decode(records + i * header.RecordSize);
-    if (chunk.DataLength < 0 || chunk.DataLength > kMaxChunkData) return false;
+    if (chunk.DataLength < 0 || chunk.DataLength > static_cast<int32_t>(kChunkDataSize)) return false;
   }
   return true;
 }
@@ -99,10 +99,7 @@ void ProcessDL::OnLogin(int32_t error_code, const uint8_t* records, uint32_t rec
     WriteLog("ProcessDL" QB_COLON "OnLogin Faile");
     return;
   }
-  std::memset(LoginReply, 0, sizeof LoginReply);
-  if (records != nullptr) {
-    std::memcpy(LoginReply, records, std::min<size_t>(records_length, sizeof LoginReply));
-  }
+  KeepLoginReply(records, records_length, LoginReply);
   logged_in_ = true;
 }
 
@@ -132,7 +129,7 @@ void ProcessDL::DownloadModule() {
   for (const ModuleRecord& module : ModuleList::Get()) {
     if (module.Kind == 'D') continue;
     wanted.push_back(&module);
-    names.push_back(FieldText(module.Name, 50));
+    names.push_back(std::string(module.Name, strnlen(module.Name, 50)));
     char line[260];
     std::snprintf(line, sizeof line, "%c--%d_%d----%s", module.Kind, module.Num1, module.Num2,
                   names.back().c_str());
@@ -157,7 +154,7 @@ void ProcessDL::DownloadModule() {
                         kModuleDownloadRecordSize, message.data());
     for (size_t i = 0; i < count; ++i) {
       EncodeModuleDownloadRecord(
-          *wanted[first + i],
+          ModuleDownloadRecordFor(*wanted[first + i]),
           message.data() + kMessageHeaderSize + i * kModuleDownloadRecordSize);
     }
     if (codec_ != nullptr &&
@@ -176,12 +173,14 @@ void ProcessDL::OnMessage(const uint8_t* message, uint32_t length) {
   if (!DecodeMessageHeader(message, length, &header)) return;
   const uint8_t* records = message + kMessageHeaderSize;
   if (header.Code == kMsgFileDownloadRsp) {
-    if (!ChunksUsable<FileChunk, DecodeFileChunk>(header, length, kFileChunkReadSize, records)) {
+    if (!ChunksUsable<FileChunkRecord, DecodeFileChunkRecord>(header, length,
+                                                            kFileChunkRecordSize, records)) {
       return;
     }
     OnFileChunks(header, records);
   } else if (header.Code == kMsgSystemDependFileRsp && header.RecordCount > 0) {
-    if (!ChunksUsable<BaseChunk, DecodeBaseChunk>(header, length, kBaseChunkReadSize, records)) {
+    if (!ChunksUsable<BaseChunkRecord, DecodeBaseChunkRecord>(header, length,
+                                                            kBaseChunkRecordSize, records)) {
       return;
     }
     OnBaseChunks(header, records);
@@ -193,7 +192,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
   // Every path first: a message naming one unsafe path writes nothing at all.
   std::vector<std::string> paths(header.RecordCount);
   for (uint32_t i = 0; i < header.RecordCount; ++i) {
-    const FileChunk chunk = DecodeFileChunk(records + i * header.RecordSize);
+    const FileChunkRecord chunk = DecodeFileChunkRecord(records + i * header.RecordSize);
     if (!FormStagingPath(staging, chunk.Folder, chunk.FileName, &paths[i])) {
       Refuse(staging + "\\" + chunk.Folder + chunk.FileName);
       return;
@@ -205,7 +204,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
     std::lock_guard<std::mutex> guard(state_lock_);
     if (refused_) return;
     for (uint32_t i = 0; i < header.RecordCount; ++i) {
-      const FileChunk chunk = DecodeFileChunk(records + i * header.RecordSize);
+      const FileChunkRecord chunk = DecodeFileChunkRecord(records + i * header.RecordSize);
       const char* path = paths[i].c_str();
       if (std::strcmp(path, current_path_) != 0) {
         const std::string previous = current_path_;
@@ -265,14 +264,14 @@ void ProcessDL::OnBaseChunks(const MessageHeader& header, const uint8_t* records
   const std::string& staging = InstallContext::Get().StagingDir;
   std::vector<std::string> paths(header.RecordCount);
   for (uint32_t i = 0; i < header.RecordCount; ++i) {
-    const BaseChunk chunk = DecodeBaseChunk(records + i * header.RecordSize);
+    const BaseChunkRecord chunk = DecodeBaseChunkRecord(records + i * header.RecordSize);
     if (!FormStagingPath(staging, "", chunk.FileName, &paths[i])) {
       Refuse(staging + "\\" + chunk.FileName);
       return;
     }
   }
   for (uint32_t i = 0; i < header.RecordCount; ++i) {
-    const BaseChunk chunk = DecodeBaseChunk(records + i * header.RecordSize);
+    const BaseChunkRecord chunk = DecodeBaseChunkRecord(records + i * header.RecordSize);
     Outcome outcome;
     {
       std::lock_guard<std::mutex> guard(state_lock_);

@@ -77,7 +77,7 @@ TEST_F(ProcessDLDiskTest, AModuleFileTheDiskDoesNotTakeFailsTheDownload) {
       ASSERT_TRUE(limit.ok());
       for (const std::string& message :
            ChunkMessages(kMsgFileDownloadRsp, Bytes(size), [&](const std::string& d, bool last) {
-             return FileChunkRecord("m", "sub\\", name, d, last);
+             return FileChunkBytes("m", "sub\\", name, d, last);
            })) {
         ASSERT_TRUE(service.Send(message));
       }
@@ -112,7 +112,7 @@ TEST_F(ProcessDLDiskTest, ABaseArchiveTheDiskDoesNotTakeFailsTheStage) {
     for (const std::string& message :
          ChunkMessages(kMsgSystemDependFileRsp, Bytes(kLimit + 100),
                        [](const std::string& d, bool last) {
-                         return BaseChunkRecord("SystemDepend.zip", d, last);
+                         return BaseChunkBytes("SystemDepend.zip", d, last);
                        })) {
       ASSERT_TRUE(service_.Send(message));
     }

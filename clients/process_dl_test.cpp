@@ -13,7 +13,7 @@
 
 #include "base/coding.h"
 #include "base/file_system.h"
-#include "clients/client_records.h"
+#include "net/records.h"
 #include "clients/process_dl.h"
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
@@ -61,7 +61,7 @@ class ProcessDLTest : public ClientTest {
   // file follows it on the connection.
   void Settle() {
     ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp,
-                                    {FileChunkRecord("-", "", "settled", "", false)})));
+                                    {FileChunkBytes("-", "", "settled", "", false)})));
     for (int i = 0; i < 500 && !PathExists(Staging("settled").c_str()); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -127,9 +127,9 @@ TEST_F(ProcessDLTest, FileInThreeChunksIsOneFile) {
   Request();
   EXPECT_FALSE(client_.DownloadComplete());
   const std::string a = Pattern(1001, 'a'), b = Pattern(1001, 'b'), c = Pattern(17, 'c');
-  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", a, false)})));
-  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", b, false)})));
-  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("core", "bin\\x\\", "core.dat", c, true)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkBytes("core", "bin\\x\\", "core.dat", a, false)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkBytes("core", "bin\\x\\", "core.dat", b, false)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkBytes("core", "bin\\x\\", "core.dat", c, true)})));
   ASSERT_TRUE(window_.WaitFor(UM_DOWNLOAD_DONE));
   EXPECT_TRUE(client_.DownloadComplete());
   EXPECT_EQ(ReadFileBytes(Staging("bin\\x\\core.dat")), a + b + c);
@@ -148,14 +148,14 @@ TEST_F(ProcessDLTest, ChunksInOneMessageAndUnmatchedLastChunks) {
   ASSERT_EQ(client_.PendingCount(), 2);
 
   // Two records for one path in one message: opened once, both blocks appended.
-  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("one", "", "one.bin", "first-", false),
-                                      FileChunkRecord("one", "", "one.bin", "second", true)}));
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("one", "", "one.bin", "first-", false),
+                                      FileChunkBytes("one", "", "one.bin", "second", true)}));
   EXPECT_EQ(client_.PendingCount(), 1);
 
   // A last chunk of a module nobody asked for, and one of a module already complete: the data
   // is written, nothing is counted. A chunk for another path closes the file before.
-  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("stranger", "", "s.bin", "data", true),
-                                      FileChunkRecord("one", "", "again.bin", "more", true)}));
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("stranger", "", "s.bin", "data", true),
+                                      FileChunkBytes("one", "", "again.bin", "more", true)}));
   EXPECT_EQ(ReadFileBytes(Staging("one.bin")), "first-second");
   EXPECT_EQ(ReadFileBytes(Staging("s.bin")), "data");
   EXPECT_EQ(client_.PendingCount(), 1);
@@ -164,7 +164,7 @@ TEST_F(ProcessDLTest, ChunksInOneMessageAndUnmatchedLastChunks) {
 
   // Without a window handle the file still counts, but nothing is posted for it.
   MainWindowHandle = nullptr;
-  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("two", "d\\", "two.bin", "2", true)}));
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("two", "d\\", "two.bin", "2", true)}));
   EXPECT_EQ(window_.Count(UM_FILE_DONE), 1u);
   EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 1u);
   EXPECT_EQ(ReadFileBytes(Staging("again.bin")), "more");
@@ -185,7 +185,7 @@ TEST_F(ProcessDLTest, BaseArchiveIsFetchedUnpackedAndDeleted) {
   const std::string zip = StoredZip({{"bin/lib.dll", content}, {"readme.txt", "hello"}});
   std::vector<std::string> chunks;
   for (size_t at = 0; at < zip.size(); at += 1001) {
-    chunks.push_back(BaseChunkRecord("SystemDepend.zip", zip.substr(at, 1001),
+    chunks.push_back(BaseChunkBytes("SystemDepend.zip", zip.substr(at, 1001),
                                      at + 1001 >= zip.size()));
   }
   // The first two chunks in one message, the rest one by one.
@@ -204,7 +204,7 @@ TEST_F(ProcessDLTest, BaseArchiveIsFetchedUnpackedAndDeleted) {
 }
 
 TEST_F(ProcessDLTest, BaseArchiveThatIsNoZipStillEndsTheStage) {
-  Deliver(Reply(kMsgSystemDependFileRsp, {BaseChunkRecord("SystemDepend.zip", "not a zip", true)}));
+  Deliver(Reply(kMsgSystemDependFileRsp, {BaseChunkBytes("SystemDepend.zip", "not a zip", true)}));
   EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_BASE_DONE});
   EXPECT_EQ(window_.Entries()[0].l_param, 0);
   EXPECT_FALSE(PathExists(Staging("SystemDepend.zip").c_str()));
@@ -220,8 +220,8 @@ TEST_F(ProcessDLTest, LostConnectionClosesBothFilesAndTellsTheWindowAtOnce) {
   Request();
   // Both files open with their data still buffered; the connection carries them in order, so
   // they are handled before the loss is seen.
-  ASSERT_TRUE(service_.Send(Reply(kMsgSystemDependFileRsp, {BaseChunkRecord("base.zip", "base-part", false)})));
-  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkRecord("m", "", "m.bin", "module-part", false)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgSystemDependFileRsp, {BaseChunkBytes("base.zip", "base-part", false)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {FileChunkBytes("m", "", "m.bin", "module-part", false)})));
   service_.peer().Drop();
   ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT));
   EXPECT_TRUE(window_.Entries().back().sent);
@@ -257,7 +257,7 @@ TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
       {"blocker\\", "x.bin"},
   };
   const std::string after =
-      Reply(kMsgFileDownloadRsp, {FileChunkRecord("m", "", "after.bin", "x", true)});
+      Reply(kMsgFileDownloadRsp, {FileChunkBytes("m", "", "after.bin", "x", true)});
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.folder) + "|" + c.file);
     ServiceSide service;
@@ -268,8 +268,8 @@ TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
     ASSERT_TRUE(service.Open(&client));
     // A safe chunk ahead of an unsafe one in the same message is not written either.
     ASSERT_TRUE(service.Send(Reply(kMsgFileDownloadRsp,
-                                   {FileChunkRecord("m", "", "ahead.bin", "x", false),
-                                    FileChunkRecord("m", c.folder, c.file, "evil", true)})));
+                                   {FileChunkBytes("m", "", "ahead.bin", "x", false),
+                                    FileChunkBytes("m", c.folder, c.file, "evil", true)})));
     ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT, disconnects + 1));
     // The reason was posted before the connection went.
     EXPECT_EQ(window_.Count(UM_WRITE_FAIL), failures + 1);
@@ -291,7 +291,7 @@ TEST_F(ProcessDLTest, UnsafeBaseArchiveNameFailsTheDownload) {
   std::string request;
   ASSERT_TRUE(service_.Read(&request));
   ASSERT_TRUE(service_.Send(Reply(kMsgSystemDependFileRsp,
-                                  {BaseChunkRecord("..\\SystemDepend.zip", StoredZip({{"a", "b"}}), true)})));
+                                  {BaseChunkBytes("..\\SystemDepend.zip", StoredZip({{"a", "b"}}), true)})));
   ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT));
   EXPECT_EQ(window_.Count(UM_BASE_DONE), 0u);
   EXPECT_EQ(TopLevelNames(), std::vector<std::string>{"stage"});
@@ -300,26 +300,33 @@ TEST_F(ProcessDLTest, UnsafeBaseArchiveNameFailsTheDownload) {
 TEST_F(ProcessDLTest, ChunksOutOfBoundsAreIgnoredWhole) {
   AddModule("k", "m", 1, 1, 'F');
   client_.DownloadModule();
-  const std::string good = FileChunkRecord("m", "", "good.bin", "data", true);
+  const std::string good = FileChunkBytes("m", "", "good.bin", "data", true);
+  // The same record with another data count (the data field itself is unchanged).
   auto with_count = [&](int32_t count) {
     std::string r = good;
-    uint8_t bytes[4];
-    EncodeFixed32(bytes, static_cast<uint32_t>(count));
-    r.replace(1216, 4, reinterpret_cast<char*>(bytes), 4);
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(&r[0]);
+    FileChunkRecord chunk = DecodeFileChunkRecord(bytes);
+    chunk.DataLength = count;
+    EncodeFileChunkRecord(chunk, bytes);
     return r;
   };
   // A negative count, and one past the data field, next to a good record.
   Deliver(Reply(kMsgFileDownloadRsp, {good, with_count(-1)}));
   Deliver(Reply(kMsgFileDownloadRsp, {good, with_count(1002)}));
   // Records too small, or more announced than present.
-  Deliver(Reply(kMsgFileDownloadRsp, {good.substr(0, 1228)}));
+  Deliver(Reply(kMsgFileDownloadRsp, {good.substr(0, kFileChunkRecordSize - 1)}));
   std::string cut = Reply(kMsgFileDownloadRsp, {good, good});
   cut.resize(cut.size() - 1);
   Deliver(cut);
   Deliver(Reply(kMsgSystemDependFileRsp,
-                {BaseChunkRecord("SystemDepend.zip", "x", true).substr(0, 1081)}));
-  std::string base_count = BaseChunkRecord("SystemDepend.zip", "x", true);
-  base_count[1068 + 3] = '\x80';
+                {BaseChunkBytes("SystemDepend.zip", "x", true).substr(0, kBaseChunkRecordSize - 1)}));
+  std::string base_count = BaseChunkBytes("SystemDepend.zip", "x", true);
+  {
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(&base_count[0]);
+    BaseChunkRecord chunk = DecodeBaseChunkRecord(bytes);
+    chunk.DataLength = INT32_MIN + 1;
+    EncodeBaseChunkRecord(chunk, bytes);
+  }
   Deliver(Reply(kMsgSystemDependFileRsp, {base_count}));
 
   EXPECT_TRUE(window_.Entries().empty());
@@ -348,7 +355,7 @@ TEST_F(ProcessDLTest, ModuleRequestsFitAFrameWhateverTheNames) {
       for (char& c : name) c = static_cast<char>(byte(random));
       AddModule(key, name, static_cast<int32_t>(i), -1, 'F');
       uint8_t record[kModuleDownloadRecordSize];
-      EncodeModuleDownloadRecord(ModuleList::Get().At(i), record);
+      EncodeModuleDownloadRecord(ModuleDownloadRecordFor(ModuleList::Get().At(i)), record);
       expected.emplace_back(reinterpret_cast<const char*>(record), sizeof record);
     }
     ProcessDL client;
@@ -394,7 +401,7 @@ TEST_F(ProcessDLTest, TheModulesOfEveryRequestArePending) {
             1771 - kMaxModulesPerRequest);
   EXPECT_EQ(client_.PendingCount(), 1771);
   // The last module of the second request is pending like the others.
-  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkRecord("module-1770", "", "last", "", true)}));
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("module-1770", "", "last", "", true)}));
   EXPECT_EQ(client_.PendingCount(), 1770);
 }
 

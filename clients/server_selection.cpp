@@ -25,12 +25,8 @@ constexpr int kNoAnswerLatencyMs = 1000;
 // A server answering this fast ends the probing at once.
 constexpr int kGoodEnoughLatencyMs = 50;
 constexpr int kReplyWaitMs = 2000;
-constexpr size_t kReceiveBufferSize = 131072;
-
-constexpr uint16_t kQueryHeaderValue = 3;
+// The client version text the package query carries.
 constexpr char kClientVersionText[] = "quillbank v9.3";
-constexpr size_t kProductNameOffset = 11;
-constexpr size_t kProductNameWidth = 51;
 
 std::mutex& ProbeLock() {
   static std::mutex lock;
@@ -105,28 +101,36 @@ SocketHandle SelectValidSock(const QueryServers& servers) {
 }
 
 void EncodePackageQuery(int32_t language_id, const char* package_number, uint8_t* frame) {
-  std::memset(frame, 0, kPackageQueryFrameSize);
-  const uint32_t payload = static_cast<uint32_t>(kPackageQueryFrameSize - kFrameHeaderSize);
-  EncodeFrameHeader('1', payload, frame);
-  uint8_t* message = frame + kFrameHeaderSize;
-  MessageHeader header;
-  header.Reserved0 = kQueryHeaderValue;
-  header.Code = kMsgPackageQuery;
-  header.RecordCount = 1;
-  header.RecordSize = kPackageQueryRecordSize;
-  EncodeMessageHeader(header, message);
-  uint8_t* record = message + kMessageHeaderSize;
-  record[0] = 'W';
-  EncodeFixed16(record + 1, static_cast<uint16_t>(language_id));
-  if (package_number != nullptr) {
-    std::memcpy(record + 3, package_number, strnlen(package_number, 10));
+  PackageQueryRecord record;
+  record.LanguageId = static_cast<uint16_t>(language_id);
+  if (package_number != nullptr) SetFieldText(record.PackageNumber, package_number);
+  SetFieldText(record.ClientVersion, kClientVersionText);
+  EncodeFrameHeader('1', static_cast<uint32_t>(kPackageQueryRequestSize), frame);
+  EncodePackageQueryRequest(record, frame + kFrameHeaderSize);
+}
+
+size_t PackageReplyFrameSize(const uint8_t* frame_header) {
+  if (frame_header[0] != kFrameStart || frame_header[1] != '1') return 0;
+  const uint32_t payload = DecodeFixed32(frame_header + 2);
+  // The record must lie wholly inside the frame, and the frame inside the buffer.
+  if (payload < kMessageHeaderSize + kPackageQueryReplyRecordSize ||
+      payload > kPackageReplyFrameMax - kFrameHeaderSize) {
+    return 0;
   }
-  std::memcpy(record + 14, kClientVersionText, sizeof kClientVersionText - 1);
+  return kFrameHeaderSize + payload;
+}
+
+bool DecodePackageReplyFrame(const uint8_t* frame, size_t length, PackageQueryReplyRecord* out) {
+  if (length < kFrameHeaderSize || PackageReplyFrameSize(frame) != length) return false;
+  const uint8_t* message = frame + kFrameHeaderSize;
+  if (DecodeFixed16(message + kMessageCodeOffset) != kMsgPackageQueryReply) return false;
+  *out = DecodePackageQueryReplyRecord(message + kMessageHeaderSize);
+  return true;
 }
 
 bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* package_number,
-                    uint8_t* reply_record) {
-  if (socket == kInvalidSocket || reply_record == nullptr) return false;
+                    PackageQueryReplyRecord* reply) {
+  if (socket == kInvalidSocket || reply == nullptr) return false;
   uint8_t request[kPackageQueryFrameSize];
   EncodePackageQuery(language_id, package_number, request);
   if (SendBytes(socket, request, static_cast<int>(sizeof request)) !=
@@ -134,21 +138,15 @@ bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* packag
     return false;
   }
 
-  std::vector<uint8_t> buffer(kReceiveBufferSize);
+  std::vector<uint8_t> buffer(kPackageReplyFrameMax);
   size_t received = 0;
   size_t needed = kFrameHeaderSize;
   bool header_read = false;
   for (;;) {
     if (received >= needed) {
       if (header_read) break;
-      if (buffer[0] != kFrameStart || buffer[1] != '1') return false;
-      const uint32_t payload = DecodeFixed32(buffer.data() + 2);
-      // The record must lie wholly inside the frame, and the frame inside the buffer.
-      if (payload < kMessageHeaderSize + kPackageReplyRecordSize ||
-          payload > kReceiveBufferSize - kFrameHeaderSize) {
-        return false;
-      }
-      needed = kFrameHeaderSize + payload;
+      needed = PackageReplyFrameSize(buffer.data());
+      if (needed == 0) return false;
       header_read = true;
       continue;
     }
@@ -158,10 +156,7 @@ bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* packag
     if (n <= 0) return false;
     received += static_cast<size_t>(n);
   }
-  const uint8_t* message = buffer.data() + kFrameHeaderSize;
-  if (DecodeFixed16(message + kMessageCodeOffset) != kMsgPackageQueryReply) return false;
-  std::memcpy(reply_record, message + kMessageHeaderSize, kPackageReplyRecordSize);
-  return true;
+  return DecodePackageReplyFrame(buffer.data(), needed, reply);
 }
 
 int FetchPackageInfo(const QueryServers& servers) {
@@ -172,15 +167,15 @@ int FetchPackageInfo(const QueryServers& servers) {
     DebugOutput("SelectValidSock INVALID_SOCKET\r\n");
     return 0;
   }
-  uint8_t reply[kPackageReplyRecordSize];
-  if (!AcquirePackage(socket.get(), context.LanguageId, context.PackageNumber.c_str(), reply)) {
+  PackageQueryReplyRecord reply;
+  if (!AcquirePackage(socket.get(), context.LanguageId, context.PackageNumber.c_str(), &reply)) {
     DebugOutput("AcquirePackage Error\r\n");
     return 0;
   }
   // The name up to its NUL within the field (cut at the field's width without one), then GBK of
   // at most 50 bytes.
-  char name[kProductNameWidth + 1];
-  CopyTextField(name, reply + kProductNameOffset, kProductNameWidth);
+  char name[sizeof reply.ProductName];
+  std::memcpy(name, reply.ProductName, sizeof name);
   Utf8ToGbk(name);
   context.ProductName = name;
   return 1;

@@ -7,12 +7,15 @@
 #include <functional>
 
 #include "core/deployment.h"
+#include "net/frame_format.h"
 #include "net/message.h"
+#include "net/records.h"
 #include "net/socket_ops.h"
 
-constexpr uint32_t kPackageReplyRecordSize = 563;
-// Frame header, message header and one record: 115 bytes.
-constexpr size_t kPackageQueryFrameSize = 6 + 74 + kPackageQueryRecordSize;
+// The package query as sent: a plain frame (type "1") holding the request, 115 bytes.
+constexpr size_t kPackageQueryFrameSize = kFrameHeaderSize + kPackageQueryRequestSize;
+// The largest reply frame taken.
+constexpr size_t kPackageReplyFrameMax = 131072;
 
 // The connect-and-wait step of one probe: whether the connection came up within the time-out,
 // and how long it took (1000 when the server stayed silent).
@@ -38,9 +41,16 @@ SocketHandle SelectValidSock(const QueryServers& servers);
 // The 115-byte package query frame (plain type "1").
 void EncodePackageQuery(int32_t language_id, const char* package_number, uint8_t* frame);
 
-// Sends the package query and fills the 563-byte reply record. False on any failure.
+// The reply's frame size from its first 6 bytes: 0 unless they begin a plain frame (type "1")
+// that can hold a message header and one reply record, within kPackageReplyFrameMax.
+size_t PackageReplyFrameSize(const uint8_t* frame_header);
+// The reply record of a whole reply frame of `length` bytes (PackageReplyFrameSize): false when
+// its message is not a package query reply. Nothing else of the message is read.
+bool DecodePackageReplyFrame(const uint8_t* frame, size_t length, PackageQueryReplyRecord* out);
+
+// Sends the package query and reads the reply record. False on any failure.
 bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* package_number,
-                    uint8_t* reply_record);
+                    PackageQueryReplyRecord* reply);
 
 // The whole step: select, query, store the name (UTF-8 -> GBK, at most 50 bytes) as ProductName.
 // Returns 1 on success, 0 otherwise.

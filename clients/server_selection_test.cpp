@@ -44,14 +44,19 @@ QueryServers ServersAt(const std::vector<uint16_t>& ports) {
   return servers;
 }
 
-// The package query reply: a type "1" frame with code 0x5052 and one 563-byte record whose name
-// field holds `name` (51 bytes, NUL-padded unless the name fills it).
+// The package query reply: a type "1" frame with code 0x5052 and one record whose name field
+// holds `name` (NUL-padded unless the name fills it); bytes the installer does not read are
+// not zero.
 std::string PackageReplyFrame(const std::string& name, char type = '1',
-                              uint16_t code = kMsgPackageQueryReply, size_t record_size = 563) {
-  std::string record(record_size, 'r');
-  std::string field = name.substr(0, 51);
-  field.resize(51, '\0');
-  if (record_size >= 62) record.replace(11, 51, field);
+                              uint16_t code = kMsgPackageQueryReply,
+                              size_t record_size = kPackageQueryReplyRecordSize) {
+  PackageQueryReplyRecord reply;
+  SetFieldText(reply.ProductName, name, sizeof reply.ProductName - 1);
+  std::string record(kPackageQueryReplyRecordSize, '\0');
+  EncodePackageQueryReplyRecord(reply, reinterpret_cast<uint8_t*>(&record[0]));
+  const size_t name_end = 11 + 51;
+  record.replace(name_end, record.size() - name_end, record.size() - name_end, 'r');
+  record.resize(record_size, 'r');
   const std::string message = MakeMessage(code, 0, record, 1, static_cast<uint32_t>(record_size));
   uint8_t header[6];
   header[0] = '#';

@@ -26,6 +26,7 @@
 #include "fuzz/folder_chain.h"
 #include "install/overwrite_prompt.h"
 #include "net/message.h"
+#include "net/records.h"
 
 namespace fs = std::filesystem;
 
@@ -95,10 +96,12 @@ void Deliver(ProcessClient* client, const std::string& message) {
 
 // --- seeds ---
 
-std::string Field(const std::string& text, size_t width) {
-  std::string f = text.substr(0, width);
-  f.resize(width, '\0');
-  return f;
+// A record of `size` bytes written by `encode`.
+template <typename Record>
+std::string Bytes(const Record& record, void (*encode)(const Record&, uint8_t*), size_t size) {
+  std::string bytes(size, '\0');
+  encode(record, reinterpret_cast<uint8_t*>(&bytes[0]));
+  return bytes;
 }
 
 std::string Le16(uint32_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
@@ -116,28 +119,36 @@ std::string MessageOp(uint8_t op, uint8_t selector, uint8_t chain,
 
 std::string Chunk(const std::string& module, const std::string& folder, const std::string& file,
                   const std::string& data, bool last) {
-  std::string r(1229, '\0');
-  r.replace(4, 51, Field(module, 51));
-  r.replace(55, 59, Field(file, 59));
-  r.replace(114, 101, Field(folder, 101));
-  r.replace(215, data.size(), data);
-  r[1216] = static_cast<char>(data.size());
-  r[1228] = last ? 1 : 0;
-  return r;
+  FileChunkRecord chunk;
+  SetFieldText(chunk.ModuleName, module);
+  SetFieldText(chunk.FileName, file);
+  SetFieldText(chunk.Folder, folder);
+  chunk.Data = reinterpret_cast<const uint8_t*>(data.data());
+  chunk.DataLength = static_cast<int32_t>(data.size());
+  chunk.Last = last;
+  return Bytes(chunk, EncodeFileChunkRecord, kFileChunkRecordSize);
 }
 
 void WriteSeeds(const char* folder) {
   fs::create_directories(folder);
-  std::string module = Field("key", 11) + Field("core", 51) + std::string(17, '\0');
-  module[70] = 'F';
-  std::string update(75, '\0');
-  update.replace(19, 9, "127.0.0.1");
-  update[74] = 1;
-  std::string base(1082, '\0');
-  base.replace(8, 16, "SystemDepend.zip");
-  base.replace(67, 4, "PK\x05\x06");
-  base[1068] = 22;
-  base[1081] = 1;
+  ModuleRecord core{};
+  std::strcpy(core.PackageKey, "key");
+  std::strcpy(core.Name, "core");
+  core.Kind = 'F';
+  const std::string module = Bytes(core, EncodeModuleRecord, kModuleRecordSize);
+  UpdateCheckReplyRecord reply;
+  SetFieldText(reply.Host, "127.0.0.1");
+  reply.Proceed = true;
+  const std::string update =
+      Bytes(reply, EncodeUpdateCheckReplyRecord, kUpdateCheckReplyRecordSize);
+  // An empty zip archive: its end record alone.
+  const std::string empty_zip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+  BaseChunkRecord archive;
+  SetFieldText(archive.FileName, kBaseZipName);
+  archive.Data = reinterpret_cast<const uint8_t*>(empty_zip.data());
+  archive.DataLength = static_cast<int32_t>(empty_zip.size());
+  archive.Last = true;
+  const std::string base = Bytes(archive, EncodeBaseChunkRecord, kBaseChunkRecordSize);
   const std::vector<std::string> seeds = {
       // Check: login, update reply, module reply; download: request, chunks, base archive.
       std::string("\x01\x00\x00", 3) + MessageOp(0x00, 0, '0', {update}) +

@@ -7,6 +7,7 @@
 
 #include "net/cipher_context.h"
 #include "net/message.h"
+#include "net/records.h"
 
 class TTcp;
 

@@ -1,4 +1,4 @@
-// Encoding and decoding of the message header and the login record.
+// Encoding and decoding of the message header.
 #include "net/message.h"
 
 #include <cstring>
@@ -47,18 +47,4 @@ bool RecordsFit(const MessageHeader& header, size_t length, size_t min_record_si
   // 64-bit product: 65535 x 0xFFFFFFFF cannot wrap.
   uint64_t records = static_cast<uint64_t>(header.RecordCount) * header.RecordSize;
   return records <= length - kMessageHeaderSize;
-}
-
-void EncodeAccountRecord(const AccountRecord& record, uint8_t* dst) {
-  std::memcpy(dst, record.UserName, sizeof record.UserName);
-  dst[51] = static_cast<uint8_t>(record.Reserved);
-  std::memcpy(dst + 52, record.Password, sizeof record.Password);
-}
-
-AccountRecord DecodeAccountRecord(const uint8_t* src) {
-  AccountRecord record;
-  std::memcpy(record.UserName, src, sizeof record.UserName);
-  record.Reserved = static_cast<char>(src[51]);
-  std::memcpy(record.Password, src + 52, sizeof record.Password);
-  return record;
 }

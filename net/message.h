@@ -1,5 +1,6 @@
 // The message envelope every request and response carries inside a frame (a 74-byte header, then
-// record count x record size bytes of records), the message codes, and the login record.
+// record count x record size bytes of records) and the message codes. The records themselves are
+// in net/records.h.
 #pragma once
 
 #include <cstddef>
@@ -37,31 +38,6 @@ constexpr uint16_t kMsgSystemDependFileRsp = 0x3092;
 constexpr uint16_t kMsgPackageQuery = 0x5051;
 constexpr uint16_t kMsgPackageQueryReply = 0x5052;
 
-// Record sizes of the requests, as installers send them and the service checks them.
-constexpr size_t kUpdateCheckRecordSize = 19;     // QryCheckUpdate
-constexpr size_t kModuleCheckRecordSize = 60;     // QryCheckModule
-constexpr size_t kModuleDownloadRecordSize = 74;  // DownloadModule, one per module
-constexpr size_t kBaseZipRecordSize = 21;         // DownloadBaseZip
-constexpr size_t kPackageQueryRecordSize = 35;    // package query
-constexpr size_t kHeartbeatRecordSize = 4;
-// The largest message whose compressed payload fits one frame even when nothing compresses
-// (names of random characters): requests sent as type "6" frames stay within this size.
-constexpr size_t MaxCompressibleMessage() {
-  size_t length = kMaxSendPayload;
-  while (CompressWorstCase(length) > kMaxSendPayload) --length;
-  return length;
-}
-// A module download request carries at most this many records: 1665, the most whose
-// 74 + 74 x n bytes compress within a frame's 131066-byte payload in LZO's worst case
-// (123294 bytes of message at most). More modules go out in several requests.
-constexpr size_t kMaxModulesPerRequest =
-    (MaxCompressibleMessage() - kMessageHeaderSize) / kModuleDownloadRecordSize;
-static_assert(kMaxModulesPerRequest == 1665, "the request split the service sizes its queue for");
-// The most module download records a received request may hold: as many as fit a
-// 131072-byte message after the header (more than a sender ever puts in one request).
-constexpr size_t kMaxModuleDownloadRecords =
-    (kMaxMessageSize - kMessageHeaderSize) / kModuleDownloadRecordSize;  // 1770
-
 // The header fields; bytes move through EncodeMessageHeader / DecodeMessageHeader.
 struct MessageHeader {
   uint16_t Reserved0 = 0;  // 3 in the package query, 0 in every other request
@@ -86,16 +62,3 @@ bool DecodeMessageHeader(const uint8_t* message, size_t length, MessageHeader* o
 // True when the header's record count x record size lies within the message after the header
 // and each record has at least `min_record_size` bytes (a record count of 0 always fits).
 bool RecordsFit(const MessageHeader& header, size_t length, size_t min_record_size);
-
-// The login record: user name and password texts, each NUL-terminated in its field.
-struct AccountRecord {
-  char UserName[51] = {};
-  char Reserved = 0;
-  char Password[21] = {};
-};
-constexpr size_t kAccountRecordSize = 73;
-static_assert(sizeof(AccountRecord) == kAccountRecordSize, "AccountRecord is 73 bytes");
-
-// Writes / reads exactly 73 bytes.
-void EncodeAccountRecord(const AccountRecord& record, uint8_t* dst);
-AccountRecord DecodeAccountRecord(const uint8_t* src);

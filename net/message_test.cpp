@@ -1,5 +1,6 @@
 // The message header, the record bounds check and the login record.
 #include "net/message.h"
+#include "net/records.h"
 
 #include <gtest/gtest.h>
 

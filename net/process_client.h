@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "net/records.h"
+
 class FrameCodec;
 class TcpSocket;
 class Protocol;
@@ -17,8 +19,6 @@ constexpr char kDisconnectProxyErrorText[] = "\xB4\xFA\xC0\xED\xB4\xED\xCE\xF3";
 constexpr int32_t kDisconnectProxyError = 9;
 constexpr char kDisconnectTimeoutText[] = "\xC1\xAC\xBD\xD3\xB3\xAC\xCA\xB1";  // "连接超时"
 constexpr int32_t kDisconnectTimeout = 8;
-
-constexpr size_t kLoginReplySize = 51;
 
 class ProcessClient {
  public:
@@ -66,7 +66,7 @@ class ProcessClient {
   Protocol* session_ = nullptr;
   bool logged_in_ = false;
   // The first 51 bytes of the records of a successful login response, kept unread.
-  uint8_t LoginReply[kLoginReplySize] = {};
+  uint8_t LoginReply[kLoginReplyRecordSize] = {};
 
  private:
   std::vector<std::unique_ptr<ConnectionBundle>> bundles_;

@@ -7,18 +7,10 @@
 #include "base/coding.h"
 #include "net/frame_codec.h"
 #include "net/process_client.h"
+#include "net/records.h"
 #include "net/tcp.h"
 
 namespace {
-
-constexpr size_t kSessionKeyMax = 16;
-
-// Length of the key text at `offset`: up to its NUL, at most 16 bytes, never past the message.
-size_t KeyTextLength(const uint8_t* message, uint32_t length, size_t offset) {
-  size_t n = 0;
-  while (n < kSessionKeyMax && offset + n < length && message[offset + n] != 0) ++n;
-  return n;
-}
 
 // Waits up to `milliseconds`, in steps, returning early when `thread` is asked to stop.
 void SleepUnlessStopped(const TThread& thread, int64_t milliseconds) {
@@ -90,16 +82,17 @@ void Protocol::OnAuthentLinkResponse(const uint8_t* message, uint32_t length, in
     // A success that does not reach the receive key's place carries no keys: refused whole.
     // Nothing can be said on the connection without them, so it is closed and the client
     // hears of it as a lost connection.
-    if (length <= kAuthentReceiveKeyOffset || codec_ == nullptr) {
+    AuthentLinkReplyRecord reply;
+    if (codec_ == nullptr || !DecodeAuthentLinkReply(message, length, &reply)) {
       TTcp* transport = codec_ != nullptr ? codec_->transport() : nullptr;
       if (transport != nullptr) transport->Close();
       return;
     }
-    codec_->SetSessionKeys(message + kAuthentSendKeyOffset,
-                           KeyTextLength(message, length, kAuthentSendKeyOffset),
-                           message + kAuthentReceiveKeyOffset,
-                           KeyTextLength(message, length, kAuthentReceiveKeyOffset));
-    heartbeat_interval_.store(DecodeSigned32(message + kAuthentIntervalOffset));
+    codec_->SetSessionKeys(reinterpret_cast<const uint8_t*>(reply.SendKey),
+                           std::strlen(reply.SendKey),
+                           reinterpret_cast<const uint8_t*>(reply.ReceiveKey),
+                           std::strlen(reply.ReceiveKey));
+    heartbeat_interval_.store(reply.HeartbeatInterval);
   }
   if (client_ != nullptr) client_->OnAuthentLink(error_code);
 }
@@ -107,14 +100,13 @@ void Protocol::OnAuthentLinkResponse(const uint8_t* message, uint32_t length, in
 bool Protocol::SendAuthentLink() {
   uint8_t message[kAuthentLinkRequestSize] = {};
   EncodeRequestHeader(kMsgAuthentLinkRequest, 1, kAuthentLinkRecordSize, message);
-  std::memcpy(message + kMessageHeaderSize + kAuthentLinkTextOffset, kAuthentLinkText,
-              sizeof kAuthentLinkText);
+  EncodeAuthentLinkRecord(message + kMessageHeaderSize);
   return codec_ != nullptr && codec_->SendFrame(message, sizeof message, '4');
 }
 
 bool Protocol::SendHeartbeat() {
   uint8_t message[kHeartbeatRequestSize] = {};
-  EncodeRequestHeader(kMsgHeartbeat, 1, 4, message);
+  EncodeRequestHeader(kMsgHeartbeat, 1, kHeartbeatRecordSize, message);
   return codec_ != nullptr && codec_->SendFrame(message, sizeof message, '4');
 }
 

@@ -14,19 +14,6 @@
 class FrameCodec;
 class ProcessClient;
 
-// The record of the authentication link request: 45 bytes, the fixed text at bytes 12..32.
-constexpr size_t kAuthentLinkRecordSize = 45;
-constexpr size_t kAuthentLinkTextOffset = 12;
-constexpr char kAuthentLinkText[] = "81?3tuv-jkl%2abc$57";
-constexpr size_t kAuthentLinkRequestSize = kMessageHeaderSize + kAuthentLinkRecordSize;  // 119
-
-// Fixed offsets of the authentication link response.
-constexpr size_t kAuthentSendKeyOffset = 82;
-constexpr size_t kAuthentIntervalOffset = 107;
-constexpr size_t kAuthentReceiveKeyOffset = 115;
-
-constexpr size_t kHeartbeatRequestSize = kMessageHeaderSize + 4;  // 78
-
 class Protocol : public TThread {
  public:
   Protocol() = default;

@@ -8,14 +8,9 @@
 #include "base/coding.h"
 #include "base/module_record.h"
 #include "net/message.h"
-#include "net/protocol.h"
+#include "net/records.h"
 
 namespace {
-
-void PutText(uint8_t* field, size_t width, const std::string& text) {
-  size_t n = std::min(text.size(), width - 1);
-  std::memcpy(field, text.data(), n);
-}
 
 std::vector<uint8_t> Message(uint16_t code, size_t record_size, int32_t error_code) {
   std::vector<uint8_t> message(kMessageHeaderSize + record_size, 0);
@@ -57,19 +52,25 @@ std::vector<uint8_t> AuthentLinkReply(int32_t error_code, const SessionKeyTexts*
                                       int32_t heartbeat_interval) {
   std::vector<uint8_t> message =
       Message(kMsgAuthentLinkResponse, kAuthentLinkReplyRecordSize, error_code);
+  AuthentLinkReplyRecord record;
   if (keys) {
-    std::memcpy(&message[kAuthentSendKeyOffset], keys->send, 16);
-    std::memcpy(&message[kAuthentReceiveKeyOffset], keys->receive, 16);
+    SetFieldText(record.SendKey, keys->send, kSessionKeyTextMax);
+    SetFieldText(record.ReceiveKey, keys->receive, kSessionKeyTextMax);
   }
-  EncodeFixed32(&message[kAuthentIntervalOffset], static_cast<uint32_t>(heartbeat_interval));
+  record.HeartbeatInterval = heartbeat_interval;
+  EncodeAuthentLinkReplyRecord(record, &message[kMessageHeaderSize]);
   return message;
 }
 
-std::vector<uint8_t> HeartbeatAnswer() { return Message(kMsgHeartbeatAnswer, 4, 0); }
+std::vector<uint8_t> HeartbeatAnswer() {
+  return Message(kMsgHeartbeatAnswer, kHeartbeatRecordSize, 0);
+}
 
 std::vector<uint8_t> LoginReply(int32_t error_code, const std::string& user) {
   std::vector<uint8_t> message = Message(kMsgLoginResponse, kLoginReplyRecordSize, error_code);
-  PutText(&message[kMessageHeaderSize], kLoginReplyRecordSize, user);
+  LoginReplyRecord record;
+  SetFieldText(record.UserName, user);
+  EncodeLoginReplyRecord(record, &message[kMessageHeaderSize]);
   return message;
 }
 
@@ -79,13 +80,14 @@ std::vector<uint8_t> UpdateCheckReply(int32_t error_code, const std::string& pac
                                       bool proceed) {
   std::vector<uint8_t> message =
       Message(kMsgPkgUpdateCheckRsp, kUpdateCheckReplyRecordSize, error_code);
-  uint8_t* record = &message[kMessageHeaderSize];
-  PutText(record, 11, package_number);
-  EncodeFixed32(record + 11, static_cast<uint32_t>(part3));
-  EncodeFixed32(record + 15, static_cast<uint32_t>(part4));
-  PutText(record + 19, 51, download_host);
-  EncodeFixed32(record + 70, static_cast<uint32_t>(download_port));
-  record[74] = proceed ? 1 : 0;
+  UpdateCheckReplyRecord record;
+  SetFieldText(record.PackageNumber, package_number);
+  record.Latest.Part3 = part3;
+  record.Latest.Part4 = part4;
+  SetFieldText(record.Host, download_host);
+  record.Port = download_port;
+  record.Proceed = proceed;
+  EncodeUpdateCheckReplyRecord(record, &message[kMessageHeaderSize]);
   return message;
 }
 
@@ -111,32 +113,9 @@ std::vector<uint8_t> PackageQueryReply(uint16_t code, int32_t error_code,
                                        const std::string& package_number,
                                        const std::string& product_name) {
   std::vector<uint8_t> message = Message(code, kPackageQueryReplyRecordSize, error_code);
-  uint8_t* record = &message[kMessageHeaderSize];
-  PutText(record, 11, package_number);
-  PutText(record + 11, 51, product_name);
+  PackageQueryReplyRecord record;
+  SetFieldText(record.PackageNumber, package_number);
+  SetFieldText(record.ProductName, product_name);
+  EncodePackageQueryReplyRecord(record, &message[kMessageHeaderSize]);
   return message;
-}
-
-void EncodeModuleFileChunk(const PackageModule& module, const ChunkInfo& chunk, uint8_t* dst) {
-  std::memset(dst, 0, kModuleFileChunkRecordSize);
-  EncodeFixed32(dst, chunk.index);
-  PutText(dst + 4, 51, module.name);
-  PutText(dst + 55, 59, module.file_part);
-  PutText(dst + 114, 101, module.folder_part);
-  if (chunk.length > 0) std::memcpy(dst + 215, chunk.data, chunk.length);
-  EncodeFixed32(dst + 1216, static_cast<uint32_t>(chunk.length));
-  EncodeFixed32(dst + 1220, chunk.offset);
-  EncodeFixed32(dst + 1224, chunk.total);
-  dst[1228] = chunk.last ? 1 : 0;
-}
-
-void EncodeBaseZipChunk(const std::string& file_name, const ChunkInfo& chunk, uint8_t* dst) {
-  std::memset(dst, 0, kBaseZipChunkRecordSize);
-  EncodeFixed32(dst, chunk.index);
-  PutText(dst + 8, 59, file_name);
-  if (chunk.length > 0) std::memcpy(dst + 67, chunk.data, chunk.length);
-  EncodeFixed32(dst + 1068, static_cast<uint32_t>(chunk.length));
-  EncodeFixed32(dst + 1072, chunk.offset);
-  EncodeFixed32(dst + 1076, chunk.total);
-  dst[1081] = chunk.last ? 1 : 0;
 }

@@ -1,5 +1,5 @@
-// The messages the service sends, built byte by byte: the authentication link and login
-// responses, the update- and module-check replies, file chunks and the package-query reply.
+// The messages the service sends: the authentication link and login responses, the update- and
+// module-check replies and the package-query reply. Chunk messages are built by Transfer.
 #pragma once
 
 #include <cstddef>
@@ -8,15 +8,6 @@
 #include <vector>
 
 #include "service/package.h"
-
-// Record sizes of the replies (each covers every byte an installer reads).
-constexpr size_t kAuthentLinkReplyRecordSize = 58;  // keys at message offsets 82 and 115
-constexpr size_t kLoginReplyRecordSize = 51;
-constexpr size_t kUpdateCheckReplyRecordSize = 75;
-constexpr size_t kModuleFileChunkRecordSize = 1229;
-constexpr size_t kBaseZipChunkRecordSize = 1082;
-constexpr size_t kPackageQueryReplyRecordSize = 563;
-constexpr size_t kChunkDataSize = 1001;
 
 // Error codes the service puts in reply headers.
 constexpr int32_t kErrorRefused = 1;          // authentication link or login refused
@@ -47,18 +38,6 @@ std::vector<uint8_t> ModuleCheckReply(const std::vector<PackageModule>& modules,
 std::vector<uint8_t> PackageQueryReply(uint16_t code, int32_t error_code,
                                        const std::string& package_number,
                                        const std::string& product_name);
-
-// Chunk records, written at `dst` (the record size bytes of the kind).
-struct ChunkInfo {
-  uint32_t index = 0;   // chunk number within its file
-  uint32_t offset = 0;  // file offset of the data
-  uint32_t total = 0;   // file size
-  const uint8_t* data = nullptr;
-  size_t length = 0;  // 0..1001
-  bool last = false;
-};
-void EncodeModuleFileChunk(const PackageModule& module, const ChunkInfo& chunk, uint8_t* dst);
-void EncodeBaseZipChunk(const std::string& file_name, const ChunkInfo& chunk, uint8_t* dst);
 
 // Writes the reply header for `count` records of `record_size` bytes.
 void EncodeReplyHeader(uint16_t code, bool last, size_t count, size_t record_size,

@@ -3,29 +3,37 @@
 
 #include <cstring>
 
-#include "base/coding.h"
-#include "net/protocol.h"
+#include "net/records.h"
 
 namespace {
 
-// A text field must end within its width (a NUL at or before its last byte) and hold only
-// printable characters or bytes above 0x7F.
-bool ReadText(const uint8_t* field, size_t width, const char* what, std::string* out,
-              std::string* reason) {
-  const void* nul = std::memchr(field, 0, width);
-  if (!nul) {
+// A decoded text field must have ended within its width (a NUL at or before its last byte) and
+// hold only printable characters or bytes above 0x7F.
+template <size_t N>
+bool ReadText(const char (&field)[N], const char* what, std::string* out, std::string* reason) {
+  if (!FieldTerminated(field)) {
     *reason = std::string(what) + " is not terminated within its field";
     return false;
   }
-  size_t n = static_cast<size_t>(static_cast<const uint8_t*>(nul) - field);
-  for (size_t i = 0; i < n; ++i) {
-    if (field[i] < 0x20 || field[i] == 0x7F) {
+  const std::string text = FieldText(field);
+  for (char c : text) {
+    const uint8_t byte = static_cast<uint8_t>(c);
+    if (byte < 0x20 || byte == 0x7F) {
       *reason = std::string(what) + " holds a control character";
       return false;
     }
   }
-  out->assign(reinterpret_cast<const char*>(field), n);
+  *out = text;
   return true;
+}
+
+// The raw account fields keep no NUL of their own: read through a field one byte wider.
+template <size_t W>
+bool ReadRawText(const char (&raw)[W], const char* what, std::string* out, std::string* reason) {
+  char field[W + 1];
+  std::memcpy(field, raw, W);
+  field[W] = '\0';
+  return ReadText(field, what, out, reason);
 }
 
 bool AllZero(const uint8_t* bytes, size_t n) {
@@ -77,9 +85,7 @@ bool ParseAuthentLinkRequest(const uint8_t* message, size_t length, std::string*
   if (!CheckRequestEnvelope(message, length, kAuthentLinkRecordSize, 1, 1, &header, reason)) {
     return false;
   }
-  const uint8_t* record = message + kMessageHeaderSize;
-  const size_t text_size = sizeof(kAuthentLinkText);  // 19 characters and NUL
-  if (std::memcmp(record + kAuthentLinkTextOffset, kAuthentLinkText, text_size) != 0) {
+  if (!DecodeAuthentLinkRecord(message + kMessageHeaderSize)) {
     *reason = "authentication link request without its fixed text";
     return false;
   }
@@ -97,9 +103,9 @@ bool ParseLoginRequest(const uint8_t* message, size_t length, LoginRequest* out,
   if (!CheckRequestEnvelope(message, length, kAccountRecordSize, 1, 1, &header, reason)) {
     return false;
   }
-  const uint8_t* record = message + kMessageHeaderSize;
-  return ReadText(record, 51, "user name", &out->user, reason) &&
-         ReadText(record + 52, 21, "password", &out->password, reason);
+  const AccountRecord record = DecodeAccountRecord(message + kMessageHeaderSize);
+  return ReadRawText(record.UserName, "user name", &out->user, reason) &&
+         ReadRawText(record.Password, "password", &out->password, reason);
 }
 
 bool ParseUpdateCheckRequest(const uint8_t* message, size_t length, UpdateCheckRequest* out,
@@ -108,10 +114,12 @@ bool ParseUpdateCheckRequest(const uint8_t* message, size_t length, UpdateCheckR
   if (!CheckRequestEnvelope(message, length, kUpdateCheckRecordSize, 1, 1, &header, reason)) {
     return false;
   }
-  const uint8_t* record = message + kMessageHeaderSize;
-  if (!ReadText(record, 11, "package number", &out->package_number, reason)) return false;
-  out->part3 = DecodeSigned32(record + 11);
-  out->part4 = DecodeSigned32(record + 15);
+  const UpdateCheckRecord record = DecodeUpdateCheckRecord(message + kMessageHeaderSize);
+  if (!ReadText(record.PackageNumber, "package number", &out->package_number, reason)) {
+    return false;
+  }
+  out->part3 = record.Installed.Part3;
+  out->part4 = record.Installed.Part4;
   return true;
 }
 
@@ -121,15 +129,17 @@ bool ParseModuleCheckRequest(const uint8_t* message, size_t length, ModuleCheckR
   if (!CheckRequestEnvelope(message, length, kModuleCheckRecordSize, 1, 1, &header, reason)) {
     return false;
   }
-  const uint8_t* record = message + kMessageHeaderSize;
-  if (record[0] != 'P') {
+  const ModuleCheckRecord record = DecodeModuleCheckRecord(message + kMessageHeaderSize);
+  if (record.Mark != 'P') {
     *reason = "module check without its \"P\" mark";
     return false;
   }
-  if (!ReadText(record + 1, 11, "package number", &out->package_number, reason)) return false;
-  out->part3 = DecodeSigned32(record + 12);
-  out->part4 = DecodeSigned32(record + 16);
-  if (!AllZero(record + 20, 40)) {
+  if (!ReadText(record.PackageNumber, "package number", &out->package_number, reason)) {
+    return false;
+  }
+  out->part3 = record.Latest.Part3;
+  out->part4 = record.Latest.Part4;
+  if (!AllZero(record.Reserved, sizeof record.Reserved)) {
     *reason = "module check with bytes in its reserved tail";
     return false;
   }
@@ -145,14 +155,15 @@ bool ParseModuleDownloadRequest(const uint8_t* message, size_t length, size_t ma
   }
   out->clear();
   for (size_t i = 0; i < header.RecordCount; ++i) {
-    const uint8_t* record = message + kMessageHeaderSize + i * kModuleDownloadRecordSize;
+    const ModuleDownloadRecord record = DecodeModuleDownloadRecord(
+        message + kMessageHeaderSize + i * kModuleDownloadRecordSize);
     ModuleRequest m;
-    if (!ReadText(record + 4, 11, "package key", &m.package_key, reason) ||
-        !ReadText(record + 15, 51, "module name", &m.name, reason)) {
+    if (!ReadText(record.PackageKey, "package key", &m.package_key, reason) ||
+        !ReadText(record.Name, "module name", &m.name, reason)) {
       return false;
     }
-    m.num1 = DecodeSigned32(record + 66);
-    m.num2 = DecodeSigned32(record + 70);
+    m.num1 = record.Num1;
+    m.num2 = record.Num2;
     out->push_back(std::move(m));
   }
   return true;
@@ -164,7 +175,8 @@ bool ParseBaseZipRequest(const uint8_t* message, size_t length, std::string* nam
   if (!CheckRequestEnvelope(message, length, kBaseZipRecordSize, 1, 1, &header, reason)) {
     return false;
   }
-  return ReadText(message + kMessageHeaderSize, kBaseZipRecordSize, "archive name", name, reason);
+  const BaseZipRecord record = DecodeBaseZipRecord(message + kMessageHeaderSize);
+  return ReadText(record.Name, "archive name", name, reason);
 }
 
 bool ParsePackageQuery(const uint8_t* message, size_t length, PackageQueryRequest* out,
@@ -173,12 +185,12 @@ bool ParsePackageQuery(const uint8_t* message, size_t length, PackageQueryReques
   if (!CheckRequestEnvelope(message, length, kPackageQueryRecordSize, 1, 1, &header, reason)) {
     return false;
   }
-  const uint8_t* record = message + kMessageHeaderSize;
-  if (record[0] != 'W') {
+  const PackageQueryRecord record = DecodePackageQueryRecord(message + kMessageHeaderSize);
+  if (record.Mark != 'W') {
     *reason = "package query without its \"W\" mark";
     return false;
   }
-  out->language_id = DecodeFixed16(record + 1);
-  return ReadText(record + 3, 11, "package number", &out->package_number, reason) &&
-         ReadText(record + 14, 21, "client version", &out->client_version, reason);
+  out->language_id = record.LanguageId;
+  return ReadText(record.PackageNumber, "package number", &out->package_number, reason) &&
+         ReadText(record.ClientVersion, "client version", &out->client_version, reason);
 }

@@ -10,6 +10,7 @@
 #include "base/coding.h"
 #include "net/frame_format.h"
 #include "net/protocol.h"
+#include "net/records.h"
 #include "service/testing/test_client.h"
 #include "service/testing/test_service.h"
 

@@ -8,6 +8,7 @@
 
 #include "net/cipher_context.h"
 #include "net/message.h"
+#include "net/records.h"
 #include "service/connection_handler.h"
 #include "service/replies.h"
 #include "service/service_state.h"

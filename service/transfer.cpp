@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "net/message.h"
+#include "net/records.h"
 #include "service/replies.h"
 
 namespace {
@@ -87,7 +88,7 @@ bool Transfer::ReadChunk(uint8_t* data, size_t length, std::string* reason) {
 bool Transfer::NextMessage(size_t max_records, std::vector<uint8_t>* message,
                            std::string* reason) {
   const bool modules = code_ == kMsgFileDownloadRsp;
-  const size_t record_size = modules ? kModuleFileChunkRecordSize : kBaseZipChunkRecordSize;
+  const size_t record_size = modules ? kFileChunkRecordSize : kBaseChunkRecordSize;
   max_records = std::min(max_records, kChunksPerMessage);
   message->assign(kMessageHeaderSize + max_records * record_size, 0);
   size_t count = 0;
@@ -97,26 +98,40 @@ bool Transfer::NextMessage(size_t max_records, std::vector<uint8_t>* message,
       if (!OpenItem(reason)) return false;
       started_ = true;
     }
-    ChunkInfo chunk;
-    chunk.index = chunk_index_;
-    chunk.offset = static_cast<uint32_t>(offset_);
-    chunk.total = static_cast<uint32_t>(size_);
-    chunk.length = static_cast<size_t>(std::min<uint64_t>(kChunkDataSize, size_ - offset_));
-    chunk.data = data;
-    chunk.last = offset_ + chunk.length == size_;
-    if (chunk.length > 0 && !ReadChunk(data, chunk.length, reason)) return false;
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(kChunkDataSize, size_ - offset_));
+    const bool last = offset_ + length == size_;
+    if (length > 0 && !ReadChunk(data, length, reason)) return false;
     uint8_t* record = message->data() + kMessageHeaderSize + count * record_size;
     if (modules) {
-      EncodeModuleFileChunk(*items_[item_], chunk, record);
+      const PackageModule& module = *items_[item_];
+      FileChunkRecord chunk;
+      chunk.Index = chunk_index_;
+      SetFieldText(chunk.ModuleName, module.name);
+      SetFieldText(chunk.FileName, module.file_part);
+      SetFieldText(chunk.Folder, module.folder_part);
+      chunk.Data = data;
+      chunk.DataLength = static_cast<int32_t>(length);
+      chunk.Offset = static_cast<uint32_t>(offset_);
+      chunk.Total = static_cast<uint32_t>(size_);
+      chunk.Last = last;
+      EncodeFileChunkRecord(chunk, record);
     } else {
-      EncodeBaseZipChunk(wire_name_, chunk, record);
+      BaseChunkRecord chunk;
+      chunk.Index = chunk_index_;
+      SetFieldText(chunk.FileName, wire_name_);
+      chunk.Data = data;
+      chunk.DataLength = static_cast<int32_t>(length);
+      chunk.Offset = static_cast<uint32_t>(offset_);
+      chunk.Total = static_cast<uint32_t>(size_);
+      chunk.Last = last;
+      EncodeBaseChunkRecord(chunk, record);
     }
     ++count;
     ++chunks_;
-    data_bytes_ += chunk.length;
-    offset_ += chunk.length;
+    data_bytes_ += length;
+    offset_ += length;
     ++chunk_index_;
-    if (chunk.last) {
+    if (last) {
       if (fd_ >= 0) close(fd_);
       fd_ = -1;
       ++item_;

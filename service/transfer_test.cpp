@@ -9,6 +9,7 @@
 
 #include "base/coding.h"
 #include "net/message.h"
+#include "net/records.h"
 #include "service/replies.h"
 #include "service/testing/test_service.h"
 
@@ -28,20 +29,17 @@ std::vector<Chunk> Records(const std::vector<uint8_t>& message, MessageHeader* h
   std::vector<Chunk> out;
   for (size_t i = 0; i < header->RecordCount; ++i) {
     const uint8_t* r = &message[kMessageHeaderSize + i * header->RecordSize];
-    char name[52], file[60], folder[102];
     Chunk c;
     if (header->Code == kMsgFileDownloadRsp) {
-      CopyTextField(name, r + 4, 51);
-      CopyTextField(file, r + 55, 59);
-      CopyTextField(folder, r + 114, 101);
-      c = {name, file, folder,
-           std::string(reinterpret_cast<const char*>(r + 215), DecodeFixed32(r + 1216)),
-           DecodeFixed32(r), DecodeFixed32(r + 1220), DecodeFixed32(r + 1224), r[1228] != 0};
+      const FileChunkRecord f = DecodeFileChunkRecord(r);
+      c = {f.ModuleName, f.FileName, f.Folder,
+           std::string(reinterpret_cast<const char*>(f.Data), static_cast<size_t>(f.DataLength)),
+           f.Index, f.Offset, f.Total, f.Last};
     } else {
-      CopyTextField(file, r + 8, 59);
-      c = {"", file, "",
-           std::string(reinterpret_cast<const char*>(r + 67), DecodeFixed32(r + 1068)),
-           DecodeFixed32(r), DecodeFixed32(r + 1072), DecodeFixed32(r + 1076), r[1081] != 0};
+      const BaseChunkRecord b = DecodeBaseChunkRecord(r);
+      c = {"", b.FileName, "",
+           std::string(reinterpret_cast<const char*>(b.Data), static_cast<size_t>(b.DataLength)),
+           b.Index, b.Offset, b.Total, b.Last};
     }
     out.push_back(c);
   }
@@ -81,7 +79,7 @@ TEST(Transfer, FilesAreCutIntoChunksOfAtMost1001BytesInRequestOrder) {
     std::vector<Chunk> chunks = Records(message, &header);
     ++messages;
     EXPECT_EQ(header.Code, kMsgFileDownloadRsp);
-    EXPECT_EQ(header.RecordSize, kModuleFileChunkRecordSize);
+    EXPECT_EQ(header.RecordSize, kFileChunkRecordSize);
     EXPECT_LE(chunks.size(), Transfer::kChunksPerMessage);
     EXPECT_EQ(header.Chain == kChainLast, t->done());
     for (const Chunk& c : chunks) {
@@ -143,7 +141,7 @@ TEST(Transfer, BaseArchiveChunksCarryTheRequestedName) {
   MessageHeader header;
   std::vector<Chunk> chunks = Records(message, &header);
   EXPECT_EQ(header.Code, kMsgSystemDependFileRsp);
-  EXPECT_EQ(header.RecordSize, kBaseZipChunkRecordSize);
+  EXPECT_EQ(header.RecordSize, kBaseChunkRecordSize);
   ASSERT_EQ(chunks.size(), 3u);
   EXPECT_EQ(chunks[0].file, "SystemDepend.zip");
   EXPECT_TRUE(chunks[2].last);

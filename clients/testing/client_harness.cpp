@@ -15,22 +15,13 @@
 #include "core/window_messages.h"
 #include "net/message.h"
 #include "net/protocol.h"
+#include "net/records.h"
 
 namespace {
 
 int g_dummy_window;
 
-std::string Field(const std::string& text, size_t width) {
-  std::string field = text.substr(0, width);
-  field.resize(width, '\0');
-  return field;
-}
-
-void Put32(std::string* record, size_t offset, int32_t value) {
-  uint8_t bytes[4];
-  EncodeFixed32(bytes, static_cast<uint32_t>(value));
-  record->replace(offset, 4, reinterpret_cast<const char*>(bytes), 4);
-}
+uint8_t* Bytes(std::string* record) { return reinterpret_cast<uint8_t*>(&(*record)[0]); }
 
 std::string Le16(uint32_t value) {
   return std::string{static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)};
@@ -113,49 +104,60 @@ bool ServiceSide::Quiet(int timeout_ms) {
   return !peer_.ReadFrame(&frame, timeout_ms);
 }
 
-std::string UpdateCheckReplyRecord(int32_t part3, int32_t part4, const std::string& host,
-                                   int32_t port, bool proceed, size_t record_size) {
-  std::string record(record_size < 75 ? 75 : record_size, '\0');
-  Put32(&record, 11, part3);
-  Put32(&record, 15, part4);
-  record.replace(19, 51, Field(host, 51));
-  Put32(&record, 70, port);
-  record[74] = proceed ? 1 : 0;
+std::string UpdateCheckReplyBytes(int32_t part3, int32_t part4, const std::string& host,
+                                  int32_t port, bool proceed, size_t record_size) {
+  UpdateCheckReplyRecord reply;
+  reply.Latest.Part3 = part3;
+  reply.Latest.Part4 = part4;
+  SetFieldText(reply.Host, host, sizeof reply.Host - 1);
+  reply.Port = port;
+  reply.Proceed = proceed;
+  std::string record(std::max(record_size, kUpdateCheckReplyRecordSize), '\0');
+  EncodeUpdateCheckReplyRecord(reply, Bytes(&record));
   record.resize(record_size);
   return record;
 }
 
 std::string ModuleRecordBytes(const std::string& key, const std::string& name, int32_t num1,
                               int32_t num2, char kind) {
-  std::string record = Field(key, 11) + Field(name, 51) + std::string(17, '\0');
-  Put32(&record, kModuleRecordNum1Offset, num1);
-  Put32(&record, kModuleRecordNum2Offset, num2);
-  record[kModuleRecordKindOffset] = kind;
-  record.replace(kModuleRecordTailOffset, 8, "tail-xyz");
+  ModuleRecord module{};
+  std::memcpy(module.PackageKey, key.data(), std::min(key.size(), sizeof module.PackageKey));
+  std::memcpy(module.Name, name.data(), std::min(name.size(), sizeof module.Name));
+  module.Num1 = num1;
+  module.Num2 = num2;
+  module.Kind = kind;
+  std::memcpy(module.Tail, "tail-xyz", sizeof module.Tail);
+  std::string record(kModuleRecordSize, '\0');
+  EncodeModuleRecord(module, Bytes(&record));
   return record;
 }
 
-std::string FileChunkRecord(const std::string& module, const std::string& folder,
-                            const std::string& file, const std::string& data, bool last,
-                            size_t record_size) {
-  std::string record(record_size < 1229 ? 1229 : record_size, '\0');
-  record.replace(4, 51, Field(module, 51));
-  record.replace(55, 59, Field(file, 59));
-  record.replace(114, 101, Field(folder, 101));
-  record.replace(215, 1001, Field(data, 1001));
-  Put32(&record, 1216, static_cast<int32_t>(data.size()));
-  record[1228] = last ? 1 : 0;
+std::string FileChunkBytes(const std::string& module, const std::string& folder,
+                           const std::string& file, const std::string& data, bool last,
+                           size_t record_size) {
+  FileChunkRecord chunk;
+  SetFieldText(chunk.ModuleName, module, sizeof chunk.ModuleName - 1);
+  SetFieldText(chunk.FileName, file, sizeof chunk.FileName - 1);
+  SetFieldText(chunk.Folder, folder, sizeof chunk.Folder - 1);
+  chunk.Data = reinterpret_cast<const uint8_t*>(data.data());
+  // The count as given, even beyond the data field: the clients must refuse such a chunk.
+  chunk.DataLength = static_cast<int32_t>(data.size());
+  chunk.Last = last;
+  std::string record(std::max(record_size, kFileChunkRecordSize), '\0');
+  EncodeFileChunkRecord(chunk, Bytes(&record));
   record.resize(record_size);
   return record;
 }
 
-std::string BaseChunkRecord(const std::string& file, const std::string& data, bool last,
-                            size_t record_size) {
-  std::string record(record_size < 1082 ? 1082 : record_size, '\0');
-  record.replace(8, 59, Field(file, 59));
-  record.replace(67, 1001, Field(data, 1001));
-  Put32(&record, 1068, static_cast<int32_t>(data.size()));
-  record[1081] = last ? 1 : 0;
+std::string BaseChunkBytes(const std::string& file, const std::string& data, bool last,
+                           size_t record_size) {
+  BaseChunkRecord chunk;
+  SetFieldText(chunk.FileName, file, sizeof chunk.FileName - 1);
+  chunk.Data = reinterpret_cast<const uint8_t*>(data.data());
+  chunk.DataLength = static_cast<int32_t>(data.size());
+  chunk.Last = last;
+  std::string record(std::max(record_size, kBaseChunkRecordSize), '\0');
+  EncodeBaseChunkRecord(chunk, Bytes(&record));
   record.resize(record_size);
   return record;
 }

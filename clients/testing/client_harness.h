@@ -16,6 +16,7 @@
 #include "net/cipher_context.h"
 #include "net/frame_codec.h"
 #include "net/process_client.h"
+#include "net/records.h"
 #include "net/testing/loopback_peer.h"
 #include "test_support/temp_dir.h"
 
@@ -71,16 +72,18 @@ class ServiceSide {
   CipherContext receive_ = KeyedContext(kTestReceiveKey);
 };
 
-// Reply records.
-std::string UpdateCheckReplyRecord(int32_t part3, int32_t part4, const std::string& host,
-                                   int32_t port, bool proceed, size_t record_size = 75);
+// Reply records as a service might send them, cut or padded to `record_size`. Text fields may
+// fill their whole width (no NUL), and a chunk's data length is written as given.
+std::string UpdateCheckReplyBytes(int32_t part3, int32_t part4, const std::string& host,
+                                  int32_t port, bool proceed,
+                                  size_t record_size = kUpdateCheckReplyRecordSize);
 std::string ModuleRecordBytes(const std::string& key, const std::string& name, int32_t num1,
                               int32_t num2, char kind);
-std::string FileChunkRecord(const std::string& module, const std::string& folder,
-                            const std::string& file, const std::string& data, bool last,
-                            size_t record_size = 1229);
-std::string BaseChunkRecord(const std::string& file, const std::string& data, bool last,
-                            size_t record_size = 1082);
+std::string FileChunkBytes(const std::string& module, const std::string& folder,
+                           const std::string& file, const std::string& data, bool last,
+                           size_t record_size = kFileChunkRecordSize);
+std::string BaseChunkBytes(const std::string& file, const std::string& data, bool last,
+                           size_t record_size = kBaseChunkRecordSize);
 // A message of `code` carrying `records` (all of one size).
 std::string Reply(uint16_t code, const std::vector<std::string>& records, uint8_t chain = '0',
                   int32_t error_code = 0);

@@ -8,6 +8,7 @@
 #include "net/frame_format.h"
 #include "net/message.h"
 #include "net/protocol.h"
+#include "net/records.h"
 
 LoopbackPeer::LoopbackPeer(int backlog)
     : listener_(OpenListener(kLoopbackAddress, 0, backlog, &port_)) {}

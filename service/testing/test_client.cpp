@@ -7,15 +7,7 @@
 #include "base/coding.h"
 #include "net/frame_codec.h"
 #include "net/frame_format.h"
-#include "net/protocol.h"
-
-namespace {
-
-void PutText(uint8_t* field, size_t width, const std::string& text) {
-  std::memcpy(field, text.data(), std::min(text.size(), width - 1));
-}
-
-}  // namespace
+#include "net/records.h"
 
 TestClient::TestClient() { fixed_.SetKey(kBuiltInKey, sizeof(kBuiltInKey) - 1); }
 
@@ -69,8 +61,8 @@ bool TestClient::Receive(std::vector<uint8_t>* message, MessageHeader* header) {
 }
 
 bool TestClient::AuthentLink(int32_t* error_code) {
-  std::vector<uint8_t> record(kAuthentLinkRecordSize, 0);
-  std::memcpy(&record[kAuthentLinkTextOffset], kAuthentLinkText, sizeof(kAuthentLinkText));
+  std::vector<uint8_t> record(kAuthentLinkRecordSize);
+  EncodeAuthentLinkRecord(record.data());
   if (!SendMessage(Request(kMsgAuthentLinkRequest, 1, kAuthentLinkRecordSize, record), '4')) {
     return false;
   }
@@ -81,12 +73,11 @@ bool TestClient::AuthentLink(int32_t* error_code) {
     return false;
   }
   *error_code = header.ErrorCode;
-  if (header.ErrorCode == 0) {
-    CopyTextField(send_key_, &reply[kAuthentSendKeyOffset], 16);
-    send_.SetKey(&reply[kAuthentSendKeyOffset], strnlen(send_key_, 16));
-    char receive_key[17];
-    CopyTextField(receive_key, &reply[kAuthentReceiveKeyOffset], 16);
-    receive_.SetKey(receive_key, strnlen(receive_key, 16));
+  AuthentLinkReplyRecord keys;
+  if (header.ErrorCode == 0 && DecodeAuthentLinkReply(reply.data(), reply.size(), &keys)) {
+    std::memcpy(send_key_, keys.SendKey, sizeof send_key_);
+    send_.SetKey(keys.SendKey, std::strlen(keys.SendKey));
+    receive_.SetKey(keys.ReceiveKey, std::strlen(keys.ReceiveKey));
   }
   return true;
 }
@@ -110,37 +101,39 @@ bool TestClient::Login(const std::string& user, const std::string& password,
 
 bool TestClient::UpdateCheck(const std::string& number, int32_t part3, int32_t part4,
                              UpdateReply* out) {
-  std::vector<uint8_t> record(19, 0);
-  PutText(record.data(), 10, number);
-  EncodeFixed32(&record[11], static_cast<uint32_t>(part3));
-  EncodeFixed32(&record[15], static_cast<uint32_t>(part4));
-  if (!SendMessage(Request(kMsgQryCheckUpdate, 1, 19, record), '6')) return false;
+  UpdateCheckRecord request;
+  SetFieldText(request.PackageNumber, number);
+  request.Installed.Part3 = part3;
+  request.Installed.Part4 = part4;
+  std::vector<uint8_t> message(kUpdateCheckRequestSize);
+  EncodeUpdateCheckRequest(request, message.data());
+  if (!SendMessage(message, '6')) return false;
   std::vector<uint8_t> reply;
   MessageHeader header;
   if (!Receive(&reply, &header) || header.Code != kMsgPkgUpdateCheckRsp ||
-      !RecordsFit(header, reply.size(), 75) || header.RecordCount != 1) {
+      !RecordsFit(header, reply.size(), kUpdateCheckReplyRecordSize) ||
+      header.RecordCount != 1) {
     return false;
   }
-  const uint8_t* r = &reply[kMessageHeaderSize];
-  char host[52];
-  CopyTextField(host, r + 19, 51);
+  const UpdateCheckReplyRecord r = DecodeUpdateCheckReplyRecord(&reply[kMessageHeaderSize]);
   out->error_code = header.ErrorCode;
-  out->part3 = DecodeSigned32(r + 11);
-  out->part4 = DecodeSigned32(r + 15);
-  out->download_host = host;
-  out->download_port = DecodeSigned32(r + 70);
-  out->proceed = r[74] != 0;
+  out->part3 = r.Latest.Part3;
+  out->part4 = r.Latest.Part4;
+  out->download_host = r.Host;
+  out->download_port = r.Port;
+  out->proceed = r.Proceed;
   return true;
 }
 
 bool TestClient::ModuleCheck(const std::string& number, int32_t part3, int32_t part4,
                              std::vector<ModuleRecord>* records, int* messages) {
-  std::vector<uint8_t> record(60, 0);
-  record[0] = 'P';
-  PutText(&record[1], 10, number);
-  EncodeFixed32(&record[12], static_cast<uint32_t>(part3));
-  EncodeFixed32(&record[16], static_cast<uint32_t>(part4));
-  if (!SendMessage(Request(kMsgQryCheckModule, 1, 60, record), '6')) return false;
+  ModuleCheckRecord request;
+  SetFieldText(request.PackageNumber, number);
+  request.Latest.Part3 = part3;
+  request.Latest.Part4 = part4;
+  std::vector<uint8_t> message(kModuleCheckRequestSize);
+  EncodeModuleCheckRequest(request, message.data());
+  if (!SendMessage(message, '6')) return false;
   *messages = 0;
   while (true) {
     std::vector<uint8_t> reply;
@@ -168,16 +161,16 @@ bool TestClient::RequestModules(const std::vector<ModuleRecord>& records) {
       requests.emplace_back();
       counts.push_back(0);
     }
-    uint8_t r[74] = {};
-    std::memcpy(r + 4, m.PackageKey, strnlen(m.PackageKey, 10));
-    std::memcpy(r + 15, m.Name, strnlen(m.Name, 50));
-    EncodeFixed32(r + 66, static_cast<uint32_t>(m.Num1));
-    EncodeFixed32(r + 70, static_cast<uint32_t>(m.Num2));
-    requests.back().insert(requests.back().end(), r, r + 74);
+    uint8_t r[kModuleDownloadRecordSize];
+    EncodeModuleDownloadRecord(ModuleDownloadRecordFor(m), r);
+    requests.back().insert(requests.back().end(), r, r + kModuleDownloadRecordSize);
     ++counts.back();
   }
   for (size_t i = 0; i < requests.size(); ++i) {
-    if (!SendMessage(Request(kMsgDownloadModule, counts[i], 74, requests[i]), '6')) return false;
+    if (!SendMessage(
+            Request(kMsgDownloadModule, counts[i], kModuleDownloadRecordSize, requests[i]), '6')) {
+      return false;
+    }
   }
   return true;
 }
@@ -195,23 +188,19 @@ bool TestClient::DownloadModules(const std::vector<ModuleRecord>& records,
     std::vector<uint8_t> reply;
     MessageHeader header;
     if (!Receive(&reply, &header) || header.Code != kMsgFileDownloadRsp ||
-        !RecordsFit(header, reply.size(), 1229)) {
+        !RecordsFit(header, reply.size(), kFileChunkRecordSize)) {
       return false;
     }
     any_message = true;
     for (size_t i = 0; i < header.RecordCount; ++i) {
-      const uint8_t* r = &reply[kMessageHeaderSize + i * header.RecordSize];
-      char name[52], file[60], folder[102];
-      CopyTextField(name, r + 4, 51);
-      CopyTextField(file, r + 55, 59);
-      CopyTextField(folder, r + 114, 101);
-      int32_t n = DecodeSigned32(r + 1216);
-      if (n < 0 || n > 1001) return false;
-      (*files)[std::string(folder) + file].append(reinterpret_cast<const char*>(r + 215),
-                                                  static_cast<size_t>(n));
+      const FileChunkRecord r =
+          DecodeFileChunkRecord(&reply[kMessageHeaderSize + i * header.RecordSize]);
+      if (r.DataLength < 0 || r.DataLength > static_cast<int32_t>(kChunkDataSize)) return false;
+      (*files)[std::string(r.Folder) + r.FileName].append(
+          reinterpret_cast<const char*>(r.Data), static_cast<size_t>(r.DataLength));
       ++received;
-      if (r[1228]) {
-        auto it = pending.find(name);
+      if (r.Last) {
+        auto it = pending.find(r.ModuleName);
         if (it == pending.end()) return false;
         pending.erase(it);
       }
@@ -222,45 +211,46 @@ bool TestClient::DownloadModules(const std::vector<ModuleRecord>& records,
 }
 
 bool TestClient::DownloadBase(std::string* bytes) {
-  std::vector<uint8_t> record(21, 0);
-  PutText(record.data(), 21, "SystemDepend.zip");
-  if (!SendMessage(Request(kMsgDownloadBaseZip, 1, 21, record), '6')) return false;
+  std::vector<uint8_t> message(kBaseZipRequestSize);
+  EncodeBaseZipRequest(message.data());
+  if (!SendMessage(message, '6')) return false;
   while (true) {
     std::vector<uint8_t> reply;
     MessageHeader header;
     if (!Receive(&reply, &header) || header.Code != kMsgSystemDependFileRsp ||
-        !RecordsFit(header, reply.size(), 1082)) {
+        !RecordsFit(header, reply.size(), kBaseChunkRecordSize)) {
       return false;
     }
     for (size_t i = 0; i < header.RecordCount; ++i) {
-      const uint8_t* r = &reply[kMessageHeaderSize + i * header.RecordSize];
-      char name[60];
-      CopyTextField(name, r + 8, 59);
-      int32_t n = DecodeSigned32(r + 1068);
-      if (std::string(name) != "SystemDepend.zip" || n < 0 || n > 1001) return false;
-      bytes->append(reinterpret_cast<const char*>(r + 67), static_cast<size_t>(n));
-      if (r[1081]) return true;
+      const BaseChunkRecord r =
+          DecodeBaseChunkRecord(&reply[kMessageHeaderSize + i * header.RecordSize]);
+      if (std::string(r.FileName) != kBaseZipName || r.DataLength < 0 ||
+          r.DataLength > static_cast<int32_t>(kChunkDataSize)) {
+        return false;
+      }
+      bytes->append(reinterpret_cast<const char*>(r.Data), static_cast<size_t>(r.DataLength));
+      if (r.Last) return true;
     }
   }
 }
 
 bool TestClient::PackageQuery(const std::string& number, uint16_t* code,
                               std::string* product_name) {
-  std::vector<uint8_t> record(35, 0);
-  record[0] = 'W';
-  EncodeFixed16(&record[1], 0x0804);
-  PutText(&record[3], 11, number);
-  PutText(&record[14], 21, "quillbank v9.3");
-  std::vector<uint8_t> message = Request(kMsgPackageQuery, 1, 35, record);
-  EncodeFixed16(message.data(), 3);
+  PackageQueryRecord request;
+  request.LanguageId = 0x0804;
+  SetFieldText(request.PackageNumber, number);
+  SetFieldText(request.ClientVersion, "quillbank v9.3");
+  std::vector<uint8_t> message(kPackageQueryRequestSize);
+  EncodePackageQueryRequest(request, message.data());
   if (!SendMessage(message, '1')) return false;
   std::vector<uint8_t> reply;
   MessageHeader header;
-  if (!Receive(&reply, &header) || reply.size() < kMessageHeaderSize + 563) return false;
+  if (!Receive(&reply, &header) ||
+      reply.size() < kMessageHeaderSize + kPackageQueryReplyRecordSize) {
+    return false;
+  }
   *code = header.Code;
-  char name[52];
-  CopyTextField(name, &reply[kMessageHeaderSize + 11], 51);
-  *product_name = name;
+  *product_name = DecodePackageQueryReplyRecord(&reply[kMessageHeaderSize]).ProductName;
   return true;
 }
 
