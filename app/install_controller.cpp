@@ -27,16 +27,8 @@
 
 namespace {
 
-constexpr char kAccountText[] = "kivor";
 constexpr int kHostAttempts = 3;
 constexpr DWORD kCloseWaitMs = 500;
-
-AccountRecord InstallerAccount() {
-  AccountRecord record;
-  std::memcpy(record.UserName, kAccountText, sizeof kAccountText);
-  std::memcpy(record.Password, kAccountText, sizeof kAccountText);
-  return record;
-}
 
 // At most 15 characters of a dotted-quad address, as the codec holds it.
 void SetCodecServer(FrameCodec* codec, const char* address, uint16_t port) {
@@ -93,7 +85,7 @@ void InstallController::OnButtonClick(TQuillbankDlg& dlg) {
 
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   const int start = std::rand() % kHostAttempts;
-  const AccountRecord account = InstallerAccount();
+  const AccountRecord account = InstallerAccountRecord();
   bool connected = false;
   for (int i = 0; i < kHostAttempts && !connected; ++i) {
     char host[80] = {};
@@ -124,7 +116,7 @@ void InstallController::OnModuleDL() {
   // Without a port the codec keeps no address; the failed connect then reaches the window as
   // UM_DL_DISCONNECT through the client.
   if (port != 0) SetCodecServer(download_->codec(), ctx.DownloadHost, port);
-  const AccountRecord account = InstallerAccount();
+  const AccountRecord account = InstallerAccountRecord();
   download_->codec()->Connect(&account);
   WriteLog("OnModuleDL\xA3\xBA" "Connect");
 }

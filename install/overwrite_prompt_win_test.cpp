@@ -20,7 +20,10 @@ class PromptPresser {
  public:
   explicit PromptPresser(int button)
       : thread_([this, button] {
-          for (int i = 0; i < 400; ++i, Sleep(25)) {
+          // The box may be slow to come on a busy machine; ShowOverwritePrompt waits for the
+          // press however long that takes, so the presser waits as long as the test may run.
+          for (const ULONGLONG end = GetTickCount64() + 240000; GetTickCount64() < end;
+               Sleep(25)) {
             HWND box = FindWindowA("#32770", kCaption);
             if (box == nullptr) continue;
             owner_seen_ = GetWindow(box, GW_OWNER) != nullptr;

@@ -71,6 +71,13 @@ AccountRecord DecodeAccountRecord(const uint8_t* src) {
   return record;
 }
 
+AccountRecord InstallerAccountRecord() {
+  AccountRecord record;
+  std::memcpy(record.UserName, kInstallerAccountText, sizeof kInstallerAccountText);
+  std::memcpy(record.Password, kInstallerAccountText, sizeof kInstallerAccountText);
+  return record;
+}
+
 void EncodeUpdateCheckRecord(const UpdateCheckRecord& record, uint8_t* dst) {
   PutField(dst, record.PackageNumber);
   PutVersion(dst + 11, record.Installed);

@@ -69,6 +69,9 @@ constexpr size_t kAccountPasswordOffset = 52;
 static_assert(sizeof(AccountRecord) == kAccountRecordSize, "AccountRecord is 73 bytes");
 void EncodeAccountRecord(const AccountRecord& record, uint8_t* dst);
 AccountRecord DecodeAccountRecord(const uint8_t* src);
+// The account every installer logs in with: this text as user name and as password.
+constexpr char kInstallerAccountText[] = "kivor";
+AccountRecord InstallerAccountRecord();
 
 // Update check (0x3051), 19 bytes: package number at 0 (11), installed version at 11 and 15.
 struct UpdateCheckRecord {

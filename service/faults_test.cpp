@@ -21,14 +21,6 @@ class FaultsTest : public ::testing::Test {
                      {{"", "a.exe", TestBytes(300 * 1001, 1)}, {"D\\", "b", TestBytes(10, 2)},
                       {"D\\", "c", TestBytes(10, 3)}, {"D\\", "d", "", 'D'}});
   }
-  bool Linked(TestClient* c, const ListenAddress& a) {
-    int32_t error = -1;
-    return c->Connect(a) && c->AuthentLink(&error) && error == 0;
-  }
-  bool LoggedIn(TestClient* c) {
-    int32_t error = -1;
-    return Linked(c, service_.update()) && c->Login("kivor", "kivor", &error) && error == 0;
-  }
 
   TempDir temp_;
   TestService service_;
@@ -42,7 +34,7 @@ TEST_F(FaultsTest, RefuseUpdateAnswersWithoutProceedingAndWithTheCode) {
   faults_.refuse_update_code = 77;
   ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
   TestClient c;
-  ASSERT_TRUE(LoggedIn(&c));
+  ASSERT_TRUE(c.LogIn(service_.update()));
   UpdateReply reply;
   ASSERT_TRUE(c.UpdateCheck("100201", 0, 0, &reply));
   EXPECT_FALSE(reply.proceed);
@@ -55,7 +47,7 @@ TEST_F(FaultsTest, RefuseLoginAnswersTheRightAccountWithAnError) {
   ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
   TestClient c;
   int32_t error = 0;
-  ASSERT_TRUE(Linked(&c, service_.update()));
+  ASSERT_TRUE(c.Link(service_.update()));
   ASSERT_TRUE(c.Login("kivor", "kivor", &error));
   EXPECT_EQ(error, kErrorRefused);
   EXPECT_TRUE(service_.LogHas("refused on purpose"));
@@ -65,7 +57,7 @@ TEST_F(FaultsTest, RefuseAuthGivesAnErrorAndNoKeysThenClosesOnTheNextRequest) {
   faults_.refuse_auth_download = true;
   ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
   TestClient update;
-  EXPECT_TRUE(Linked(&update, service_.update()));  // only the download endpoint refuses
+  EXPECT_TRUE(update.Link(service_.update()));  // only the download endpoint refuses
 
   TestClient dl;
   int32_t error = 0;
@@ -86,7 +78,7 @@ TEST_F(FaultsTest, DropAfterDeliversExactlyThatManyChunksThenCloses) {
   std::vector<ModuleRecord> records;
   ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
   TestClient dl;
-  ASSERT_TRUE(Linked(&dl, service_.download()));
+  ASSERT_TRUE(dl.Link(service_.download()));
   std::map<std::string, std::string> files;
   EXPECT_FALSE(dl.DownloadModules(records, &files));
   EXPECT_EQ(files["a.exe"].size(), 150u * 1001);
@@ -100,7 +92,7 @@ TEST_F(FaultsTest, StallAfterFallsSilentAndOutlastsTheIdleTimeOut) {
   std::vector<ModuleRecord> records;
   ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
   TestClient dl;
-  ASSERT_TRUE(Linked(&dl, service_.download()));
+  ASSERT_TRUE(dl.Link(service_.download()));
   ASSERT_TRUE(dl.RequestModules(records));
   size_t chunks = 0;
   while (chunks < 150) {
@@ -133,7 +125,7 @@ TEST_F(FaultsTest, DropCheckAfterListClosesTheUpdateConnectionOnceTheListIsOut) 
   faults_.drop_check_after_list = true;
   ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
   TestClient c;
-  ASSERT_TRUE(LoggedIn(&c));
+  ASSERT_TRUE(c.LogIn(service_.update()));
   UpdateReply reply;
   ASSERT_TRUE(c.UpdateCheck("100201", 0, 0, &reply));
   ASSERT_TRUE(reply.proceed);
@@ -153,7 +145,7 @@ TEST_F(FaultsTest, DropAllAfterDownloadClosesTheWholeSessionOnceTheFilesAreOut) 
                    zip);
   ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
   TestClient check;
-  ASSERT_TRUE(LoggedIn(&check));
+  ASSERT_TRUE(check.LogIn(service_.update()));
   UpdateReply reply;
   ASSERT_TRUE(check.UpdateCheck("100201", 0, 0, &reply));
   std::vector<ModuleRecord> records;
@@ -161,7 +153,7 @@ TEST_F(FaultsTest, DropAllAfterDownloadClosesTheWholeSessionOnceTheFilesAreOut) 
   ASSERT_TRUE(check.ModuleCheck("100201", reply.part3, reply.part4, &records, &messages));
 
   TestClient dl;
-  ASSERT_TRUE(Linked(&dl, service_.download()));
+  ASSERT_TRUE(dl.Link(service_.download()));
   // The base archive is only the download's first stage: the session stays.
   std::string base;
   ASSERT_TRUE(dl.DownloadBase(&base));
@@ -181,11 +173,11 @@ TEST_F(FaultsTest, GarbageFirstIsDroppedByTheClientAndTheExchangeGoesOn) {
   UpdateReply reply;
   std::vector<ModuleRecord> records;
   TestClient c;
-  ASSERT_TRUE(LoggedIn(&c));
+  ASSERT_TRUE(c.LogIn(service_.update()));
   EXPECT_EQ(c.dropped_frames(), 1);
   TestClient dl;
   ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
-  ASSERT_TRUE(Linked(&dl, service_.download()));
+  ASSERT_TRUE(dl.Link(service_.download()));
   std::map<std::string, std::string> files;
   ASSERT_TRUE(dl.DownloadModules(records, &files));
   EXPECT_TRUE(files["a.exe"] == TestBytes(300 * 1001, 1));
@@ -195,7 +187,7 @@ TEST_F(FaultsTest, SplitModulesSpreadsTheReplyOverThatManyMessages) {
   faults_.split_module_messages = 3;
   ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
   TestClient c;
-  ASSERT_TRUE(LoggedIn(&c));
+  ASSERT_TRUE(c.LogIn(service_.update()));
   std::vector<ModuleRecord> records;
   int messages = 0;
   ASSERT_TRUE(c.ModuleCheck("100201", 5, 17, &records, &messages));
@@ -208,7 +200,7 @@ TEST_F(FaultsTest, SplitModulesIntoMoreMessagesThanRecordsSendsEmptyOnes) {
   faults_.split_module_messages = 6;
   ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
   TestClient c;
-  ASSERT_TRUE(LoggedIn(&c));
+  ASSERT_TRUE(c.LogIn(service_.update()));
   std::vector<ModuleRecord> records;
   int messages = 0;
   ASSERT_TRUE(c.ModuleCheck("100201", 5, 17, &records, &messages));

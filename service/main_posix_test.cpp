@@ -134,10 +134,8 @@ TEST(Program, PackThenServeThenStopOnSignals) {
     EXPECT_EQ(reply.download_port, download);
     EXPECT_EQ(reply.part3, 2);
     TestClient dl;
-    int32_t error = -1;
     std::map<std::string, std::string> files;
-    ASSERT_TRUE(dl.Connect({"127.0.0.1", download}));
-    ASSERT_TRUE(dl.AuthentLink(&error));
+    ASSERT_TRUE(dl.Link({"127.0.0.1", download}));
     ASSERT_TRUE(dl.DownloadModules(records, &files));
     EXPECT_TRUE(files["Data\\x.bin"] == TestBytes(12345, 1));
     EXPECT_TRUE(files["run.exe"] == TestBytes(2222, 2));

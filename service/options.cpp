@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "base/deployment_values.h"
 
@@ -66,6 +67,184 @@ std::string FaultConfig::Describe() const {
   return text;
 }
 
+namespace {
+
+using ValueHandler = std::function<bool(const std::string&)>;
+
+// The options of one command: flags take a value ("--name VALUE" or "--name=VALUE"), switches
+// take none.
+struct OptionTable {
+  std::map<std::string, ValueHandler> flags;
+  std::map<std::string, std::function<void()>> switches;
+};
+
+// A listen-address flag: the first use replaces the deployment's defaults, later ones add.
+ValueHandler AddressList(std::vector<ListenAddress>* list, uint16_t port) {
+  auto given = std::make_shared<bool>(false);
+  return [=](const std::string& v) {
+    if (!*given) list->clear();
+    *given = true;
+    ListenAddress a;
+    if (!ParseListenAddress(v, port, &a)) return false;
+    list->push_back(a);
+    return true;
+  };
+}
+
+template <typename Setter>
+ValueHandler Number(long long min, long long max, Setter setter) {
+  return [=](const std::string& v) {
+    long long n = 0;
+    if (!ParseInt(v, min, max, &n)) return false;
+    setter(n);
+    return true;
+  };
+}
+
+bool ParseQueryDelay(const std::string& v, FaultConfig* faults) {
+  size_t at = v.find('@');
+  long long ms = 0;
+  if (!ParseInt(v.substr(0, at), 1, 600000, &ms)) return false;
+  faults->query_delay_ms = int(ms);
+  if (at != std::string::npos) {
+    ListenAddress a;
+    if (!ParseListenAddress(v.substr(at + 1), QB_QUERY_PORT, &a)) return false;
+    faults->query_delay_address = a.host;
+  }
+  return true;
+}
+
+OptionTable ServeOptionTable(ServiceOptions* o) {
+  FaultConfig* f = &o->faults;
+  OptionTable table;
+  table.flags = {
+      {"--package", [=](const std::string& v) { o->packages.push_back(v); return !v.empty(); }},
+      {"--query", AddressList(&o->query, QB_QUERY_PORT)},
+      {"--update", AddressList(&o->update, QB_UPDATE_PORT)},
+      {"--download",
+       [=](const std::string& v) { return ParseListenAddress(v, QB_DOWNLOAD_PORT, &o->download); }},
+      {"--advertise",
+       [=](const std::string& v) {
+         o->advertise_given = true;
+         return ParseListenAddress(v, 0, &o->advertise);
+       }},
+      {"--idle-timeout", Number(1, 86400, [=](long long n) { o->idle_timeout_s = int(n); })},
+      {"--max-connections", Number(1, 100000, [=](long long n) { o->max_connections = n; })},
+      {"--log", [=](const std::string& v) { o->log_file = v; return !v.empty(); }},
+      {"--refuse-update", Number(INT32_MIN, INT32_MAX,
+                                 [=](long long n) {
+                                   f->refuse_update = true;
+                                   f->refuse_update_code = static_cast<int32_t>(n);
+                                 })},
+      {"--drop-after", Number(0, INT64_MAX, [=](long long n) { f->drop_after_chunks = n; })},
+      {"--stall-after", Number(0, INT64_MAX, [=](long long n) { f->stall_after_chunks = n; })},
+      {"--split-modules", Number(1, 10000, [=](long long n) { f->split_module_messages = int(n); })},
+      {"--query-delay", [=](const std::string& v) { return ParseQueryDelay(v, f); }},
+  };
+  table.switches = {
+      {"--quiet", [=] { o->quiet = true; }},
+      {"--refuse-login", [=] { f->refuse_login = true; }},
+      {"--refuse-auth",
+       [=] {
+         f->refuse_auth_update = true;
+         f->refuse_auth_download = true;
+       }},
+      {"--refuse-auth=update", [=] { f->refuse_auth_update = true; }},
+      {"--refuse-auth=download", [=] { f->refuse_auth_download = true; }},
+      {"--garbage-first", [=] { f->garbage_first = true; }},
+      {"--query-wrong-code", [=] { f->query_wrong_code = true; }},
+      {"--drop-check-after-list", [=] { f->drop_check_after_list = true; }},
+      {"--drop-all-after-download", [=] { f->drop_all_after_download = true; }},
+  };
+  return table;
+}
+
+OptionTable PackOptionTable(ServiceOptions* o) {
+  PackOptions* p = &o->pack;
+  OptionTable table;
+  table.flags = {
+      {"--number", [=](const std::string& v) { p->number = v; return true; }},
+      {"--name", [=](const std::string& v) { p->product_name = v; return true; }},
+      {"--key", [=](const std::string& v) { p->package_key = v; return v.size() <= 10; }},
+      {"--base", [=](const std::string& v) { p->base_archive = v; return !v.empty(); }},
+      {"--version",
+       [=](const std::string& v) { return ParseVersion(v, &p->version_part3, &p->version_part4); }},
+  };
+  return table;
+}
+
+enum class ArgumentsResult { kDone, kHelp, kError };
+
+// Applies argv[2..] to `table`, collecting the arguments that are not options.
+ArgumentsResult ParseArguments(int argc, const char* const* argv, const OptionTable& table,
+                               std::vector<std::string>* positional, std::string* error) {
+  for (int i = 2; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") return ArgumentsResult::kHelp;
+    if (arg.rfind("--", 0) != 0) {
+      positional->push_back(arg);
+      continue;
+    }
+    auto toggle = table.switches.find(arg);
+    if (toggle != table.switches.end()) {
+      toggle->second();
+      continue;
+    }
+    std::string name = arg, value;
+    bool has_value = false;
+    size_t eq = arg.find('=');
+    if (eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      has_value = true;
+    }
+    auto it = table.flags.find(name);
+    if (it == table.flags.end()) {
+      *error = "unknown option " + arg;
+      return ArgumentsResult::kError;
+    }
+    if (!has_value) {
+      if (i + 1 >= argc) {
+        *error = "option " + name + " needs a value";
+        return ArgumentsResult::kError;
+      }
+      value = argv[++i];
+    }
+    if (!it->second(value)) {
+      *error = "bad value \"" + value + "\" for " + name;
+      return ArgumentsResult::kError;
+    }
+  }
+  return ArgumentsResult::kDone;
+}
+
+bool FinishServe(const std::vector<std::string>& positional, ServiceOptions* o,
+                 std::string* error) {
+  if (!positional.empty()) {
+    *error = "serve takes no argument \"" + positional[0] + "\"";
+    return false;
+  }
+  if (o->query.empty() || o->update.empty()) {
+    *error = "no listen address left";
+    return false;
+  }
+  if (!o->advertise_given) o->advertise = o->download;
+  return true;
+}
+
+bool FinishPack(const std::vector<std::string>& positional, ServiceOptions* o,
+                std::string* error) {
+  if (positional.size() != 2) {
+    *error = "pack needs DIR and OUT";
+    return false;
+  }
+  o->pack_tree = positional[0];
+  o->pack_out = positional[1];
+  return true;
+}
+
+}  // namespace
+
 bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::string* error) {
   *o = ServiceOptions();
   SetDefaults(o);
@@ -73,7 +252,7 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
     *error = "no command given";
     return false;
   }
-  std::string command = argv[1];
+  const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     o->command = ServiceOptions::Command::kHelp;
     return true;
@@ -86,148 +265,19 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
     *error = "unknown command \"" + command + "\"";
     return false;
   }
-
-  bool query_given = false, update_given = false;
+  const bool serve = o->command == ServiceOptions::Command::kServe;
+  const OptionTable table = serve ? ServeOptionTable(o) : PackOptionTable(o);
   std::vector<std::string> positional;
-  using Handler = std::function<bool(const std::string&)>;
-  auto address_list = [&](std::vector<ListenAddress>* list, bool* given, uint16_t port) {
-    return [=](const std::string& v) {
-      if (!*given) list->clear();
-      *given = true;
-      ListenAddress a;
-      if (!ParseListenAddress(v, port, &a)) return false;
-      list->push_back(a);
-      return true;
-    };
-  };
-  auto number = [&](long long min, long long max, auto setter) {
-    return [=](const std::string& v) {
-      long long n = 0;
-      if (!ParseInt(v, min, max, &n)) return false;
-      setter(n);
-      return true;
-    };
-  };
-  std::map<std::string, Handler> serve_flags = {
-      {"--package", [&](const std::string& v) { o->packages.push_back(v); return !v.empty(); }},
-      {"--query", address_list(&o->query, &query_given, QB_QUERY_PORT)},
-      {"--update", address_list(&o->update, &update_given, QB_UPDATE_PORT)},
-      {"--download", [&](const std::string& v) {
-         return ParseListenAddress(v, QB_DOWNLOAD_PORT, &o->download);
-       }},
-      {"--advertise", [&](const std::string& v) {
-         o->advertise_given = true;
-         return ParseListenAddress(v, 0, &o->advertise);
-       }},
-      {"--idle-timeout", number(1, 86400, [&](long long n) { o->idle_timeout_s = int(n); })},
-      {"--max-connections", number(1, 100000, [&](long long n) { o->max_connections = n; })},
-      {"--log", [&](const std::string& v) { o->log_file = v; return !v.empty(); }},
-      {"--refuse-update", number(INT32_MIN, INT32_MAX, [&](long long n) {
-         o->faults.refuse_update = true;
-         o->faults.refuse_update_code = static_cast<int32_t>(n);
-       })},
-      {"--drop-after", number(0, INT64_MAX, [&](long long n) { o->faults.drop_after_chunks = n; })},
-      {"--stall-after", number(0, INT64_MAX, [&](long long n) { o->faults.stall_after_chunks = n; })},
-      {"--split-modules", number(1, 10000, [&](long long n) {
-         o->faults.split_module_messages = int(n);
-       })},
-      {"--query-delay", [&](const std::string& v) {
-         size_t at = v.find('@');
-         long long ms = 0;
-         if (!ParseInt(v.substr(0, at), 1, 600000, &ms)) return false;
-         o->faults.query_delay_ms = int(ms);
-         if (at != std::string::npos) {
-           ListenAddress a;
-           if (!ParseListenAddress(v.substr(at + 1), QB_QUERY_PORT, &a)) return false;
-           o->faults.query_delay_address = a.host;
-         }
-         return true;
-       }},
-  };
-  std::map<std::string, std::function<void()>> serve_switches = {
-      {"--quiet", [&] { o->quiet = true; }},
-      {"--refuse-login", [&] { o->faults.refuse_login = true; }},
-      {"--refuse-auth", [&] {
-         o->faults.refuse_auth_update = true;
-         o->faults.refuse_auth_download = true;
-       }},
-      {"--refuse-auth=update", [&] { o->faults.refuse_auth_update = true; }},
-      {"--refuse-auth=download", [&] { o->faults.refuse_auth_download = true; }},
-      {"--garbage-first", [&] { o->faults.garbage_first = true; }},
-      {"--query-wrong-code", [&] { o->faults.query_wrong_code = true; }},
-      {"--drop-check-after-list", [&] { o->faults.drop_check_after_list = true; }},
-      {"--drop-all-after-download", [&] { o->faults.drop_all_after_download = true; }},
-  };
-  std::map<std::string, Handler> pack_flags = {
-      {"--number", [&](const std::string& v) { o->pack.number = v; return true; }},
-      {"--name", [&](const std::string& v) { o->pack.product_name = v; return true; }},
-      {"--key", [&](const std::string& v) { o->pack.package_key = v; return v.size() <= 10; }},
-      {"--base", [&](const std::string& v) { o->pack.base_archive = v; return !v.empty(); }},
-      {"--version", [&](const std::string& v) {
-         return ParseVersion(v, &o->pack.version_part3, &o->pack.version_part4);
-       }},
-  };
-  bool serve = o->command == ServiceOptions::Command::kServe;
-  auto& flags = serve ? serve_flags : pack_flags;
-
-  for (int i = 2; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+  switch (ParseArguments(argc, argv, table, &positional, error)) {
+    case ArgumentsResult::kHelp:
       o->command = ServiceOptions::Command::kHelp;
       return true;
-    }
-    if (arg.rfind("--", 0) != 0) {
-      positional.push_back(arg);
-      continue;
-    }
-    if (serve && serve_switches.count(arg)) {
-      serve_switches[arg]();
-      continue;
-    }
-    std::string name = arg, value;
-    bool has_value = false;
-    size_t eq = arg.find('=');
-    if (eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      has_value = true;
-    }
-    auto it = flags.find(name);
-    if (it == flags.end()) {
-      *error = "unknown option " + arg;
+    case ArgumentsResult::kError:
       return false;
-    }
-    if (!has_value) {
-      if (i + 1 >= argc) {
-        *error = "option " + name + " needs a value";
-        return false;
-      }
-      value = argv[++i];
-    }
-    if (!it->second(value)) {
-      *error = "bad value \"" + value + "\" for " + name;
-      return false;
-    }
+    case ArgumentsResult::kDone:
+      break;
   }
-  if (serve) {
-    if (!positional.empty()) {
-      *error = "serve takes no argument \"" + positional[0] + "\"";
-      return false;
-    }
-    if (o->query.empty() || o->update.empty()) {
-      *error = "no listen address left";
-      return false;
-    }
-    if (!o->advertise_given) o->advertise = o->download;
-    return true;
-  }
-  if (positional.size() != 2) {
-    *error = "pack needs DIR and OUT";
-    return false;
-  }
-  o->pack_tree = positional[0];
-  o->pack_out = positional[1];
-  return true;
+  return serve ? FinishServe(positional, o, error) : FinishPack(positional, o, error);
 }
 
 std::string UsageText() {

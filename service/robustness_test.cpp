@@ -32,10 +32,8 @@ class RobustnessTest : public ::testing::Test {
   // A whole download on a connection of its own; true when every file arrived intact.
   bool Download() {
     TestClient dl;
-    int32_t error = -1;
     std::map<std::string, std::string> got;
-    if (!dl.Connect(service_.download(), 30000) || !dl.AuthentLink(&error) || error != 0 ||
-        !dl.DownloadModules(records_, &got)) {
+    if (!dl.Link(service_.download(), 30000) || !dl.DownloadModules(records_, &got)) {
       return false;
     }
     for (const TestFile& f : files_) {
@@ -215,9 +213,7 @@ TEST_F(RobustnessTest, SixtyFourInstallersDownloadAtOnceWithOneStalled) {
   // The stalled installer asks five times for 16 MB, far more than socket buffers hold, and
   // then reads nothing.
   TestClient stalled;
-  int32_t error = -1;
-  ASSERT_TRUE(stalled.Connect(service_.download()));
-  ASSERT_TRUE(stalled.AuthentLink(&error));
+  ASSERT_TRUE(stalled.Link(service_.download()));
   ModuleRecord big = records_.back();
   ASSERT_EQ(big.Kind, 'D');
   big.Kind = 'F';  // what RequestModules asks for

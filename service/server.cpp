@@ -220,6 +220,17 @@ void Server::HandleEvent(Connection& c, uint32_t events) {
   UpdateInterest(c);
 }
 
+bool Server::HandleInput(Connection& c, std::string* reason) {
+  size_t consumed = 0;
+  if (!c.handler->OnReceive(c.input.data(), c.input_length, &consumed, c.out, reason)) {
+    return false;
+  }
+  consumed = std::min(consumed, c.input_length);
+  std::memmove(c.input.data(), c.input.data() + consumed, c.input_length - consumed);
+  c.input_length -= consumed;
+  return true;
+}
+
 bool Server::ReadInput(Connection& c, std::string* reason) {
   while (true) {
     if (c.input_length == c.input.size()) {
@@ -242,13 +253,7 @@ bool Server::ReadInput(Connection& c, std::string* reason) {
     }
     c.input_length += static_cast<size_t>(n);
     c.last_activity = Clock::now();
-    size_t consumed = 0;
-    if (!c.handler->OnReceive(c.input.data(), c.input_length, &consumed, c.out, reason)) {
-      return false;
-    }
-    consumed = std::min(consumed, c.input_length);
-    std::memmove(c.input.data(), c.input.data() + consumed, c.input_length - consumed);
-    c.input_length -= consumed;
+    if (!HandleInput(c, reason)) return false;
     // A client that sends faster than it reads its replies is not read until they drained.
     if (c.out.pending() > limits_.high_water) return true;
   }
@@ -285,13 +290,7 @@ bool Server::Service(Connection& c, std::string* reason) {
   }
   // Input held back while the outbox was full may hold complete requests.
   if (c.input_length > 0 && c.out.pending() <= limits_.high_water) {
-    size_t consumed = 0;
-    if (!c.handler->OnReceive(c.input.data(), c.input_length, &consumed, c.out, reason)) {
-      return false;
-    }
-    consumed = std::min(consumed, c.input_length);
-    std::memmove(c.input.data(), c.input.data() + consumed, c.input_length - consumed);
-    c.input_length -= consumed;
+    if (!HandleInput(c, reason)) return false;
   }
   return true;
 }

@@ -51,6 +51,8 @@ class Server {
 
   void Accept(Listener& listener);
   void HandleEvent(Connection& c, uint32_t events);
+  // Hands the buffered input to the handler and drops what it consumed.
+  bool HandleInput(Connection& c, std::string* reason);
   bool ReadInput(Connection& c, std::string* reason);
   bool Service(Connection& c, std::string* reason);
   void UpdateInterest(Connection& c);

@@ -6,13 +6,14 @@
 #include <cstdint>
 #include <string>
 
+#include "net/records.h"
 #include "service/faults.h"
 #include "service/package_set.h"
 
 struct ServiceState {
   PackageSet packages;
-  std::string account_user = "kivor";
-  std::string account_password = "kivor";
+  std::string account_user = kInstallerAccountText;
+  std::string account_password = kInstallerAccountText;
   std::string download_host;  // named in the update-check reply
   int32_t download_port = 0;
   int32_t heartbeat_interval = 30;  // seconds, told to installers in the authentication link

@@ -58,10 +58,7 @@ TEST_F(SessionTest, WholeExchangeDeliversEveryFileByteIdentical) {
   }
 
   TestClient dl;
-  int32_t error = -1;
-  ASSERT_TRUE(dl.Connect(service_.download()));
-  ASSERT_TRUE(dl.AuthentLink(&error));
-  EXPECT_EQ(error, 0);
+  ASSERT_TRUE(dl.Link(service_.download()));
   std::string base;
   ASSERT_TRUE(dl.DownloadBase(&base));
   EXPECT_TRUE(base == base_);
@@ -84,10 +81,7 @@ TEST_F(SessionTest, EachConnectionGetsFreshSessionKeys) {
   std::set<std::string> keys;
   for (int i = 0; i < 4; ++i) {
     TestClient c;
-    int32_t error = -1;
-    ASSERT_TRUE(c.Connect(i % 2 ? service_.update() : service_.download()));
-    ASSERT_TRUE(c.AuthentLink(&error));
-    ASSERT_EQ(error, 0);
+    ASSERT_TRUE(c.Link(i % 2 ? service_.update() : service_.download()));
     EXPECT_EQ(strlen(c.send_key()), 16u);
     keys.insert(c.send_key());
   }
@@ -98,8 +92,7 @@ TEST_F(SessionTest, WrongAccountIsRefusedAndChecksNeedALogin) {
   ASSERT_TRUE(Start());
   TestClient c;
   int32_t error = -1;
-  ASSERT_TRUE(c.Connect(service_.update()));
-  ASSERT_TRUE(c.AuthentLink(&error));
+  ASSERT_TRUE(c.Link(service_.update()));
   ASSERT_TRUE(c.Login("kivor", "wrong", &error));
   EXPECT_EQ(error, kErrorRefused);
   UpdateReply reply;
@@ -111,10 +104,7 @@ TEST_F(SessionTest, WrongAccountIsRefusedAndChecksNeedALogin) {
 TEST_F(SessionTest, UpdateCheckAnswersUnknownPackagesAndCurrentInstallsWithoutProceeding) {
   ASSERT_TRUE(Start());
   TestClient c;
-  int32_t error = -1;
-  ASSERT_TRUE(c.Connect(service_.update()));
-  ASSERT_TRUE(c.AuthentLink(&error));
-  ASSERT_TRUE(c.Login("kivor", "kivor", &error));
+  ASSERT_TRUE(c.LogIn(service_.update()));
   UpdateReply reply;
   ASSERT_TRUE(c.UpdateCheck("999999", 0, 0, &reply));
   EXPECT_FALSE(reply.proceed);
@@ -132,9 +122,7 @@ TEST_F(SessionTest, UpdateCheckAnswersUnknownPackagesAndCurrentInstallsWithoutPr
 TEST_F(SessionTest, DownloadRequestWithoutRecordsGetsOneEmptyReply) {
   ASSERT_TRUE(Start());
   TestClient dl;
-  int32_t error = -1;
-  ASSERT_TRUE(dl.Connect(service_.download()));
-  ASSERT_TRUE(dl.AuthentLink(&error));
+  ASSERT_TRUE(dl.Link(service_.download()));
   ASSERT_TRUE(dl.SendMessage(TestClient::Request(kMsgDownloadModule, 0, 74, {}), '6'));
   std::vector<uint8_t> message;
   MessageHeader header;
@@ -147,9 +135,7 @@ TEST_F(SessionTest, DownloadRequestWithoutRecordsGetsOneEmptyReply) {
 TEST_F(SessionTest, HeartbeatsAreAnsweredUnderTheBuiltInKey) {
   ASSERT_TRUE(Start());
   TestClient c;
-  int32_t error = -1;
-  ASSERT_TRUE(c.Connect(service_.update()));
-  ASSERT_TRUE(c.AuthentLink(&error));
+  ASSERT_TRUE(c.Link(service_.update()));
   ASSERT_TRUE(c.SendMessage(TestClient::Request(kMsgHeartbeat, 1, 4, {0, 0, 0, 0}), '4'));
   std::vector<uint8_t> message;
   MessageHeader header;
@@ -164,10 +150,7 @@ TEST_F(SessionTest, LongModuleListsAreChainedAndDownloadedInSeveralRequests) {
   WriteTestPackage(other.path(), "300", many);
   ASSERT_TRUE(service_.Start({other.path()}));
   TestClient c;
-  int32_t error = -1;
-  ASSERT_TRUE(c.Connect(service_.update()));
-  ASSERT_TRUE(c.AuthentLink(&error));
-  ASSERT_TRUE(c.Login("kivor", "kivor", &error));
+  ASSERT_TRUE(c.LogIn(service_.update()));
   std::vector<ModuleRecord> records;
   int messages = 0;
   ASSERT_TRUE(c.ModuleCheck("300", 5, 17, &records, &messages));
@@ -176,8 +159,7 @@ TEST_F(SessionTest, LongModuleListsAreChainedAndDownloadedInSeveralRequests) {
   EXPECT_STREQ(records[1799].Name, "M\\f1799");
 
   TestClient dl;
-  ASSERT_TRUE(dl.Connect(service_.download()));
-  ASSERT_TRUE(dl.AuthentLink(&error));
+  ASSERT_TRUE(dl.Link(service_.download()));
   // More modules than one request carries: two requests, served one after the other.
   std::map<std::string, std::string> got;
   ASSERT_TRUE(dl.DownloadModules(records, &got));
@@ -197,9 +179,7 @@ TEST_F(SessionTest, SeveralPackagesAreServedSideBySide) {
   ASSERT_TRUE(CheckExchange(service_.update(), "200", &reply, &records));
   ASSERT_EQ(records.size(), 1u);
   TestClient dl;
-  int32_t error = -1;
-  ASSERT_TRUE(dl.Connect(service_.download()));
-  ASSERT_TRUE(dl.AuthentLink(&error));
+  ASSERT_TRUE(dl.Link(service_.download()));
   std::map<std::string, std::string> got;
   ASSERT_TRUE(dl.DownloadModules(records, &got));
   EXPECT_TRUE(got["other.exe"] == TestBytes(5000, 7));
@@ -216,9 +196,7 @@ TEST_F(SessionTest, MissingBaseArchiveIsSentAsAnEmptyOne) {
   WriteTestPackage(bare.path(), "400", {{"", "a", "a"}});
   ASSERT_TRUE(service_.Start({bare.path()}));
   TestClient dl;
-  int32_t error = -1;
-  ASSERT_TRUE(dl.Connect(service_.download()));
-  ASSERT_TRUE(dl.AuthentLink(&error));
+  ASSERT_TRUE(dl.Link(service_.download()));
   std::string base;
   ASSERT_TRUE(dl.DownloadBase(&base));
   EXPECT_TRUE(base.empty());
@@ -233,9 +211,7 @@ TEST_F(SessionTest, FilesGoOutAsTheyAreWhenTheirDownloadStarts) {
   // The size is taken when the file is opened, not when the package was loaded.
   fs::resize_file(fs::path(temp_.path()) / "Data/big.bin", 10);
   TestClient dl;
-  int32_t error = -1;
-  ASSERT_TRUE(dl.Connect(service_.download()));
-  ASSERT_TRUE(dl.AuthentLink(&error));
+  ASSERT_TRUE(dl.Link(service_.download()));
   std::map<std::string, std::string> got;
   ASSERT_TRUE(dl.DownloadModules(records, &got));
   EXPECT_EQ(got["Data\\big.bin"].size(), 10u);

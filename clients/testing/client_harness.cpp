@@ -33,9 +33,7 @@ std::string Le32(uint32_t value) { return Le16(value & 0xFFFF) + Le16(value >> 1
 
 WindowMessages::WindowMessages() {
   SetMainWindowSink([this](unsigned message, uintptr_t, intptr_t l_param, bool sent) {
-    std::lock_guard<std::mutex> guard(lock_);
-    entries_.push_back({message, l_param, sent});
-    changed_.notify_all();
+    entries_.Record({message, l_param, sent});
   });
   MainWindowHandle = &g_dummy_window;
 }
@@ -43,27 +41,6 @@ WindowMessages::WindowMessages() {
 WindowMessages::~WindowMessages() {
   MainWindowHandle = nullptr;
   SetMainWindowSink(nullptr);
-}
-
-bool WindowMessages::WaitFor(unsigned message, size_t count, int timeout_ms) {
-  std::unique_lock<std::mutex> guard(lock_);
-  return changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
-    size_t n = 0;
-    for (const Entry& e : entries_) n += e.message == message ? 1 : 0;
-    return n >= count;
-  });
-}
-
-size_t WindowMessages::Count(unsigned message) {
-  std::lock_guard<std::mutex> guard(lock_);
-  size_t n = 0;
-  for (const Entry& e : entries_) n += e.message == message ? 1 : 0;
-  return n;
-}
-
-std::vector<WindowMessages::Entry> WindowMessages::Entries() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return entries_;
 }
 
 std::vector<unsigned> WindowMessages::Kinds() {
@@ -76,9 +53,7 @@ bool ServiceSide::Open(ProcessClient* client, int32_t authent_error) {
   if (!peer_.listening()) return false;
   client->CreateConnection();
   client->codec()->SetServer(kLoopbackAddress, peer_.port());
-  AccountRecord record;
-  std::strcpy(record.UserName, "kivor");
-  std::strcpy(record.Password, "kivor");
+  const AccountRecord record = InstallerAccountRecord();
   if (!client->codec()->Connect(&record) || !peer_.Accept()) return false;
   char type = 0;
   std::string request;

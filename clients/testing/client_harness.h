@@ -18,6 +18,7 @@
 #include "net/process_client.h"
 #include "net/records.h"
 #include "net/testing/loopback_peer.h"
+#include "test_support/event_log.h"
 #include "test_support/temp_dir.h"
 
 // The session keys the service side hands out.
@@ -40,15 +41,16 @@ class WindowMessages {
   WindowMessages& operator=(const WindowMessages&) = delete;
 
   // Waits until `count` messages of the kind have arrived.
-  bool WaitFor(unsigned message, size_t count = 1, int timeout_ms = 5000);
-  size_t Count(unsigned message);
-  std::vector<Entry> Entries();
+  bool WaitFor(unsigned message, size_t count = 1, int timeout_ms = 5000) {
+    return entries_.WaitFor(message, count, timeout_ms);
+  }
+  size_t Count(unsigned message) { return entries_.Count(message); }
+  std::vector<Entry> Entries() { return entries_.Events(); }
+  // The messages in arrival order.
   std::vector<unsigned> Kinds();
 
  private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::vector<Entry> entries_;
+  EventLog<Entry, unsigned, &Entry::message> entries_;
 };
 
 // The service's end of one client connection.

@@ -17,13 +17,6 @@ using Clock = std::chrono::steady_clock;
 // Any non-null handle: the download client posts UM_FILE_DONE only when a window exists.
 int dummy_window;
 
-AccountRecord Account() {
-  AccountRecord account;
-  std::strcpy(account.UserName, "kivor");
-  std::strcpy(account.Password, "kivor");
-  return account;
-}
-
 }  // namespace
 
 struct ClientRun::Clients {
@@ -73,7 +66,7 @@ bool ClientRun::Check(const ListenAddress& update, int timeout_ms) {
   ProcessCheck& check = clients_->check;
   check.CreateConnection();
   check.codec()->SetServer(update.host.c_str(), update.port);
-  AccountRecord account = Account();
+  AccountRecord account = InstallerAccountRecord();
   if (!check.codec()->Connect(&account)) return false;
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (true) {
@@ -98,7 +91,7 @@ bool ClientRun::Download(int timeout_ms, const ListenAddress* download) {
   } else {
     dl.codec()->SetServer(ctx.DownloadHost, static_cast<uint16_t>(ctx.DownloadPort));
   }
-  AccountRecord account = Account();
+  AccountRecord account = InstallerAccountRecord();
   if (!dl.codec()->Connect(&account)) return false;
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   Clock::time_point requested{};

@@ -132,51 +132,25 @@ CipherContext KeyedContext(const std::string& key) {
   return context;
 }
 
-void RecordingClient::Record(Event event) {
-  std::lock_guard<std::mutex> guard(lock_);
-  events_.push_back(std::move(event));
-  changed_.notify_all();
-}
-
 void RecordingClient::OnMessage(const uint8_t* message, uint32_t length) {
-  Record({"message", 0, std::string(reinterpret_cast<const char*>(message), length)});
+  events_.Record({"message", 0, std::string(reinterpret_cast<const char*>(message), length)});
 }
 
 void RecordingClient::OnClientDisconnect(const char* text, int32_t code) {
-  Record({"disconnect", code, text});
+  events_.Record({"disconnect", code, text});
 }
 
-void RecordingClient::OnHeartbeatTimeout() { Record({"heartbeat-timeout", 0, ""}); }
+void RecordingClient::OnHeartbeatTimeout() { events_.Record({"heartbeat-timeout", 0, ""}); }
 
 void RecordingClient::OnLogin(int32_t error_code, const uint8_t* records,
                               uint32_t records_length) {
-  Record({"login", error_code, std::string(reinterpret_cast<const char*>(records), records_length)});
+  events_.Record({"login", error_code, std::string(reinterpret_cast<const char*>(records), records_length)});
 }
 
-void RecordingClient::OnSessionNotice(int32_t error_code) { Record({"notice", error_code, ""}); }
+void RecordingClient::OnSessionNotice(int32_t error_code) { events_.Record({"notice", error_code, ""}); }
 
 void RecordingClient::OnAuthentLink(int32_t error_code) {
-  Record({"authent-link", error_code, ""});
+  events_.Record({"authent-link", error_code, ""});
   if (on_authent_link) on_authent_link(error_code);
 }
 
-bool RecordingClient::WaitFor(const std::string& kind, size_t count, int timeout_ms) {
-  std::unique_lock<std::mutex> guard(lock_);
-  return changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
-    size_t n = 0;
-    for (const Event& e : events_) n += e.kind == kind ? 1 : 0;
-    return n >= count;
-  });
-}
-
-size_t RecordingClient::Count(const std::string& kind) {
-  std::lock_guard<std::mutex> guard(lock_);
-  size_t n = 0;
-  for (const Event& e : events_) n += e.kind == kind ? 1 : 0;
-  return n;
-}
-
-std::vector<RecordingClient::Event> RecordingClient::Events() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return events_;
-}

@@ -12,6 +12,7 @@
 #include "net/cipher_context.h"
 #include "net/process_client.h"
 #include "net/socket_ops.h"
+#include "test_support/event_log.h"
 
 constexpr char kLoopbackAddress[] = "127.0.0.1";
 
@@ -89,14 +90,12 @@ class RecordingClient : public ProcessClient {
   std::function<void(int32_t)> on_authent_link;
 
   // Waits until `count` events of `kind` are recorded.
-  bool WaitFor(const std::string& kind, size_t count = 1, int timeout_ms = 5000);
-  size_t Count(const std::string& kind);
-  std::vector<Event> Events();
+  bool WaitFor(const std::string& kind, size_t count = 1, int timeout_ms = 5000) {
+    return events_.WaitFor(kind, count, timeout_ms);
+  }
+  size_t Count(const std::string& kind) { return events_.Count(kind); }
+  std::vector<Event> Events() { return events_.Events(); }
 
  private:
-  void Record(Event event);
-
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::vector<Event> events_;
+  EventLog<Event, std::string, &Event::kind> events_;
 };

@@ -99,6 +99,17 @@ bool TestClient::Login(const std::string& user, const std::string& password,
   return true;
 }
 
+bool TestClient::Link(const ListenAddress& address, int timeout_ms) {
+  int32_t error = -1;
+  return Connect(address, timeout_ms) && AuthentLink(&error) && error == 0;
+}
+
+bool TestClient::LogIn(const ListenAddress& address, int timeout_ms) {
+  int32_t error = -1;
+  return Link(address, timeout_ms) &&
+         Login(kInstallerAccountText, kInstallerAccountText, &error) && error == 0;
+}
+
 bool TestClient::UpdateCheck(const std::string& number, int32_t part3, int32_t part4,
                              UpdateReply* out) {
   UpdateCheckRecord request;
@@ -257,10 +268,7 @@ bool TestClient::PackageQuery(const std::string& number, uint16_t* code,
 bool CheckExchange(const ListenAddress& update, const std::string& number, UpdateReply* reply,
                    std::vector<ModuleRecord>* records) {
   TestClient client;
-  int32_t error = -1;
   int messages = 0;
-  return client.Connect(update) && client.AuthentLink(&error) && error == 0 &&
-         client.Login("kivor", "kivor", &error) && error == 0 &&
-         client.UpdateCheck(number, 0, 0, reply) && reply->proceed &&
+  return client.LogIn(update) && client.UpdateCheck(number, 0, 0, reply) && reply->proceed &&
          client.ModuleCheck(number, reply->part3, reply->part4, records, &messages);
 }

@@ -41,6 +41,11 @@ class TestClient {
   // Frames received that could not be decoded (and were dropped).
   int dropped_frames() const { return dropped_frames_; }
 
+  // Connects and completes the authentication link: false when a step fails or is refused.
+  bool Link(const ListenAddress& address, int timeout_ms = 10000);
+  // Link, then the login with the installer's account: false unless it is accepted.
+  bool LogIn(const ListenAddress& address, int timeout_ms = 10000);
+
   // The exchanges. Each returns false when the reply does not come or does not fit.
   bool AuthentLink(int32_t* error_code);
   bool Login(const std::string& user, const std::string& password, int32_t* error_code);
