@@ -128,6 +128,13 @@ bool DecodePackageReplyFrame(const uint8_t* frame, size_t length, PackageQueryRe
   return true;
 }
 
+std::string ProductNameOf(const PackageQueryReplyRecord& reply) {
+  char name[sizeof reply.ProductName];
+  std::memcpy(name, reply.ProductName, sizeof name);
+  Utf8ToGbk(name);
+  return name;
+}
+
 bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* package_number,
                     PackageQueryReplyRecord* reply) {
   if (socket == kInvalidSocket || reply == nullptr) return false;
@@ -172,11 +179,6 @@ int FetchPackageInfo(const QueryServers& servers) {
     DebugOutput("AcquirePackage Error\r\n");
     return 0;
   }
-  // The name up to its NUL within the field (cut at the field's width without one), then GBK of
-  // at most 50 bytes.
-  char name[sizeof reply.ProductName];
-  std::memcpy(name, reply.ProductName, sizeof name);
-  Utf8ToGbk(name);
-  context.ProductName = name;
+  context.ProductName = ProductNameOf(reply);
   return 1;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "core/deployment.h"
 #include "net/frame_format.h"
@@ -47,6 +48,10 @@ size_t PackageReplyFrameSize(const uint8_t* frame_header);
 // The reply record of a whole reply frame of `length` bytes (PackageReplyFrameSize): false when
 // its message is not a package query reply. Nothing else of the message is read.
 bool DecodePackageReplyFrame(const uint8_t* frame, size_t length, PackageQueryReplyRecord* out);
+
+// The product name of a reply as the install context keeps it: the name field up to its NUL
+// (cut at the field's width without one), converted to GBK of at most 50 bytes.
+std::string ProductNameOf(const PackageQueryReplyRecord& reply);
 
 // Sends the package query and reads the reply record. False on any failure.
 bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* package_number,
