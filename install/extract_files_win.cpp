@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "install/scoped_handle_win.h"
+#include "base/win/scoped_handle.h"
 
 bool OutputFile::Create(const char* path) {
   Close();

@@ -8,7 +8,7 @@
 // File name of the terminal's executable.
 constexpr char kTerminalExeName[] = "quillbank ix.exe";
 
-// --- Built in both builds (natively as stand-ins, see install/system_stand_in.h) ---
+// --- Built in both builds (natively as stand-ins, see install/testing/system_stand_in.h) ---
 
 // Deletes a file, or a folder with all it holds, without asking. True when the shell reports
 // success; a missing path is a failure.

@@ -14,11 +14,11 @@
 
 #include "base/special_folder.h"
 #include "base/text_convert.h"
+#include "base/win/com_ptr.h"
+#include "base/win/registry_key.h"
+#include "base/win/scoped_handle.h"
 #include "core/install_context.h"
-#include "install/com_ptr_win.h"
 #include "install/path_text.h"
-#include "install/registry_key_win.h"
-#include "install/scoped_handle_win.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "base/special_folder.h"
+#include "base/win/com_ptr.h"
+#include "base/win/registry_key.h"
+#include "base/win/scoped_handle.h"
 #include "core/install_context.h"
-#include "install/com_ptr_win.h"
-#include "install/registry_key_win.h"
-#include "install/scoped_handle_win.h"
-#include "install/testdata/unzip_test_support.h"
+#include "install/testing/unzip_test_support.h"
 #include "test_support/temp_dir.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "install/scoped_handle_win.h"
-#include "install/testdata/unzip_test_support.h"
+#include "base/win/scoped_handle.h"
+#include "install/testing/unzip_test_support.h"
 #include "install/unzip.h"
 #include "test_support/temp_dir.h"
 

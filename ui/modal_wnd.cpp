@@ -1,8 +1,8 @@
 // The modal popup window: base handling, base paint and the modal loop.
 #include "ui/modal_wnd.h"
 
+#include "base/win/gdi_handles.h"
 #include "ui/drawing_objects.h"
-#include "ui/gdi_handles.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The progress bar window.
 #include "ui/progress_bar.h"
 
+#include "base/win/gdi_handles.h"
 #include "ui/drawing_objects.h"
-#include "ui/gdi_handles.h"
 #include "ui/mem_dc.h"
 
 TProcess::TProcess() : gradient_library_(LoadLibraryW(L"msimg32.dll")) {

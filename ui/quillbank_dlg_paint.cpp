@@ -3,10 +3,10 @@
 #include <cwchar>
 #include <string>
 
+#include "base/win/gdi_handles.h"
 #include "core/install_context.h"
 #include "core/message_text.h"
 #include "ui/drawing_objects.h"
-#include "ui/gdi_handles.h"
 #include "ui/quillbank_dlg.h"
 #include "ui/wide_text.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "ui/gdi_handles.h"
+#include "base/win/gdi_handles.h"
 #include "ui/testing/test_png.h"
 
 namespace {
