@@ -49,7 +49,7 @@ bool RestoreDosTime(const char* path, uint32_t dos_time) {
   ScopedHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, /*dwShareMode=*/0,
                                 /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                                 /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr));
-  if (!file.IsValid()) return false;
+  if (!file.valid()) return false;
   FILETIME created, accessed, written;
   if (GetFileTime(file.get(), &created, &accessed, &written) != TRUE) return false;
   FILETIME local;

@@ -46,7 +46,7 @@ void TProcess::Paint() {
   PenHandle outline(CreatePen(PS_SOLID, 1, kProgressOutlineColour));
   {
     SelectGuard brush(dc, LightBrush);
-    SelectGuard pen(dc, outline.Get());
+    SelectGuard pen(dc, outline.get());
     Rectangle(dc, client.left, client.top, client.right, client.bottom);
   }
 
