@@ -18,6 +18,7 @@
 #include "install/copy_check.h"
 #include "install/install_records.h"
 #include "install/system.h"
+#include "install/system_win.h"
 #include "net/frame_codec.h"
 #include "net/host_resolve.h"
 #include "net/protocol.h"

@@ -19,6 +19,7 @@
 #include "base/win/scoped_handle.h"
 #include "core/install_context.h"
 #include "install/path_text.h"
+#include "install/system_win.h"
 
 namespace {
 

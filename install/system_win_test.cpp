@@ -19,6 +19,7 @@
 #include "base/win/registry_key.h"
 #include "base/win/scoped_handle.h"
 #include "core/install_context.h"
+#include "install/system_win.h"
 #include "install/testing/unzip_test_support.h"
 #include "test_support/temp_dir.h"
 
