@@ -34,7 +34,6 @@ class GdiObject {
 using PenHandle = GdiObject<HPEN>;
 using BrushHandle = GdiObject<HBRUSH>;
 using BitmapHandle = GdiObject<HBITMAP>;
-using FontHandle = GdiObject<HFONT>;
 
 // A memory device context made with CreateCompatibleDC, deleted with DeleteDC.
 class MemoryDc {
