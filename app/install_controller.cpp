@@ -18,6 +18,7 @@
 #include "install/copy_check.h"
 #include "install/install_records.h"
 #include "install/system.h"
+#include "install/system_win.h"
 #include "net/frame_codec.h"
 #include "net/host_resolve.h"
 #include "net/protocol.h"
@@ -98,11 +99,11 @@ void InstallController::OnButtonClick(TQuillbankDlg& dlg) {
     if (!connected) ++refused_connects_;
   }
   if (connected) {
-    WriteLog("OnButtonClick\xA3\xBA" "Connect Success");
+    WriteLog("OnButtonClick" QB_COLON "Connect Success");
     dlg.SetFilesDone(0);
     ArmWatchdog(dlg);
   } else {
-    WriteLog("OnButtonClick\xA3\xBA" "Connect Faile");
+    WriteLog("OnButtonClick" QB_COLON "Connect Faile");
     PostToMainWindow(UM_LOGIN_FAIL, 0, 0);
   }
 }
@@ -118,7 +119,7 @@ void InstallController::OnModuleDL() {
   if (port != 0) SetCodecServer(download_->codec(), ctx.DownloadHost, port);
   const AccountRecord account = InstallerAccountRecord();
   download_->codec()->Connect(&account);
-  WriteLog("OnModuleDL\xA3\xBA" "Connect");
+  WriteLog("OnModuleDL" QB_COLON "Connect");
 }
 
 void InstallController::OnDLAuthentLink(TQuillbankDlg& dlg, int32_t error_code) {
@@ -323,7 +324,7 @@ void InstallController::OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) {
   }
   if (now - last_progress_ms_ < g_stall_timeout_ms) return;
   char text[100] = {};
-  std::snprintf(text, sizeof text, "OnTimer%s" "no byte for %lu ms in %s", "\xA3\xBA",
+  std::snprintf(text, sizeof text, "OnTimer" QB_COLON "no byte for %lu ms in %s",
                 static_cast<unsigned long>(now - last_progress_ms_), PhaseName(phase_));
   WriteLog(text);
   OnInstallFail(dlg, ConnectionFailureText().c_str());

@@ -16,7 +16,7 @@
 #include "clients/testing/client_run.h"
 #include "core/install_context.h"
 #include "core/window_messages.h"
-#include "install/system_stand_in.h"
+#include "install/testing/system_stand_in.h"
 #include "service/pack.h"
 #include "service/package.h"
 #include "service/testing/test_client.h"

@@ -7,7 +7,7 @@
 #include "clients/process_dl.h"
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
-#include "install/system_stand_in.h"
+#include "install/testing/system_stand_in.h"
 #include "net/message.h"
 
 namespace {

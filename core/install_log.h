@@ -1,6 +1,10 @@
 // The install log: StagingDir + "\log\install.log", one line per call, CR LF after each.
 #pragma once
 
+// The GBK full-width colon that log lines put between the writer and what it reports, as in
+// "ProcessCheck" QB_COLON "QryCheckUpdate". A macro so it joins string literals.
+#define QB_COLON "\xA3\xBA"
+
 // Opens (truncating) the log under the staging folder, creating its folders. False when the log
 // could not be created; every WriteLog then does nothing.
 bool OpenInstallLog();

@@ -2,17 +2,9 @@
 #include "install/entry_name.h"
 
 #include <cstring>
+#include <string_view>
 
-namespace {
-
-bool OnlyDotsAndBlanks(const char* begin, const char* end) {
-  for (const char* p = begin; p != end; ++p) {
-    if (*p != '.' && *p != ' ') return false;
-  }
-  return true;
-}
-
-}  // namespace
+#include "base/path_rules.h"
 
 bool IsSafeEntryName(const char* name) {
   if (name == nullptr || name[0] == '\0' || name[0] == '\\') return false;
@@ -22,14 +14,14 @@ bool IsSafeEntryName(const char* name) {
   while (*step != '\0') {
     const char* end = step;
     while (*end != '\0' && *end != '\\') ++end;
-    const size_t length = static_cast<size_t>(end - step);
-    if (length == 2 && step[0] == '.' && step[1] == '.') {
+    const std::string_view component(step, static_cast<size_t>(end - step));
+    if (component == "..") {
       if (--depth < 0) return false;
-    } else if (length == 1 && step[0] == '.') {
-      // the current folder: no step
-    } else if (length > 0 && OnlyDotsAndBlanks(step, end)) {
+    } else if (component.empty() || component == ".") {
+      // a doubled separator or the current folder: no step
+    } else if (IsOnlyDotsAndBlanks(component) || IsWindowsDeviceName(component)) {
       return false;
-    } else if (length > 0) {
+    } else {
       ++depth;
     }
     step = *end == '\0' ? end : end + 1;

@@ -1,5 +1,5 @@
 // How a zip entry's name becomes a path below the destination folder, and which names are
-// refused because they would leave it.
+// refused because they would leave it or name a device.
 #pragma once
 
 #include <string>
@@ -9,8 +9,9 @@ constexpr size_t kMaxExtractPath = 259;
 
 // `name` uses "\" as separator (as ZipEntryInfo holds it). Refused: an empty name, a name starting
 // with "\" (absolute or UNC), any ":" (drive letter, stream name), a ".." step that climbs above
-// the start, and any other step made only of dots and blanks (Windows trims trailing dots and
-// blanks, so ". ." or "..." could name a parent).
+// the start, any other step made only of dots and blanks (Windows trims trailing dots and
+// blanks, so ". ." or "..." could name a parent), and a step that names a device ("CON",
+// "aux.txt", "dir\nul.dat"): Windows would open the device instead of writing a file.
 bool IsSafeEntryName(const char* name);
 
 // folder, then "\" unless the folder is empty or already ends in "\" or "/", then `name`.

@@ -20,6 +20,16 @@ TEST(EntryNameTest, NamesThatCouldLeaveTheDestinationAreRefused) {
   }
 }
 
+TEST(EntryNameTest, StepsNamingADeviceAreRefusedWherever) {
+  for (const char* name : {"CON", "aux.txt", "dir\\nul.dat", "NUL\\x.txt", "a\\b\\Com1",
+                           "lpt9 .log", "conout$", "prn.", "a\\CONIN$\\"}) {
+    EXPECT_FALSE(IsSafeEntryName(name)) << name;
+  }
+  for (const char* name : {"console.txt", "auxiliary\\x", "com10", "nul-ish.dat", "a.con"}) {
+    EXPECT_TRUE(IsSafeEntryName(name)) << name;
+  }
+}
+
 TEST(EntryNameTest, JoinAddsOneSeparatorAndRefusesPathsOver259Characters) {
   std::string path;
   ASSERT_TRUE(JoinEntryPath("C:\\dest", "a.txt", &path));

@@ -4,13 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // The file an entry is written to: CreateFileA with write access, no sharing, always create.
 class OutputFile {
  public:
-  OutputFile() = default;
-  ~OutputFile() { Close(); }
+  OutputFile();
+  ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
@@ -19,11 +20,12 @@ class OutputFile {
   // Writes all `size` bytes; false on a failed or short write.
   bool Write(const void* data, size_t size);
   void Close();
-  bool IsOpen() const { return handle_ != kClosed; }
+  bool IsOpen() const { return file_ != nullptr; }
 
  private:
-  static constexpr intptr_t kClosed = -1;
-  intptr_t handle_ = kClosed;  // HANDLE on Windows, file descriptor natively
+  // The open file's owner: a HANDLE on Windows, a file descriptor natively.
+  struct Owner;
+  std::unique_ptr<Owner> file_;
 };
 
 enum class FolderResult { kCreated, kAlreadyExists, kFailed };

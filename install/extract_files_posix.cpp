@@ -13,11 +13,23 @@
 
 #include "base/file_system.h"
 
+struct OutputFile::Owner {
+  explicit Owner(int descriptor) : fd(descriptor) {}
+  ~Owner() { close(fd); }
+  Owner(const Owner&) = delete;
+  Owner& operator=(const Owner&) = delete;
+  const int fd;
+};
+
+OutputFile::OutputFile() = default;
+
+OutputFile::~OutputFile() = default;
+
 bool OutputFile::Create(const char* path) {
   Close();
   const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  handle_ = fd;
+  file_ = std::make_unique<Owner>(fd);
   return true;
 }
 
@@ -25,7 +37,7 @@ bool OutputFile::Write(const void* data, size_t size) {
   if (!IsOpen()) return false;
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t n = write(static_cast<int>(handle_), bytes, size);
+    const ssize_t n = write(file_->fd, bytes, size);
     if (n <= 0) {
       if (n < 0 && errno == EINTR) continue;
       return false;
@@ -36,11 +48,7 @@ bool OutputFile::Write(const void* data, size_t size) {
   return true;
 }
 
-void OutputFile::Close() {
-  if (!IsOpen()) return;
-  close(static_cast<int>(handle_));
-  handle_ = kClosed;
-}
+void OutputFile::Close() { file_.reset(); }
 
 FolderResult CreateFolder(const char* path) {
   if (mkdir(NativePath(path).c_str(), 0755) == 0) return FolderResult::kCreated;

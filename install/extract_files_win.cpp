@@ -3,30 +3,35 @@
 
 #include <windows.h>
 
-#include "install/scoped_handle_win.h"
+#include "base/win/scoped_handle.h"
+
+struct OutputFile::Owner {
+  explicit Owner(HANDLE file) : handle(file) {}
+  ScopedHandle handle;
+};
+
+OutputFile::OutputFile() = default;
+
+OutputFile::~OutputFile() = default;
 
 bool OutputFile::Create(const char* path) {
   Close();
   HANDLE file = CreateFileA(path, GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  handle_ = reinterpret_cast<intptr_t>(file);
+  file_ = std::make_unique<Owner>(file);
   return true;
 }
 
 bool OutputFile::Write(const void* data, size_t size) {
   if (!IsOpen()) return false;
   DWORD written = 0;
-  const BOOL ok = WriteFile(reinterpret_cast<HANDLE>(handle_), data, static_cast<DWORD>(size),
-                            &written, /*lpOverlapped=*/nullptr);
+  const BOOL ok = WriteFile(file_->handle.get(), data, static_cast<DWORD>(size), &written,
+                            /*lpOverlapped=*/nullptr);
   return ok && written == size;
 }
 
-void OutputFile::Close() {
-  if (!IsOpen()) return;
-  CloseHandle(reinterpret_cast<HANDLE>(handle_));
-  handle_ = kClosed;
-}
+void OutputFile::Close() { file_.reset(); }
 
 FolderResult CreateFolder(const char* path) {
   if (CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr)) return FolderResult::kCreated;
@@ -49,7 +54,7 @@ bool RestoreDosTime(const char* path, uint32_t dos_time) {
   ScopedHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, /*dwShareMode=*/0,
                                 /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                                 /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr));
-  if (!file.IsValid()) return false;
+  if (!file.valid()) return false;
   FILETIME created, accessed, written;
   if (GetFileTime(file.get(), &created, &accessed, &written) != TRUE) return false;
   FILETIME local;

@@ -1,14 +1,9 @@
-// Ties the installed package into the user's account: ending and starting the terminal, running
-// the copy command, shell deletion, the desktop shortcut and the dependency folder on the Path.
-// Special folders are in base/special_folder.h.
+// Ties the installed package into the user's account: running the copy command, shell deletion
+// and the dependency folder on the Path. Special folders are in base/special_folder.h.
 #pragma once
 
-#include <string>
-
-// File name of the terminal's executable.
-constexpr char kTerminalExeName[] = "quillbank ix.exe";
-
-// --- Built in both builds (natively as stand-ins, see install/system_stand_in.h) ---
+// Built in both builds: natively as stand-ins (see install/testing/system_stand_in.h). What only
+// the Windows program does is in install/system_win.h.
 
 // Deletes a file, or a folder with all it holds, without asking. True when the shell reports
 // success; a missing path is a failure.
@@ -30,19 +25,3 @@ bool BaseZipNeeded();
 // Adds DependDir to HKCU\Environment "Path" (keeping the value's type; a new value is REG_SZ) and
 // broadcasts the change. True if DependDir is in, or was added to, the stored Path.
 bool AddToUserPath();
-
-// --- Windows build only ---
-
-// Folder of the installer's own executable, ending in "\" (empty if it has none).
-std::wstring GetExeDir();
-// Full path of the main module of a process; empty when unknown.
-std::wstring GetProcessImagePath(unsigned long process_id);
-// Ends the first "quillbank ix.exe" that runs from the installer's own folder, waits for it and
-// pauses 2.5 s; returns at once when none runs. Returns 0.
-int KillRunningTerminal();
-// Starts InstallDir\quillbank ix.exe with the argument "end" in a new console. Nonzero if the
-// process was created.
-int LaunchTerminal();
-// Desktop\<ProductName>.lnk pointing at InstallDir\quillbank ix.exe, replacing one of that name.
-// False only when a path cannot be formed.
-bool CreateDesktopShortcut();

@@ -15,7 +15,7 @@
 #include "core/install_context.h"
 #include "install/path_text.h"
 #include "install/system.h"
-#include "install/system_stand_in.h"
+#include "install/testing/system_stand_in.h"
 
 namespace fs = std::filesystem;
 

@@ -9,8 +9,8 @@
 
 #include "base/file_system.h"
 #include "core/install_context.h"
-#include "install/system_stand_in.h"
-#include "install/testdata/unzip_test_support.h"
+#include "install/testing/system_stand_in.h"
+#include "install/testing/unzip_test_support.h"
 #include "test_support/temp_dir.h"
 
 namespace {

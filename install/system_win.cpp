@@ -14,11 +14,12 @@
 
 #include "base/special_folder.h"
 #include "base/text_convert.h"
+#include "base/win/com_ptr.h"
+#include "base/win/registry_key.h"
+#include "base/win/scoped_handle.h"
 #include "core/install_context.h"
-#include "install/com_ptr_win.h"
 #include "install/path_text.h"
-#include "install/registry_key_win.h"
-#include "install/scoped_handle_win.h"
+#include "install/system_win.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ std::wstring GetExeDir() {
 
 std::wstring GetProcessImagePath(unsigned long process_id) {
   ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_id));
-  if (!snapshot.IsValid()) return std::wstring();
+  if (!snapshot.valid()) return std::wstring();
   MODULEENTRY32W module = {};
   module.dwSize = sizeof module;
   if (!Module32FirstW(snapshot.get(), &module)) return std::wstring();
@@ -98,7 +99,7 @@ std::wstring GetProcessImagePath(unsigned long process_id) {
 int KillRunningTerminal() {
   const std::wstring expected = GetExeDir() + kTerminalExeNameW;
   ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, /*th32ProcessID=*/0));
-  if (!snapshot.IsValid()) return 0;
+  if (!snapshot.valid()) return 0;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof entry;
   bool found = false;
@@ -113,7 +114,7 @@ int KillRunningTerminal() {
       break;
     }
   }
-  snapshot.Close();
+  snapshot.reset();
   if (!found) return 0;
   // SYNCHRONIZE as well, or the wait below could not wait at all.
   ScopedHandle process(
@@ -221,10 +222,10 @@ bool CreateDesktopShortcut() {
   {
     ComPtr<IShellLinkW> shell_link;
     if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IShellLinkW, shell_link.Receive()))) {
+                                   IID_IShellLinkW, shell_link.receive()))) {
       shell_link->SetPath(target_wide);
       ComPtr<IPersistFile> file;
-      if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.Receive()))) {
+      if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.receive()))) {
         file->Save(link_wide, /*fRemember=*/FALSE);
       }
     }
@@ -251,7 +252,7 @@ bool BaseZipNeeded() {
 bool AddToUserPath() {
   RegistryKey key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", /*ulOptions=*/0, KEY_READ | KEY_WRITE,
-                    key.Receive()) != ERROR_SUCCESS) {
+                    key.receive()) != ERROR_SUCCESS) {
     return false;
   }
   std::string text;
@@ -265,7 +266,7 @@ bool AddToUserPath() {
                      static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS) {
     return false;
   }
-  key.Close();
+  key.reset();
   SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, /*wParam=*/0,
                       reinterpret_cast<LPARAM>(L"Environment"), SMTO_NOTIMEOUTIFNOTHUNG,
                       /*uTimeout=*/0xFFFFFFFF, /*lpdwResult=*/nullptr);

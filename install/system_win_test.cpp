@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "base/special_folder.h"
+#include "base/win/com_ptr.h"
+#include "base/win/registry_key.h"
+#include "base/win/scoped_handle.h"
 #include "core/install_context.h"
-#include "install/com_ptr_win.h"
-#include "install/registry_key_win.h"
-#include "install/scoped_handle_win.h"
-#include "install/testdata/unzip_test_support.h"
+#include "install/system_win.h"
+#include "install/testing/unzip_test_support.h"
 #include "test_support/temp_dir.h"
 
 namespace {
@@ -30,7 +31,7 @@ const char kDepend[] = "C:\\users\\qb\\AppData\\Roaming\\QuillbankDependBase";
 class StoredPathGuard {
  public:
   StoredPathGuard() {
-    RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_READ | KEY_WRITE, key_.Receive());
+    RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_READ | KEY_WRITE, key_.receive());
     DWORD size = 0;
     existed_ = RegQueryValueExA(key_.get(), "Path", nullptr, &type_, nullptr, &size) ==
                ERROR_SUCCESS;
@@ -142,9 +143,9 @@ TEST(SystemWinTest, DesktopShortcutPointsAtTheInstalledTerminal) {
   {
     ComPtr<IShellLinkW> shell_link;
     ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_IShellLinkW, shell_link.Receive())));
+                                           IID_IShellLinkW, shell_link.receive())));
     ComPtr<IPersistFile> file;
-    ASSERT_TRUE(SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.Receive())));
+    ASSERT_TRUE(SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.receive())));
     ASSERT_TRUE(SUCCEEDED(file->Load(link.c_str(), STGM_READ)));
     wchar_t target[MAX_PATH] = {};
     ASSERT_TRUE(SUCCEEDED(shell_link->GetPath(target, MAX_PATH, nullptr, 0)));
@@ -201,10 +202,10 @@ DWORD RunBaseZipProbe(const char* version) {
   const std::string key = "Software\\Wine\\AppDefaults\\install_base_zip_probe.exe";
   RegistryKey app;
   RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                  app.Receive(), nullptr);
+                  app.receive(), nullptr);
   RegSetValueExA(app.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
                  static_cast<DWORD>(strlen(version) + 1));
-  app.Close();
+  app.reset();
   SetEnvironmentVariableA("QB_PROBE_DEPEND_DIR", kDepend);
   DWORD exit_code = 255;
   HANDLE probe = Start(GetExeDir() + L"install_base_zip_probe.exe");
@@ -254,10 +255,10 @@ TEST(SystemWinTest, KillRunningTerminalEndsOnlyTheOneFromItsOwnFolder) {
   const std::wstring own_exe = GetExeDir() + L"quillbank ix.exe";
   ASSERT_TRUE(CopyFileW(own_exe.c_str(), Wide(other_exe).c_str(), FALSE));
   ScopedHandle from_elsewhere(Start(Wide(other_exe)));
-  ASSERT_TRUE(from_elsewhere.IsValid());
+  ASSERT_TRUE(from_elsewhere.valid());
   DWORD own_id = 0;
   ScopedHandle from_own_folder(Start(own_exe, &own_id));
-  ASSERT_TRUE(from_own_folder.IsValid());
+  ASSERT_TRUE(from_own_folder.valid());
   // Its modules are listed once it has started up.
   std::wstring image;
   for (int i = 0; i < 100 && image.empty(); ++i, Sleep(50)) image = GetProcessImagePath(own_id);

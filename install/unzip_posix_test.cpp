@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/file_system.h"
-#include "install/testdata/unzip_test_support.h"
+#include "install/testing/unzip_test_support.h"
 #include "test_support/temp_dir.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/file_system.h"
-#include "install/testdata/unzip_test_support.h"
+#include "install/testing/unzip_test_support.h"
 #include "test_support/temp_dir.h"
 
 namespace {
@@ -168,21 +168,35 @@ TEST_F(UnzipPromptTest, APromptWithoutAnswerFailsTheEntryOnce) {
   EXPECT_EQ(prompt.texts.size(), 1u);
 }
 
+// The archive holds first.txt, a refused name, after.txt: extraction stops at the refused entry,
+// without a prompt and without any file or folder made for it.
+void ExpectRefusedBeforeAnythingIsWrittenForIt(const char* archive) {
+  SCOPED_TRACE(archive);
+  TempDir temp;
+  const std::string dest = temp.Join("dest");
+  PromptAnswers prompt({kPromptAbort});
+  TUnzip unzip(TestArchive(archive).c_str());
+  ASSERT_TRUE(unzip.IsOpen());
+  EXPECT_FALSE(unzip.ExtractAll(dest.c_str()));
+  EXPECT_TRUE(prompt.texts.empty());
+  EXPECT_EQ(ListTree(temp.path()), (std::set<std::string>{"dest/", "dest/first.txt"}));
+}
+
 TEST_F(UnzipTest, NamesLeavingTheDestinationFailBeforeAnythingIsWrittenForThem) {
   for (const char* archive :
        {"bad_dotdot.zip", "bad_deep.zip", "bad_backslash.zip", "bad_mixed.zip",
         "bad_absolute.zip", "bad_absolute_backslash.zip", "bad_drive.zip",
         "bad_drive_relative.zip", "bad_stream.zip", "bad_dots.zip", "bad_dot_blank.zip",
         "bad_directory.zip"}) {
-    SCOPED_TRACE(archive);
-    TempDir temp;
-    const std::string dest = temp.Join("dest");
-    PromptAnswers prompt({kPromptAbort});
-    TUnzip unzip(TestArchive(archive).c_str());
-    ASSERT_TRUE(unzip.IsOpen());
-    EXPECT_FALSE(unzip.ExtractAll(dest.c_str()));
-    EXPECT_TRUE(prompt.texts.empty());
-    EXPECT_EQ(ListTree(temp.path()), (std::set<std::string>{"dest/", "dest/first.txt"}));
+    ExpectRefusedBeforeAnythingIsWrittenForIt(archive);
+  }
+}
+
+// On Windows these would open the console, a serial port or the null device instead of a file.
+TEST_F(UnzipTest, DeviceNamesFailBeforeAnythingIsWrittenForThem) {
+  for (const char* archive : {"bad_device.zip", "bad_device_extension.zip",
+                              "bad_device_in_folder.zip", "bad_device_blank.zip"}) {
+    ExpectRefusedBeforeAnythingIsWrittenForIt(archive);
   }
 }
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "install/scoped_handle_win.h"
-#include "install/testdata/unzip_test_support.h"
+#include "base/win/scoped_handle.h"
+#include "install/testing/unzip_test_support.h"
 #include "install/unzip.h"
 #include "test_support/temp_dir.h"
 
@@ -19,9 +19,9 @@ class UnzipWinTest : public ::testing::Test {
     dest_ = temp_.Join("dest");
     ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(dest_ + "\\locked.txt", "old bytes"));
-    lock_.Reset(CreateFileA((dest_ + "\\locked.txt").c_str(), GENERIC_READ, /*dwShareMode=*/0,
+    lock_.reset(CreateFileA((dest_ + "\\locked.txt").c_str(), GENERIC_READ, /*dwShareMode=*/0,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(lock_.IsValid());
+    ASSERT_TRUE(lock_.valid());
   }
 
   TempDir temp_;
@@ -31,7 +31,7 @@ class UnzipWinTest : public ::testing::Test {
 
 TEST_F(UnzipWinTest, RetrySucceedsOnceTheLockIsGone) {
   PromptAnswers prompt({kPromptRetry}, [this](int asked) {
-    if (asked == 2) lock_.Close();
+    if (asked == 2) lock_.reset();
   });
   TUnzip unzip(TestArchive("py_locked.zip").c_str());
   EXPECT_TRUE(unzip.ExtractAll(dest_.c_str()));
@@ -54,7 +54,7 @@ TEST_F(UnzipWinTest, IgnoreKeepsTheLockedFileAndAbortStops) {
     EXPECT_FALSE(unzip.ExtractAll(dest_.c_str()));
     EXPECT_EQ(GetFileAttributesA((dest_ + "\\last.txt").c_str()), INVALID_FILE_ATTRIBUTES);
   }
-  lock_.Close();
+  lock_.reset();
   EXPECT_EQ(ReadFileBytes(dest_ + "\\locked.txt"), "old bytes");
 }
 
@@ -65,7 +65,7 @@ TEST_F(UnzipWinTest, CreationAndLastWriteTimeAreTheEntrysTimeReadAsLocalTime) {
   ASSERT_TRUE(unzip.ExtractAll(dest_.c_str()));
   ScopedHandle file(CreateFileA((dest_ + "\\stored.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file.IsValid());
+  ASSERT_TRUE(file.valid());
   FILETIME created, accessed, written;
   ASSERT_TRUE(GetFileTime(file.get(), &created, &accessed, &written));
 

@@ -2,11 +2,12 @@
 // readable on every pixel of it.
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "ui/testing/test_capture.h"
 
 namespace {
 
@@ -19,31 +20,12 @@ double Luminance(int r, int g, int b) {
   return 0.2126 * Channel(r) + 0.7152 * Channel(g) + 0.0722 * Channel(b);
 }
 
-struct Pixels {
-  int width = 0;
-  int height = 0;
-  std::vector<uint32_t> bgra;  // top-down rows
-  int R(int x, int y) const { return (bgra[y * width + x] >> 16) & 0xFF; }
-  int G(int x, int y) const { return (bgra[y * width + x] >> 8) & 0xFF; }
-  int B(int x, int y) const { return bgra[y * width + x] & 0xFF; }
-};
+double Luminance(COLORREF colour) {
+  return Luminance(GetRValue(colour), GetGValue(colour), GetBValue(colour));
+}
 
-Pixels ReadPixels(HBITMAP bitmap, int width, int height) {
-  Pixels pixels;
-  pixels.width = width;
-  pixels.height = height;
-  pixels.bgra.resize(static_cast<size_t>(width) * height);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
-  GetDIBits(screen, bitmap, 0, height, pixels.bgra.data(), &info, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
-  return pixels;
+bool IsBlueFirst(COLORREF colour) {
+  return GetBValue(colour) >= GetRValue(colour) && GetBValue(colour) >= GetGValue(colour);
 }
 
 TEST(BackgroundPicture, Is467By320With24BitsPerPixel) {
@@ -61,24 +43,26 @@ TEST(BackgroundPicture, Is467By320With24BitsPerPixel) {
 TEST(BackgroundPicture, IsADarkBlueGradientUnderReadableText) {
   HBITMAP bitmap = LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(103));
   ASSERT_NE(bitmap, nullptr);
-  const Pixels p = ReadPixels(bitmap, 467, 320);
+  const Image p = ReadBitmap(bitmap);
   DeleteObject(bitmap);
+  ASSERT_EQ(p.width, 467);
+  ASSERT_EQ(p.height, 320);
 
   const double text = Luminance(0xE7, 0xE7, 0xE7);
   double worst_contrast = 100;
   int not_blue = 0;
   for (int y = 0; y < p.height; ++y) {
     for (int x = 0; x < p.width; ++x) {
-      const double contrast = (text + 0.05) / (Luminance(p.R(x, y), p.G(x, y), p.B(x, y)) + 0.05);
+      const double contrast = (text + 0.05) / (Luminance(p.At(x, y)) + 0.05);
       worst_contrast = std::min(worst_contrast, contrast);
-      if (p.B(x, y) < p.R(x, y) || p.B(x, y) < p.G(x, y)) ++not_blue;
+      if (!IsBlueFirst(p.At(x, y))) ++not_blue;
     }
   }
   // At least the usual minimum for normal text, on every single pixel.
   EXPECT_GE(worst_contrast, 4.5);
   EXPECT_EQ(not_blue, 0);
   // A gradient, not a flat fill: lighter blue at the top left than the navy at the bottom right.
-  EXPECT_GT(p.B(5, 5), p.B(460, 314) + 30);
+  EXPECT_GT(GetBValue(p.At(5, 5)), GetBValue(p.At(460, 314)) + 30);
 }
 
 }  // namespace

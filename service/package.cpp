@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include "base/path_rules.h"
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -26,19 +28,6 @@ std::string Lower(std::string text) {
 
 bool IsPrintableAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
-}
-
-bool IsReservedWindowsName(const std::string& component) {
-  std::string stem = Lower(component.substr(0, component.find('.')));
-  static const char* const kReserved[] = {"con", "prn", "aux", "nul"};
-  for (const char* r : kReserved) {
-    if (stem == r) return true;
-  }
-  if (stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
-      stem[3] >= '1' && stem[3] <= '9') {
-    return true;
-  }
-  return false;
 }
 
 // One component of a Windows path as the installer joins it.
@@ -61,7 +50,7 @@ bool CheckComponent(const std::string& component, std::string* error) {
     *error = "path component \"" + component + "\" ends in a dot or a space";
     return false;
   }
-  if (IsReservedWindowsName(component)) {
+  if (IsWindowsDeviceName(component)) {
     *error = "path component \"" + component + "\" is a reserved device name";
     return false;
   }

@@ -137,7 +137,7 @@ TEST_F(PackageTest, RefusesInstallPathsThatLeaveTheInstallFolder) {
            {"C:\\", "a"}, {"Data", "a"}, {"Data\\\\x\\", "a"}, {"", ".."}, {"", "a\\b"},
            {"", "a/b"}, {"Data/", "a"}, {"", ""}, {"", "con"}, {"", "LPT1.txt"},
            {"aux\\", "a"}, {"", "a."}, {"", "a "}, {"", "a?"}, {"", "\x01"}, {"", "\xE7\xBE\xBD"},
-           {".\\", "a"}}) {
+           {".\\", "a"}, {"", "CONIN$"}, {"", "conout$.log"}, {"", "Aux .txt"}}) {
     EXPECT_FALSE(CheckInstallPath(folder, file, &error)) << folder << "|" << file;
   }
 }

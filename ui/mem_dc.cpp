@@ -1,23 +1,29 @@
 // Double-buffered painting.
 #include "ui/mem_dc.h"
 
-TMemDC::TMemDC(HWND hwnd) : hwnd_(hwnd) {
-  paint_dc_ = BeginPaint(hwnd_, &paint_);
-  SetBkMode(paint_dc_, TRANSPARENT);
-  GetClientRect(hwnd_, &client_);
-  memory_dc_ = CreateCompatibleDC(paint_dc_);
-  bitmap_ = CreateCompatibleBitmap(paint_dc_, client_.right - client_.left,
-                                   client_.bottom - client_.top);
-  previous_bitmap_ = SelectObject(memory_dc_, bitmap_);
+namespace {
+
+RECT ClientRectOf(HWND hwnd) {
+  RECT client = {};
+  GetClientRect(hwnd, &client);
+  return client;
+}
+
+}  // namespace
+
+TMemDC::TMemDC(HWND hwnd)
+    : hwnd_(hwnd),
+      paint_dc_(hwnd),
+      client_(ClientRectOf(hwnd)),
+      bitmap_(CreateCompatibleBitmap(paint_dc_.get(), client_.right - client_.left,
+                                     client_.bottom - client_.top)),
+      memory_dc_(paint_dc_.get()),
+      bitmap_selection_(memory_dc_.get(), bitmap_.get()) {
+  SetBkMode(paint_dc_.get(), TRANSPARENT);
 }
 
 TMemDC::~TMemDC() {
-  RECT client = {};
-  GetClientRect(hwnd_, &client);
-  BitBlt(paint_dc_, 0, 0, client.right - client.left, client.bottom - client.top, memory_dc_, 0,
-         0, SRCCOPY);
-  SelectObject(memory_dc_, previous_bitmap_);
-  DeleteDC(memory_dc_);
-  DeleteObject(bitmap_);
-  EndPaint(hwnd_, &paint_);
+  const RECT client = ClientRectOf(hwnd_);
+  BitBlt(paint_dc_.get(), 0, 0, client.right - client.left, client.bottom - client.top,
+         memory_dc_.get(), 0, 0, SRCCOPY);
 }

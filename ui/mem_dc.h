@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "base/win/gdi_handles.h"
+
 class TMemDC {
  public:
   // Begins painting `hwnd` (BeginPaint); the paint context gets a transparent text background.
@@ -13,16 +15,17 @@ class TMemDC {
   TMemDC(const TMemDC&) = delete;
   TMemDC& operator=(const TMemDC&) = delete;
 
-  HDC Dc() const { return memory_dc_; }
+  HDC Dc() const { return memory_dc_.get(); }
   // The client rectangle when painting began.
   const RECT& ClientRect() const { return client_; }
 
  private:
-  HDC memory_dc_ = nullptr;
-  HDC paint_dc_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
-  HWND hwnd_ = nullptr;
-  PAINTSTRUCT paint_ = {};
-  HGDIOBJ previous_bitmap_ = nullptr;
-  RECT client_ = {};
+  // Made in this order and undone in the reverse one: the bitmap is selected out of the memory
+  // DC before either is deleted, and painting ends last.
+  HWND hwnd_;
+  PaintDc paint_dc_;
+  RECT client_;
+  BitmapHandle bitmap_;
+  MemoryDc memory_dc_;
+  SelectGuard bitmap_selection_;
 };

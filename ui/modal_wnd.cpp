@@ -1,8 +1,8 @@
 // The modal popup window: base handling, base paint and the modal loop.
 #include "ui/modal_wnd.h"
 
+#include "base/win/gdi_handles.h"
 #include "ui/drawing_objects.h"
-#include "ui/gdi_handles.h"
 
 namespace {
 
@@ -23,23 +23,23 @@ void PaintWindowBase(HDC dc, const RECT& client, const RECT& caption, HBITMAP ba
   SetBkMode(dc, TRANSPARENT);
   {
     BrushHandle fill(CreateSolidBrush(kClientFillColour));
-    FillRect(dc, &client, fill.Get());
+    FillRect(dc, &client, fill.get());
     BrushHandle border(CreateSolidBrush(kBorderColour));
-    FrameRect(dc, &client, border.Get());
+    FrameRect(dc, &client, border.get());
     BrushHandle strip(CreateSolidBrush(kCaptionStripColour));
-    FillRect(dc, &caption, strip.Get());
+    FillRect(dc, &caption, strip.get());
   }
   if (background != nullptr) {
     MemoryDc picture(dc);
-    SelectGuard select(picture.Get(), background);
-    BitBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, picture.Get(), 0, 0,
+    SelectGuard select(picture.get(), background);
+    BitBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, picture.get(), 0, 0,
            SRCCOPY);
   }
 }
 
 void DrawCloseGlyph(HDC dc, const RECT& glyph, COLORREF colour) {
   PenHandle pen(CreatePen(PS_SOLID, 1, colour));
-  SelectGuard select(dc, pen.Get());
+  SelectGuard select(dc, pen.get());
   MoveToEx(dc, glyph.left, glyph.top, nullptr);
   LineTo(dc, glyph.right + 1, glyph.bottom + 1);
   MoveToEx(dc, glyph.left, glyph.bottom, nullptr);
@@ -50,9 +50,7 @@ TModalWnd::TModalWnd(HWND owner)
     : owner_(owner),
       background_(LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kBackgroundBitmapId))) {}
 
-TModalWnd::~TModalWnd() {
-  if (background_ != nullptr) DeleteObject(background_);
-}
+TModalWnd::~TModalWnd() = default;
 
 void TModalWnd::DrawContent(TMemDC&) {}
 
@@ -118,7 +116,7 @@ void TModalWnd::BasePaint() {
   HDC dc = back_buffer.Dc();
   const RECT& client = back_buffer.ClientRect();
   SelectGuard font(dc, BodyFont);
-  PaintWindowBase(dc, client, caption_rect_, background_);
+  PaintWindowBase(dc, client, caption_rect_, background_.get());
 
   close_box_ = {client.right - 20, 10, client.right - 10, 20};
   DrawCloseGlyph(dc, close_box_, close_hover_ ? kLightTextColour : kCloseGlyphColour);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/win/gdi_handles.h"
 #include "ui/ix_frm.h"
 #include "ui/mem_dc.h"
 
@@ -43,7 +44,7 @@ class TModalWnd : public TIxFrm {
 
   std::wstring title_;
   HWND owner_ = nullptr;
-  HBITMAP background_ = nullptr;
+  BitmapHandle background_;
   RECT caption_rect_ = {};
   RECT close_box_ = {};
   bool close_hover_ = false;

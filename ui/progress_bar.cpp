@@ -1,8 +1,8 @@
 // The progress bar window.
 #include "ui/progress_bar.h"
 
+#include "base/win/gdi_handles.h"
 #include "ui/drawing_objects.h"
-#include "ui/gdi_handles.h"
 #include "ui/mem_dc.h"
 
 TProcess::TProcess() : gradient_library_(LoadLibraryW(L"msimg32.dll")) {
@@ -46,7 +46,7 @@ void TProcess::Paint() {
   PenHandle outline(CreatePen(PS_SOLID, 1, kProgressOutlineColour));
   {
     SelectGuard brush(dc, LightBrush);
-    SelectGuard pen(dc, outline.Get());
+    SelectGuard pen(dc, outline.get());
     Rectangle(dc, client.left, client.top, client.right, client.bottom);
   }
 

@@ -3,10 +3,10 @@
 #include <cwchar>
 #include <string>
 
+#include "base/win/gdi_handles.h"
 #include "core/install_context.h"
 #include "core/message_text.h"
 #include "ui/drawing_objects.h"
-#include "ui/gdi_handles.h"
 #include "ui/quillbank_dlg.h"
 #include "ui/wide_text.h"
 
@@ -25,7 +25,7 @@ void TQuillbankDlg::Paint() {
   TMemDC back_buffer(hwnd_);
   HDC dc = back_buffer.Dc();
   const RECT& client = back_buffer.ClientRect();
-  PaintWindowBase(dc, client, caption_rect_, background_);
+  PaintWindowBase(dc, client, caption_rect_, background_.get());
 
   if (state_ != WindowState::Installing) {
     const int size = caption_button_size_;
@@ -64,7 +64,7 @@ void TQuillbankDlg::DrawContent(TMemDC& back_buffer) {
     case WindowState::Installed: {
       BrushHandle frame(
           CreateSolidBrush(button_hover_ ? kButtonFrameHoverColour : kButtonFrameColour));
-      FrameRect(dc, &button_rect_, frame.Get());
+      FrameRect(dc, &button_rect_, frame.get());
       const int entry = state_ == WindowState::Ready ? kTextInstall : kTextOpen;
       // The caption sinks one more pixel while the mouse is over the button.
       RECT caption = button_rect_;

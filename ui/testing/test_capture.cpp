@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "ui/gdi_handles.h"
+#include "base/win/gdi_handles.h"
 #include "ui/testing/test_png.h"
 
 namespace {
@@ -21,10 +21,10 @@ struct DibCanvas {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    bitmap.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    bitmap.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     image.width = width;
     image.height = height;
-    select = std::make_unique<SelectGuard>(dc.Get(), bitmap.Get());
+    select = std::make_unique<SelectGuard>(dc.get(), bitmap.get());
   }
   explicit DibCanvas(const Image& base) : DibCanvas(base.width, base.height) {
     std::memcpy(bits, base.pixels.data(), base.pixels.size() * sizeof(uint32_t));
@@ -75,7 +75,7 @@ Image CaptureWindow(HWND hwnd) {
   GetClientRect(hwnd, &client);
   DibCanvas canvas(client.right, client.bottom);
   HDC window_dc = GetDC(hwnd);
-  BitBlt(canvas.dc.Get(), 0, 0, client.right, client.bottom, window_dc, 0, 0, SRCCOPY);
+  BitBlt(canvas.dc.get(), 0, 0, client.right, client.bottom, window_dc, 0, 0, SRCCOPY);
   ReleaseDC(hwnd, window_dc);
   return canvas.Read();
 }
@@ -85,25 +85,25 @@ Image ReadBitmap(HBITMAP bitmap) {
   GetObjectW(bitmap, sizeof info, &info);
   DibCanvas canvas(info.bmWidth, info.bmHeight);
   MemoryDc source(nullptr);
-  SelectGuard select(source.Get(), bitmap);
-  BitBlt(canvas.dc.Get(), 0, 0, info.bmWidth, info.bmHeight, source.Get(), 0, 0, SRCCOPY);
+  SelectGuard select(source.get(), bitmap);
+  BitBlt(canvas.dc.get(), 0, 0, info.bmWidth, info.bmHeight, source.get(), 0, 0, SRCCOPY);
   return canvas.Read();
 }
 
 Image DrawTextOver(const Image& base, HFONT font, COLORREF colour, RECT rect,
                    const std::wstring& text, UINT format) {
   DibCanvas canvas(base);
-  SelectGuard select(canvas.dc.Get(), font);
-  SetBkMode(canvas.dc.Get(), TRANSPARENT);
-  SetTextColor(canvas.dc.Get(), colour);
-  DrawTextW(canvas.dc.Get(), text.c_str(), -1, &rect, format);
+  SelectGuard select(canvas.dc.get(), font);
+  SetBkMode(canvas.dc.get(), TRANSPARENT);
+  SetTextColor(canvas.dc.get(), colour);
+  DrawTextW(canvas.dc.get(), text.c_str(), -1, &rect, format);
   return canvas.Read();
 }
 
 Image FrameOver(const Image& base, RECT rect, COLORREF colour) {
   DibCanvas canvas(base);
   BrushHandle brush(CreateSolidBrush(colour));
-  FrameRect(canvas.dc.Get(), &rect, brush.Get());
+  FrameRect(canvas.dc.get(), &rect, brush.get());
   return canvas.Read();
 }
 

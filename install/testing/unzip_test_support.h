@@ -15,7 +15,7 @@
 #include "base/file_system.h"
 #include "install/overwrite_prompt.h"
 
-// Path text of an archive made by testdata/make_archives.sh.
+// Path text of an archive made by testing/make_archives.sh.
 inline std::string TestArchive(const std::string& name) {
   const char* folder = std::getenv("QB_TEST_ARCHIVES");
   return std::string(folder != nullptr ? folder : "") + "\\" + name;

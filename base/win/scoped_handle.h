@@ -6,20 +6,23 @@
 class ScopedHandle {
  public:
   explicit ScopedHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~ScopedHandle() { Close(); }
+  ~ScopedHandle() { reset(); }
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
 
-  // Both null and INVALID_HANDLE_VALUE mean "no handle": the API uses each for failure.
-  bool IsValid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return handle_; }
-  void Reset(HANDLE handle) {
-    Close();
+  // Both null and INVALID_HANDLE_VALUE mean "no handle": the API uses each for failure.
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  // Closes what was held and takes `handle`.
+  void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
+    if (valid()) CloseHandle(handle_);
     handle_ = handle;
   }
-  void Close() {
-    if (IsValid()) CloseHandle(handle_);
+  // Gives the handle up without closing it.
+  HANDLE release() {
+    const HANDLE handle = handle_;
     handle_ = INVALID_HANDLE_VALUE;
+    return handle;
   }
 
  private:

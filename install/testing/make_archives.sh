@@ -60,7 +60,7 @@ make("py_nested.zip", ["x/y/z.txt"])
 make("py_inside_dotdot.zip", ["a/../b.txt"])
 make("py_long_name.zip", ["first.txt", "n" * 250 + ".txt"])
 
-# Names that would leave the destination: each archive is first.txt, the bad name, after.txt.
+# Names that would leave the destination or name a device: each archive is first.txt, the bad name, after.txt.
 bad = {
     "dotdot": "../evil.txt",
     "deep": "a/../../evil.txt",
@@ -73,6 +73,11 @@ bad = {
     "stream": "first.txt:evil",
     "dots": ".../evil.txt",
     "dot_blank": ".. /evil.txt",
+    # Names Windows opens as a device, whatever the folder or extension.
+    "device": "CON",
+    "device_extension": "aux.txt",
+    "device_in_folder": "dir/nul.dat",
+    "device_blank": "Com1 .log",
 }
 for key, name in bad.items():
     make("bad_%s.zip" % key, ["first.txt", name, "after.txt"])

@@ -1,0 +1,30 @@
+// Windows device names and dot-only path components.
+#include "base/path_rules.h"
+
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualsUpper(std::string_view text, std::string_view upper) {
+  if (text.size() != upper.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (Upper(text[i]) != upper[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsWindowsDeviceName(std::string_view component) {
+  std::string_view stem = component.substr(0, component.find_first_of(".:"));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (EqualsUpper(stem, device)) return true;
+  }
+  if (stem.size() != 4 || stem[3] < '1' || stem[3] > '9') return false;
+  return EqualsUpper(stem.substr(0, 3), "COM") || EqualsUpper(stem.substr(0, 3), "LPT");
+}
+
+bool IsOnlyDotsAndBlanks(std::string_view component) {
+  return !component.empty() && component.find_first_not_of(". ") == std::string_view::npos;
+}

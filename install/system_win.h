@@ -1,0 +1,23 @@
+// The part of the system integration only the Windows program has: ending and starting the
+// terminal, the desktop shortcut, the installer's own folder. Implemented in system_win.cpp with
+// the shared part (install/system.h).
+#pragma once
+
+#include <string>
+
+// File name of the terminal's executable.
+constexpr char kTerminalExeName[] = "quillbank ix.exe";
+
+// Folder of the installer's own executable, ending in "\" (empty if it has none).
+std::wstring GetExeDir();
+// Full path of the main module of a process; empty when unknown.
+std::wstring GetProcessImagePath(unsigned long process_id);
+// Ends the first "quillbank ix.exe" that runs from the installer's own folder, waits for it and
+// pauses 2.5 s; returns at once when none runs. Returns 0.
+int KillRunningTerminal();
+// Starts InstallDir\quillbank ix.exe with the argument "end" in a new console. Nonzero if the
+// process was created.
+int LaunchTerminal();
+// Desktop\<ProductName>.lnk pointing at InstallDir\quillbank ix.exe, replacing one of that name.
+// False only when a path cannot be formed.
+bool CreateDesktopShortcut();
