@@ -18,9 +18,6 @@
 #include "net/records.h"
 #include "net/tcp_socket.h"
 
-// Log lines; "\xA3\xBA" is the GBK full-width colon.
-#define QB_COLON "\xA3\xBA"
-
 namespace {
 
 // The package number field holds at most 9 characters of string 102 (and a NUL, within 11

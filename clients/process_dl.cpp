@@ -22,9 +22,6 @@
 #include "net/records.h"
 #include "net/tcp_socket.h"
 
-// Log lines; "\xA3\xBA" is the GBK full-width colon.
-#define QB_COLON "\xA3\xBA"
-
 namespace {
 
 constexpr size_t kModuleRequestBufferSize = 131072;

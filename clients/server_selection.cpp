@@ -91,13 +91,13 @@ SocketHandle SelectValidSock(const QueryServers& servers) {
     std::snprintf(line, sizeof line, "Socket : %d\r\n", result.LatencyMs);
     DebugOutput(line);
     if (!result.Connected) continue;  // closed with `probe`
-    if (result.LatencyMs <= kGoodEnoughLatencyMs) return probe.Release();  // `best` closes
+    if (result.LatencyMs <= kGoodEnoughLatencyMs) return probe.release();  // `best` closes
     if (result.LatencyMs < best_latency) {
       best = std::move(probe);
       best_latency = result.LatencyMs;
     }
   }
-  return best.Release();
+  return best.release();
 }
 
 void EncodePackageQuery(int32_t language_id, const char* package_number, uint8_t* frame) {

@@ -59,10 +59,10 @@ class UniqueSocket {
  public:
   UniqueSocket() = default;
   explicit UniqueSocket(SocketHandle socket) : socket_(socket) {}
-  ~UniqueSocket() { Reset(); }
-  UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.Release()) {}
+  ~UniqueSocket() { reset(); }
+  UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.release()) {}
   UniqueSocket& operator=(UniqueSocket&& other) noexcept {
-    if (this != &other) Reset(other.Release());
+    if (this != &other) reset(other.release());
     return *this;
   }
   UniqueSocket(const UniqueSocket&) = delete;
@@ -70,12 +70,12 @@ class UniqueSocket {
 
   SocketHandle get() const { return socket_; }
   bool valid() const { return socket_ != kInvalidSocket; }
-  SocketHandle Release() {
+  SocketHandle release() {
     SocketHandle s = socket_;
     socket_ = kInvalidSocket;
     return s;
   }
-  void Reset(SocketHandle socket = kInvalidSocket) {
+  void reset(SocketHandle socket = kInvalidSocket) {
     if (socket_ != kInvalidSocket) CloseSocket(socket_);
     socket_ = socket;
   }

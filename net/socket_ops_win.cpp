@@ -129,7 +129,7 @@ SocketHandle OpenListener(const char* address, uint16_t port, int backlog, uint1
       getsockname(Sock(s.get()), reinterpret_cast<sockaddr*>(&addr), &size) == 0) {
     *bound_port = ntohs(addr.sin_port);
   }
-  return s.Release();
+  return s.release();
 }
 
 SocketHandle AcceptConnection(SocketHandle listener, int timeout_ms) {

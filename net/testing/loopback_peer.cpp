@@ -14,7 +14,7 @@ LoopbackPeer::LoopbackPeer(int backlog)
     : listener_(OpenListener(kLoopbackAddress, 0, backlog, &port_)) {}
 
 bool LoopbackPeer::Accept(int timeout_ms) {
-  connection_.Reset(AcceptConnection(listener_.get(), timeout_ms));
+  connection_.reset(AcceptConnection(listener_.get(), timeout_ms));
   return connection_.valid();
 }
 

@@ -28,7 +28,7 @@ class LoopbackPeer {
   // Accepts the next connection (replacing the previous one).
   bool Accept(int timeout_ms = 5000);
   // Closes the accepted connection.
-  void Drop() { connection_.Reset(); }
+  void Drop() { connection_.reset(); }
 
   // Exactly `count` bytes from the connection, or false on time-out / end of stream.
   bool ReadExactly(size_t count, std::string* out, int timeout_ms = 5000);
