@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,11 +23,11 @@
 #include "core/install_context.h"
 #include "core/window_messages.h"
 #include "fuzz/folder_chain.h"
+#include "fuzz/seeds.h"
 #include "install/overwrite_prompt.h"
 #include "net/message.h"
 #include "net/records.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -129,8 +128,7 @@ std::string Chunk(const std::string& module, const std::string& folder, const st
   return Bytes(chunk, EncodeFileChunkRecord, kFileChunkRecordSize);
 }
 
-void WriteSeeds(const char* folder) {
-  fs::create_directories(folder);
+std::vector<std::string> Seeds() {
   ModuleRecord core{};
   std::strcpy(core.PackageKey, "key");
   std::strcpy(core.Name, "core");
@@ -149,7 +147,7 @@ void WriteSeeds(const char* folder) {
   archive.DataLength = static_cast<int32_t>(empty_zip.size());
   archive.Last = true;
   const std::string base = Bytes(archive, EncodeBaseChunkRecord, kBaseChunkRecordSize);
-  const std::vector<std::string> seeds = {
+  return {
       // Check: login, update reply, module reply; download: request, chunks, base archive.
       std::string("\x01\x00\x00", 3) + MessageOp(0x00, 0, '0', {update}) +
           MessageOp(0x00, 1, '0', {module}) + std::string(1, '\x86') +
@@ -159,21 +157,12 @@ void WriteSeeds(const char* folder) {
       MessageOp(0x83, 2, '0', {Chunk("x", "..\\", "up.txt", "x", true)}),
       MessageOp(0x00, 1, '1', {module, module}) + MessageOp(0x00, 1, '0', {}),
   };
-  for (size_t i = 0; i < seeds.size(); ++i) {
-    FILE* f = std::fopen((fs::path(folder) / ("seed-" + std::to_string(i))).c_str(), "wb");
-    if (f == nullptr) continue;
-    std::fwrite(seeds[i].data(), 1, seeds[i].size(), f);
-    std::fclose(f);
-  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* seeds = std::getenv("QB_FUZZ_WRITE_SEEDS")) {
-    WriteSeeds(seeds);
-    std::exit(0);
-  }
+  WriteSeedsIfAsked(Seeds);
   return 0;
 }
 

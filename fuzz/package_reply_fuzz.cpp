@@ -4,15 +4,14 @@
 // read past the frame, is a fault.
 // With QB_FUZZ_WRITE_SEEDS=<folder> the program writes seed inputs there and ends.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "base/coding.h"
 #include "clients/server_selection.h"
+#include "fuzz/seeds.h"
 #include "net/frame_format.h"
 #include "net/message.h"
 #include "net/records.h"
@@ -37,30 +36,18 @@ std::string ReplyFrame(const std::string& name, size_t extra) {
   return frame + message;
 }
 
-void WriteSeeds(const char* folder) {
-  std::filesystem::create_directories(folder);
-  const std::string seeds[] = {
+std::vector<std::string> Seeds() {
+  return {
       ReplyFrame("\xE5\xB2\x9A\xE8\x88\x9F\xE7\xBB\x88\xE7\xAB\xAF", 0),  // UTF-8
       ReplyFrame(std::string(51, '\xE5'), 0),  // a cut character across the whole field
       ReplyFrame("ix", 100),
   };
-  int i = 0;
-  for (const std::string& seed : seeds) {
-    const std::string path = std::string(folder) + "/seed-" + std::to_string(i++);
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-      std::fwrite(seed.data(), 1, seed.size(), f);
-      std::fclose(f);
-    }
-  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* seeds = std::getenv("QB_FUZZ_WRITE_SEEDS")) {
-    WriteSeeds(seeds);
-    std::exit(0);
-  }
+  WriteSeedsIfAsked(Seeds);
   return 0;
 }
 

@@ -4,12 +4,11 @@
 // With QB_FUZZ_WRITE_SEEDS=<folder> the program writes one valid request of each kind there and
 // ends.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "fuzz/seeds.h"
 #include "net/message.h"
 #include "net/records.h"
 #include "service/requests.h"
@@ -38,8 +37,7 @@ std::string Request(uint16_t code, uint16_t count, size_t record_size, const Rec
   return message;
 }
 
-void WriteSeeds(const char* folder) {
-  std::filesystem::create_directories(folder);
+std::vector<std::string> Seeds() {
   std::vector<std::string> seeds;
   std::string link(kAuthentLinkRequestSize, '\0');
   EncodeRequestHeader(kMsgAuthentLinkRequest, 1, kAuthentLinkRecordSize,
@@ -75,23 +73,13 @@ void WriteSeeds(const char* folder) {
   std::string query_message(kPackageQueryRequestSize, '\0');
   EncodePackageQueryRequest(query, reinterpret_cast<uint8_t*>(&query_message[0]));
   seeds.push_back('\7' + query_message);
-  int i = 0;
-  for (const std::string& seed : seeds) {
-    const std::string path = std::string(folder) + "/seed-" + std::to_string(i++);
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-      std::fwrite(seed.data(), 1, seed.size(), f);
-      std::fclose(f);
-    }
-  }
+  return seeds;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* seeds = std::getenv("QB_FUZZ_WRITE_SEEDS")) {
-    WriteSeeds(seeds);
-    std::exit(0);
-  }
+  WriteSeedsIfAsked(Seeds);
   return 0;
 }
 
