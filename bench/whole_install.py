@@ -7,7 +7,7 @@ bench_peak_memory.exe, which starts it).
 
     whole_install.py --service SERVICE --windows-build DIR --arch win64 [--mib 256] [--files 2400]
 
-The phases are seen from outside, polling every few milliseconds: download from the click on
+The phases are seen from outside, polling every 20 ms: download from the click on
 "Install" until module.info appears in the staging folder (the program writes it once the last
 file is in); copy into place until the first of 64 sampled staged files disappears; staging
 delete until the staging folder is gone. XCOPY's own time, from its process, is shown too.
@@ -202,7 +202,7 @@ def run_install(work, service, build_dir, arch, launcher):
                 elif not os.path.exists(staging):
                     t["deleted"] = now
                     break
-                time.sleep(0.005)
+                time.sleep(0.02)
             if "deleted" not in t or not run.installed():
                 raise SystemExit("whole install: the installation did not complete: %s" % t)
             run.click_close()
