@@ -39,5 +39,5 @@ struct Avx2 {
 
 size_t IdeaLanesAvx2(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
                      size_t blocks) {
-  return idea_lanes::Kernel<Avx2, 2>::Run(subkeys, source, destination, blocks);
+  return idea_lanes::RunLanes<Avx2>(subkeys, source, destination, blocks);
 }

@@ -41,5 +41,5 @@ struct Avx512 {
 
 size_t IdeaLanesAvx512(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
                        size_t blocks) {
-  return idea_lanes::Kernel<Avx512, 2>::Run(subkeys, source, destination, blocks);
+  return idea_lanes::RunLanes<Avx512>(subkeys, source, destination, blocks);
 }

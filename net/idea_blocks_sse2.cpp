@@ -41,5 +41,5 @@ struct Sse2 {
 
 size_t IdeaLanesSse2(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
                      size_t blocks) {
-  return idea_lanes::Kernel<Sse2, 2>::Run(subkeys, source, destination, blocks);
+  return idea_lanes::RunLanes<Sse2>(subkeys, source, destination, blocks);
 }

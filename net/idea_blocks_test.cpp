@@ -42,9 +42,9 @@ class IdeaLanesTest : public ::testing::TestWithParam<IdeaLanes> {
 TEST_P(IdeaLanesTest, PublishedVectorInEveryLane) {
   CipherContext context;
   context.SetKey(kKeySwapped.data(), kKeySwapped.size());
-  // Two of the widest steps and three more blocks: every lane of every width, then the blocks
-  // the scalar rounds finish.
-  const size_t blocks = 2 * 64 + 3;
+  // Two of the widest steps (four groups of 32 blocks), single groups of each width, and blocks
+  // that the scalar rounds finish: every lane of every path.
+  const size_t blocks = 2 * 128 + 32 + 16 + 8 + 3;
   Bytes plain, expected;
   for (size_t i = 0; i < blocks; ++i) {
     plain.insert(plain.end(), kPlainSwapped.begin(), kPlainSwapped.end());
@@ -60,10 +60,11 @@ TEST_P(IdeaLanesTest, PublishedVectorInEveryLane) {
 TEST_P(IdeaLanesTest, SameBytesAsTheScalarPath) {
   const Bytes keys[] = {RandomBytes(16, 3), Bytes(16, 0),
                         {0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0x34, 0x12, 0, 0}};
-  // Lengths around each step width (8, 16, 32 and 64 blocks), odd lengths with a tail, and a
+  // Lengths around each group and step width (8 to 128 blocks), odd lengths with a tail, and a
   // long run.
-  std::vector<size_t> lengths = {0, 7, 8, 9, 63, 65, 127, 129, 255, 257, 511, 513, 1023, 1025,
-                                 8 * 64 * 3 + 8 * 13 + 5, 65536 + 3};
+  std::vector<size_t> lengths = {0,    7,    8,    9,    63,   65,   127,  129,  255,
+                                 257,  511,  513,  1023, 1025, 2047, 2049, 8 * 128 * 3 + 8 * 45 + 5,
+                                 65536 + 3};
   for (const Bytes& key : keys) {
     CipherContext context;
     context.SetKey(key.data(), key.size());
@@ -88,7 +89,7 @@ TEST_P(IdeaLanesTest, UnalignedBuffers) {
   CipherContext context;
   Bytes key = RandomBytes(16, 11);
   context.SetKey(key.data(), key.size());
-  const size_t length = 8 * 64 * 2 + 24;
+  const size_t length = 8 * 128 * 2 + 8 * 33;
   Bytes plain = RandomBytes(length + 3, 12), ours(length + 5), scalar(length);
   context.Encrypt(plain.data() + 3, ours.data() + 5, length);
   ASSERT_TRUE(SetIdeaLanesForTest(IdeaLanes::kScalar));
