@@ -165,13 +165,17 @@ def run_install(work, service, build_dir, arch, launcher):
     report = os.path.join(work, "peak.txt")
     if os.path.exists(report):
         os.remove(report)
+    # The program knows only the compiled-in deployment addresses, which the demo and the
+    # end-to-end tests use too: another service there would serve this run.
+    if scenario.wait_listening(*DOWNLOAD_ADDRESS, timeout=0.5):
+        raise SystemExit("whole install: another service listens on %s:%d (a demo or end-to-end "
+                         "run?); try again when it is done" % DOWNLOAD_ADDRESS)
     log = open(os.path.join(work, "service.log"), "wb")
     server = subprocess.Popen([service, "serve", "--package", package], stdout=log,
                               stderr=subprocess.STDOUT, start_new_session=True)
     try:
-        if not scenario.wait_listening(*DOWNLOAD_ADDRESS):
-            raise SystemExit("whole install: the service did not start (addresses in use?); "
-                             "see " + log.name)
+        if not scenario.wait_listening(*DOWNLOAD_ADDRESS) or server.poll() is not None:
+            raise SystemExit("whole install: the service did not start; see " + log.name)
         # Windows 10: no base archive, only the package's own files.
         with scenario.InstallerRun(build, os.path.join(work, "run"), windows_version="win10",
                                    prefix_dir=os.path.join(work, "prefix"),
