@@ -155,6 +155,30 @@ def xcopy_running():
     return False
 
 
+def cpu_seconds(names):
+    """{name: processor seconds so far} of the processes whose command line holds each name."""
+    tick = os.sysconf("SC_CLK_TCK")
+    found = dict.fromkeys(names, 0.0)
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmdline = f.read().lower()
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        for name in names:
+            if name.encode() in cmdline:
+                found[name] += (int(fields[11]) + int(fields[12])) / tick
+    return found
+
+
+# Whose processor time the download phase takes.
+CPU_NAMES = ("quillbank-service", "quillbank-setup.exe", "wineserver")
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -195,6 +219,7 @@ def run_install(work, service, build_dir, arch, launcher):
             time.sleep(0.3)
             run.window.hover((x + 1, y))
             time.sleep(0.3)
+            cpu_start = cpu_seconds(CPU_NAMES)
             t = {"click": time.perf_counter()}
             run.window.press()
             samples = []
@@ -210,6 +235,8 @@ def run_install(work, service, build_dir, arch, launcher):
                 elif "downloaded" not in t:
                     if os.path.exists(os.path.join(staging, "module.info")):
                         t["downloaded"] = now
+                        cpu_end = cpu_seconds(CPU_NAMES)
+                        t["cpu"] = {n: cpu_end[n] - cpu_start[n] for n in CPU_NAMES}
                         files = [os.path.join(d, f) for d, _, fs in os.walk(staging) for f in fs]
                         samples = random.Random(1).sample(files, min(64, len(files)))
                 elif "copied" not in t:
@@ -267,6 +294,7 @@ def main():
     phases = {name: [] for name in ("download", "copy", "delete", "total", "first", "xcopy",
                                     "unzip", "remove")}
     peaks = []
+    cpu = []
     for _ in range(args.runs):
         t, xcopy, installed, peak = run_install(args.work, args.service, args.windows_build,
                                                 args.arch, args.launcher)
@@ -275,6 +303,7 @@ def main():
             return 1
         unzip, remove = unzip_figures(args.work)
         phases["download"].append(t["downloaded"] - t["click"])
+        cpu.append(t["cpu"])
         phases["first"].append(t["first file"] - t["click"])
         phases["copy"].append(t["copied"] - t["downloaded"])
         phases["delete"].append(t["deleted"] - t["copied"])
@@ -298,6 +327,8 @@ def main():
             text += "  %6.1f MB/s (%6.1f)" % (mb / m[name], mb / b[name])
         print(text + extra)
     line("download", "download", extra="  first file after %.2f s" % m["first"])
+    print("    processor time during the download (median): " + ", ".join(
+        "%s %.2f s" % (n, median([c[n] for c in cpu])) for n in CPU_NAMES))
     line("copy into place", "copy",
          extra="  XCOPY itself %.2f s" % m["xcopy"] if "xcopy" in m else "")
     line("staging delete", "delete", rate=False)
