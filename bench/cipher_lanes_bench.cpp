@@ -70,10 +70,18 @@ Bytes SyntheticCorpus() {
     state = state * 1103515245u + 12345u;
     const uint32_t r = state >> 16;
     switch ((i / 64) % 4) {
-      case 0: data[i] = static_cast<uint8_t>(r); break;
-      case 1: data[i] = static_cast<uint8_t>(r & 0x0F); break;
-      case 2: data[i] = static_cast<uint8_t>("mov eax, [ebp+8]; call "[i % 23]); break;
-      default: data[i] = 0; break;
+      case 0:
+        data[i] = static_cast<uint8_t>(r);
+        break;
+      case 1:
+        data[i] = static_cast<uint8_t>(r & 0x0F);
+        break;
+      case 2:
+        data[i] = static_cast<uint8_t>("mov eax, [ebp+8]; call "[i % 23]);
+        break;
+      default:
+        data[i] = 0;
+        break;
     }
   }
   return data;
@@ -175,12 +183,12 @@ int main(int argc, char** argv) {
                                  reinterpret_cast<const uint8_t*>(kKey), 16);
   Protocol* session = client.session();
 
-  std::printf("build: %s, %d-bit; corpus: %s (%zu bytes, frames at ratio %.2f); automatic "
-              "choice: %s\n",
-              kSystem,
-              static_cast<int>(sizeof(void*) * 8), file ? file : "synthetic", corpus.size(),
-              static_cast<double>(plain) / static_cast<double>(stream.size()),
-              IdeaLanesName(IdeaLanesBest()));
+  std::printf(
+      "build: %s, %d-bit; corpus: %s (%zu bytes, frames at ratio %.2f); automatic "
+      "choice: %s\n",
+      kSystem, static_cast<int>(sizeof(void*) * 8), file ? file : "synthetic", corpus.size(),
+      static_cast<double>(plain) / static_cast<double>(stream.size()),
+      IdeaLanesName(IdeaLanesBest()));
   std::printf("%-10s %10s %10s %10s   (MB of plaintext per second of processor time)\n", "path",
               "encrypt", "decrypt", "receive");
 
@@ -190,12 +198,15 @@ int main(int argc, char** argv) {
       std::printf("%-10s %10s\n", IdeaLanesName(lanes), "(not on this processor)");
       continue;
     }
-    const double enc = Rate(kBufferSize, [&] { context.Encrypt(sample.data(), out.data(), kBufferSize); });
-    const double dec = Rate(kBufferSize, [&] { context.Decrypt(sample.data(), out.data(), kBufferSize); });
+    const double enc =
+        Rate(kBufferSize, [&] { context.Encrypt(sample.data(), out.data(), kBufferSize); });
+    const double dec =
+        Rate(kBufferSize, [&] { context.Decrypt(sample.data(), out.data(), kBufferSize); });
     bool decoded = true;
     const double receive = Rate(plain, [&] {
-      decoded = decoded && session->ParseFrames(stream.data(), static_cast<uint32_t>(stream.size())) ==
-                               static_cast<int>(stream.size());
+      decoded =
+          decoded && session->ParseFrames(stream.data(), static_cast<uint32_t>(stream.size())) ==
+                         static_cast<int>(stream.size());
     });
     if (!decoded) {
       std::printf("%-10s frames did not decode\n", IdeaLanesName(lanes));

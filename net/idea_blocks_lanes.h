@@ -1,9 +1,9 @@
 // The IDEA rounds over many blocks at once, one block per 16-bit lane, written once over an `Ops`
-// type that names the vector type and its operations. Each instruction set's source file includes
-// this header after its `#pragma GCC target`, so that every function here is compiled for that
-// set only (function-level targets: the rest of the program stays runnable on any processor).
-// Everything here has internal linkage, so no copy compiled for a wider set can stand in for
-// another translation unit's.
+// type that names the vector type and its operations. Each instruction set's source file defines
+// QB_LANES_TARGET as its target attribute (__attribute__((target("avx2"))), ...) and includes
+// this header, so that every function here is compiled for that set alone and the rest of the
+// program stays runnable on any processor. Everything here has internal linkage, so no copy
+// compiled for a wider set can stand in for another translation unit's.
 //
 // The transposes use the 16- and 64-bit unpacks, which work inside each 128-bit lane of wider
 // registers: every 128-bit lane then holds its own eight blocks, and the inverse transpose puts
@@ -13,6 +13,10 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#ifndef QB_LANES_TARGET
+#error "define QB_LANES_TARGET as the target attribute before including this header"
+#endif
 
 namespace {
 namespace idea_lanes {
@@ -48,15 +52,15 @@ struct Kernel {
 
   using Keys = LaneKeys<kLanes>;
 
-  static inline V Mul(V a, const Keys& keys, int i) {
+  QB_LANES_TARGET static inline V Mul(V a, const Keys& keys, int i) {
     return Ops::MulMod(a, Ops::Load(keys.key[i]), Ops::Load(keys.one_minus_key[i]));
   }
-  static inline V Add(V a, const Keys& keys, int i) {
+  QB_LANES_TARGET static inline V Add(V a, const Keys& keys, int i) {
     return Ops::Add16(a, Ops::Load(keys.key[i]));
   }
 
   // Word w of each block of the 4 * sizeof(V) bytes at `in` to the lanes of x[w].
-  static inline void LoadTransposed(const uint8_t* in, V& x1, V& x2, V& x3, V& x4) {
+  QB_LANES_TARGET static inline void LoadTransposed(const uint8_t* in, V& x1, V& x2, V& x3, V& x4) {
     V a = Ops::Load(in);
     V b = Ops::Load(in + sizeof(V));
     V c = Ops::Load(in + 2 * sizeof(V));
@@ -75,7 +79,7 @@ struct Kernel {
     x4 = Ops::Unpackhi64(u1, u3);
   }
 
-  static inline void StoreTransposed(V y1, V y2, V y3, V y4, uint8_t* out) {
+  QB_LANES_TARGET static inline void StoreTransposed(V y1, V y2, V y3, V y4, uint8_t* out) {
     V u0 = Ops::Unpacklo64(y1, y2);
     V u1 = Ops::Unpacklo64(y3, y4);
     V u2 = Ops::Unpackhi64(y1, y2);
@@ -91,8 +95,8 @@ struct Kernel {
   }
 
   // Runs whole steps of kStep blocks; returns how many blocks it did.
-  static size_t Run(const Keys& keys, const uint8_t* source, uint8_t* destination,
-                    size_t blocks) {
+  QB_LANES_TARGET static size_t Run(const Keys& keys, const uint8_t* source, uint8_t* destination,
+                                    size_t blocks) {
     const size_t steps = blocks / kStep;
     constexpr size_t kGroupBytes = kLanes * 8;
     for (size_t s = 0; s < steps; ++s) {
@@ -100,7 +104,8 @@ struct Kernel {
       uint8_t* out = destination + s * kStep * 8;
       V x1[kWays], x2[kWays], x3[kWays], x4[kWays];
 #pragma GCC unroll 4
-      for (int w = 0; w < kWays; ++w) LoadTransposed(in + w * kGroupBytes, x1[w], x2[w], x3[w], x4[w]);
+      for (int w = 0; w < kWays; ++w)
+        LoadTransposed(in + w * kGroupBytes, x1[w], x2[w], x3[w], x4[w]);
       for (int r = 0; r < kRounds; ++r) {
         const int k = 6 * r;
 #pragma GCC unroll 4
@@ -136,8 +141,8 @@ constexpr int kWideWays = sizeof(void*) == 8 ? 4 : 2;
 // Whole steps of kWideWays groups, then single groups, so that short runs still take the lanes;
 // returns how many blocks it did (the caller does the last blocks one by one).
 template <class Ops>
-size_t RunLanes(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
-                size_t blocks) {
+QB_LANES_TARGET size_t RunLanes(const uint16_t* subkeys, const uint8_t* source,
+                                uint8_t* destination, size_t blocks) {
   using Wide = Kernel<Ops, kWideWays>;
   using Single = Kernel<Ops, 1>;
   if (blocks < Single::kStep) return 0;

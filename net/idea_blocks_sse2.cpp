@@ -4,7 +4,7 @@
 
 #include "net/idea_blocks_paths.h"
 
-#pragma GCC target("sse2")
+#define QB_LANES_TARGET __attribute__((target("sse2")))
 
 #include "net/idea_blocks_lanes.h"
 
@@ -12,18 +12,22 @@ namespace {
 
 struct Sse2 {
   using V = __m128i;
-  static inline V Load(const void* p) { return _mm_loadu_si128(static_cast<const V*>(p)); }
-  static inline void Store(void* p, V v) { _mm_storeu_si128(static_cast<V*>(p), v); }
-  static inline V Add16(V a, V b) { return _mm_add_epi16(a, b); }
-  static inline V Xor(V a, V b) { return _mm_xor_si128(a, b); }
-  static inline V Unpacklo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
-  static inline V Unpackhi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
-  static inline V Unpacklo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
-  static inline V Unpackhi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
+  QB_LANES_TARGET static inline V Load(const void* p) {
+    return _mm_loadu_si128(static_cast<const V*>(p));
+  }
+  QB_LANES_TARGET static inline void Store(void* p, V v) {
+    _mm_storeu_si128(static_cast<V*>(p), v);
+  }
+  QB_LANES_TARGET static inline V Add16(V a, V b) { return _mm_add_epi16(a, b); }
+  QB_LANES_TARGET static inline V Xor(V a, V b) { return _mm_xor_si128(a, b); }
+  QB_LANES_TARGET static inline V Unpacklo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+  QB_LANES_TARGET static inline V Unpackhi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+  QB_LANES_TARGET static inline V Unpacklo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+  QB_LANES_TARGET static inline V Unpackhi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
 
   // Multiplication modulo 65537 (0 standing for 65536): lo - hi + (lo < hi) from the 32-bit
   // product, or 1 - a - key where the product is 0 (one factor is 65536).
-  static inline V MulMod(V a, V key, V one_minus_key) {
+  QB_LANES_TARGET static inline V MulMod(V a, V key, V one_minus_key) {
     const V zero = _mm_setzero_si128();
     V lo = _mm_mullo_epi16(a, key);
     V hi = _mm_mulhi_epu16(a, key);
@@ -39,7 +43,7 @@ struct Sse2 {
 
 }  // namespace
 
-size_t IdeaLanesSse2(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
-                     size_t blocks) {
+QB_LANES_TARGET size_t IdeaLanesSse2(const uint16_t* subkeys, const uint8_t* source,
+                                     uint8_t* destination, size_t blocks) {
   return idea_lanes::RunLanes<Sse2>(subkeys, source, destination, blocks);
 }
