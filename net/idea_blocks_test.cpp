@@ -10,6 +10,9 @@
 
 #include "net/cipher_context.h"
 
+// Failure messages name the path rather than dumping its bytes.
+void PrintTo(IdeaLanes lanes, std::ostream* os) { *os << IdeaLanesName(lanes); }
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
