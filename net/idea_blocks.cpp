@@ -1,10 +1,13 @@
-// IDEA rounds over runs of blocks. Blocks are independent (ECB), so where SSE2 is available eight
-// blocks go through the rounds side by side, one block per 16-bit lane; the rest go one by one.
+// The IDEA block function: the one-block scalar rounds, and the choice among the lane paths
+// (idea_blocks_sse2/avx2/avx512.cpp), made once from cpuid. Blocks are independent (ECB), so a
+// lane path takes whole steps of its width and the scalar rounds do the blocks left over.
 #include "net/idea_blocks.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <atomic>
+#include <initializer_list>
+
+#include "net/cpu_features.h"
+#include "net/idea_blocks_paths.h"
 
 namespace {
 
@@ -54,111 +57,89 @@ void CryptBlock(const uint16_t* k, const uint8_t* in, uint8_t* out) {
   StoreWord(out + 6, Mul(x4, k[3]));
 }
 
-#if defined(__SSE2__)
+size_t NoLanes(const uint16_t*, const uint8_t*, uint8_t*, size_t) { return 0; }
 
-constexpr size_t kLanes = 8;
+using LanesFunction = size_t (*)(const uint16_t*, const uint8_t*, uint8_t*, size_t);
 
-// One multiplication key broadcast to all lanes, with 1 - key for the lanes whose product is 0.
-struct LaneKey {
-  __m128i key;
-  __m128i one_minus_key;
-};
-
-// Eight multiplications modulo 65537 at once; the same formula as Mul.
-inline __m128i MulLanes(__m128i a, const LaneKey& k) {
-  const __m128i zero = _mm_setzero_si128();
-  __m128i lo = _mm_mullo_epi16(a, k.key);
-  __m128i hi = _mm_mulhi_epu16(a, k.key);
-  // lo - hi + (lo < hi): start from lo - hi + 1 and take the 1 back where hi <= lo.
-  __m128i hi_not_above = _mm_cmpeq_epi16(_mm_subs_epu16(hi, lo), zero);
-  __m128i r = _mm_add_epi16(_mm_sub_epi16(lo, hi), _mm_set1_epi16(1));
-  r = _mm_add_epi16(r, hi_not_above);
-  __m128i product_zero = _mm_cmpeq_epi16(_mm_or_si128(lo, hi), zero);
-  __m128i alt = _mm_sub_epi16(k.one_minus_key, a);
-  return _mm_or_si128(_mm_and_si128(product_zero, alt), _mm_andnot_si128(product_zero, r));
+LanesFunction FunctionOf(IdeaLanes lanes) {
+  switch (lanes) {
+    case IdeaLanes::kSse2:
+      return IdeaLanesSse2;
+    case IdeaLanes::kAvx2:
+      return IdeaLanesAvx2;
+    case IdeaLanes::kAvx512:
+      return IdeaLanesAvx512;
+    case IdeaLanes::kScalar:
+      break;
+  }
+  return NoLanes;
 }
 
-// Runs whole groups of eight blocks; returns how many blocks it did.
-size_t CryptLanes(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
-                  size_t blocks) {
-  size_t groups = blocks / kLanes;
-  if (groups == 0) return 0;
-  LaneKey mul_keys[52];
-  __m128i add_keys[52];
-  for (int i = 0; i < 52; ++i) {
-    mul_keys[i].key = _mm_set1_epi16(static_cast<short>(subkeys[i]));
-    mul_keys[i].one_minus_key = _mm_set1_epi16(static_cast<short>(1 - subkeys[i]));
-    add_keys[i] = mul_keys[i].key;
-  }
-  for (size_t g = 0; g < groups; ++g) {
-    const __m128i* in = reinterpret_cast<const __m128i*>(source + g * kLanes * 8);
-    __m128i a = _mm_loadu_si128(in);
-    __m128i b = _mm_loadu_si128(in + 1);
-    __m128i c = _mm_loadu_si128(in + 2);
-    __m128i d = _mm_loadu_si128(in + 3);
-    // Transpose: word w of block i goes to lane i of xw.
-    __m128i t0 = _mm_unpacklo_epi16(a, b);
-    __m128i t1 = _mm_unpackhi_epi16(a, b);
-    __m128i t2 = _mm_unpacklo_epi16(c, d);
-    __m128i t3 = _mm_unpackhi_epi16(c, d);
-    __m128i u0 = _mm_unpacklo_epi16(t0, t1);
-    __m128i u1 = _mm_unpackhi_epi16(t0, t1);
-    __m128i u2 = _mm_unpacklo_epi16(t2, t3);
-    __m128i u3 = _mm_unpackhi_epi16(t2, t3);
-    __m128i x1 = _mm_unpacklo_epi64(u0, u2);
-    __m128i x2 = _mm_unpackhi_epi64(u0, u2);
-    __m128i x3 = _mm_unpacklo_epi64(u1, u3);
-    __m128i x4 = _mm_unpackhi_epi64(u1, u3);
+// The path in use; 0 until the first call chooses. Relaxed is enough: every value stored is a
+// valid path, and a thread that sees 0 chooses the same one again.
+std::atomic<int> g_lanes{0};
 
-    for (int r = 0; r < kRounds; ++r) {
-      const int k = 6 * r;
-      x1 = MulLanes(x1, mul_keys[k]);
-      x2 = _mm_add_epi16(x2, add_keys[k + 1]);
-      x3 = _mm_add_epi16(x3, add_keys[k + 2]);
-      x4 = MulLanes(x4, mul_keys[k + 3]);
-      __m128i s1 = MulLanes(_mm_xor_si128(x1, x3), mul_keys[k + 4]);
-      __m128i s2 = MulLanes(_mm_add_epi16(_mm_xor_si128(x2, x4), s1), mul_keys[k + 5]);
-      s1 = _mm_add_epi16(s1, s2);
-      x1 = _mm_xor_si128(x1, s2);
-      x4 = _mm_xor_si128(x4, s1);
-      __m128i swap = _mm_xor_si128(x2, s1);
-      x2 = _mm_xor_si128(x3, s2);
-      x3 = swap;
-    }
-    __m128i y1 = MulLanes(x1, mul_keys[48]);
-    __m128i y2 = _mm_add_epi16(x3, add_keys[49]);
-    __m128i y3 = _mm_add_epi16(x2, add_keys[50]);
-    __m128i y4 = MulLanes(x4, mul_keys[51]);
-
-    // Transpose back.
-    u0 = _mm_unpacklo_epi64(y1, y2);
-    u1 = _mm_unpacklo_epi64(y3, y4);
-    u2 = _mm_unpackhi_epi64(y1, y2);
-    u3 = _mm_unpackhi_epi64(y3, y4);
-    t0 = _mm_unpacklo_epi16(u0, u1);
-    t1 = _mm_unpackhi_epi16(u0, u1);
-    t2 = _mm_unpacklo_epi16(u2, u3);
-    t3 = _mm_unpackhi_epi16(u2, u3);
-    __m128i* out = reinterpret_cast<__m128i*>(destination + g * kLanes * 8);
-    _mm_storeu_si128(out, _mm_unpacklo_epi16(t0, t1));
-    _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(t0, t1));
-    _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(t2, t3));
-    _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(t2, t3));
+IdeaLanes CurrentLanes() {
+  int lanes = g_lanes.load(std::memory_order_relaxed);
+  if (lanes == 0) {
+    lanes = static_cast<int>(IdeaLanesBest());
+    g_lanes.store(lanes, std::memory_order_relaxed);
   }
-  return groups * kLanes;
+  return static_cast<IdeaLanes>(lanes);
 }
-
-#else
-
-size_t CryptLanes(const uint16_t*, const uint8_t*, uint8_t*, size_t) { return 0; }
-
-#endif
 
 }  // namespace
 
+const char* IdeaLanesName(IdeaLanes lanes) {
+  switch (lanes) {
+    case IdeaLanes::kScalar:
+      return "scalar";
+    case IdeaLanes::kSse2:
+      return "sse2";
+    case IdeaLanes::kAvx2:
+      return "avx2";
+    case IdeaLanes::kAvx512:
+      return "avx512bw";
+  }
+  return "?";
+}
+
+bool IdeaLanesSupported(IdeaLanes lanes) {
+  const CpuFeatures& cpu = DetectedCpuFeatures();
+  switch (lanes) {
+    case IdeaLanes::kScalar:
+      return true;
+    case IdeaLanes::kSse2:
+      return cpu.sse2;
+    case IdeaLanes::kAvx2:
+      return cpu.avx2;
+    case IdeaLanes::kAvx512:
+      return cpu.avx512bw;
+  }
+  return false;
+}
+
+IdeaLanes IdeaLanesBest() {
+  static const IdeaLanes best = [] {
+    for (IdeaLanes lanes : {IdeaLanes::kAvx512, IdeaLanes::kAvx2, IdeaLanes::kSse2}) {
+      if (IdeaLanesSupported(lanes)) return lanes;
+    }
+    return IdeaLanes::kScalar;
+  }();
+  return best;
+}
+
+IdeaLanes IdeaLanesInUse() { return CurrentLanes(); }
+
+bool SetIdeaLanesForTest(IdeaLanes lanes) {
+  if (!IdeaLanesSupported(lanes)) return false;
+  g_lanes.store(static_cast<int>(lanes), std::memory_order_relaxed);
+  return true;
+}
+
 void IdeaCryptBlocks(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
                      size_t blocks) {
-  size_t done = CryptLanes(subkeys, source, destination, blocks);
+  size_t done = FunctionOf(CurrentLanes())(subkeys, source, destination, blocks);
   for (size_t b = done; b < blocks; ++b) {
     CryptBlock(subkeys, source + b * 8, destination + b * 8);
   }

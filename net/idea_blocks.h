@@ -5,6 +5,27 @@
 #include <cstddef>
 #include <cstdint>
 
-// Enciphers `blocks` blocks of `source` into `destination` with the 52 `subkeys`.
+// Enciphers `blocks` blocks of `source` into `destination` with the 52 `subkeys`, on the widest
+// lane path this processor runs (chosen once, on the first call).
 void IdeaCryptBlocks(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
                      size_t blocks);
+
+// The code paths, named by how many blocks go through the rounds side by side. Every one gives
+// the same bytes; blocks left over after the last whole step go one by one.
+enum class IdeaLanes { kScalar = 1, kSse2 = 8, kAvx2 = 16, kAvx512 = 32 };
+
+inline constexpr IdeaLanes kAllIdeaLanes[] = {IdeaLanes::kScalar, IdeaLanes::kSse2,
+                                              IdeaLanes::kAvx2, IdeaLanes::kAvx512};
+
+// "scalar", "sse2", "avx2", "avx512bw".
+const char* IdeaLanesName(IdeaLanes lanes);
+// Whether this processor (and system) runs the path.
+bool IdeaLanesSupported(IdeaLanes lanes);
+// The path IdeaCryptBlocks takes now.
+IdeaLanes IdeaLanesInUse();
+// The path chosen from the processor alone.
+IdeaLanes IdeaLanesBest();
+
+// For tests and benchmarks: makes IdeaCryptBlocks take `lanes` from now on, for every thread.
+// Returns false, changing nothing, when this machine cannot run it.
+bool SetIdeaLanesForTest(IdeaLanes lanes);
