@@ -27,6 +27,8 @@ struct ServiceOptions {
   ListenAddress advertise;  // what the update-check reply names; default: `download`
   int idle_timeout_s = 120;
   size_t max_connections = 1024;
+  bool metrics_given = false;
+  ListenAddress metrics;  // the Prometheus endpoint (GET /metrics), only when given
   std::string log_file;
   bool quiet = false;
   FaultConfig faults;
