@@ -129,8 +129,9 @@ TEST(Metrics, AWholeInstallShowsItsCounts) {
   EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x3071\"}"), 1);
   EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x3091\"}"), 1);
   EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x0001\"}"), 2);
-  // 300000 + 5000 bytes in chunks of 1001, 96 chunks a message.
-  EXPECT_EQ(Sample(text, "quillbank_messages_sent_total{code=\"0x3072\"}"), (300 + 5 + 95) / 96);
+  // 300000 and 5000 bytes in chunks of 1001, 96 chunks a message, each file its own messages.
+  EXPECT_EQ(Sample(text, "quillbank_messages_sent_total{code=\"0x3072\"}"), 4 + 1);
+  EXPECT_EQ(Sample(text, "quillbank_cache_modules"), 2);
   EXPECT_EQ(Sample(text, "quillbank_messages_sent_total{code=\"0x3052\"}"), 1);
   EXPECT_NE(text.find("quillbank_package_info{number=\"100201\",version=\"5.17\",modules=\"2\"} 1"),
             std::string::npos);

@@ -142,6 +142,7 @@ OptionTable ServeOptionTable(ServiceOptions* o) {
       {"--query-delay", [=](const std::string& v) { return ParseQueryDelay(v, f); }},
   };
   // Operations.
+  table.flags["--cache-mib"] = Number(0, 1 << 20, [=](long long n) { o->cache_mib = n; });
   table.flags["--metrics"] = [=](const std::string& v) {
     o->metrics_given = true;
     ListenAddress a;
@@ -306,6 +307,9 @@ ones they started with, and a folder that fails to load keeps its old package (t
                          or none: the port the download listener got)
   --idle-timeout SEC     close connections silent for this long (default 120)
   --max-connections N    connections open at once (default 1024)
+  --cache-mib N          keep the compressed download messages of modules, up to N MiB for
+                         all packages (default 512; 0: none). Past it, modules not kept yet
+                         are compressed again for every download; nothing is evicted
   --metrics ADDR:PORT    serve Prometheus metrics over HTTP at http://ADDR:PORT/metrics
   --log FILE             append log lines to FILE instead of standard error
   --quiet                no log lines

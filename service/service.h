@@ -57,6 +57,7 @@ class Service {
   bool default_dir_ = false;       // no --package: the build's default folder
   size_t query_count_ = 0;
   size_t update_count_ = 0;
+  std::shared_ptr<MessageCacheBudget> cache_budget_ = std::make_shared<MessageCacheBudget>();
   UniqueFd reload_fd_;  // eventfd: RequestReload from another thread
   UniqueFd signal_fd_;
 };

@@ -119,6 +119,12 @@ std::string MetricsText(const ServiceMetrics& m, const PackageSet& packages,
            "Reloads in which a package folder failed to load and the old one stayed.");
   w.Sample("quillbank_reload_failures_total", "", m.reload_failures);
 
+  w.Family("quillbank_cache_bytes", "gauge",
+           "Compressed download messages kept for the packages served now.");
+  w.Sample("quillbank_cache_bytes", "", packages.cache() ? packages.cache()->bytes() : 0);
+  w.Family("quillbank_cache_modules", "gauge", "Modules whose messages are kept.");
+  w.Sample("quillbank_cache_modules", "", packages.cache() ? packages.cache()->modules() : 0);
+
   w.Family("quillbank_package_info", "gauge", "The packages served: number and version.");
   for (const Package& p : packages.packages()) {
     w.Sample("quillbank_package_info",

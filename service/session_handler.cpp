@@ -273,7 +273,11 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
   ServiceLogF("%s module download: %zu files, %s", info_.Tag().c_str(), modules.size(),
               Megabytes(bytes).c_str());
   module_files_queued_ = true;
-  return Queue(Transfer::Modules(std::move(modules)), reason);
+  // Faults that cut downloads at a chunk count build their messages one by one.
+  const bool exact_cuts =
+      state_.faults.drop_after_chunks >= 0 || state_.faults.stall_after_chunks >= 0;
+  return Queue(Transfer::Modules(std::move(modules), exact_cuts ? nullptr : packages_->cache()),
+               reason);
 }
 
 bool SessionHandler::OnBaseZip(const uint8_t* message, size_t length, Outbox& out,
@@ -338,14 +342,22 @@ bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
     }
     max_records = std::min<size_t>(max_records, static_cast<size_t>(drop_after - chunks_sent_));
   }
-  std::vector<uint8_t> message;
+  Transfer::Next next;
   uint64_t before = transfer_->chunks();
-  if (!transfer_->NextMessage(max_records, &message, reason)) {
+  if (!transfer_->NextPiece(max_records, &next, reason)) {
     failure_ = "file_error";
     return false;
   }
   chunks_sent_ += static_cast<int64_t>(transfer_->chunks() - before);
-  if (!Reply(out, message, reason)) return false;
+  if (next.payload) {
+    if (!AppendCompressedFrame(out, next.payload, next.payload_length, client_receive_)) {
+      *reason = "a reply did not fit one frame";
+      return false;
+    }
+    state_.metrics.CountOut(transfer_->code());
+  } else if (!Reply(out, next.message, reason)) {
+    return false;
+  }
   if (transfer_->done()) {
     ServiceLogF("%s %s sent: %zu file(s), %s in %llu chunks", info_.Tag().c_str(),
                 transfer_->code() == kMsgFileDownloadRsp ? "module files" : "base archive",
