@@ -44,7 +44,8 @@ bool Send(const std::vector<const PackageModule*>& modules, MessageCache* cache,
     }
     MessageHeader header;
     if (!DecodeMessageHeader(message, length, &header)) return false;
-    sent->messages.push_back(std::to_string(header.RecordCount) + (header.Chain == kChainLast ? " last" : ""));
+    const bool last = header.Chain == kChainLast;
+    sent->messages.push_back(std::to_string(header.RecordCount) + (last ? " last" : ""));
     for (size_t i = 0; i < header.RecordCount; ++i) {
       FileChunkRecord r =
           DecodeFileChunkRecord(message + kMessageHeaderSize + i * header.RecordSize);

@@ -174,7 +174,7 @@ bool Transfer::FromCache(size_t max_records, Next* next) {
   return true;
 }
 
-bool Transfer::KeepBuilt(const std::vector<uint8_t>& message, size_t count, bool module_ended,
+bool Transfer::KeepBuilt(std::vector<uint8_t>& message, size_t count, bool module_ended,
                          Next* next, std::string* reason) {
   const PackageModule* module = items_[module_ended ? item_ - 1 : item_];
   if (!module_ended && count < kChunksPerMessage) {
@@ -182,32 +182,28 @@ bool Transfer::KeepBuilt(const std::vector<uint8_t>& message, size_t count, bool
     building_ = false;
     return true;
   }
+  if (compressed_.empty()) compressed_.resize(kCompressBufferSize);
+  auto compress = [&](bool last, std::vector<uint8_t>* kept) {
+    EncodeReplyHeader(code_, last, count, kFileChunkRecordSize, 0, message.data());
+    const size_t n = Compress(message.data(), message.size(), compressed_.data());
+    kept->assign(compressed_.begin(), compressed_.begin() + static_cast<ptrdiff_t>(n));
+    built_.bytes += n;
+    return n > 0;
+  };
   // The kept form is a middle message; the last of a download differs in its header only.
-  std::vector<uint8_t> middle = message;
-  EncodeReplyHeader(code_, false, count, kFileChunkRecordSize, 0, middle.data());
-  std::vector<uint8_t> compressed(kCompressBufferSize);
-  size_t n = Compress(middle.data(), middle.size(), compressed.data());
-  if (n == 0) {
+  built_.payloads.emplace_back();
+  built_.chunks.push_back(static_cast<uint32_t>(count));
+  if (!compress(false, &built_.payloads.back()) ||
+      (module_ended && !compress(true, &built_.last_of_download))) {
     *reason = "a download message did not compress";
     return false;
   }
-  compressed.resize(n);
-  built_.bytes += n;
-  built_.payloads.push_back(std::move(compressed));
-  built_.chunks.push_back(static_cast<uint32_t>(count));
-  const std::vector<uint8_t>* send = &built_.payloads.back();
-  if (module_ended) {
-    std::vector<uint8_t> last = middle;
-    EncodeReplyHeader(code_, true, count, kFileChunkRecordSize, 0, last.data());
-    built_.last_of_download.resize(kCompressBufferSize);
-    n = Compress(last.data(), last.size(), built_.last_of_download.data());
-    built_.last_of_download.resize(n);
-    built_.bytes += n;
-    if (done_) send = &built_.last_of_download;
-  }
-  scratch_ = *send;
-  next->payload = scratch_.data();
-  next->payload_length = scratch_.size();
+  // The kept buffers stay where they are when the module goes into the cache.
+  const std::vector<uint8_t>& send =
+      module_ended && done_ ? built_.last_of_download : built_.payloads.back();
+  next->payload = send.data();
+  next->payload_length = send.size();
+  next->message.clear();
   if (module_ended) {
     cache_->FinishBuild(module, std::move(built_));
     built_ = CachedModule();
@@ -221,6 +217,12 @@ bool Transfer::NextMessage(size_t max_records, std::vector<uint8_t>* message,
   const bool modules = code_ == kMsgFileDownloadRsp;
   const size_t record_size = modules ? kFileChunkRecordSize : kBaseChunkRecordSize;
   max_records = std::min(max_records, kChunksPerMessage);
+  // With a cache a message ends with its module: room for the chunks the module has left.
+  if (cache_ && item_ < items_.size()) {
+    const uint64_t left = items_[item_]->size - std::min(items_[item_]->size, offset_);
+    max_records = static_cast<size_t>(std::min<uint64_t>(
+        max_records, std::max<uint64_t>((left + kChunkDataSize - 1) / kChunkDataSize, 1)));
+  }
   message->assign(kMessageHeaderSize + max_records * record_size, 0);
   size_t count = 0;
   uint8_t data[kChunkDataSize];

@@ -58,7 +58,7 @@ class Transfer {
   bool ReadChunk(uint8_t* data, size_t length, std::string* reason);
   bool FromCache(size_t max_records, Next* next);
   // Compresses `message` (as built) for the cache and for sending.
-  bool KeepBuilt(const std::vector<uint8_t>& message, size_t count, bool module_ended, Next* next,
+  bool KeepBuilt(std::vector<uint8_t>& message, size_t count, bool module_ended, Next* next,
                  std::string* reason);
   void NextItem();
 
@@ -83,5 +83,5 @@ class Transfer {
   MessageCache* cache_ = nullptr;
   bool building_ = false;  // the current module's messages are being kept as they are built
   CachedModule built_;
-  std::vector<uint8_t> scratch_;  // a compressed payload sent without being kept
+  std::vector<uint8_t> compressed_;  // LZO output before it is kept
 };
