@@ -113,3 +113,25 @@ TEST(Reload, AFolderThatFailsToLoadKeepsItsPackageAndTheOthersMoveOn) {
   EXPECT_EQ(files["c.dat"], "second c, new");
   EXPECT_EQ(service.service().state().metrics.reload_failures, 1u);
 }
+
+TEST(Reload, ANewSetThatCannotBeServedTogetherKeepsEverythingAsItWas) {
+  TempDir dir;
+  const std::string first = dir.path() + "/first", second = dir.path() + "/second";
+  WriteVersion(first, 17, {{"", "a.dat", "first a"}});
+  WriteVersion(second, 17, {{"", "c.dat", "second c"}}, "200300");
+  TestService service;
+  ASSERT_TRUE(service.Start({first, second}));
+
+  // Each folder loads, but both now publish package 100201.
+  WriteVersion(first, 18, {{"", "a.dat", "first a, new"}});
+  WriteVersion(second, 18, {{"", "c.dat", "second c, new"}});
+  service.service().RequestReload();
+  ASSERT_TRUE(service.WaitForLog("reload failed: package 100201 is published twice"));
+
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service.update(), "100201", &reply, &records));
+  EXPECT_EQ(reply.part4, 17);
+  ASSERT_TRUE(CheckExchange(service.update(), "200300", &reply, &records));
+  EXPECT_EQ(reply.part4, 17);
+}
