@@ -19,6 +19,19 @@ struct ConnectionInfo {
   std::string Tag() const { return std::string(EndpointName(kind)) + "#" + std::to_string(id); }
 };
 
+// Why a connection ended, for the handler's own accounting (the log line has the full text).
+enum class CloseCause {
+  kRefused,        // the handler refused what it received (or could not go on sending)
+  kClientClosed,   // end of stream from the client
+  kNetworkError,   // receive or send failed
+  kTooLarge,       // a request larger than any the endpoint takes
+  kIdle,           // silent for the idle time-out
+  kOnPurpose,      // the handler asked for the close once its bytes were out
+  kSession,        // closed with another connection of the same installer
+  kStopping,       // the service stops
+};
+const char* CloseCauseName(CloseCause cause);
+
 class ConnectionHandler {
  public:
   virtual ~ConnectionHandler() = default;
@@ -39,6 +52,13 @@ class ConnectionHandler {
     return true;
   }
   virtual bool HasMore() const { return false; }
+  // Everything queued so far went out and HasMore() is false.
+  virtual void OnAllSent() {}
+  // The connection is closed; `unsent` bytes of the outbox never went out.
+  virtual void OnClose(CloseCause cause, size_t unsent) {
+    (void)cause;
+    (void)unsent;
+  }
   // True while the connection is to stay open however long it is silent.
   virtual bool KeepOpenWhenIdle() const { return false; }
   // True when closing this connection closes the other update and download connections from

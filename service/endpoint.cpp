@@ -13,6 +13,8 @@ const char* EndpointName(EndpointKind kind) {
       return "update";
     case EndpointKind::kDownload:
       return "download";
+    case EndpointKind::kMetrics:
+      return "metrics";
   }
   return "?";
 }

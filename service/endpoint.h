@@ -1,10 +1,12 @@
 // Listen addresses of the service and the kind of endpoint each one is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-enum class EndpointKind { kQuery, kUpdate, kDownload };
+enum class EndpointKind { kQuery, kUpdate, kDownload, kMetrics };
+constexpr size_t kEndpointKinds = 4;
 
 const char* EndpointName(EndpointKind kind);
 

@@ -30,6 +30,16 @@ bool AppendFrame(Outbox& out, const std::vector<uint8_t>& message, char type,
   return true;
 }
 
+bool AppendCompressedFrame(Outbox& out, const uint8_t* payload, size_t length,
+                           const CipherContext& context) {
+  if (length == 0 || length > kMaxSendPayload) return false;
+  Scratch& s = ThreadScratch();
+  EncodeFrameHeader('6', static_cast<uint32_t>(length), s.frame);
+  context.Encrypt(payload, s.frame + kFrameHeaderSize, length);
+  out.Append(s.frame, kFrameHeaderSize + length);
+  return true;
+}
+
 FrameRead ReadFrame(const uint8_t* data, size_t length, const CipherContext& fixed,
                     const CipherContext& session, DecodedFrame* frame, std::string* reason) {
   char type = 0;

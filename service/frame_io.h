@@ -16,6 +16,11 @@
 bool AppendFrame(Outbox& out, const std::vector<uint8_t>& message, char type,
                  const CipherContext* context);
 
+// Appends a type "6" frame whose LZO payload is compressed already: only the cipher runs.
+// False (nothing appended) when the payload does not fit one frame.
+bool AppendCompressedFrame(Outbox& out, const uint8_t* payload, size_t length,
+                           const CipherContext& context);
+
 struct DecodedFrame {
   char type = 0;
   size_t frame_length = 0;  // header and payload, to be consumed

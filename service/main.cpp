@@ -2,7 +2,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <thread>
 
 #include "service/options.h"
 #include "service/pack.h"
@@ -24,13 +23,13 @@ int Pack(const ServiceOptions& options) {
 }
 
 int Serve(const ServiceOptions& options) {
-  // SIGINT and SIGTERM are taken by a thread of their own (sigwait), so the loop stops between
-  // two events and closes every connection before the program ends.
+  // SIGHUP, SIGINT and SIGTERM are read by the event loop itself (a signal descriptor), so a
+  // reload or a stop happens between two events, never in the middle of one.
   sigset_t signals;
   sigemptyset(&signals);
+  sigaddset(&signals, SIGHUP);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);  // from this program itself: the loop ended on its own
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -48,23 +47,14 @@ int Serve(const ServiceOptions& options) {
   Service service;
   std::string error;
   int code = service.Start(options, &error);
+  if (code == kExitOk && !service.HandleSignals(&error)) code = kExitFailure;
   if (code != kExitOk) {
     if (log_file) ServiceLogF("cannot serve: %s", error.c_str());
     fprintf(stderr, "quillbank-service: %s\n", error.c_str());
     return code;
   }
-  std::thread waiter([&] {
-    int sig = 0;
-    sigwait(&signals, &sig);
-    if (sig == SIGUSR1) return;
-    ServiceLogF("%s received: stopping", sig == SIGINT ? "SIGINT" : "SIGTERM");
-    service.Stop();
-  });
   ServiceLog("serving");
   service.Run();
-  // Wakes the waiter when the loop ended without a signal (a signal that came first wins).
-  pthread_kill(waiter.native_handle(), SIGUSR1);
-  waiter.join();
   ServiceLog("stopped");
   if (log_file) {
     SetServiceLogFile(nullptr);

@@ -160,3 +160,30 @@ TEST(Program, PackThenServeThenStopOnSignals) {
     EXPECT_NE(text.find("accepted 127.0.0.1:"), std::string::npos);
   }
 }
+
+TEST(Program, SighupReloadsAndABrokenPackageKeepsTheOldOneAndTheExitCode) {
+  TempDir dir;
+  WriteTestPackage(dir.path() + "/pkg", "555", {{"", "a.dat", "old"}});
+  std::string log = dir.path() + "/out.txt";
+  pid_t pid = Spawn({"serve", "--package", dir.path() + "/pkg", "--query", "127.0.0.1:0",
+                     "--update", "127.0.0.1:0", "--download", "127.0.0.1:0"},
+                    log);
+  uint16_t update = ListenPort(log, "update");
+  ASSERT_NE(update, 0) << Read(log);
+
+  std::ofstream(dir.path() + "/pkg/package.json", std::ios::trunc) << "not json";
+  kill(pid, SIGHUP);
+  for (int i = 0; i < 2000 && Read(log).find("reload done") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::string text = Read(log);
+  EXPECT_NE(text.find("SIGHUP received: reloading"), std::string::npos) << text;
+  EXPECT_NE(text.find("failed to load"), std::string::npos) << text;
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  EXPECT_TRUE(CheckExchange({"127.0.0.1", update}, "555", &reply, &records));
+  EXPECT_EQ(records.size(), 1u);
+
+  kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid), kExitOk);
+}

@@ -141,6 +141,15 @@ OptionTable ServeOptionTable(ServiceOptions* o) {
       {"--split-modules", Number(1, 10000, [=](long long n) { f->split_module_messages = int(n); })},
       {"--query-delay", [=](const std::string& v) { return ParseQueryDelay(v, f); }},
   };
+  // Operations.
+  table.flags["--cache-mib"] = Number(0, 1 << 20, [=](long long n) { o->cache_mib = n; });
+  table.flags["--metrics"] = [=](const std::string& v) {
+    o->metrics_given = true;
+    ListenAddress a;
+    if (!ParseListenAddress(v, 0, &a) || a.port == 0) return false;
+    o->metrics = a;
+    return true;
+  };
   table.switches = {
       {"--quiet", [=] { o->quiet = true; }},
       {"--refuse-login", [=] { f->refuse_login = true; }},
@@ -287,7 +296,9 @@ std::string UsageText() {
   quillbank-service --help
 
 serve: publishes packages to installers. Without --package it serves the demo package of this
-build. Log lines go to standard error; SIGINT or SIGTERM stops it cleanly.
+build. Log lines go to standard error; SIGINT or SIGTERM stops it cleanly. SIGHUP reads the
+package folders again: new connections get the new packages, connections open go on with the
+ones they started with, and a folder that fails to load keeps its old package (the log says why).
   --package DIR          a package folder (package.json beside its files); repeatable
   --query ADDR[:PORT]    package-query listen address (repeatable; replaces the default four)
   --update ADDR[:PORT]   update-check listen address (repeatable; replaces the default three)
@@ -296,6 +307,10 @@ build. Log lines go to standard error; SIGINT or SIGTERM stops it cleanly.
                          or none: the port the download listener got)
   --idle-timeout SEC     close connections silent for this long (default 120)
   --max-connections N    connections open at once (default 1024)
+  --cache-mib N          keep the compressed download messages of modules, up to N MiB for
+                         all packages (default 512; 0: none). Past it, modules not kept yet
+                         are compressed again for every download; nothing is evicted
+  --metrics ADDR:PORT    serve Prometheus metrics over HTTP at http://ADDR:PORT/metrics
   --log FILE             append log lines to FILE instead of standard error
   --quiet                no log lines
 Fault injection (for tests):

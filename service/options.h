@@ -27,6 +27,9 @@ struct ServiceOptions {
   ListenAddress advertise;  // what the update-check reply names; default: `download`
   int idle_timeout_s = 120;
   size_t max_connections = 1024;
+  uint64_t cache_mib = 512;  // compressed download messages kept, all packages together
+  bool metrics_given = false;
+  ListenAddress metrics;  // the Prometheus endpoint (GET /metrics), only when given
   std::string log_file;
   bool quiet = false;
   FaultConfig faults;

@@ -142,3 +142,21 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
   EXPECT_NE(UsageText().find("--drop-check-after-list"), std::string::npos);
   EXPECT_NE(UsageText().find("--drop-all-after-download"), std::string::npos);
 }
+
+TEST(Options, OperationsFlags) {
+  ServiceOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"serve"}, &o, &error)) << error;
+  EXPECT_FALSE(o.metrics_given);
+  EXPECT_EQ(o.cache_mib, 512u);
+  ASSERT_TRUE(Parse({"serve", "--metrics", "127.0.0.1:9731", "--cache-mib=0"}, &o, &error))
+      << error;
+  EXPECT_TRUE(o.metrics_given);
+  EXPECT_EQ(o.metrics.ToString(), "127.0.0.1:9731");
+  EXPECT_EQ(o.cache_mib, 0u);
+  // The metrics endpoint has no default port; a cache size is a whole number of MiB.
+  EXPECT_FALSE(Parse({"serve", "--metrics", "127.0.0.1"}, &o, &error));
+  EXPECT_FALSE(Parse({"serve", "--metrics", "localhost:9731"}, &o, &error));
+  EXPECT_FALSE(Parse({"serve", "--cache-mib", "-1"}, &o, &error));
+  EXPECT_FALSE(Parse({"serve", "--cache-mib", "1.5"}, &o, &error));
+}

@@ -1,9 +1,11 @@
 // The packages one service publishes, with the look-ups the request handlers need.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "service/message_cache.h"
 #include "service/package.h"
 
 class PackageSet {
@@ -22,6 +24,11 @@ class PackageSet {
   const std::vector<Package>& packages() const { return packages_; }
   bool empty() const { return packages_.empty(); }
 
+  // The compressed messages kept for this set's modules; null when none are kept.
+  MessageCache* cache() const { return cache_.get(); }
+  void set_cache(std::shared_ptr<MessageCache> cache) { cache_ = std::move(cache); }
+
  private:
   std::vector<Package> packages_;
+  std::shared_ptr<MessageCache> cache_;
 };

@@ -30,10 +30,12 @@ bool QueryHandler::OnReceive(const uint8_t* data, size_t length, size_t* consume
       *reason = "not a package query";
       return false;
     }
+    state_.metrics.CountIn(header.Code);
     PackageQueryRequest request;
     if (!ParsePackageQuery(frame.message, frame.message_length, &request, reason)) return false;
 
-    const Package* package = state_.packages.Find(request.package_number);
+    const Package* package = state_.packages->Find(request.package_number);
+    if (!package) ++state_.metrics.refused["unknown_package"];
     const FaultConfig& faults = state_.faults;
     uint16_t code = faults.query_wrong_code ? kMsgPackageQueryReply + 1 : kMsgPackageQueryReply;
     std::vector<uint8_t> reply =
@@ -45,6 +47,7 @@ bool QueryHandler::OnReceive(const uint8_t* data, size_t length, size_t* consume
       out.HoldFrom(Outbox::Clock::now() + std::chrono::milliseconds(faults.query_delay_ms));
     }
     AppendFrame(out, reply, '1', nullptr);
+    state_.metrics.CountOut(code);
     ServiceLogF("%s package query %s (language 0x%04X, %s): %s%s", info_.Tag().c_str(),
                 request.package_number.c_str(), request.language_id,
                 request.client_version.c_str(), package ? "answered" : "unknown package",
@@ -52,4 +55,10 @@ bool QueryHandler::OnReceive(const uint8_t* data, size_t length, size_t* consume
   }
   *consumed = pos;
   return true;
+}
+
+void QueryHandler::OnClose(CloseCause cause, size_t unsent) {
+  (void)unsent;
+  if (cause == CloseCause::kRefused) ++state_.metrics.refused["bad_request"];
+  if (cause == CloseCause::kTooLarge) ++state_.metrics.refused["too_large"];
 }

@@ -12,6 +12,7 @@ class QueryHandler : public ConnectionHandler {
 
   bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
                  std::string* reason) override;
+  void OnClose(CloseCause cause, size_t unsent) override;
 
  private:
   const ServiceState& state_;

@@ -22,6 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint64_t kListenerTag = 1ULL << 63;
 constexpr uint64_t kStopTag = 1ULL << 62;
+constexpr uint64_t kWatchTag = 1ULL << 61;
 // Room for one largest frame and the start of the next; a request never needs more. The buffer
 // starts small and grows towards this only while a large request is arriving.
 constexpr size_t kInputCapacity = 2 * (131072 + 6);
@@ -48,7 +49,32 @@ struct Server::Connection {
   Clock::time_point last_activity;
   uint32_t interest = 0;
   bool write_blocked = false;
+  // Why the connection is being closed when a step returns false; the handler's own refusal
+  // unless the step says otherwise.
+  CloseCause cause = CloseCause::kRefused;
 };
+
+const char* CloseCauseName(CloseCause cause) {
+  switch (cause) {
+    case CloseCause::kRefused:
+      return "refused";
+    case CloseCause::kClientClosed:
+      return "client_closed";
+    case CloseCause::kNetworkError:
+      return "network_error";
+    case CloseCause::kTooLarge:
+      return "too_large";
+    case CloseCause::kIdle:
+      return "idle";
+    case CloseCause::kOnPurpose:
+      return "closed_by_service";
+    case CloseCause::kSession:
+      return "session_closed";
+    case CloseCause::kStopping:
+      return "service_stopping";
+  }
+  return "?";
+}
 
 Server::Server(ServerLimits limits, HandlerFactory factory)
     : limits_(limits), factory_(std::move(factory)) {
@@ -100,6 +126,14 @@ bool Server::Listen(EndpointKind kind, const ListenAddress& address, std::string
   return true;
 }
 
+void Server::Watch(int fd, std::function<void()> on_readable) {
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kWatchTag | watches_.size();
+  epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+  watches_.push_back(std::move(on_readable));
+}
+
 void Server::Stop() {
   uint64_t one = 1;
   ssize_t ignored = write(stop_fd_, &one, sizeof(one));
@@ -120,6 +154,8 @@ void Server::Run() {
       uint64_t tag = events[i].data.u64;
       if (tag == kStopTag) {
         stopping = true;
+      } else if (tag & kWatchTag) {
+        watches_[tag & ~kWatchTag]();
       } else if (tag & kListenerTag) {
         Accept(listeners_[tag & ~kListenerTag]);
       } else {
@@ -131,7 +167,7 @@ void Server::Run() {
   }
   std::vector<uint64_t> ids;
   for (auto& [id, c] : connections_) ids.push_back(id);
-  for (uint64_t id : ids) Close(id, "service stopping");
+  for (uint64_t id : ids) Close(id, CloseCause::kStopping, "service stopping");
   for (Listener& l : listeners_) close(l.fd);
   listeners_.clear();
 }
@@ -170,6 +206,7 @@ void Server::Accept(Listener& listener) {
                   listener.address.ToString().c_str(), AddressText(peer).c_str(),
                   connections_.size());
       close(fd);
+      ++counters_[static_cast<size_t>(listener.kind)].refused;
       continue;
     }
     int one = 1;
@@ -188,6 +225,9 @@ void Server::Accept(Listener& listener) {
     Connection& ref = *c;
     connections_.emplace(id, std::move(c));
     connection_count_ = connections_.size();
+    EndpointCounters& counters = counters_[static_cast<size_t>(listener.kind)];
+    ++counters.open;
+    ++counters.total;
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = id;
@@ -235,6 +275,7 @@ bool Server::ReadInput(Connection& c, std::string* reason) {
   while (true) {
     if (c.input_length == c.input.size()) {
       if (c.input.size() >= kInputCapacity) {
+        c.cause = CloseCause::kTooLarge;
         *reason = "request larger than any frame";
         return false;
       }
@@ -242,12 +283,14 @@ bool Server::ReadInput(Connection& c, std::string* reason) {
     }
     ssize_t n = recv(c.fd, c.input.data() + c.input_length, c.input.size() - c.input_length, 0);
     if (n == 0) {
+      c.cause = CloseCause::kClientClosed;
       *reason = "closed by the client";
       return false;
     }
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
       if (errno == EINTR) continue;
+      c.cause = CloseCause::kNetworkError;
       *reason = std::string("receive failed: ") + strerror(errno);
       return false;
     }
@@ -275,14 +318,18 @@ bool Server::Service(Connection& c, std::string* reason) {
           c.write_blocked = true;
           break;
         }
+        c.cause = CloseCause::kNetworkError;
         *reason = std::string("send failed: ") + strerror(errno);
         return false;
       }
       c.out.Consume(static_cast<size_t>(n));
+      counters_[static_cast<size_t>(c.info.kind)].bytes_sent += static_cast<uint64_t>(n);
       c.last_activity = Clock::now();
       ready = c.out.ready_length(Clock::now());
     }
+    if (c.out.pending() == 0 && !c.handler->HasMore()) c.handler->OnAllSent();
     if (c.out.close_after_flush() && c.out.pending() == 0) {
+      c.cause = CloseCause::kOnPurpose;
       *reason = c.out.close_reason();
       return false;
     }
@@ -329,6 +376,7 @@ void Server::Sweep() {
   for (auto& [id, c] : connections_) {
     auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - c->last_activity);
     if (idle.count() >= limits_.idle_timeout_ms && !c->handler->KeepOpenWhenIdle()) {
+      c->cause = CloseCause::kIdle;
       to_close.emplace_back(id, "idle for " + std::to_string(idle.count() / 1000) + " s");
       continue;
     }
@@ -348,8 +396,16 @@ void Server::Sweep() {
 void Server::Close(uint64_t id, const std::string& reason) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return;
+  Close(id, it->second->cause, reason);
+}
+
+void Server::Close(uint64_t id, CloseCause cause, const std::string& reason) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
   Connection& c = *it->second;
   ServiceLogF("%s closed: %s", c.info.Tag().c_str(), reason.c_str());
+  c.handler->OnClose(cause, c.out.pending());
+  --counters_[static_cast<size_t>(c.info.kind)].open;
   epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
   close(c.fd);
   const bool closes_session = c.handler->ClosesSession();
@@ -360,10 +416,13 @@ void Server::Close(uint64_t id, const std::string& reason) {
   // The installer's other connections, as the idle time-out would close them later.
   std::vector<uint64_t> session;
   for (const auto& [other_id, other] : connections_) {
-    if (other->info.kind != EndpointKind::kQuery &&
+    if ((other->info.kind == EndpointKind::kUpdate ||
+         other->info.kind == EndpointKind::kDownload) &&
         other->info.peer.substr(0, other->info.peer.rfind(':')) == host) {
       session.push_back(other_id);
     }
   }
-  for (uint64_t other_id : session) Close(other_id, "dropped on purpose with its session");
+  for (uint64_t other_id : session) {
+    Close(other_id, CloseCause::kSession, "dropped on purpose with its session");
+  }
 }

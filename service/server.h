@@ -21,6 +21,14 @@ struct ServerLimits {
 
 using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(const ConnectionInfo&)>;
 
+// What the loop counts per endpoint kind, for the metrics endpoint. Read in the loop's thread.
+struct EndpointCounters {
+  uint64_t open = 0;
+  uint64_t total = 0;       // accepted since the start
+  uint64_t refused = 0;     // closed at once: too many connections open
+  uint64_t bytes_sent = 0;
+};
+
 class Server {
  public:
   Server(ServerLimits limits, HandlerFactory factory);
@@ -33,12 +41,20 @@ class Server {
   // The address each listener got, in Listen order (with the real port when 0 was asked).
   const std::vector<ListenAddress>& bound() const { return bound_; }
 
+  // Calls `on_readable` in the loop whenever `fd` is readable: signals and wake-ups from other
+  // threads are handled between two connection events, never beside them. The caller keeps
+  // `fd` open while the server runs.
+  void Watch(int fd, std::function<void()> on_readable);
+
   // Serves until Stop(); closes every connection and listener before it returns.
   void Run();
   // From any thread or a signal handler.
   void Stop();
 
   size_t connection_count() const { return connection_count_.load(); }
+  const EndpointCounters& counters(EndpointKind kind) const {
+    return counters_[static_cast<size_t>(kind)];
+  }
 
  private:
   struct Connection;
@@ -58,6 +74,7 @@ class Server {
   void UpdateInterest(Connection& c);
   void Sweep();
   void Close(uint64_t id, const std::string& reason);
+  void Close(uint64_t id, CloseCause cause, const std::string& reason);
   int WaitTimeoutMs() const;
 
   ServerLimits limits_;
@@ -65,6 +82,8 @@ class Server {
   int epoll_fd_ = -1;
   int stop_fd_ = -1;
   std::vector<Listener> listeners_;
+  std::vector<std::function<void()>> watches_;
+  EndpointCounters counters_[kEndpointKinds];
   std::vector<ListenAddress> bound_;
   std::map<uint64_t, std::unique_ptr<Connection>> connections_;
   uint64_t next_id_ = 1;

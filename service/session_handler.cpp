@@ -40,7 +40,10 @@ constexpr auto kGarbagePause = std::chrono::milliseconds(200);
 }  // namespace
 
 SessionHandler::SessionHandler(const ServiceState& state, const ConnectionInfo& info)
-    : state_(state), info_(info), update_endpoint_(info.kind == EndpointKind::kUpdate) {}
+    : state_(state),
+      packages_(state.packages),
+      info_(info),
+      update_endpoint_(info.kind == EndpointKind::kUpdate) {}
 
 void SessionHandler::OnOpen(Outbox& out) {
   if (!state_.faults.garbage_first) return;
@@ -78,6 +81,7 @@ bool SessionHandler::Handle(char type, const uint8_t* message, size_t length, Ou
     return false;
   }
   const uint16_t code = header.Code;
+  state_.metrics.CountIn(code);
   // The authentication link and the heartbeat travel under the built-in key, all else under
   // the session key.
   const bool fixed_key = code == kMsgAuthentLinkRequest || code == kMsgHeartbeat;
@@ -102,6 +106,7 @@ bool SessionHandler::Handle(char type, const uint8_t* message, size_t length, Ou
   }
   if (code == kMsgHeartbeat) {
     if (!ParseHeartbeat(message, length, reason)) return false;
+    state_.metrics.CountOut(kMsgHeartbeatAnswer);
     return AppendFrame(out, HeartbeatAnswer(), '4', &BuiltInContext());
   }
   if (code == kMsgLoginRequest) return OnLogin(message, length, out, reason);
@@ -125,7 +130,13 @@ bool SessionHandler::Handle(char type, const uint8_t* message, size_t length, Ou
 
 bool SessionHandler::Reply(Outbox& out, const std::vector<uint8_t>& message,
                            std::string* reason) {
-  if (AppendFrame(out, message, '6', &client_receive_)) return true;
+  if (AppendFrame(out, message, '6', &client_receive_)) {
+    MessageHeader header;
+    if (DecodeMessageHeader(message.data(), message.size(), &header)) {
+      state_.metrics.CountOut(header.Code);
+    }
+    return true;
+  }
   *reason = "a reply did not fit one frame";
   return false;
 }
@@ -137,6 +148,8 @@ bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox
   if (update_endpoint_ ? f.refuse_auth_update : f.refuse_auth_download) {
     stage_ = Stage::kLinkRefused;
     ServiceLogF("%s authentication link refused on purpose", info_.Tag().c_str());
+    ++state_.metrics.refused["link_refused"];
+    state_.metrics.CountOut(kMsgAuthentLinkResponse);
     return AppendFrame(out, AuthentLinkReply(kErrorRefused, nullptr, state_.heartbeat_interval),
                        '4', &BuiltInContext());
   }
@@ -145,6 +158,7 @@ bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox
   client_receive_.SetKey(keys.receive, 16);
   stage_ = Stage::kLinked;
   ServiceLogF("%s authentication link: session keys issued", info_.Tag().c_str());
+  state_.metrics.CountOut(kMsgAuthentLinkResponse);
   return AppendFrame(out, AuthentLinkReply(0, &keys, state_.heartbeat_interval), '4',
                      &BuiltInContext());
 }
@@ -156,6 +170,7 @@ bool SessionHandler::OnLogin(const uint8_t* message, size_t length, Outbox& out,
   bool accepted = !state_.faults.refuse_login && login.user == state_.account_user &&
                   login.password == state_.account_password;
   logged_in_ = accepted;
+  if (!accepted) ++state_.metrics.refused["login_refused"];
   ServiceLogF("%s login \"%s\" %s", info_.Tag().c_str(), login.user.c_str(),
               accepted                      ? "accepted"
               : state_.faults.refuse_login ? "refused on purpose"
@@ -167,7 +182,7 @@ bool SessionHandler::OnUpdateCheck(const uint8_t* message, size_t length, Outbox
                                    std::string* reason) {
   UpdateCheckRequest request;
   if (!ParseUpdateCheckRequest(message, length, &request, reason)) return false;
-  const Package* package = state_.packages.Find(request.package_number);
+  const Package* package = packages_->Find(request.package_number);
   int32_t error = 0;
   bool proceed = true;
   const char* outcome = "proceed";
@@ -175,10 +190,12 @@ bool SessionHandler::OnUpdateCheck(const uint8_t* message, size_t length, Outbox
     error = kErrorUnknownPackage;
     proceed = false;
     outcome = "unknown package";
+    ++state_.metrics.refused["unknown_package"];
   } else if (state_.faults.refuse_update) {
     error = state_.faults.refuse_update_code;
     proceed = false;
     outcome = "refused on purpose";
+    ++state_.metrics.refused["update_refused"];
   } else if (request.part3 == package->version_part3 && request.part4 == package->version_part4) {
     error = kErrorUpToDate;
     proceed = false;
@@ -200,7 +217,7 @@ bool SessionHandler::OnModuleCheck(const uint8_t* message, size_t length, Outbox
                                    std::string* reason) {
   ModuleCheckRequest request;
   if (!ParseModuleCheckRequest(message, length, &request, reason)) return false;
-  const Package* package = state_.packages.Find(request.package_number);
+  const Package* package = packages_->Find(request.package_number);
   if (!package) {
     *reason = "module check for unknown package " + request.package_number;
     return false;
@@ -243,8 +260,9 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
   std::vector<const PackageModule*> modules;
   uint64_t bytes = 0;
   for (const ModuleRequest& r : requests) {
-    const PackageModule* m = state_.packages.FindModule(r.package_key, r.name, r.num1, r.num2);
+    const PackageModule* m = packages_->FindModule(r.package_key, r.name, r.num1, r.num2);
     if (!m) {
+      failure_ = "unknown_module";
       *reason = "request for unknown module \"" + r.name + "\" (key \"" + r.package_key +
                 "\", " + std::to_string(r.num1) + "_" + std::to_string(r.num2) + ")";
       return false;
@@ -254,7 +272,12 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
   }
   ServiceLogF("%s module download: %zu files, %s", info_.Tag().c_str(), modules.size(),
               Megabytes(bytes).c_str());
-  return Queue(Transfer::Modules(std::move(modules)), reason);
+  module_files_queued_ = true;
+  // Faults that cut downloads at a chunk count build their messages one by one.
+  const bool exact_cuts =
+      state_.faults.drop_after_chunks >= 0 || state_.faults.stall_after_chunks >= 0;
+  return Queue(Transfer::Modules(std::move(modules), exact_cuts ? nullptr : packages_->cache()),
+               reason);
 }
 
 bool SessionHandler::OnBaseZip(const uint8_t* message, size_t length, Outbox& out,
@@ -262,7 +285,7 @@ bool SessionHandler::OnBaseZip(const uint8_t* message, size_t length, Outbox& ou
   (void)out;
   std::string name;
   if (!ParseBaseZipRequest(message, length, &name, reason)) return false;
-  const Package* owner = state_.packages.BaseArchiveOwner();
+  const Package* owner = packages_->BaseArchiveOwner();
   if (name != "SystemDepend.zip") {
     *reason = "request for an unknown base archive \"" + name + "\"";
     return false;
@@ -278,11 +301,16 @@ bool SessionHandler::OnBaseZip(const uint8_t* message, size_t length, Outbox& ou
 }
 
 bool SessionHandler::Queue(std::unique_ptr<Transfer> transfer, std::string* reason) {
+  if (!install_started_) {
+    install_started_ = true;
+    ++state_.metrics.installs_started;
+  }
   if (!transfer_) {
     transfer_ = std::move(transfer);
     return true;
   }
   if (waiting_.size() >= kMaxQueuedTransfers) {
+    failure_ = "too_many_requests";
     *reason = "too many download requests at once";
     return false;
   }
@@ -307,17 +335,29 @@ bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
   if (drop_after >= 0) {
     if (chunks_sent_ >= drop_after) {
       out.CloseAfterFlush("dropped on purpose after " + std::to_string(drop_after) + " chunks");
+      failure_ = "dropped_on_purpose";
       transfer_.reset();
       waiting_.clear();
       return true;
     }
     max_records = std::min<size_t>(max_records, static_cast<size_t>(drop_after - chunks_sent_));
   }
-  std::vector<uint8_t> message;
+  Transfer::Next next;
   uint64_t before = transfer_->chunks();
-  if (!transfer_->NextMessage(max_records, &message, reason)) return false;
+  if (!transfer_->NextPiece(max_records, &next, reason)) {
+    failure_ = "file_error";
+    return false;
+  }
   chunks_sent_ += static_cast<int64_t>(transfer_->chunks() - before);
-  if (!Reply(out, message, reason)) return false;
+  if (next.payload) {
+    if (!AppendCompressedFrame(out, next.payload, next.payload_length, client_receive_)) {
+      *reason = "a reply did not fit one frame";
+      return false;
+    }
+    state_.metrics.CountOut(transfer_->code());
+  } else if (!Reply(out, next.message, reason)) {
+    return false;
+  }
   if (transfer_->done()) {
     ServiceLogF("%s %s sent: %zu file(s), %s in %llu chunks", info_.Tag().c_str(),
                 transfer_->code() == kMsgFileDownloadRsp ? "module files" : "base archive",
@@ -336,4 +376,27 @@ bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
     }
   }
   return true;
+}
+
+void SessionHandler::OnAllSent() {
+  // A base archive alone is only the first stage of an install.
+  if (!install_started_ || install_done_ || !module_files_queued_ || transfer_ ||
+      !failure_.empty()) {
+    return;
+  }
+  install_done_ = true;
+  ++state_.metrics.installs_completed;
+}
+
+void SessionHandler::OnClose(CloseCause cause, size_t unsent) {
+  (void)unsent;
+  std::string why = failure_;
+  if (cause == CloseCause::kRefused && why.empty()) why = "bad_request";
+  if (cause == CloseCause::kTooLarge) why = "too_large";
+  // A file that failed is the service's fault, not a refused request.
+  const bool refused = cause == CloseCause::kRefused || cause == CloseCause::kTooLarge;
+  if (refused && why != "file_error") ++state_.metrics.refused[why];
+  if (install_started_ && !install_done_) {
+    ++state_.metrics.installs_failed[why.empty() ? CloseCauseName(cause) : why];
+  }
 }

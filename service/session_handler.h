@@ -30,6 +30,8 @@ class SessionHandler : public ConnectionHandler {
   bool HasMore() const override { return transfer_ != nullptr && !stalled_; }
   bool KeepOpenWhenIdle() const override { return stalled_; }
   bool ClosesSession() const override { return closes_session_; }
+  void OnAllSent() override;
+  void OnClose(CloseCause cause, size_t unsent) override;
 
  private:
   enum class Stage { kAwaitingLink, kLinked, kLinkRefused };
@@ -48,6 +50,9 @@ class SessionHandler : public ConnectionHandler {
   bool Reply(Outbox& out, const std::vector<uint8_t>& message, std::string* reason);
 
   const ServiceState& state_;
+  // The packages served when the connection came: a reload while it is open changes nothing
+  // for it, and the modules its transfers point into stay alive until it closes.
+  std::shared_ptr<const PackageSet> packages_;
   ConnectionInfo info_;
   bool update_endpoint_;
   Stage stage_ = Stage::kAwaitingLink;
@@ -64,4 +69,12 @@ class SessionHandler : public ConnectionHandler {
   int64_t chunks_sent_ = 0;
   bool stalled_ = false;         // the stall fault has struck: nothing more goes out
   bool closes_session_ = false;  // the download is complete and takes its session with it
+  // The install this download connection serves: started with its first download request,
+  // completed once module files and everything else asked for went out.
+  bool install_started_ = false;
+  bool install_done_ = false;
+  bool module_files_queued_ = false;
+  // Why this handler refused to go on or dropped the connection, for the refusal and failure
+  // counters (empty: the close was not the handler's doing).
+  std::string failure_;
 };

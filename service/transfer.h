@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "service/message_cache.h"
 #include "service/package.h"
 
 class Transfer {
@@ -19,7 +20,10 @@ class Transfer {
 
   // Module files, in request order (message code 0x3072). An empty list still yields one
   // message, without records, which tells the installer its download is complete.
-  static std::unique_ptr<Transfer> Modules(std::vector<const PackageModule*> modules);
+  // With a `cache`, each module's messages end with the module, come from the cache when it
+  // keeps them, and are kept while they are built when it has room.
+  static std::unique_ptr<Transfer> Modules(std::vector<const PackageModule*> modules,
+                                           MessageCache* cache = nullptr);
   // The base archive under the name the installer asked for (message code 0x3092). An empty
   // `path` sends one empty last chunk: the installer then finds no archive and goes on.
   static std::unique_ptr<Transfer> BaseArchive(const std::string& path,
@@ -29,6 +33,16 @@ class Transfer {
   // Builds the next message, with at most `max_records` records (never more than
   // kChunksPerMessage). False with a reason when a file cannot be opened or ends early.
   bool NextMessage(size_t max_records, std::vector<uint8_t>* message, std::string* reason);
+  // A message ready to be enciphered: either `message` (to be compressed) or, when `payload`
+  // is set, its LZO payload already compressed (valid until the next call or the end of the
+  // transfer).
+  struct Next {
+    std::vector<uint8_t> message;
+    const uint8_t* payload = nullptr;
+    size_t payload_length = 0;
+  };
+  // NextMessage with the cache: a kept message costs no reading and no compression.
+  bool NextPiece(size_t max_records, Next* next, std::string* reason);
   bool done() const { return done_; }
 
   uint16_t code() const { return code_; }
@@ -42,6 +56,11 @@ class Transfer {
   const std::string& ItemPath() const;
   bool OpenItem(std::string* reason);
   bool ReadChunk(uint8_t* data, size_t length, std::string* reason);
+  bool FromCache(size_t max_records, Next* next);
+  // Compresses `message` (as built) for the cache and for sending.
+  bool KeepBuilt(std::vector<uint8_t>& message, size_t count, bool module_ended, Next* next,
+                 std::string* reason);
+  void NextItem();
 
   uint16_t code_ = 0;
   std::string wire_name_;
@@ -61,4 +80,8 @@ class Transfer {
   size_t buffer_len_ = 0;
   uint64_t data_bytes_ = 0;
   uint64_t chunks_ = 0;
+  MessageCache* cache_ = nullptr;
+  bool building_ = false;  // the current module's messages are being kept as they are built
+  CachedModule built_;
+  std::vector<uint8_t> compressed_;  // LZO output before it is kept
 };

@@ -188,11 +188,15 @@ bool TestClient::RequestModules(const std::vector<ModuleRecord>& records) {
 
 bool TestClient::DownloadModules(const std::vector<ModuleRecord>& records,
                                  std::map<std::string, std::string>* files, uint64_t* chunks) {
+  return RequestModules(records) && ReceiveModules(records, files, chunks);
+}
+
+bool TestClient::ReceiveModules(const std::vector<ModuleRecord>& records,
+                                std::map<std::string, std::string>* files, uint64_t* chunks) {
   std::multiset<std::string> pending;
   for (const ModuleRecord& m : records) {
     if (m.Kind != 'D') pending.insert(std::string(m.Name, strnlen(m.Name, 50)));
   }
-  if (!RequestModules(records)) return false;
   uint64_t received = 0;
   bool any_message = false;
   while (!pending.empty() || !any_message) {

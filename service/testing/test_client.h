@@ -59,6 +59,9 @@ class TestClient {
   // + file name part) until each is complete. `chunks` counts the chunk records received.
   bool DownloadModules(const std::vector<ModuleRecord>& records,
                        std::map<std::string, std::string>* files, uint64_t* chunks = nullptr);
+  // The receiving half of DownloadModules, for modules requested earlier with RequestModules.
+  bool ReceiveModules(const std::vector<ModuleRecord>& records,
+                      std::map<std::string, std::string>* files, uint64_t* chunks = nullptr);
   bool DownloadBase(std::string* bytes);
   // The package query on a query endpoint: the reply's code and product name.
   bool PackageQuery(const std::string& number, uint16_t* code, std::string* product_name);

@@ -101,19 +101,27 @@ void WriteTestPackage(const std::string& dir, const std::string& number,
 
 bool TestService::Start(const std::vector<std::string>& packages, const FaultConfig& faults,
                         int idle_timeout_s) {
-  SetServiceLogSink([this](const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back(line);
-  });
   ServiceOptions options;
-  options.command = ServiceOptions::Command::kServe;
   options.packages = packages;
+  options.faults = faults;
+  options.idle_timeout_s = idle_timeout_s;
+  return Start(options);
+}
+
+bool TestService::Start(ServiceOptions options) {
+  SetServiceLogSink([this](const std::string& line) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      log_.push_back(line);
+    }
+    logged_.notify_all();
+  });
+  options.command = ServiceOptions::Command::kServe;
   options.query = {{"127.0.0.1", 0}};
   options.update = {{"127.0.0.1", 0}};
   options.download = {"127.0.0.1", 0};
   options.advertise = {"127.0.0.1", 0};
-  options.faults = faults;
-  options.idle_timeout_s = idle_timeout_s;
+  if (options.metrics_given) options.metrics = {"127.0.0.1", 0};
   std::string error;
   if (service_.Start(options, &error) != kExitOk) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -142,6 +150,16 @@ bool TestService::LogHas(const std::string& part) {
     if (line.find(part) != std::string::npos) return true;
   }
   return false;
+}
+
+bool TestService::WaitForLog(const std::string& part, int timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return logged_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+    for (const std::string& line : log_) {
+      if (line.find(part) != std::string::npos) return true;
+    }
+    return false;
+  });
 }
 
 std::vector<std::string> TestService::Log() {

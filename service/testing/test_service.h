@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,20 +35,27 @@ class TestService {
   // Starts serving `packages` with the faults; ASSERTs in the caller's test when it cannot.
   bool Start(const std::vector<std::string>& packages, const FaultConfig& faults = {},
              int idle_timeout_s = 120);
+  // The same with every option given (listen addresses are set to 127.0.0.1 with free ports,
+  // the metrics endpoint too when `options.metrics_given`).
+  bool Start(ServiceOptions options);
   ~TestService();
   void Stop();
 
   ListenAddress query() const { return service_.query_address(0); }
   ListenAddress update() const { return service_.update_address(0); }
   ListenAddress download() const { return service_.download_address(); }
+  ListenAddress metrics() const { return service_.metrics_address(); }
   Service& service() { return service_; }
 
   bool LogHas(const std::string& part);
+  // Waits for a log line holding `part` (false after `timeout_ms`).
+  bool WaitForLog(const std::string& part, int timeout_ms = 30000);
   std::vector<std::string> Log();
 
  private:
   Service service_;
   std::thread thread_;
   std::mutex mutex_;
+  std::condition_variable logged_;
   std::vector<std::string> log_;
 };

@@ -1,0 +1,5 @@
+# The service's throughput under concurrent downloads, with and without its message cache.
+add_executable(bench_service_throughput service_throughput_bench.cpp)
+target_link_libraries(bench_service_throughput PRIVATE qb_service qb_service_test_support qb_demo_data
+                      benchmark::benchmark)
+add_dependencies(qb_bench_targets bench_service_throughput)

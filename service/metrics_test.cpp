@@ -1,0 +1,166 @@
+// The metrics endpoint: the HTTP responder's answers to what it serves and what it refuses, and
+// the counts a whole install leaves behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "service/metrics_handler.h"
+#include "service/server.h"
+#include "service/service_log.h"
+#include "service/testing/test_client.h"
+#include "service/testing/test_service.h"
+
+namespace {
+
+// Sends `request` and reads the answer until the service closes the connection.
+std::string Exchange(const ListenAddress& address, const std::string& request) {
+  TestSocket socket;
+  if (!socket.Connect(address.host, address.port)) return "";
+  if (!socket.Send(request)) return "";
+  std::string answer;
+  for (std::string more; !(more = socket.ReceiveSome()).empty();) answer += more;
+  return answer;
+}
+
+std::string Get(const ListenAddress& address, const std::string& path = "/metrics") {
+  return Exchange(address, "GET " + path + " HTTP/1.1\r\nHost: test\r\n\r\n");
+}
+
+// The value of the sample `series` (name with its labels, as written), or -1.
+long long Sample(const std::string& text, const std::string& series) {
+  size_t at = text.find("\n" + series + " ");
+  if (at == std::string::npos) return -1;
+  return std::stoll(text.substr(at + series.size() + 2));
+}
+
+class ResponderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetServiceLogSink([](const std::string&) {});
+    server_ = std::make_unique<Server>(ServerLimits(), [](const ConnectionInfo& info) {
+      return std::make_unique<MetricsHandler>([] { return std::string("up 1\n"); }, info);
+    });
+    std::string error;
+    ASSERT_TRUE(server_->Listen(EndpointKind::kMetrics, {"127.0.0.1", 0}, &error)) << error;
+    address_ = server_->bound()[0];
+    thread_ = std::thread([this] { server_->Run(); });
+  }
+  void TearDown() override {
+    server_->Stop();
+    thread_.join();
+    SetServiceLogSink(nullptr);
+  }
+  std::unique_ptr<Server> server_;
+  std::thread thread_;
+  ListenAddress address_;
+};
+
+}  // namespace
+
+TEST_F(ResponderTest, AnswersGetMetricsAndNothingElse) {
+  std::string ok = Get(address_);
+  EXPECT_EQ(ok.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << ok;
+  EXPECT_NE(ok.find("Content-Type: text/plain; version=0.0.4"), std::string::npos);
+  EXPECT_NE(ok.find("Content-Length: 5\r\n"), std::string::npos);
+  EXPECT_EQ(ok.substr(ok.size() - 9), "\r\n\r\nup 1\n");
+  // A query string is not a different resource.
+  EXPECT_EQ(Get(address_, "/metrics?x=1").rfind("HTTP/1.1 200", 0), 0u);
+
+  EXPECT_EQ(Get(address_, "/").rfind("HTTP/1.1 404", 0), 0u);
+  EXPECT_EQ(Get(address_, "/metrics/../etc").rfind("HTTP/1.1 404", 0), 0u);
+  std::string post = Exchange(address_, "POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(post.rfind("HTTP/1.1 405", 0), 0u) << post;
+  EXPECT_NE(post.find("Allow: GET\r\n"), std::string::npos);
+  EXPECT_EQ(Exchange(address_, "HEAD /metrics HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 405", 0), 0u);
+  EXPECT_EQ(Exchange(address_, "hello\r\n\r\n").rfind("HTTP/1.1 400", 0), 0u);
+  EXPECT_EQ(Exchange(address_, "GET /metrics\r\n\r\n").rfind("HTTP/1.1 400", 0), 0u);
+}
+
+TEST_F(ResponderTest, WaitsForTheWholeHeadAndRefusesAnOversizedOne) {
+  TestSocket socket;
+  ASSERT_TRUE(socket.Connect(address_.host, address_.port));
+  ASSERT_TRUE(socket.Send("GET /metr"));
+  ASSERT_TRUE(socket.Send("ics HTTP/1.0\n\n"));  // bare line feeds are taken too
+  std::string answer;
+  for (std::string more; !(more = socket.ReceiveSome()).empty();) answer += more;
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+
+  // A head that never ends is refused once it passes the bound, and the connection closes.
+  std::string big = "GET /metrics HTTP/1.1\r\nX-Filler: " +
+                    std::string(MetricsHandler::kMaxRequest, 'a') + "\r\n";
+  std::string refused = Exchange(address_, big);
+  EXPECT_EQ(refused.rfind("HTTP/1.1 431", 0), 0u) << refused.substr(0, 100);
+}
+
+TEST(Metrics, AWholeInstallShowsItsCounts) {
+  TempDir dir;
+  const std::string data = TestBytes(300000, 7);
+  WriteTestPackage(dir.path(), "100201",
+                   {{"Data\\", "a.dat", data}, {"", "run.exe", TestBytes(5000, 8)}},
+                   StoredZip({{"x.ini", "x=1"}}));
+  TestService service;
+  ServiceOptions options;
+  options.packages = {dir.path()};
+  options.metrics_given = true;
+  ASSERT_TRUE(service.Start(options));
+
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service.update(), "100201", &reply, &records));
+  TestClient dl;
+  ASSERT_TRUE(dl.Link(service.download()));
+  std::string base;
+  ASSERT_TRUE(dl.DownloadBase(&base));
+  std::map<std::string, std::string> files;
+  ASSERT_TRUE(dl.DownloadModules(records, &files));
+  ASSERT_TRUE(files["Data\\a.dat"] == data);
+
+  // Still connected: the install is complete once everything asked for went out.
+  std::string text = Get(service.metrics());
+  EXPECT_EQ(Sample(text, "quillbank_installs_started_total"), 1) << text;
+  EXPECT_EQ(Sample(text, "quillbank_installs_completed_total"), 1);
+  EXPECT_EQ(text.find("quillbank_installs_failed_total{"), std::string::npos);
+  EXPECT_EQ(Sample(text, "quillbank_connections_open{endpoint=\"download\"}"), 1);
+  EXPECT_EQ(Sample(text, "quillbank_connections_total{endpoint=\"update\"}"), 1);
+  EXPECT_EQ(Sample(text, "quillbank_connections_total{endpoint=\"metrics\"}"), 1);
+  EXPECT_GT(Sample(text, "quillbank_bytes_sent_total{endpoint=\"download\"}"), 0);
+  EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x3010\"}"), 1);
+  EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x3071\"}"), 1);
+  EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x3091\"}"), 1);
+  EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x0001\"}"), 2);
+  // 300000 and 5000 bytes in chunks of 1001, 96 chunks a message, each file its own messages.
+  EXPECT_EQ(Sample(text, "quillbank_messages_sent_total{code=\"0x3072\"}"), 4 + 1);
+  EXPECT_EQ(Sample(text, "quillbank_cache_modules"), 2);
+  EXPECT_EQ(Sample(text, "quillbank_messages_sent_total{code=\"0x3052\"}"), 1);
+  EXPECT_NE(text.find("quillbank_package_info{number=\"100201\",version=\"5.17\",modules=\"2\"} 1"),
+            std::string::npos);
+
+  // A download that ends early is a failed install, with its reason; a bad request is refused.
+  TestClient early;
+  ASSERT_TRUE(early.Link(service.download()));
+  ASSERT_TRUE(early.RequestModules(records));
+  early.socket().Close();
+  TestClient bad;
+  ASSERT_TRUE(bad.Link(service.download()));
+  ASSERT_TRUE(bad.SendMessage(TestClient::Request(0x3051, 0, 0, {}), '6'));
+  EXPECT_TRUE(bad.socket().WaitClosed());
+  // The early close is seen by the loop on its own time: wait for its count. The service sees
+  // an end of stream, or a reset when replies were already arriving at the closed socket.
+  auto failed = [&] {
+    long long n = 0;
+    for (const char* reason : {"client_closed", "network_error"}) {
+      n += std::max(0LL, Sample(text, std::string("quillbank_installs_failed_total{reason=\"") +
+                                          reason + "\"}"));
+    }
+    return n;
+  };
+  for (int i = 0; i < 3000 && failed() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    text = Get(service.metrics());
+  }
+  EXPECT_EQ(failed(), 1) << text;
+  EXPECT_EQ(Sample(text, "quillbank_installs_started_total"), 2);
+  EXPECT_EQ(Sample(text, "quillbank_requests_refused_total{reason=\"bad_request\"}"), 1);
+  EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x3051\"}"), 2);
+}

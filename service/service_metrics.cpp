@@ -1,0 +1,137 @@
+// Prometheus text exposition (version 0.0.4) of the service's counters.
+#include "service/service_metrics.h"
+
+#include "net/message.h"
+
+namespace {
+
+std::string CodeLabel(uint16_t code) {
+  char text[8];
+  snprintf(text, sizeof(text), "0x%04X", code);
+  return text;
+}
+
+// Label values are our own words, codes and package fields; the package fields may hold any
+// UTF-8 but no quote, backslash or line break may pass unescaped.
+std::string Escape(const std::string& value) {
+  std::string out;
+  for (char c : value) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+class Writer {
+ public:
+  void Family(const char* name, const char* type, const char* help) {
+    text_ += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+  }
+  void Sample(const char* name, const std::string& labels, uint64_t value) {
+    text_ += name;
+    if (!labels.empty()) text_ += "{" + labels + "}";
+    text_ += " " + std::to_string(value) + "\n";
+  }
+  void ByLabel(const char* name, const char* label, const std::map<std::string, uint64_t>& values,
+               const std::string& extra = "") {
+    for (const auto& [key, value] : values) {
+      Sample(name, extra + label + "=\"" + Escape(key) + "\"", value);
+    }
+  }
+  std::string& text() { return text_; }
+
+ private:
+  std::string text_;
+};
+
+bool KnownRequest(uint16_t code) {
+  switch (code) {
+    case kMsgAuthentLinkRequest:
+    case kMsgHeartbeat:
+    case kMsgLoginRequest:
+    case kMsgQryCheckUpdate:
+    case kMsgQryCheckModule:
+    case kMsgDownloadModule:
+    case kMsgDownloadBaseZip:
+    case kMsgPackageQuery:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void ServiceMetrics::CountIn(uint16_t code) {
+  // Codes a client makes up do not each get a series of their own.
+  ++messages_in[KnownRequest(code) ? CodeLabel(code) : "other"];
+}
+
+void ServiceMetrics::CountOut(uint16_t code) { ++messages_out[CodeLabel(code)]; }
+
+std::string MetricsText(const ServiceMetrics& m, const PackageSet& packages,
+                        const Server& server) {
+  Writer w;
+  const EndpointKind kinds[] = {EndpointKind::kQuery, EndpointKind::kUpdate,
+                                EndpointKind::kDownload, EndpointKind::kMetrics};
+  auto each_endpoint = [&](const char* name, uint64_t EndpointCounters::*field) {
+    for (EndpointKind kind : kinds) {
+      w.Sample(name, std::string("endpoint=\"") + EndpointName(kind) + "\"",
+               server.counters(kind).*field);
+    }
+  };
+  w.Family("quillbank_connections_open", "gauge", "Connections open now.");
+  each_endpoint("quillbank_connections_open", &EndpointCounters::open);
+  w.Family("quillbank_connections_total", "counter", "Connections accepted.");
+  each_endpoint("quillbank_connections_total", &EndpointCounters::total);
+  w.Family("quillbank_connections_refused_total", "counter",
+           "Connections closed at once because too many were open.");
+  each_endpoint("quillbank_connections_refused_total", &EndpointCounters::refused);
+  w.Family("quillbank_bytes_sent_total", "counter", "Bytes written to clients.");
+  each_endpoint("quillbank_bytes_sent_total", &EndpointCounters::bytes_sent);
+
+  w.Family("quillbank_installs_started_total", "counter",
+           "Download connections that asked for files.");
+  w.Sample("quillbank_installs_started_total", "", m.installs_started);
+  w.Family("quillbank_installs_completed_total", "counter",
+           "Download connections that sent everything asked of them.");
+  w.Sample("quillbank_installs_completed_total", "", m.installs_completed);
+  w.Family("quillbank_installs_failed_total", "counter",
+           "Download connections closed before they sent everything asked, by reason.");
+  w.ByLabel("quillbank_installs_failed_total", "reason", m.installs_failed);
+
+  w.Family("quillbank_messages_received_total", "counter", "Requests received, by code.");
+  w.ByLabel("quillbank_messages_received_total", "code", m.messages_in);
+  w.Family("quillbank_messages_sent_total", "counter", "Replies sent, by code.");
+  w.ByLabel("quillbank_messages_sent_total", "code", m.messages_out);
+  w.Family("quillbank_requests_refused_total", "counter", "Requests refused, by reason.");
+  w.ByLabel("quillbank_requests_refused_total", "reason", m.refused);
+
+  w.Family("quillbank_reloads_total", "counter", "Package reloads asked for (SIGHUP).");
+  w.Sample("quillbank_reloads_total", "", m.reloads);
+  w.Family("quillbank_reload_failures_total", "counter",
+           "Reloads in which a package folder failed to load and the old one stayed.");
+  w.Sample("quillbank_reload_failures_total", "", m.reload_failures);
+
+  w.Family("quillbank_cache_bytes", "gauge",
+           "Compressed download messages kept for the packages served now.");
+  w.Sample("quillbank_cache_bytes", "", packages.cache() ? packages.cache()->bytes() : 0);
+  w.Family("quillbank_cache_modules", "gauge", "Modules whose messages are kept.");
+  w.Sample("quillbank_cache_modules", "", packages.cache() ? packages.cache()->modules() : 0);
+
+  w.Family("quillbank_package_info", "gauge", "The packages served: number and version.");
+  for (const Package& p : packages.packages()) {
+    w.Sample("quillbank_package_info",
+             "number=\"" + Escape(p.number) + "\",version=\"" + std::to_string(p.version_part3) +
+                 "." + std::to_string(p.version_part4) + "\",modules=\"" +
+                 std::to_string(p.modules.size()) + "\"",
+             1);
+  }
+  return w.text();
+}

@@ -1,0 +1,30 @@
+// What a running service counts for its operators, and its Prometheus text exposition. Counted
+// and read in the loop's thread only, so plain integers do.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "service/endpoint.h"
+#include "service/package_set.h"
+#include "service/server.h"
+
+struct ServiceMetrics {
+  uint64_t installs_started = 0;    // download connections that asked for something
+  uint64_t installs_completed = 0;  // ... and sent everything asked, module files included
+  std::map<std::string, uint64_t> installs_failed;  // by reason: closed before that
+  std::map<std::string, uint64_t> messages_in;      // by code ("0x3071"; "other")
+  std::map<std::string, uint64_t> messages_out;     // by code
+  std::map<std::string, uint64_t> refused;          // requests refused, by reason
+  uint64_t reloads = 0;
+  uint64_t reload_failures = 0;
+
+  void CountIn(uint16_t code);
+  void CountOut(uint16_t code);
+};
+
+// The text GET /metrics answers: every counter above, the server's per-endpoint connection and
+// byte counters, and one line per package served.
+std::string MetricsText(const ServiceMetrics& metrics, const PackageSet& packages,
+                        const Server& server);
