@@ -11,7 +11,10 @@ import time
 import qbdrive
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-SERVICE = os.path.join(ROOT, "build", "native", "service", "quillbank-service")
+# The service program: the native (sanitizer) build's, unless QB_SERVICE_PROGRAM names another
+# (scripts/demo runs the release build operators run).
+SERVICE = os.environ.get("QB_SERVICE_PROGRAM") or os.path.join(
+    ROOT, "build", "native", "service", "quillbank-service")
 DEMO_PACKAGE = os.path.join(ROOT, "build", "native", "demo", "package")
 TERMINAL = "quillbank ix.exe"
 # Prefixes made by runs since the list was last cleared (the tests remove those of a passed case).
