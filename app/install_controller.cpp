@@ -275,7 +275,7 @@ void InstallController::OnCheckDrop(TQuillbankDlg& dlg, bool before_list) {
 }
 
 bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPARAM l_param) {
-  if (message < UM_CHECK_AUTH_FAIL || message > UM_WRITE_FAIL) return false;
+  if (message < UM_CHECK_AUTH_FAIL || message > kLastClientMessage) return false;
   // The client knows before its UM_DOWNLOAD_DONE arrives that every file is in; a drop sent
   // meanwhile (sent messages overtake posted ones) must not undo the download.
   if ((phase_ == InstallPhase::Downloading || phase_ == InstallPhase::Reconnecting) &&

@@ -55,10 +55,10 @@ TEST(InstallPhaseTest, EveryMessageInEveryPhase) {
 
 // Every message a client sends is in the table above; none is numbered past the last.
 TEST(InstallPhaseTest, TheTableCoversEveryClientMessage) {
-  for (unsigned m = UM_CHECK_AUTH_FAIL; m <= UM_DL_RECEIVING + 8; ++m) {
+  for (unsigned m = UM_CHECK_AUTH_FAIL; m <= kLastClientMessage + 8; ++m) {
     bool listed = false;
     for (const Row& row : kTable) listed = listed || row.message == m;
-    if (m > UM_DL_RECEIVING) {
+    if (m > kLastClientMessage) {
       for (InstallPhase phase : kPhases) EXPECT_EQ(ReactionFor(phase, m), I) << m;
     } else {
       EXPECT_TRUE(listed) << m;
