@@ -43,6 +43,7 @@ void SetCodecServer(FrameCodec* codec, const char* address, uint16_t port) {
 namespace {
 
 DWORD g_stall_timeout_ms = InstallController::kStallTimeoutMs;
+UINT g_reconnect_pause_ms = InstallController::kReconnectPauseMs;
 constexpr UINT kWatchdogTickMs = 1000;
 
 }  // namespace
@@ -58,6 +59,8 @@ std::string ConnectionFailureText() {
 }
 
 void InstallController::SetStallTimeoutForTest(DWORD ms) { g_stall_timeout_ms = ms; }
+
+void InstallController::SetReconnectPauseForTest(UINT ms) { g_reconnect_pause_ms = ms; }
 
 InstallController::InstallController(const UpdateServers& update_servers)
     : update_servers_(update_servers) {}
@@ -111,6 +114,11 @@ void InstallController::OnButtonClick(TQuillbankDlg& dlg) {
 void InstallController::OnModuleDL() {
   phase_ = InstallPhase::Downloading;
   KillRunningTerminal();
+  ConnectDownload();
+  WriteLog("OnModuleDL" QB_COLON "Connect");
+}
+
+void InstallController::ConnectDownload() {
   download_->CreateConnection();
   const InstallContext& ctx = InstallContext::Get();
   const uint16_t port = static_cast<uint16_t>(ctx.DownloadPort & 0xFFFF);
@@ -119,7 +127,39 @@ void InstallController::OnModuleDL() {
   if (port != 0) SetCodecServer(download_->codec(), ctx.DownloadHost, port);
   const AccountRecord account = InstallerAccountRecord();
   download_->codec()->Connect(&account);
-  WriteLog("OnModuleDL" QB_COLON "Connect");
+}
+
+void InstallController::OnDownloadLost(TQuillbankDlg& dlg) {
+  if (closing_ || reconnects_ >= kMaxReconnects) {
+    if (!closing_) WriteLog("OnDLDisconnect" QB_COLON "no reconnection left");
+    OnInstallFail(dlg, ConnectionFailureText().c_str());
+    return;
+  }
+  ++reconnects_;
+  const UINT pause = g_reconnect_pause_ms << (reconnects_ - 1);
+  phase_ = InstallPhase::Reconnecting;
+  // Nothing is awaited during the pause; the watchdog watches the new connection once it is up.
+  DisarmWatchdog(dlg);
+  char text[100] = {};
+  std::snprintf(text, sizeof text, "OnDLDisconnect" QB_COLON "Reconnect %d of %d in %u ms",
+                static_cast<int>(reconnects_), kMaxReconnects, pause);
+  WriteLog(text);
+  dlg.ShowReconnecting(true);
+  if (dlg.Handle() == nullptr ||
+      SetTimer(dlg.Handle(), kReconnectTimerId, pause, /*lpTimerFunc=*/nullptr) == 0) {
+    OnInstallFail(dlg, ConnectionFailureText().c_str());
+  }
+}
+
+void InstallController::Reconnect(TQuillbankDlg& dlg) {
+  phase_ = InstallPhase::Downloading;
+  char text[100] = {};
+  std::snprintf(text, sizeof text, "OnReconnect" QB_COLON "Connect %d", static_cast<int>(reconnects_));
+  WriteLog(text);
+  // A connect that fails reports UM_DL_DISCONNECT before it returns, which schedules the next
+  // attempt (or fails the install): only a connection still standing is watched.
+  ConnectDownload();
+  if (phase_ == InstallPhase::Downloading) ArmWatchdog(dlg);
 }
 
 void InstallController::OnDLAuthentLink(TQuillbankDlg& dlg, int32_t error_code) {
@@ -211,6 +251,8 @@ void InstallController::OnInstallFail(TQuillbankDlg& dlg, const char* gbk_text) 
   if (phase_ == InstallPhase::Failed || phase_ == InstallPhase::Installed) return;
   phase_ = InstallPhase::Failed;
   DisarmWatchdog(dlg);
+  if (dlg.Handle() != nullptr) KillTimer(dlg.Handle(), kReconnectTimerId);
+  dlg.ShowReconnecting(false);
   // Stopped before anything else: a drop reported by the stop itself finds the phase final.
   StopConnections();
   dlg.ShowFailure(gbk_text != nullptr ? gbk_text : GetMessageText(kTextInstallFail));
@@ -233,10 +275,11 @@ void InstallController::OnCheckDrop(TQuillbankDlg& dlg, bool before_list) {
 }
 
 bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPARAM l_param) {
-  if (message < UM_CHECK_AUTH_FAIL || message > UM_WRITE_FAIL) return false;
+  if (message < UM_CHECK_AUTH_FAIL || message > kLastClientMessage) return false;
   // The client knows before its UM_DOWNLOAD_DONE arrives that every file is in; a drop sent
   // meanwhile (sent messages overtake posted ones) must not undo the download.
-  if (phase_ == InstallPhase::Downloading && download_->DownloadComplete()) {
+  if ((phase_ == InstallPhase::Downloading || phase_ == InstallPhase::Reconnecting) &&
+      download_->DownloadComplete()) {
     phase_ = InstallPhase::Downloaded;
   }
   const Reaction reaction = ReactionFor(phase_, message);
@@ -249,9 +292,6 @@ bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPAR
     }
     case Reaction::Fail:
       OnInstallFail(dlg);
-      break;
-    case Reaction::FailConnection:
-      OnInstallFail(dlg, ConnectionFailureText().c_str());
       break;
     case Reaction::FailWithCode: {
       char text[100] = {};
@@ -276,6 +316,12 @@ bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPAR
       break;
     case Reaction::StepProgress:
       dlg.StepProgress();
+      break;
+    case Reaction::DownloadLost:
+      OnDownloadLost(dlg);
+      break;
+    case Reaction::DataFlows:
+      dlg.ShowReconnecting(false);
       break;
     case Reaction::Install:
       OnInstall(dlg);
@@ -308,6 +354,11 @@ void InstallController::DisarmWatchdog(TQuillbankDlg& dlg) {
 }
 
 void InstallController::OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) {
+  if (timer_id == kReconnectTimerId) {
+    KillTimer(dlg.Handle(), kReconnectTimerId);
+    if (phase_ == InstallPhase::Reconnecting) Reconnect(dlg);
+    return;
+  }
   if (timer_id != kStallTimerId) return;
   if (phase_ != InstallPhase::Checking && phase_ != InstallPhase::Downloading) {
     DisarmWatchdog(dlg);
@@ -327,6 +378,13 @@ void InstallController::OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) {
   std::snprintf(text, sizeof text, "OnTimer" QB_COLON "no byte for %lu ms in %s",
                 static_cast<unsigned long>(now - last_progress_ms_), PhaseName(phase_));
   WriteLog(text);
+  if (phase_ == InstallPhase::Downloading) {
+    // A silent download connection is treated as lost: closing it reports UM_DL_DISCONNECT at
+    // once, which reconnects or fails.
+    StopConnection(download_.get());
+    if (phase_ == InstallPhase::Downloading) OnDownloadLost(dlg);
+    return;
+  }
   OnInstallFail(dlg, ConnectionFailureText().c_str());
 }
 
@@ -346,7 +404,11 @@ void InstallController::StopConnections() {
 }
 
 void InstallController::OnClose(TQuillbankDlg& dlg) {
+  closing_ = true;
   DisarmWatchdog(dlg);
+  if (dlg.Handle() != nullptr) KillTimer(dlg.Handle(), kReconnectTimerId);
+  // Closed while waiting to reconnect: the install has failed, as it would with the connection.
+  if (phase_ == InstallPhase::Reconnecting) OnInstallFail(dlg, ConnectionFailureText().c_str());
   StopConnections();
   Sleep(kCloseWaitMs);
 }

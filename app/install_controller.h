@@ -21,6 +21,12 @@ class InstallController : public TDlgController {
   // sequence waits on.
   static constexpr DWORD kStallTimeoutMs = 30000;
   static constexpr UINT_PTR kStallTimerId = 0x5174;
+  // A lost (or silent) download connection is replaced this many times per install; the pause
+  // before reconnection n (1-based) is kReconnectPauseMs << (n - 1): 1, 2 and 4 s. The base
+  // archive stage and the module download share the count, and progress does not reset it.
+  static constexpr int kMaxReconnects = 3;
+  static constexpr UINT kReconnectPauseMs = 1000;
+  static constexpr UINT_PTR kReconnectTimerId = 0x5175;
 
   // `update_servers`: the host pattern and port the check client connects to.
   explicit InstallController(const UpdateServers& update_servers);
@@ -47,11 +53,14 @@ class InstallController : public TDlgController {
   ProcessCheck* check_client() const { return check_.get(); }
   ProcessDL* download_client() const { return download_.get(); }
   int32_t check_disconnects() const { return check_disconnects_; }
+  int32_t reconnects() const { return reconnects_; }
   InstallPhase phase() const { return phase_; }
   // Puts the controller in `phase` without running anything: for tests of one step.
   void SetPhaseForTest(InstallPhase phase) { phase_ = phase; }
   // A shorter stall time-out; only unit tests call it.
   static void SetStallTimeoutForTest(DWORD ms);
+  // A shorter first reconnection pause (the others double it); only unit tests call it.
+  static void SetReconnectPauseForTest(UINT ms);
 
  private:
   // Stops the protocol and closes the transport of a client's current connection, if any.
@@ -62,6 +71,14 @@ class InstallController : public TDlgController {
   void DisarmWatchdog(TQuillbankDlg& dlg);
   uint64_t WatchedBytes() const;
   void OnCheckDrop(TQuillbankDlg& dlg, bool before_list);
+  // Connects the download client to the server the update check named.
+  void ConnectDownload();
+  // The download connection is gone (or was closed for silence): Reconnecting until the pause
+  // timer fires, or Failed once every reconnection is used.
+  void OnDownloadLost(TQuillbankDlg& dlg);
+  // The pause is over: a new download connection; the client asks again for what is missing
+  // once it is linked.
+  void Reconnect(TQuillbankDlg& dlg);
   bool PlaceStagedInstall();
 
   UpdateServers update_servers_;
@@ -72,6 +89,8 @@ class InstallController : public TDlgController {
   // Connect attempts that failed during the click; each reports one UM_CHECK_DISCONNECT, which
   // counts toward the three attempts instead of failing the install at once.
   int32_t refused_connects_ = 0;
+  int32_t reconnects_ = 0;
+  bool closing_ = false;  // the window is closing: a lost download connection is not replaced
   bool watchdog_armed_ = false;
   uint64_t watched_bytes_ = 0;
   DWORD last_progress_ms_ = 0;

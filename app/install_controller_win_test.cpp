@@ -186,18 +186,56 @@ TEST_F(InstallControllerTest, RefusedUpdateShowsTheCodeAsSignedDecimal) {
 }
 
 TEST_F(InstallControllerTest, DownloadPortWithoutLow16BitsEndsInDownloadDisconnect) {
+  InstallController::SetReconnectPauseForTest(10);
   Run(Servers("127.0.0.1", FreePort()), [](TQuillbankDlg& dlg, ScriptedController& c) {
     InstallContext& ctx = InstallContext::Get();
     std::snprintf(ctx.DownloadHost, sizeof ctx.DownloadHost, "127.0.0.1");
     ctx.DownloadPort = 0x10000;
     dlg.SetState(WindowState::Installing);
     c.OnModuleDL();
-    // Sent synchronously: handled before OnModuleDL returns.
+    // Sent synchronously: handled before OnModuleDL returns, as a lost connection.
     EXPECT_EQ(c.Count(UM_DL_DISCONNECT), 1);
-    EXPECT_EQ(dlg.State(), WindowState::Failed);
+    EXPECT_EQ(c.phase(), InstallPhase::Reconnecting);
+    // Every reconnection fails the same way; after the third the install fails.
+    ASSERT_TRUE(PumpUntil([&] { return dlg.State() == WindowState::Failed; }));
+    EXPECT_EQ(c.Count(UM_DL_DISCONNECT), 4);
+    EXPECT_EQ(c.reconnects(), InstallController::kMaxReconnects);
     EXPECT_EQ(dlg.StatusText(), L"Install Fail,Server Link Fail");
     EXPECT_FALSE(PathExists(ctx.StagingDir.c_str()));
   });
+  InstallController::SetReconnectPauseForTest(InstallController::kReconnectPauseMs);
+}
+
+// A lost download connection: "Reconnecting" in place of the percentage, files finished before
+// the loss still count, what the lost connection posted about its own stage is ignored, and the
+// first chunk on a new connection brings the percentage back.
+TEST_F(InstallControllerTest, LostDownloadShowsReconnectingUntilDataFlowsAgain) {
+  InstallController::SetReconnectPauseForTest(60000);  // the pause outlasts the test
+  Run(Servers("127.0.0.1", FreePort()), [](TQuillbankDlg& dlg, ScriptedController& c) {
+    c.SetPhaseForTest(InstallPhase::Downloading);
+    dlg.SetState(WindowState::Installing);
+    dlg.SetFilesTotal(4);
+    dlg.SetFilesDone(2);
+    SendMessageW(dlg.Handle(), UM_DL_DISCONNECT, 0, 0);
+    EXPECT_EQ(c.phase(), InstallPhase::Reconnecting);
+    EXPECT_TRUE(dlg.Reconnecting());
+    EXPECT_EQ(c.reconnects(), 1);
+    for (UINT m : {UM_FILE_DONE, UM_BASE_DONE, UM_DL_RECEIVING, UM_DL_DISCONNECT}) {
+      PostMessageW(dlg.Handle(), m, 0, 0);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return c.Count(UM_DL_DISCONNECT) == 2; }));
+    EXPECT_EQ(dlg.FilesDone(), 3);
+    EXPECT_TRUE(dlg.Reconnecting());
+    EXPECT_EQ(c.reconnects(), 1);
+    EXPECT_EQ(dlg.State(), WindowState::Installing);
+
+    // As after the pause: connected again, and the first chunk arrives.
+    c.SetPhaseForTest(InstallPhase::Downloading);
+    SendMessageW(dlg.Handle(), UM_DL_RECEIVING, 0, 0);
+    EXPECT_FALSE(dlg.Reconnecting());
+    EXPECT_EQ(dlg.FilesDone(), 3);
+  });
+  InstallController::SetReconnectPauseForTest(InstallController::kReconnectPauseMs);
 }
 
 class InstallStepTest : public InstallControllerTest {

@@ -18,11 +18,23 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
       switch (message) {
         case UM_LOGIN_FAIL: return Reaction::Fail;  // the download login refused
         case UM_WRITE_FAIL: return Reaction::Fail;
-        case UM_DL_DISCONNECT: return Reaction::FailConnection;
+        case UM_DL_DISCONNECT: return Reaction::DownloadLost;
         case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
         case UM_BASE_DONE: return Reaction::BaseStageOver;
         case UM_FILE_DONE: return Reaction::StepProgress;
         case UM_DOWNLOAD_DONE: return Reaction::Install;
+        case UM_DL_RECEIVING: return Reaction::DataFlows;
+        default: return Reaction::Ignore;
+      }
+    case InstallPhase::Reconnecting:
+      // What the lost connection posted before it went still arrives: finished files count;
+      // the end of its base stage and its first chunk are for a connection that is gone (the
+      // next one reports its own).
+      switch (message) {
+        case UM_LOGIN_FAIL: return Reaction::Fail;
+        case UM_WRITE_FAIL: return Reaction::Fail;
+        case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
+        case UM_FILE_DONE: return Reaction::StepProgress;
         default: return Reaction::Ignore;
       }
     case InstallPhase::Downloaded:
@@ -45,6 +57,7 @@ const char* PhaseName(InstallPhase phase) {
     case InstallPhase::Ready: return "Ready";
     case InstallPhase::Checking: return "Checking";
     case InstallPhase::Downloading: return "Downloading";
+    case InstallPhase::Reconnecting: return "Reconnecting";
     case InstallPhase::Downloaded: return "Downloaded";
     case InstallPhase::Finishing: return "Finishing";
     case InstallPhase::Installed: return "Installed";
@@ -57,13 +70,14 @@ const char* ReactionName(Reaction reaction) {
   switch (reaction) {
     case Reaction::Ignore: return "Ignore";
     case Reaction::Fail: return "Fail";
-    case Reaction::FailConnection: return "FailConnection";
     case Reaction::FailWithCode: return "FailWithCode";
     case Reaction::CheckDropBeforeList: return "CheckDropBeforeList";
     case Reaction::CountCheckDrop: return "CountCheckDrop";
     case Reaction::StartDownload: return "StartDownload";
     case Reaction::BaseStageOver: return "BaseStageOver";
     case Reaction::StepProgress: return "StepProgress";
+    case Reaction::DownloadLost: return "DownloadLost";
+    case Reaction::DataFlows: return "DataFlows";
     case Reaction::Install: return "Install";
   }
   return "?";

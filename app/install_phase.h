@@ -8,6 +8,7 @@ enum class InstallPhase {
   Ready,        // before the click on "Install"
   Checking,     // update and module check on the check connection, until the list is complete
   Downloading,  // base archive stage and module files on the download connection
+  Reconnecting, // the download connection was lost; a new one is made after a pause
   Downloaded,   // every file is in and UM_DOWNLOAD_DONE is on its way: drops lose nothing now
   Finishing,    // the install steps after the last file; both connections stopped
   Installed,    // final: "Open" shown
@@ -17,13 +18,14 @@ enum class InstallPhase {
 enum class Reaction {
   Ignore,
   Fail,                 // failure text: "Install Fail"
-  FailConnection,       // failure text: "Install Fail,Server Link Fail"
   FailWithCode,         // failure text with the update check's error code
   CheckDropBeforeList,  // a refused connect attempt is counted; a drop of the link fails
   CountCheckDrop,       // counted; the third fails with the connection text
   StartDownload,        // stop the terminal, connect the download client
   BaseStageOver,        // code 0: request the modules; otherwise fail
   StepProgress,         // one more module file
+  DownloadLost,         // reconnect after a pause, or fail once the reconnections are used up
+  DataFlows,            // chunks arrive on the download connection: the percentage again
   Install,              // stop both connections, then the install steps
 };
 

@@ -210,6 +210,82 @@ TEST_F(ClientsTest, DropAfterChunksEndsTheDownloadWithADisconnect) {
   EXPECT_LT(run.Count(UM_FILE_DONE), 5);
 }
 
+// A download connection lost after K chunk records: the client comes back and asks for exactly
+// the modules whose files are not complete; the file cut off is written again from its start.
+// Files: a.exe in chunks 1-5, D\\b.dat 6-8, c.bin 9, E\\last.bin 10-13.
+TEST_F(ClientsTest, ALostDownloadResumesWithTheIncompleteModulesOnly) {
+  const std::vector<TestFile> files = {{"", "a.exe", TestBytes(5005, 21)},
+                                       {"D\\", "b.dat", TestBytes(3003, 22)},
+                                       {"", "notes.txt", "kind D", 'D'},
+                                       {"", "c.bin", TestBytes(10, 23)},
+                                       {"E\\", "last.bin", TestBytes(4000, 24)}};
+  const fs::path dir = fs::path(temp_.path()) / "resume-package";
+  WriteTestPackage(dir.string(), "100201", files);
+  Package package;
+  std::string error;
+  ASSERT_TRUE(LoadPackage(dir.string(), &package, &error)) << error;
+  using Names = std::vector<std::string>;
+  const Names all = {"a.exe", "D\\b.dat", "c.bin", "E\\last.bin"};
+  struct Case {
+    int64_t drop_after;
+    int64_t drops;
+    std::vector<Names> requests;
+  };
+  const Case cases[] = {
+      {0, 1, {all, all}},                                    // before the first chunk
+      {8, 1, {all, {"c.bin", "E\\last.bin"}}},              // at a module boundary
+      {6, 1, {all, {"D\\b.dat", "c.bin", "E\\last.bin"}}},  // inside a file
+      {11, 1, {all, {"E\\last.bin"}}},                      // inside the last file
+      // Twice: the second connection loses its own 6th chunk, inside the last file.
+      {6, 2, {all, {"D\\b.dat", "c.bin", "E\\last.bin"}, {"E\\last.bin"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("drop after " + std::to_string(c.drop_after) + ", " + std::to_string(c.drops) +
+                 " connection(s)");
+    FaultConfig f;
+    f.drop_after_chunks = c.drop_after;
+    f.drop_connections = c.drops;
+    TestService service;
+    ASSERT_TRUE(service.Start({dir.string()}, f));
+    const fs::path staging =
+        fs::path(temp_.path()) / ("staging-" + std::to_string(c.drop_after) + "-" +
+                                  std::to_string(c.drops));
+    ClientRun run(staging.string(), depend_.string());
+    ASSERT_TRUE(run.Check(service.update()));
+    ASSERT_TRUE(run.Download(60000, nullptr, /*reconnects=*/static_cast<int>(c.drops)));
+    EXPECT_EQ(run.requests(), c.requests);
+    EXPECT_EQ(run.Count(UM_DL_DISCONNECT), c.drops);
+    EXPECT_EQ(run.Count(UM_FILE_DONE), 4);
+    EXPECT_EQ(Tree(staging), Expected(package));
+  }
+}
+
+// A loss in the middle of the base archive: the archive is fetched again whole on the next
+// connection, unpacked once, and the modules follow on that connection.
+TEST_F(ClientsTest, ALostBaseArchiveIsFetchedAgainWhole) {
+  SetWindowsMajorVersionForTest(6);
+  SetProcessPathForTest("C:\\Windows\\system32");
+  FaultConfig f;
+  f.drop_after_chunks = 3;
+  f.drop_connections = 1;
+  ASSERT_TRUE(Start(f));
+  ClientRun run(staging_.string(), depend_.string());
+  ASSERT_TRUE(run.Check(service_.update()));
+  ASSERT_TRUE(run.Download(60000, nullptr, /*reconnects=*/1));
+  EXPECT_EQ(run.Count(UM_DL_DISCONNECT), 1);
+  EXPECT_EQ(run.Count(UM_BASE_DONE), 1);
+  EXPECT_EQ(run.requests().size(), 1u);
+  EXPECT_EQ(Tree(staging_), Expected(package_));
+  std::map<std::string, std::string> depend = Tree(depend_);
+  EXPECT_EQ(depend["qbruntime.ini"], "[runtime]\r\n");
+  EXPECT_TRUE(depend["fonts\\qbsymbols.dat"] == TestBytes(5000, 8));
+  int archives = 0;
+  for (const std::string& line : service_.Log()) {
+    archives += line.find("base archive sent") != std::string::npos;
+  }
+  EXPECT_EQ(archives, 1);
+}
+
 TEST_F(ClientsTest, GarbageFirstIsDiscardedAndTheInstallGoesOn) {
   FaultConfig f;
   f.garbage_first = true;

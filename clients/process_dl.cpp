@@ -71,6 +71,11 @@ int32_t ProcessDL::PendingCount() const {
   return pending_count_;
 }
 
+std::vector<std::string> ProcessDL::LastRequestNames() const {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  return last_request_names_;
+}
+
 bool ProcessDL::DownloadComplete() const {
   std::lock_guard<std::mutex> guard(state_lock_);
   return requested_ && !download_active_ && !refused_;
@@ -81,8 +86,18 @@ void ProcessDL::SetBaseZipDecisionForTest(std::function<bool()> decision) {
 }
 
 void ProcessDL::OnAuthentLink(int32_t error_code) {
-  const bool needed = base_zip_decision_ ? base_zip_decision_() : BaseZipNeeded();
-  if (needed) {
+  bool fetch = false;
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    chunk_seen_ = false;
+    // Decided once: BaseZipNeeded also adds the dependency folder to the user's Path.
+    if (!base_decided_) {
+      base_decided_ = true;
+      base_needed_ = base_zip_decision_ ? base_zip_decision_() : BaseZipNeeded();
+    }
+    fetch = base_needed_ && !base_done_;
+  }
+  if (fetch) {
     DownloadBaseZip();
     return;
   }
@@ -121,23 +136,34 @@ void ProcessDL::DownloadBaseZip() {
 
 void ProcessDL::DownloadModule() {
   WriteLog("DownloadModule Need Request Module" QB_COLON "DownloadModule");
-  std::vector<const ModuleRecord*> wanted;
-  std::vector<std::string> names;
-  for (const ModuleRecord& module : ModuleList::Get()) {
-    if (module.Kind == 'D') continue;
-    wanted.push_back(&module);
-    names.push_back(std::string(module.Name, strnlen(module.Name, 50)));
-    char line[260];
-    std::snprintf(line, sizeof line, "%c--%d_%d----%s", module.Kind, module.Num1, module.Num2,
-                  names.back().c_str());
-    WriteLog(line);
-  }
-  // Complete before the first request goes out: its chunks may come back at once.
+  std::vector<ModuleDownloadRecord> wanted;
+  bool again = false;
   {
     std::lock_guard<std::mutex> guard(state_lock_);
-    pending_names_.insert(pending_names_.end(), names.begin(), names.end());
-    pending_count_ = static_cast<int32_t>(wanted.size());
-    requested_ = true;
+    again = requested_;
+    if (!requested_) {
+      // Complete before the first request goes out: its chunks may come back at once.
+      for (const ModuleRecord& module : ModuleList::Get()) {
+        if (module.Kind == 'D') continue;
+        pending_records_.push_back(ModuleDownloadRecordFor(module));
+        pending_names_.push_back(std::string(module.Name, strnlen(module.Name, 50)));
+        char line[260];
+        std::snprintf(line, sizeof line, "%c--%d_%d----%s", module.Kind, module.Num1,
+                      module.Num2, pending_names_.back().c_str());
+        WriteLog(line);
+      }
+      pending_count_ = static_cast<int32_t>(pending_names_.size());
+      requested_ = true;
+    }
+    // Again after a loss: the modules whose files are complete stay as they are.
+    wanted = pending_records_;
+    last_request_names_ = pending_names_;
+  }
+  if (again) {
+    char line[100];
+    std::snprintf(line, sizeof line, "ProcessDL" QB_COLON "DownloadModule Again %zu",
+                  wanted.size());
+    WriteLog(line);
   }
   // A request holds at most kMaxModulesPerRequest records, so that its frame fits whatever the
   // names; more modules go out as several requests (and none at all still sends one empty
@@ -150,9 +176,8 @@ void ProcessDL::DownloadModule() {
     EncodeRequestHeader(kMsgDownloadModule, static_cast<uint16_t>(count),
                         kModuleDownloadRecordSize, message.data());
     for (size_t i = 0; i < count; ++i) {
-      EncodeModuleDownloadRecord(
-          ModuleDownloadRecordFor(*wanted[first + i]),
-          message.data() + kMessageHeaderSize + i * kModuleDownloadRecordSize);
+      EncodeModuleDownloadRecord(wanted[first + i], message.data() + kMessageHeaderSize +
+                                                        i * kModuleDownloadRecordSize);
     }
     if (codec_ != nullptr &&
         !codec_->SendFrame(message.data(), kModuleDownloadRecordSize * (count + 1), '6')) {
@@ -200,6 +225,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     if (refused_) return;
+    if (header.RecordCount > 0) NoteChunk();
     for (uint32_t i = 0; i < header.RecordCount; ++i) {
       const FileChunkRecord chunk = DecodeFileChunkRecord(records + i * header.RecordSize);
       const char* path = paths[i].c_str();
@@ -238,6 +264,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
       // A last chunk of a module not asked for (or already complete) counts nothing.
       if (pending == pending_names_.end()) continue;
       --pending_count_;
+      pending_records_.erase(pending_records_.begin() + (pending - pending_names_.begin()));
       pending_names_.erase(pending);
       if (MainWindowHandle != nullptr) PostToMainWindow(UM_FILE_DONE, 0, 0);
       WriteLog(path);
@@ -273,6 +300,7 @@ void ProcessDL::OnBaseChunks(const MessageHeader& header, const uint8_t* records
     {
       std::lock_guard<std::mutex> guard(state_lock_);
       if (refused_) return;
+      NoteChunk();
       WriteBaseChunk(paths[i], chunk.Data, chunk.DataLength, chunk.Last, &outcome);
     }
     if (!outcome.failed_path.empty()) {
@@ -319,9 +347,19 @@ void ProcessDL::FinishBaseArchive(const std::string& archive_path) {
     }
   }
   DeletePath(archive_path.c_str());
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    base_done_ = true;
+  }
   unpacking_ = false;
   PostToMainWindow(UM_BASE_DONE, 0, 0);
   WriteLog("ProcessCheck" QB_COLON "KesPublish_L_SystemDependFile_Rsp");
+}
+
+void ProcessDL::NoteChunk() {
+  if (chunk_seen_) return;
+  chunk_seen_ = true;
+  PostToMainWindow(UM_DL_RECEIVING, 0, 0);
 }
 
 void ProcessDL::Refuse(const std::string& path) {

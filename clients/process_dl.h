@@ -21,20 +21,27 @@ class ProcessDL : public ProcessClient {
   ~ProcessDL() override;
 
   void OnMessage(const uint8_t* message, uint32_t length) override;
-  // Closes both files, sends UM_DL_DISCONNECT synchronously, logs the loss.
+  // Closes both files, sends UM_DL_DISCONNECT synchronously, logs the loss. The file that was
+  // being written stays incomplete: its module stays pending, and a later connection writes it
+  // again from its first chunk.
   void OnClientDisconnect(const char* text, int32_t code) override;
   void OnHeartbeatTimeout() override {}
   void OnLogin(int32_t error_code, const uint8_t* records, uint32_t records_length) override;
   void OnSessionNotice(int32_t) override {}
+  // The base archive is requested when the machine needs it and it has not been unpacked yet
+  // (the decision is taken on the first connection only); otherwise UM_BASE_DONE is posted.
   void OnAuthentLink(int32_t error_code) override;
 
   // The base archive request (0x3091, 95 bytes).
   void DownloadBaseZip();
-  // Requests every module of the module list whose Kind is not "D" (several requests of at most
-  // kMaxModulesPerRequest records when there are more). Called on the window thread.
+  // The first call requests every module of the module list whose Kind is not "D"; a call on a
+  // later connection, after a loss, requests only the modules whose files are not complete. In
+  // requests of at most kMaxModulesPerRequest records. Called on the window thread.
   void DownloadModule();
 
   int32_t PendingCount() const;
+  // The names of the modules the last DownloadModule asked for, in request order.
+  std::vector<std::string> LastRequestNames() const;
   // True once every requested module file is complete and UM_DOWNLOAD_DONE is posted: a drop
   // of the connection after that loses nothing.
   bool DownloadComplete() const;
@@ -68,6 +75,8 @@ class ProcessDL : public ProcessClient {
   // Logs `line`, posts UM_WRITE_FAIL and closes the download connection, which the window then
   // hears as UM_DL_DISCONNECT. Only the first failure is reported.
   void Fail(const std::string& line);
+  // Posts UM_DL_RECEIVING for the first chunk of a connection. Under the state lock.
+  void NoteChunk();
 
   // The files, the current path and the pending records are shared between the receive thread
   // and the window thread (DownloadModule, and OnClientDisconnect when the window closes the
@@ -79,10 +88,17 @@ class ProcessDL : public ProcessClient {
   FILE* module_file_ = nullptr;
   FILE* base_file_ = nullptr;
   std::vector<std::string> pending_names_;
+  // The request records of the pending modules, in the order of pending_names_.
+  std::vector<ModuleDownloadRecord> pending_records_;
+  std::vector<std::string> last_request_names_;
   bool download_active_ = true;
   // Set when the modules are requested: only then can the download be complete.
   bool requested_ = false;
   std::string base_path_;
+  bool base_decided_ = false;  // whether the base archive is needed is decided once
+  bool base_needed_ = false;
+  bool base_done_ = false;     // unpacked: a later connection does not fetch it again
+  bool chunk_seen_ = false;    // a chunk arrived on the current connection
   // After a failure the install has failed: every later chunk is dropped.
   bool refused_ = false;
 

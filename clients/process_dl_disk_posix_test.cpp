@@ -92,11 +92,13 @@ TEST_F(ProcessDLDiskTest, AModuleFileTheDiskDoesNotTakeFailsTheDownload) {
       kinds.push_back(window_.Entries()[i].message);
     }
     if (size == kLimit) {
-      EXPECT_EQ(kinds, (std::vector<unsigned>{UM_BASE_DONE, UM_FILE_DONE, UM_DOWNLOAD_DONE}));
+      EXPECT_EQ(kinds, (std::vector<unsigned>{UM_BASE_DONE, UM_DL_RECEIVING, UM_FILE_DONE,
+                                                 UM_DOWNLOAD_DONE}));
       continue;
     }
     // The failure, then the close it causes; never a finished file or download.
-    EXPECT_EQ(kinds, (std::vector<unsigned>{UM_BASE_DONE, UM_WRITE_FAIL, UM_DL_DISCONNECT}));
+    EXPECT_EQ(kinds, (std::vector<unsigned>{UM_BASE_DONE, UM_DL_RECEIVING, UM_WRITE_FAIL,
+                                               UM_DL_DISCONNECT}));
     EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Write Faile " + Staging("sub\\" + name) + "\r\n"));
   }
 }
@@ -118,7 +120,8 @@ TEST_F(ProcessDLDiskTest, ABaseArchiveTheDiskDoesNotTakeFailsTheStage) {
     }
     ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT));
   }
-  EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_WRITE_FAIL, UM_DL_DISCONNECT}));
+  EXPECT_EQ(window_.Kinds(),
+            (std::vector<unsigned>{UM_DL_RECEIVING, UM_WRITE_FAIL, UM_DL_DISCONNECT}));
   EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Write Faile " + Staging("SystemDepend.zip") + "\r\n"));
 }
 

@@ -41,12 +41,20 @@ TEST_F(BaseZipDecisionTest, OlderWindowsAsksOnceTheFolderIsMissingFromPath) {
   EXPECT_TRUE(service_.Quiet());
 
   SetProcessPathForTest("C:\\Windows");
+  // The decision holds for the whole install: a connection of the same client made after a
+  // loss does not decide again.
+  ServiceSide again;
+  ASSERT_TRUE(again.Open(&client_));
+  ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE, 2));
+  EXPECT_TRUE(again.Quiet());
+
+  ProcessDL other;
   ServiceSide second;
-  ASSERT_TRUE(second.Open(&client_));
+  ASSERT_TRUE(second.Open(&other));
   std::string request;
   ASSERT_TRUE(second.Read(&request));
   EXPECT_EQ(MessageCode(request), kMsgDownloadBaseZip);
-  EXPECT_EQ(window_.Count(UM_BASE_DONE), 1u);
+  EXPECT_EQ(window_.Count(UM_BASE_DONE), 2u);
   // The folder joins the user's stored Path as well.
   EXPECT_NE(StoredUserPathForTest().find(depend_), std::string::npos);
 }

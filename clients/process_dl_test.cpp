@@ -133,7 +133,8 @@ TEST_F(ProcessDLTest, FileInThreeChunksIsOneFile) {
   ASSERT_TRUE(window_.WaitFor(UM_DOWNLOAD_DONE));
   EXPECT_TRUE(client_.DownloadComplete());
   EXPECT_EQ(ReadFileBytes(Staging("bin\\x\\core.dat")), a + b + c);
-  EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_BASE_DONE, UM_FILE_DONE, UM_DOWNLOAD_DONE}));
+  EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_BASE_DONE, UM_DL_RECEIVING, UM_FILE_DONE,
+                                                    UM_DOWNLOAD_DONE}));
   EXPECT_EQ(client_.PendingCount(), 0);
   const std::string log = LogText();
   const std::string path_line = Staging("bin\\x\\core.dat") + "\r\n";
@@ -205,13 +206,13 @@ TEST_F(ProcessDLTest, BaseArchiveIsFetchedUnpackedAndDeleted) {
 
 TEST_F(ProcessDLTest, BaseArchiveThatIsNoZipStillEndsTheStage) {
   Deliver(Reply(kMsgSystemDependFileRsp, {BaseChunkBytes("SystemDepend.zip", "not a zip", true)}));
-  EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_BASE_DONE});
-  EXPECT_EQ(window_.Entries()[0].l_param, 0);
+  EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_DL_RECEIVING, UM_BASE_DONE}));
+  EXPECT_EQ(window_.Entries()[1].l_param, 0);
   EXPECT_FALSE(PathExists(Staging("SystemDepend.zip").c_str()));
   EXPECT_FALSE(PathExists(depend_.c_str()));
   // A message without records is no chunk at all.
   Deliver(Reply(kMsgSystemDependFileRsp, {}));
-  EXPECT_EQ(window_.Entries().size(), 1u);
+  EXPECT_EQ(window_.Entries().size(), 2u);
 }
 
 TEST_F(ProcessDLTest, LostConnectionClosesBothFilesAndTellsTheWindowAtOnce) {

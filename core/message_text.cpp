@@ -25,7 +25,7 @@ const Slot kMessageTable[3][kMessageCount] = {
         {"\xB0\xB2\xD7\xB0\xCA\xA7\xB0\xDC"},  // 6 安装失败
         {"\xB4\xF2\xBF\xAA"},  // 7 打开
         {"\xB4\xED\xCE\xF3\xC2\xEB" ":"},  // 8 错误码:
-        {""},  // 9
+        {"\xD5\xFD\xD4\xDA\xD6\xD8\xD0\xC2\xC1\xAC\xBD\xD3"},  // 9 正在重新连接
     },
     {  // Traditional Chinese
         {"\xB0\xB2\xD1\x62"},  // 0 安裝
@@ -37,7 +37,7 @@ const Slot kMessageTable[3][kMessageCount] = {
         {"\xB0\xB2\xD1\x62\xCA\xA7\x94\xA1"},  // 6 安裝失敗
         {"\xB4\xF2\xE9\x5F"},  // 7 打開
         {"\xE5\x65\xD5\x60\xB4\x61" ":"},  // 8 錯誤碼:
-        {""},  // 9
+        {"\xD5\xFD\xD4\xDA\xD6\xD8\xD0\xC2\xDF\x42\xBE\x80"},  // 9 正在重新連線
     },
     {  // English
         {"Install"},  // 0 Install
@@ -49,7 +49,7 @@ const Slot kMessageTable[3][kMessageCount] = {
         {"Install Fail"},  // 6 Install Fail
         {"Open"},  // 7 Open
         {"Error Code:"},  // 8 Error Code:
-        {""},  // 9
+        {"Reconnecting"},  // 9 Reconnecting
     },
 };
 

@@ -12,6 +12,7 @@ constexpr int kTextServerLinkFail = 1;
 constexpr int kTextInstallFail = 6;
 constexpr int kTextOpen = 7;
 constexpr int kTextErrorCode = 8;
+constexpr int kTextReconnecting = 9;
 
 // NUL-terminated GBK text of entry `index` (0..9, not validated) in the language of
 // InstallContext::LanguageId: 0x0409 English, 0x0404 Traditional, anything else Simplified.

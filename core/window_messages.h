@@ -17,6 +17,11 @@ constexpr unsigned UM_CHECK_DISCONNECT = 1136;
 // or closed, or a chunk names an unsafe path; lParam 0. Sent synchronously; the download
 // connection is closed right after it, so UM_DL_DISCONNECT follows.
 constexpr unsigned UM_WRITE_FAIL = 1137;
+// Posted by ProcessDL with the first chunk (module file or base archive) that arrives on a
+// download connection; lParam 0. After a reconnection it tells the window that data flows again.
+constexpr unsigned UM_DL_RECEIVING = 1138;
+// The client messages are the numbers UM_CHECK_AUTH_FAIL..kLastClientMessage.
+constexpr unsigned kLastClientMessage = UM_DL_RECEIVING;
 
 // PostMessageW / SendMessageW to MainWindowHandle, unless a sink is installed; then the sink gets
 // the message instead (`sent` tells a synchronous send from a post). Native builds have no

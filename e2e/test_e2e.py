@@ -205,11 +205,14 @@ def case_dropped_download_keeps_earlier_install(display):
     with scenario.InstallerRun(BUILD, work, display=display) as run:
         before = earlier_install(run)
         run.service.stop()
+        # Every connection drops: the first and its three reconnections.
         run.service_args = ["--drop-after", "2000"]
         run.start_the_service()
         run.start_installer()
         run.click_button()
         expect_text(run, "status", "Install Fail,Server Link Fail", timeout=120)
+        check(service_log_count(run, "dropped on purpose after 2000 chunks") >= 4,
+              "the service did not see four download connections dropped")
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(snapshot(run.install_dir()) == before, "the earlier install changed")
         close_ends_with_zero(run)
@@ -345,8 +348,11 @@ def case_stalled_download(display):
         run.start_installer()
         expect_text(run, "button", "Install")
         run.click_button()
-        # The watchdog's time plus generous slack for a busy machine.
-        expect_text(run, "status", "Install Fail,Server Link Fail", timeout=180)
+        # Each connection falls silent: the watchdog's time four times (the first connection and
+        # three reconnections) and the pauses, plus generous slack for a busy machine.
+        expect_text(run, "status", "Install Fail,Server Link Fail", timeout=400)
+        check(service_log_count(run, "stalled on purpose after 300 chunks") >= 4,
+              "the service did not see four stalled download connections")
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(not os.path.exists(run.install_dir()), "an install folder appeared")
         close_ends_with_zero(run)
@@ -377,12 +383,93 @@ def case_disk_full(display):
             run.stop()
             subprocess.run(["umount", "-l", staging], check=False)
 
+def service_log_count(run, text):
+    """Lines holding `text` that the service logged since it last started (the log file is
+    appended to by every run in the case folder). The service listens on the machine's fixed
+    deployment addresses, so another installer on the same machine may add lines: callers
+    treat the count as a lower bound."""
+    with open(os.path.join(run.work_dir, "service.log"), encoding="utf-8", errors="replace") as f:
+        lines = f.read().splitlines()
+    starts = [i for i, line in enumerate(lines) if "installers are sent to download server" in line]
+    return sum(1 for line in lines[starts[-1] if starts else 0:] if text in line)
+
+
+def half_way_chunks(pkg):
+    """The chunk record in the middle of the module download of the package."""
+    chunks = 0
+    folder = BUILD.package()
+    for m in pkg["modules"]:
+        if m["kind"] != "D":
+            size = os.path.getsize(os.path.join(folder, m["source"]))
+            chunks += max(1, -(-size // 1001))
+    return chunks // 2
+
+
+def log_lines(run):
+    with open(find_case_insensitive(run.install_dir(), "log/install.log"), "rb") as f:
+        return f.read().split(b"\r\n")
+
+
+def case_one_drop_resumes(display):
+    pkg = package()
+    drop_after = half_way_chunks(pkg)
+    with scenario.InstallerRun(BUILD, os.path.join(WORK, "one-drop-resumes"), display=display,
+                               service_args=["--drop-after", str(drop_after),
+                                             "--drop-connections", "1"]) as run:
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        check_installed_files(run, pkg)
+        check(service_log_count(run, "dropped on purpose after %d chunks" % drop_after) >= 1,
+              "the service did not drop the download")
+        check(service_log_count(run, "module download:") >= 2,
+              "the service did not get two module requests")
+        lines = log_lines(run)
+        colon = b"\xa3\xba"
+        check(lines.count(b"ProcessDL" + colon + b"DownloadModule") == 2,
+              "install.log does not show two module requests")
+        check(b"OnDLDisconnect" + colon + b"Reconnect 1 of 3 in 1000 ms" in lines,
+              "install.log does not show the reconnection")
+        again = [l for l in lines if l.startswith(b"ProcessDL" + colon + b"DownloadModule Again ")]
+        wanted = sum(1 for m in pkg["modules"] if m["kind"] != "D")
+        check(len(again) == 1 and 0 < int(again[0].split()[-1]) < wanted,
+              "install.log: second request %r of %d modules" % (again, wanted))
+
+
+def case_reconnecting_shown_in_three_languages(display):
+    pkg = package()
+    for lang, text in (("C.UTF-8", "Reconnecting"), ("zh_CN.UTF-8", "正在重新连接"),
+                       ("zh_TW.UTF-8", "正在重新連線")):
+        work = os.path.join(WORK, "reconnecting-" + lang.split(".")[0])
+        release = os.path.join(work, "release")
+        os.makedirs(work, exist_ok=True)
+        if os.path.exists(release):
+            os.remove(release)
+        with scenario.InstallerRun(BUILD, work, display=display, lang=lang,
+                                   service_args=["--drop-after", str(half_way_chunks(pkg)),
+                                                 "--drop-connections", "1",
+                                                 "--hold-reauth-until", release]) as run:
+            run.start_installer()
+            check(qbdrive.wait_until(run.showing_button, 30), "the window never showed its button")
+            run.click_button()
+            # The new connection waits for its link reply until the file exists: the text stays.
+            check(qbdrive.wait_until(
+                lambda: service_log_count(run, "authentication link reply held on purpose") >= 1,
+                180), "no reconnection reached the service")
+            expect_text(run, "percent", text, timeout=60)
+            with open(release, "w") as f:
+                f.write("go")
+            expect_text(run, "button", {"C.UTF-8": "Open", "zh_CN.UTF-8": "打开"}.get(lang, "打開"),
+                        timeout=240)
+
+
 CASES = [
     ("full install on Windows 7 (base archive, user Path), English", case_full_install_win7),
     ("Windows 10: no base archive, Path untouched; Simplified Chinese", case_win10_and_simplified_chinese),
     ("refused update shows its error code", case_refused_update),
     ("refused login; Traditional Chinese", case_refused_login_traditional),
-    ("download dropped half-way keeps the earlier install", case_dropped_download_keeps_earlier_install),
+    ("download dropped four times keeps the earlier install", case_dropped_download_keeps_earlier_install),
+    ("download dropped once half-way resumes: Open, files identical", case_one_drop_resumes),
+    ("reconnecting shown in three languages", case_reconnecting_shown_in_three_languages),
     ("no server reachable", case_no_server),
     ("reinstall replaces, ends a running terminal", case_reinstall_ends_running_terminal),
     ("check link lost during the download after two refusals: Failed stays",

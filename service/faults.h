@@ -11,6 +11,12 @@ struct FaultConfig {
   bool refuse_auth_update = false;    // authentication link refused on the update endpoints
   bool refuse_auth_download = false;  // ... and on the download endpoint
   int64_t drop_after_chunks = -1;     // download connection closed after this many chunk records
+  // With drop_after_chunks: only the first this many download connections, counted by their
+  // authentication links, are closed; the later ones run to the end. -1: every one.
+  int64_t drop_connections = -1;
+  // The authentication link reply of every download connection after the first (an installer
+  // coming back after a loss) is held back until this file exists; empty: never held.
+  std::string hold_reauth_until;
   // Download connection falls silent after this many chunk records: nothing more is sent on
   // it, what it receives is ignored, and the idle time-out spares it until the client goes.
   int64_t stall_after_chunks = -1;
@@ -26,10 +32,17 @@ struct FaultConfig {
 
   bool any() const {
     return refuse_update || refuse_login || refuse_auth_update || refuse_auth_download ||
-           drop_after_chunks >= 0 || stall_after_chunks >= 0 || drop_check_after_list ||
+           drop_after_chunks >= 0 || drop_connections >= 0 || !hold_reauth_until.empty() ||
+           stall_after_chunks >= 0 || drop_check_after_list ||
            drop_all_after_download || garbage_first || split_module_messages > 0 ||
            query_delay_ms > 0 || query_wrong_code;
   }
   // "refuse-login, drop-after 10": for the start-up log line.
   std::string Describe() const;
+};
+
+// What the faults count across the connections of one service. Only the serving loop's thread
+// touches it.
+struct FaultCounters {
+  int64_t download_links = 0;  // authentication links asked for on the download endpoint
 };

@@ -3,8 +3,11 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <thread>
 
 #include "service/replies.h"
 #include "service/testing/test_client.h"
@@ -83,6 +86,75 @@ TEST_F(FaultsTest, DropAfterDeliversExactlyThatManyChunksThenCloses) {
   EXPECT_FALSE(dl.DownloadModules(records, &files));
   EXPECT_EQ(files["a.exe"].size(), 150u * 1001);
   EXPECT_TRUE(service_.LogHas("closed: dropped on purpose after 150 chunks"));
+}
+
+// An installer that comes back after each loss: the first two download connections lose their
+// connection after 100 chunks, the third gets everything.
+TEST_F(FaultsTest, DropConnectionsDropsOnlyTheFirstDownloadConnections) {
+  faults_.drop_after_chunks = 100;
+  faults_.drop_connections = 2;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  for (int connection = 1; connection <= 3; ++connection) {
+    SCOPED_TRACE(connection);
+    TestClient dl;
+    ASSERT_TRUE(dl.Link(service_.download()));
+    std::map<std::string, std::string> files;
+    uint64_t chunks = 0;
+    const bool complete = dl.DownloadModules(records, &files, &chunks);
+    EXPECT_EQ(complete, connection == 3);
+    if (connection < 3) {
+      EXPECT_EQ(files["a.exe"].size(), 100u * 1001);
+      EXPECT_TRUE(dl.socket().WaitClosed());
+    } else {
+      EXPECT_TRUE(files["a.exe"] == TestBytes(300 * 1001, 1));
+      EXPECT_EQ(files["D\\c"], TestBytes(10, 3));
+    }
+  }
+  int drops = 0;
+  for (const std::string& line : service_.Log()) {
+    drops += line.find("closed: dropped on purpose after 100 chunks") != std::string::npos;
+  }
+  EXPECT_EQ(drops, 2);
+}
+
+// The reply a reconnecting installer waits for stays back until the test lets it go; the first
+// download connection and the update connections are answered at once.
+TEST_F(FaultsTest, HoldReauthUntilKeepsALaterDownloadLinkWaitingForTheFile) {
+  const std::string release = temp_.path() + "/release";
+  faults_.hold_reauth_until = release;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  TestClient first;
+  ASSERT_TRUE(first.Link(service_.download()));
+  TestClient update;
+  ASSERT_TRUE(update.Link(service_.update()));
+
+  TestClient again;
+  ASSERT_TRUE(again.Connect(service_.download()));
+  std::atomic<bool> answered{false};
+  int32_t error = -1;
+  bool linked = false;
+  std::thread linker([&] {
+    linked = again.AuthentLink(&error);
+    answered = true;
+  });
+  bool held = false;
+  for (int i = 0; i < 500 && !held; ++i) {
+    held = service_.LogHas("authentication link reply held on purpose until " + release);
+    if (!held) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(held);
+  // The service has decided to hold it: nothing has come, nothing comes while the file is missing.
+  EXPECT_FALSE(answered.load());
+  std::ofstream(release).put('x');
+  linker.join();
+  EXPECT_TRUE(linked);
+  EXPECT_EQ(error, 0);
+  // A linked connection works as any other.
+  std::string base;
+  EXPECT_TRUE(again.DownloadBase(&base));
 }
 
 TEST_F(FaultsTest, StallAfterFallsSilentAndOutlastsTheIdleTimeOut) {

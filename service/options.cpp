@@ -54,6 +54,8 @@ std::string FaultConfig::Describe() const {
   if (refuse_auth_update) add("refuse-auth on update");
   if (refuse_auth_download) add("refuse-auth on download");
   if (drop_after_chunks >= 0) add("drop-after " + std::to_string(drop_after_chunks));
+  if (drop_connections >= 0) add("drop-connections " + std::to_string(drop_connections));
+  if (!hold_reauth_until.empty()) add("hold-reauth-until " + hold_reauth_until);
   if (stall_after_chunks >= 0) add("stall-after " + std::to_string(stall_after_chunks));
   if (drop_check_after_list) add("drop-check-after-list");
   if (drop_all_after_download) add("drop-all-after-download");
@@ -137,6 +139,10 @@ OptionTable ServeOptionTable(ServiceOptions* o) {
                                    f->refuse_update_code = static_cast<int32_t>(n);
                                  })},
       {"--drop-after", Number(0, INT64_MAX, [=](long long n) { f->drop_after_chunks = n; })},
+      {"--drop-connections",
+       Number(1, INT64_MAX, [=](long long n) { f->drop_connections = n; })},
+      {"--hold-reauth-until",
+       [=](const std::string& v) { f->hold_reauth_until = v; return !v.empty(); }},
       {"--stall-after", Number(0, INT64_MAX, [=](long long n) { f->stall_after_chunks = n; })},
       {"--split-modules", Number(1, 10000, [=](long long n) { f->split_module_messages = int(n); })},
       {"--query-delay", [=](const std::string& v) { return ParseQueryDelay(v, f); }},
@@ -237,6 +243,10 @@ bool FinishServe(const std::vector<std::string>& positional, ServiceOptions* o,
     *error = "no listen address left";
     return false;
   }
+  if (o->faults.drop_connections >= 0 && o->faults.drop_after_chunks < 0) {
+    *error = "--drop-connections needs --drop-after";
+    return false;
+  }
   if (!o->advertise_given) o->advertise = o->download;
   return true;
 }
@@ -318,6 +328,10 @@ Fault injection (for tests):
   --refuse-login         login answered with an error
   --refuse-auth[=update|=download]  authentication link refused (default: on both)
   --drop-after K         download connection closed after K chunk records
+  --drop-connections N   with --drop-after: only the first N download connections are closed
+                         (counted by their authentication links); later ones run to the end
+  --hold-reauth-until FILE  the authentication link reply of every download connection after
+                         the first is held back until FILE exists
   --stall-after K        download connection silent after K chunk records: nothing more is
                          sent, requests are ignored, kept open (no idle time-out) until the
                          installer goes

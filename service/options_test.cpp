@@ -44,7 +44,8 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
                      "--refuse-update", "-7", "--refuse-login", "--refuse-auth=download",
                      "--drop-after", "0", "--garbage-first", "--split-modules", "3",
                      "--query-delay", "2500@127.0.0.12", "--query-wrong-code",
-                     "--stall-after=40", "--drop-check-after-list", "--drop-all-after-download"},
+                     "--stall-after=40", "--drop-check-after-list", "--drop-all-after-download",
+                     "--drop-connections", "2", "--hold-reauth-until", "/tmp/go"},
                     &o, &error))
       << error;
   EXPECT_EQ(o.packages, (std::vector<std::string>{"a", "b"}));
@@ -72,14 +73,16 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
   EXPECT_EQ(f.stall_after_chunks, 40);
   EXPECT_TRUE(f.drop_check_after_list);
   EXPECT_TRUE(f.drop_all_after_download);
+  EXPECT_EQ(f.drop_connections, 2);
+  EXPECT_EQ(f.hold_reauth_until, "/tmp/go");
   EXPECT_EQ(f.Describe(),
             "refuse-update -7, refuse-login, refuse-auth on download, drop-after 0, "
-            "stall-after 40, drop-check-after-list, drop-all-after-download, "
+            "drop-connections 2, hold-reauth-until /tmp/go, stall-after 40, drop-check-after-list, drop-all-after-download, "
             "garbage-first, split-modules 3, query-delay 2500 ms on 127.0.0.12, "
             "query-wrong-code");
-  // Each of the three alone counts as a fault.
+  // Each of these alone counts as a fault.
   for (const char* flag : {"--stall-after=0", "--drop-check-after-list",
-                           "--drop-all-after-download"}) {
+                           "--drop-all-after-download", "--hold-reauth-until=f"}) {
     ASSERT_TRUE(Parse({"serve", flag}, &o, &error)) << flag;
     EXPECT_TRUE(o.faults.any()) << flag;
   }
@@ -122,6 +125,9 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
            {"serve", "--idle-timeout", "0"},
            {"serve", "--drop-after", "-1"},
            {"serve", "--stall-after", "-1"},
+           {"serve", "--drop-connections", "0"},
+           {"serve", "--drop-connections", "2"},  // without --drop-after
+           {"serve", "--hold-reauth-until", ""},
            {"serve", "--split-modules", "many"},
            {"serve", "--query-delay", "5@nowhere"},
            {"serve", "--refuse-update", "99999999999"},

@@ -9,26 +9,45 @@ void Outbox::Append(const uint8_t* data, size_t length) {
 }
 
 void Outbox::HoldFrom(Clock::time_point until) {
-  if (holding_ && Clock::now() < hold_until_) return;  // one hold at a time; the first decides
+  if (Holding(Clock::now())) return;  // one hold at a time; the first decides
   holding_ = true;
   hold_offset_ = buffer_.size();
   hold_until_ = until;
+  released_ = nullptr;
+}
+
+void Outbox::HoldUntilReleased(std::function<bool()> released) {
+  if (Holding(Clock::now())) return;
+  holding_ = true;
+  hold_offset_ = buffer_.size();
+  hold_until_ = Clock::time_point{};
+  released_ = std::move(released);
+}
+
+bool Outbox::Holding(Clock::time_point now) const {
+  if (!holding_) return false;
+  if (released_) return !released_();
+  return now < hold_until_;
 }
 
 size_t Outbox::ready_length(Clock::time_point now) const {
-  if (holding_ && now < hold_until_) return hold_offset_ - sent_;
+  if (Holding(now)) return hold_offset_ - sent_;
   return buffer_.size() - sent_;
 }
 
 bool Outbox::held(Clock::time_point* until) const {
-  if (!holding_ || hold_offset_ == buffer_.size() || Clock::now() >= hold_until_) return false;
-  *until = hold_until_;
+  const Clock::time_point now = Clock::now();
+  if (hold_offset_ == buffer_.size() || !Holding(now)) return false;
+  *until = released_ ? now + kReleasePollInterval : hold_until_;
   return true;
 }
 
 void Outbox::Consume(size_t length) {
   sent_ += length;
-  if (holding_ && sent_ >= hold_offset_ && Clock::now() >= hold_until_) holding_ = false;
+  if (holding_ && sent_ >= hold_offset_ && !Holding(Clock::now())) {
+    holding_ = false;
+    released_ = nullptr;
+  }
   // Compact when the sent part dominates, so the queue never grows past what is pending.
   if (sent_ == buffer_.size()) {
     buffer_.clear();

@@ -1,7 +1,8 @@
 // What every connection handler of one running service reads: the published packages, the
 // accepted account, the download server it names and the faults it injects, and the counters
-// they add to. Only the loop's thread touches it, so handlers share it without locks. A reload
-// replaces `packages` with a new set; a connection keeps the set it started with alive.
+// they add to (metrics, fault counts). Only the loop's thread touches it, so handlers share it
+// without locks. A reload replaces `packages` with a new set; a connection keeps the set it
+// started with alive.
 #pragma once
 
 #include <cstdint>
@@ -22,4 +23,5 @@ struct ServiceState {
   int32_t heartbeat_interval = 30;  // seconds, told to installers in the authentication link
   FaultConfig faults;
   mutable ServiceMetrics metrics;
+  mutable FaultCounters fault_counters;
 };

@@ -1,6 +1,8 @@
 // Requests of the update and download endpoints and the replies they get.
 #include "service/session_handler.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 
@@ -145,6 +147,7 @@ bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox
                                    std::string* reason) {
   if (!ParseAuthentLinkRequest(message, length, reason)) return false;
   const FaultConfig& f = state_.faults;
+  if (!update_endpoint_) download_link_ = ++state_.fault_counters.download_links;
   if (update_endpoint_ ? f.refuse_auth_update : f.refuse_auth_download) {
     stage_ = Stage::kLinkRefused;
     ServiceLogF("%s authentication link refused on purpose", info_.Tag().c_str());
@@ -159,6 +162,12 @@ bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox
   stage_ = Stage::kLinked;
   ServiceLogF("%s authentication link: session keys issued", info_.Tag().c_str());
   state_.metrics.CountOut(kMsgAuthentLinkResponse);
+  if (download_link_ > 1 && !f.hold_reauth_until.empty()) {
+    const std::string release_file = f.hold_reauth_until;
+    out.HoldUntilReleased([release_file] { return access(release_file.c_str(), F_OK) == 0; });
+    ServiceLogF("%s authentication link reply held on purpose until %s exists",
+                info_.Tag().c_str(), release_file.c_str());
+  }
   return AppendFrame(out, AuthentLinkReply(0, &keys, state_.heartbeat_interval), '4',
                      &BuiltInContext());
 }
@@ -332,7 +341,8 @@ bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
     max_records = std::min<size_t>(max_records, static_cast<size_t>(stall_after - chunks_sent_));
   }
   const int64_t drop_after = state_.faults.drop_after_chunks;
-  if (drop_after >= 0) {
+  const int64_t drop_connections = state_.faults.drop_connections;
+  if (drop_after >= 0 && (drop_connections < 0 || download_link_ <= drop_connections)) {
     if (chunks_sent_ >= drop_after) {
       out.CloseAfterFlush("dropped on purpose after " + std::to_string(drop_after) + " chunks");
       failure_ = "dropped_on_purpose";

@@ -67,6 +67,9 @@ class SessionHandler : public ConnectionHandler {
                     (kMaxPackageModules + kMaxModulesPerRequest - 1) / kMaxModulesPerRequest + 1,
                 "the queue holds the requests of the largest package");
   int64_t chunks_sent_ = 0;
+  // Which download connection of the service this is, by its authentication link (1 for the
+  // first); 0 on the update endpoint and before the link.
+  int64_t download_link_ = 0;
   bool stalled_ = false;         // the stall fault has struck: nothing more goes out
   bool closes_session_ = false;  // the download is complete and takes its session with it
   // The install this download connection serves: started with its first download request,

@@ -194,6 +194,12 @@ void TQuillbankDlg::ShowFailureWithCode(int32_t code) {
   ShowFailure(text);
 }
 
+void TQuillbankDlg::ShowReconnecting(bool on) {
+  if (reconnecting_ == on) return;
+  reconnecting_ = on;
+  RepaintNow();
+}
+
 void TQuillbankDlg::ShowInstallFinishing() {
   SetState(WindowState::Installing);
   finishing_ = true;

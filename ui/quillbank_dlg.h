@@ -67,6 +67,10 @@ class TQuillbankDlg : public TModalWnd {
   // Installing, showing 100% and a full bar until the state next changes: for the install steps
   // after the last file, which block the window. Repainted at once.
   void ShowInstallFinishing();
+  // While on: Installing shows message-table entry 9 ("Reconnecting") instead of the percentage.
+  // The counters are kept, so the percentage comes back where it was. Repainted at once.
+  void ShowReconnecting(bool on);
+  bool Reconnecting() const { return reconnecting_; }
 
   bool ButtonHover() const { return button_hover_; }
   const RECT& ButtonRect() const { return button_rect_; }
@@ -92,6 +96,7 @@ class TQuillbankDlg : public TModalWnd {
   WindowState state_ = WindowState::Ready;
   bool button_hover_ = false;
   bool finishing_ = false;
+  bool reconnecting_ = false;
 };
 
 // The percentage shown for `files_done` of `files_total`: done / (total + 0.0001) x 100,

@@ -74,6 +74,11 @@ void TQuillbankDlg::DrawContent(TMemDC& back_buffer) {
       break;
     }
     case WindowState::Installing: {
+      if (reconnecting_ && !finishing_) {
+        DrawTextIn(dc, GbkToWide(GetMessageText(kTextReconnecting), kCaptionCapacity),
+                   status_rect_, DT_RIGHT | DT_BOTTOM | DT_NOPREFIX);
+        break;
+      }
       wchar_t text[16] = {};
       std::swprintf(text, 16, L"%d%%",
                     finishing_ ? 100 : DownloadPercentage(files_done_, files_total_));

@@ -34,14 +34,15 @@ struct Language {
   const wchar_t* install;
   const wchar_t* install_fail;
   const wchar_t* open;
+  const wchar_t* reconnecting;
 };
 
 const Language kLanguages[] = {
-    {"en", 0x0409, "quillbank ix", L"Install", L"Install Fail", L"Open"},
+    {"en", 0x0409, "quillbank ix", L"Install", L"Install Fail", L"Open", L"Reconnecting"},
     {"zh_CN", 0x0804, "\xE1\xB0\xD6\xDB ix", L"\u5B89\u88C5", L"\u5B89\u88C5\u5931\u8D25",
-     L"\u6253\u5F00"},
+     L"\u6253\u5F00", L"\u6B63\u5728\u91CD\u65B0\u8FDE\u63A5"},
     {"zh_TW", 0x0404, "\x8D\xB9\xD6\xDB ix", L"\u5B89\u88DD", L"\u5B89\u88DD\u5931\u6557",
-     L"\u6253\u958B"},
+     L"\u6253\u958B", L"\u6B63\u5728\u91CD\u65B0\u9023\u7DDA"},
 };
 
 std::wstring FromGbk(const char* text) {
@@ -182,6 +183,17 @@ TEST_F(InstallerWindowPaint, ShowsEveryStateInEveryLanguage) {
       EXPECT_EQ(shot.At(30, 268), 0x969696u);
       EXPECT_EQ(shot.At(31, 270), RGB(228, 81, 71));
       EXPECT_EQ(shot.At(420, 274), 0xE7E7E7u);
+
+      // Reconnecting: the text in place of the percentage, the bar as it was; then 74% again.
+      dlg.ShowReconnecting(true);
+      shot = Shoot(dlg, "installer-reconnecting" + suffix);
+      EXPECT_EQ(CountDifferences(shot, ExpectedStatus(language.reconnecting, kPercentFormat),
+                                 kStatusArea), 0);
+      EXPECT_EQ(shot.At(31, 270), RGB(228, 81, 71));
+      ExpectCloseGlyph(shot, false);
+      dlg.ShowReconnecting(false);
+      shot = Shoot(dlg, "");
+      EXPECT_EQ(CountDifferences(shot, ExpectedStatus(L"74%", kPercentFormat), kStatusArea), 0);
 
       // Failed: the status text; the close glyph is back; no button, no bar.
       dlg.ShowFailure(GetMessageText(kTextInstallFail));

@@ -82,17 +82,22 @@ bool ClientRun::Check(const ListenAddress& update, int timeout_ms) {
   }
 }
 
-bool ClientRun::Download(int timeout_ms, const ListenAddress* download) {
+bool ClientRun::Download(int timeout_ms, const ListenAddress* download, int reconnects) {
   ProcessDL& dl = clients_->dl;
   InstallContext& ctx = InstallContext::Get();
-  dl.CreateConnection();
-  if (download) {
-    dl.codec()->SetServer(download->host.c_str(), download->port);
-  } else {
-    dl.codec()->SetServer(ctx.DownloadHost, static_cast<uint16_t>(ctx.DownloadPort));
-  }
-  AccountRecord account = InstallerAccountRecord();
-  if (!dl.codec()->Connect(&account)) return false;
+  requests_.clear();
+  auto connect = [&] {
+    dl.CreateConnection();
+    if (download) {
+      dl.codec()->SetServer(download->host.c_str(), download->port);
+    } else {
+      dl.codec()->SetServer(ctx.DownloadHost, static_cast<uint16_t>(ctx.DownloadPort));
+    }
+    AccountRecord account = InstallerAccountRecord();
+    return dl.codec()->Connect(&account);
+  };
+  // A connect that fails reports UM_DL_DISCONNECT as well, which the loop below counts.
+  if (!connect() && reconnects == 0) return false;
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   Clock::time_point requested{};
   while (true) {
@@ -102,11 +107,15 @@ bool ClientRun::Download(int timeout_ms, const ListenAddress* download) {
     if (left <= 0 || !Next(&m, left)) return false;
     if (m.message == UM_BASE_DONE) {
       if (m.l_param != 0) return false;
-      requested = Clock::now();
+      if (requests_.empty()) requested = Clock::now();
       dl.DownloadModule();  // on the "window thread", as the controller does
+      requests_.push_back(dl.LastRequestNames());
     } else if (m.message == UM_DOWNLOAD_DONE) {
       module_seconds_ = std::chrono::duration<double>(Clock::now() - requested).count();
       return true;
+    } else if (m.message == UM_DL_DISCONNECT && !dl.DownloadComplete() && reconnects > 0) {
+      --reconnects;
+      connect();
     } else if (m.message == UM_DL_DISCONNECT || m.message == UM_LOGIN_FAIL ||
                m.message == UM_WRITE_FAIL) {
       return false;

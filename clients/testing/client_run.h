@@ -32,8 +32,13 @@ class ClientRun {
   // any failure message or after `timeout_ms`.
   bool Check(const ListenAddress& update, int timeout_ms = 20000);
   // The download from the server the check named (or `download` when given). True when
-  // UM_DOWNLOAD_DONE arrived; false on UM_DL_DISCONNECT, a refusal, or after `timeout_ms`.
-  bool Download(int timeout_ms = 60000, const ListenAddress* download = nullptr);
+  // UM_DOWNLOAD_DONE arrived; false on a refusal, after `timeout_ms`, or on UM_DL_DISCONNECT
+  // once `reconnects` new connections have been made after losses (at once: the pauses
+  // between them are the window's business).
+  bool Download(int timeout_ms = 60000, const ListenAddress* download = nullptr,
+                int reconnects = 0);
+  // The module names of each module request of the last Download(), one list per request.
+  const std::vector<std::vector<std::string>>& requests() const { return requests_; }
 
   // Every window message so far, in order.
   std::vector<WindowMessage> messages();
@@ -55,4 +60,5 @@ class ClientRun {
   std::vector<WindowMessage> all_;
   Clients* clients_;
   double module_seconds_ = 0;
+  std::vector<std::vector<std::string>> requests_;
 };
