@@ -5,7 +5,6 @@ Shared by scripts/demo and the end-to-end tests.
 """
 import os
 import shutil
-import socket
 import time
 
 import qbdrive
@@ -43,17 +42,6 @@ class WindowsBuild:
             target = self.terminal if name == TERMINAL else os.path.join(DEMO_PACKAGE, name)
             os.symlink(target, os.path.join(self.package_dir, name))
         return self.package_dir
-
-
-def wait_listening(address, port, timeout=15):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        try:
-            with socket.create_connection((address, port), timeout=0.5):
-                return True
-        except OSError:
-            time.sleep(0.1)
-    return False
 
 
 class InstallerRun:
@@ -97,13 +85,26 @@ class InstallerRun:
         return False
 
     def start_the_service(self):
-        cmd = [SERVICE, "serve", "--package", self.build.package(),
-               "--log", os.path.join(self.work_dir, "service.log")]
+        log = os.path.join(self.work_dir, "service.log")
+        start = os.path.getsize(log) if os.path.exists(log) else 0
+        cmd = [SERVICE, "serve", "--package", self.build.package(), "--log", log]
         self.service = qbdrive.Process(cmd + self.service_args, os.environ.copy(),
                                        os.path.join(self.work_dir, "service.out"))
-        # The download endpoint is there whatever update addresses a case chose.
-        if not wait_listening("127.0.0.22", 31712):
-            raise RuntimeError("the service did not start; see " + self.work_dir)
+        # Our own service must be the one listening: another service on the machine may hold the
+        # deployment addresses, and then ours ends at once ("Address already in use"). The
+        # download endpoint is there whatever update addresses a case chose.
+        deadline = time.time() + 15
+        while time.time() < deadline:
+            if not self.service.running():
+                raise RuntimeError("the service ended at its start (is another service holding "
+                                   "the deployment addresses?); see " + log)
+            if os.path.exists(log):
+                with open(log, "rb") as f:
+                    f.seek(start)
+                    if b"download listening on 127.0.0.22:31712" in f.read():
+                        return
+            time.sleep(0.1)
+        raise RuntimeError("the service did not start listening; see " + log)
 
     def start_installer(self, timeout=60):
         env = self.prefix.env(self.display, self.lang)
