@@ -56,24 +56,13 @@ bool Send(const std::vector<const PackageModule*>& modules, MessageCache* cache,
   return true;
 }
 
-PackageModule Module(const std::string& dir, const std::string& name, const std::string& bytes) {
-  PackageModule m;
-  m.name = name;
-  m.folder_part = "Data\\";
-  m.file_part = name + ".bin";
-  m.source_path = dir + "/" + name;
-  std::ofstream(m.source_path, std::ios::binary) << bytes;
-  m.size = bytes.size();
-  return m;
-}
-
 }  // namespace
 
 TEST(MessageCache, KeptMessagesAreTheFilesChunksAndCostNoReading) {
   TempDir dir;
   const std::string a = TestBytes(96 * 1001 + 10, 1), b = TestBytes(5, 2);
-  PackageModule ma = Module(dir.path(), "a", a), mb = Module(dir.path(), "b", b),
-                empty = Module(dir.path(), "e", "");
+  PackageModule ma = TestModule(dir.path(), "a", a), mb = TestModule(dir.path(), "b", b),
+                empty = TestModule(dir.path(), "e", "");
   auto budget = std::make_shared<MessageCacheBudget>();
   budget->limit = 64 << 20;
   MessageCache cache(budget);
@@ -101,7 +90,7 @@ TEST(MessageCache, KeptMessagesAreTheFilesChunksAndCostNoReading) {
 TEST(MessageCache, TheBudgetBoundsWhatIsKeptAndComesBack) {
   TempDir dir;
   const std::string big = TestBytes(300000, 3), small = TestBytes(2000, 4);
-  PackageModule mbig = Module(dir.path(), "big", big), msmall = Module(dir.path(), "small", small);
+  PackageModule mbig = TestModule(dir.path(), "big", big), msmall = TestModule(dir.path(), "small", small);
   auto budget = std::make_shared<MessageCacheBudget>();
   budget->limit = 200000;  // room for the small module's worst case, not the big one's
   {
@@ -132,7 +121,7 @@ TEST(MessageCache, TheBudgetBoundsWhatIsKeptAndComesBack) {
 TEST(MessageCache, ShorterMessagesThanAKeptOneAreBuiltFromTheFile) {
   TempDir dir;
   const std::string a = TestBytes(200 * 1001, 5);
-  PackageModule ma = Module(dir.path(), "a", a);
+  PackageModule ma = TestModule(dir.path(), "a", a);
   auto budget = std::make_shared<MessageCacheBudget>();
   budget->limit = 64 << 20;
   MessageCache cache(budget);

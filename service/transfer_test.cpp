@@ -46,25 +46,14 @@ std::vector<Chunk> Records(const std::vector<uint8_t>& message, MessageHeader* h
   return out;
 }
 
-PackageModule Module(const std::string& dir, const std::string& name, const std::string& bytes) {
-  PackageModule m;
-  m.name = name;
-  m.folder_part = "Data\\";
-  m.file_part = name + ".bin";
-  m.source_path = dir + "/" + name;
-  std::ofstream(m.source_path, std::ios::binary) << bytes;
-  m.size = bytes.size();
-  return m;
-}
-
 }  // namespace
 
 TEST(Transfer, FilesAreCutIntoChunksOfAtMost1001BytesInRequestOrder) {
   TempDir dir;
   std::vector<PackageModule> modules = {
-      Module(dir.path(), "empty", ""),         Module(dir.path(), "one", "1"),
-      Module(dir.path(), "exact", TestBytes(1001, 1)), Module(dir.path(), "over", TestBytes(1002, 2)),
-      Module(dir.path(), "long", TestBytes(Transfer::kChunksPerMessage * 1001 + 5, 3))};
+      TestModule(dir.path(), "empty", ""),         TestModule(dir.path(), "one", "1"),
+      TestModule(dir.path(), "exact", TestBytes(1001, 1)), TestModule(dir.path(), "over", TestBytes(1002, 2)),
+      TestModule(dir.path(), "long", TestBytes(Transfer::kChunksPerMessage * 1001 + 5, 3))};
   std::vector<const PackageModule*> request = {&modules[4], &modules[0], &modules[1],
                                                &modules[2], &modules[3], &modules[1]};
   auto t = Transfer::Modules(request);
@@ -108,7 +97,7 @@ TEST(Transfer, FilesAreCutIntoChunksOfAtMost1001BytesInRequestOrder) {
 
 TEST(Transfer, RecordLimitPerMessageIsKept) {
   TempDir dir;
-  PackageModule m = Module(dir.path(), "m", TestBytes(10 * 1001, 4));
+  PackageModule m = TestModule(dir.path(), "m", TestBytes(10 * 1001, 4));
   auto t = Transfer::Modules({&m});
   std::string reason;
   std::vector<uint8_t> message;
@@ -151,8 +140,8 @@ TEST(Transfer, BaseArchiveChunksCarryTheRequestedName) {
 
 TEST(Transfer, FileCutWhileBeingSentIsAnErrorNotAShortFile) {
   TempDir dir;
-  PackageModule m = Module(dir.path(), "m", TestBytes(400 * 1001, 6));
-  PackageModule gone = Module(dir.path(), "gone", "x");
+  PackageModule m = TestModule(dir.path(), "m", TestBytes(400 * 1001, 6));
+  PackageModule gone = TestModule(dir.path(), "gone", "x");
   fs::remove(gone.source_path);
   auto t = Transfer::Modules({&m, &gone});
   std::vector<uint8_t> message;

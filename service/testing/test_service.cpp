@@ -13,6 +13,17 @@
 
 namespace fs = std::filesystem;
 
+PackageModule TestModule(const std::string& dir, const std::string& name, const std::string& bytes) {
+  PackageModule m;
+  m.name = name;
+  m.folder_part = "Data\\";
+  m.file_part = name + ".bin";
+  m.source_path = dir + "/" + name;
+  std::ofstream(m.source_path, std::ios::binary) << bytes;
+  m.size = bytes.size();
+  return m;
+}
+
 std::string TestBytes(size_t size, uint32_t seed) {
   std::string bytes(size, '\0');
   uint32_t state = seed * 2654435761u + 1;

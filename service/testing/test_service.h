@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "service/package.h"
 #include "service/service.h"
 #include "test_support/temp_dir.h"
 
@@ -21,6 +22,9 @@ struct TestFile {
 
 // Deterministic binary-like bytes (a different stream per seed).
 std::string TestBytes(size_t size, uint32_t seed);
+// A module "Data\NAME.bin" whose file DIR/NAME holds `bytes` (written here).
+PackageModule TestModule(const std::string& dir, const std::string& name,
+                         const std::string& bytes);
 
 // A zip archive of stored (uncompressed) file entries, made in memory: name -> contents.
 std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries);
