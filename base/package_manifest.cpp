@@ -1,0 +1,174 @@
+// Encoding and strict decoding of the package manifest.
+#include "base/package_manifest.h"
+
+#include <cstring>
+#include <unordered_set>
+
+#include "base/coding.h"
+
+namespace {
+
+void PutBytes(std::vector<uint8_t>* out, const void* data, size_t size) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  out->insert(out->end(), bytes, bytes + size);
+}
+
+void Put16(std::vector<uint8_t>* out, uint16_t value) {
+  uint8_t bytes[2];
+  EncodeFixed16(bytes, value);
+  PutBytes(out, bytes, sizeof bytes);
+}
+
+void Put32(std::vector<uint8_t>* out, uint32_t value) {
+  uint8_t bytes[4];
+  EncodeFixed32(bytes, value);
+  PutBytes(out, bytes, sizeof bytes);
+}
+
+void Put64(std::vector<uint8_t>* out, uint64_t value) {
+  Put32(out, static_cast<uint32_t>(value));
+  Put32(out, static_cast<uint32_t>(value >> 32));
+}
+
+bool IsTextSafe(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+// A cursor over untrusted bytes: every read checks what is left first.
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  bool Bytes(size_t count, const uint8_t** out) {
+    if (size_ - offset_ < count) return false;
+    *out = data_ + offset_;
+    offset_ += count;
+    return true;
+  }
+  bool U8(uint8_t* value) {
+    const uint8_t* p;
+    if (!Bytes(1, &p)) return false;
+    *value = p[0];
+    return true;
+  }
+  bool U16(uint16_t* value) {
+    const uint8_t* p;
+    if (!Bytes(2, &p)) return false;
+    *value = DecodeFixed16(p);
+    return true;
+  }
+  bool U32(uint32_t* value) {
+    const uint8_t* p;
+    if (!Bytes(4, &p)) return false;
+    *value = DecodeFixed32(p);
+    return true;
+  }
+  bool U64(uint64_t* value) {
+    uint32_t low = 0, high = 0;
+    if (!U32(&low) || !U32(&high)) return false;
+    *value = (static_cast<uint64_t>(high) << 32) | low;
+    return true;
+  }
+  bool Text(size_t length, std::string* text) {
+    const uint8_t* p;
+    if (!Bytes(length, &p)) return false;
+    text->assign(reinterpret_cast<const char*>(p), length);
+    return IsTextSafe(*text);
+  }
+  bool Digest(Sha256Digest* digest) {
+    const uint8_t* p;
+    if (!Bytes(kSha256Size, &p)) return false;
+    std::memcpy(digest->data(), p, kSha256Size);
+    return true;
+  }
+  size_t offset() const { return offset_; }
+  size_t left() const { return size_ - offset_; }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t offset_ = 0;
+};
+
+}  // namespace
+
+bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* body) {
+  body->clear();
+  if (manifest.package_number.empty() || manifest.package_number.size() > kManifestNumberMax ||
+      manifest.files.size() > kManifestMaxFiles ||
+      manifest.base_archive.path.size() > kManifestBaseNameMax) {
+    return false;
+  }
+  PutBytes(body, kManifestMagic, sizeof kManifestMagic);
+  Put16(body, kManifestFormat);
+  body->push_back(static_cast<uint8_t>(manifest.package_number.size()));
+  PutBytes(body, manifest.package_number.data(), manifest.package_number.size());
+  Put32(body, static_cast<uint32_t>(manifest.version.Part3));
+  Put32(body, static_cast<uint32_t>(manifest.version.Part4));
+  Put32(body, static_cast<uint32_t>(manifest.files.size()));
+  for (const ManifestFile& file : manifest.files) {
+    if (file.path.empty() || file.path.size() > kManifestPathMax) return false;
+    Put16(body, static_cast<uint16_t>(file.path.size()));
+    PutBytes(body, file.path.data(), file.path.size());
+    Put64(body, file.size);
+    PutBytes(body, file.sha256.data(), kSha256Size);
+  }
+  body->push_back(static_cast<uint8_t>(manifest.base_archive.path.size()));
+  if (!manifest.base_archive.path.empty()) {
+    PutBytes(body, manifest.base_archive.path.data(), manifest.base_archive.path.size());
+    Put64(body, manifest.base_archive.size);
+    PutBytes(body, manifest.base_archive.sha256.data(), kSha256Size);
+  }
+  return true;
+}
+
+bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
+                    size_t* signed_size, const uint8_t** signature) {
+  Reader in(data, size);
+  const uint8_t* magic;
+  uint16_t format = 0;
+  uint8_t number_length = 0;
+  if (!in.Bytes(sizeof kManifestMagic, &magic) ||
+      std::memcmp(magic, kManifestMagic, sizeof kManifestMagic) != 0 || !in.U16(&format) ||
+      format != kManifestFormat || !in.U8(&number_length) || number_length == 0 ||
+      number_length > kManifestNumberMax) {
+    return false;
+  }
+  PackageManifest out;
+  uint32_t part3 = 0, part4 = 0, count = 0;
+  if (!in.Text(number_length, &out.package_number) || !in.U32(&part3) || !in.U32(&part4) ||
+      !in.U32(&count) || count > kManifestMaxFiles) {
+    return false;
+  }
+  out.version.Part3 = static_cast<int32_t>(part3);
+  out.version.Part4 = static_cast<int32_t>(part4);
+  // Each entry takes at least 43 bytes: a count the rest cannot hold reserves nothing.
+  if (in.left() / (2 + 1 + 8 + kSha256Size) < count) return false;
+  out.files.resize(count);
+  std::unordered_set<std::string> seen;
+  for (ManifestFile& file : out.files) {
+    uint16_t length = 0;
+    if (!in.U16(&length) || length == 0 || length > kManifestPathMax ||
+        !in.Text(length, &file.path) || !in.U64(&file.size) || !in.Digest(&file.sha256) ||
+        !seen.insert(file.path).second) {
+      return false;
+    }
+  }
+  uint8_t base_length = 0;
+  if (!in.U8(&base_length) || base_length > kManifestBaseNameMax) return false;
+  if (base_length > 0 &&
+      (!in.Text(base_length, &out.base_archive.path) || !in.U64(&out.base_archive.size) ||
+       !in.Digest(&out.base_archive.sha256))) {
+    return false;
+  }
+  const size_t body = in.offset();
+  const uint8_t* sig;
+  if (!in.Bytes(kManifestSignatureSize, &sig) || in.left() != 0) return false;
+  *manifest = std::move(out);
+  *signed_size = body;
+  *signature = sig;
+  return true;
+}

@@ -1,0 +1,62 @@
+// The package manifest: the signed list of what one version of a package installs. The packer
+// writes it as the module file "package.manifest" in the install root; an installer that carries
+// a public key checks every staged file against it before anything is put in place.
+//
+// Layout, little-endian, every length checked before it is read:
+//   0   4  magic "QBPM"
+//   4   2  format (1)
+//   6   1  package number length n (1..10), then n bytes
+//   .   4  version part 3, signed
+//   .   4  version part 4, signed
+//   .   4  file count (at most kManifestMaxFiles)
+//   per file, in the packer's order:
+//       2  install path length L (1..kManifestPathMax), then L bytes, "\" separators
+//       8  size in bytes
+//      32  SHA-256
+//   .   1  base archive name length m (0: the package has none, and nothing follows it but the
+//          signature), then m bytes, 8 bytes size, 32 bytes SHA-256
+//   .  64  ECDSA P-256 signature r || s of the SHA-256 of every byte before it
+// Nothing follows the signature.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/module_record.h"
+#include "base/sha256.h"
+
+constexpr char kManifestFileName[] = "package.manifest";
+constexpr char kManifestMagic[4] = {'Q', 'B', 'P', 'M'};
+constexpr uint16_t kManifestFormat = 1;
+constexpr size_t kManifestNumberMax = 10;
+// A folder part (100 bytes) and a file name part (58) as the download records carry them.
+constexpr size_t kManifestPathMax = 158;
+constexpr size_t kManifestBaseNameMax = 20;
+constexpr size_t kManifestMaxFiles = 65535;
+constexpr size_t kManifestSignatureSize = 64;
+
+struct ManifestFile {
+  std::string path;  // below the install root, "\" separators
+  uint64_t size = 0;
+  Sha256Digest sha256 = {};
+};
+
+struct PackageManifest {
+  std::string package_number;
+  VersionPair version;
+  std::vector<ManifestFile> files;
+  ManifestFile base_archive;  // path is the archive's name; empty when there is none
+};
+
+// The signed part: every byte before the signature. False when a field does not fit its range
+// (a number, path or name too long or empty, too many files).
+bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* body);
+
+// Reads a whole manifest file. False when it is cut short, carries bytes after the signature, or
+// any length is out of range, a path is empty or holds a NUL or control character, or a path
+// occurs twice. On success `*signed_size` is the length of the signed part and `signature`
+// points at the 64 bytes after it, inside `data`.
+bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
+                    size_t* signed_size, const uint8_t** signature);
