@@ -1,0 +1,79 @@
+// SHA-256 through CNG.
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "base/file_system.h"
+#include "base/sha256.h"
+#include "base/win/bcrypt_handles.h"
+
+namespace {
+
+bool Succeeded(NTSTATUS status) { return status >= 0; }
+
+}  // namespace
+
+struct Sha256::State {
+  AlgorithmProvider provider;
+  CngHash hash;
+};
+
+Sha256::Sha256() : state_(new State) {
+  // The hash object's memory is left to CNG (allowed from Windows 7 on, and on Vista with a null
+  // buffer of size 0 as well).
+  if (!Succeeded(BCryptOpenAlgorithmProvider(state_->provider.receive(), BCRYPT_SHA256_ALGORITHM,
+                                             nullptr, 0)) ||
+      !Succeeded(BCryptCreateHash(state_->provider.get(), state_->hash.receive(), nullptr, 0,
+                                  nullptr, 0, 0))) {
+    state_->hash.reset();
+  }
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Update(const uint8_t* data, size_t size) {
+  if (!state_->hash.valid()) return;
+  // CNG takes at most 4 GiB per call.
+  while (size > 0) {
+    const ULONG part = size > 0x40000000 ? 0x40000000 : static_cast<ULONG>(size);
+    BCryptHashData(state_->hash.get(), const_cast<PUCHAR>(data), part, 0);
+    data += part;
+    size -= part;
+  }
+}
+
+Sha256Digest Sha256::Finish() {
+  Sha256Digest digest = {};
+  if (state_->hash.valid()) {
+    BCryptFinishHash(state_->hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
+    state_->hash.reset();
+  }
+  return digest;
+}
+
+Sha256Digest Sha256Of(const uint8_t* data, size_t size) {
+  Sha256 hash;
+  hash.Update(data, size);
+  return hash.Finish();
+}
+
+bool Sha256OfFile(const char* path, Sha256Digest* digest, uint64_t* size) {
+  FILE* file = OpenFile(path, "rb");
+  if (file == nullptr) return false;
+  Sha256 hash;
+  std::vector<uint8_t> block(1 << 16);
+  uint64_t total = 0;
+  size_t got = 0;
+  while ((got = std::fread(block.data(), 1, block.size(), file)) > 0) {
+    hash.Update(block.data(), got);
+    total += got;
+  }
+  const bool read_whole = std::ferror(file) == 0;
+  std::fclose(file);
+  if (!read_whole) return false;
+  *digest = hash.Finish();
+  if (size != nullptr) *size = total;
+  return true;
+}
