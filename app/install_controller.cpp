@@ -17,6 +17,7 @@
 #include "core/window_messages.h"
 #include "install/copy_check.h"
 #include "install/install_records.h"
+#include "install/package_check.h"
 #include "install/system.h"
 #include "install/system_win.h"
 #include "net/frame_codec.h"
@@ -62,18 +63,24 @@ void InstallController::SetStallTimeoutForTest(DWORD ms) { g_stall_timeout_ms = 
 
 void InstallController::SetReconnectPauseForTest(UINT ms) { g_reconnect_pause_ms = ms; }
 
-InstallController::InstallController(const UpdateServers& update_servers)
-    : update_servers_(update_servers) {}
+InstallController::InstallController(const UpdateServers& update_servers,
+                                     const uint8_t* package_key)
+    : update_servers_(update_servers), package_key_(package_key) {}
 
 InstallController::~InstallController() {
   // The clients' destructors end their receive threads before anything goes.
   download_.reset();
   check_.reset();
+  hashes_.reset();
 }
 
 void InstallController::OnCreate(TQuillbankDlg&) {
   check_ = std::make_unique<ProcessCheck>();
   download_ = std::make_unique<ProcessDL>();
+  if (package_key_ != nullptr) {
+    hashes_ = std::make_unique<StagedHashes>();
+    download_->CheckPackages(hashes_.get());
+  }
   SetUpPaths();
   InstallContext& ctx = InstallContext::Get();
   DeletePath(ctx.StagingDir.c_str());
@@ -184,6 +191,15 @@ void InstallController::OnInstall(TQuillbankDlg& dlg) {
   DisarmWatchdog(dlg);
   StopConnections();
   dlg.ShowInstallFinishing();
+  if (package_key_ != nullptr) {
+    if (!StagedPackagePasses()) {
+      OnInstallFail(dlg, GetMessageText(kTextPackageCheckFailed));
+      return;
+    }
+    // Only now does anything of the package leave the staging folder.
+    download_->UnpackKeptBaseArchive();
+    ExtendProcessPath();
+  }
   CloseInstallLog();
 
   const InstallContext& ctx = InstallContext::Get();
@@ -202,6 +218,30 @@ void InstallController::OnInstall(TQuillbankDlg& dlg) {
   phase_ = InstallPhase::Installed;
   dlg.SetState(WindowState::Installed);
   dlg.RepaintNow();
+}
+
+bool InstallController::StagedPackagePasses() {
+  const InstallContext& ctx = InstallContext::Get();
+  PackageCheckInput input;
+  input.staging_dir = ctx.StagingDir;
+  input.public_key = package_key_;
+  input.package_number = ctx.PackageNumber;
+  input.version = ctx.LatestVersion;
+  // A ".previous" beside the install folder is the last good install (see PlaceStagedInstall).
+  const std::string aside = ctx.InstallDir + ".previous";
+  input.has_installed =
+      ReadInstalledVersion(PathExists(aside.c_str()) ? aside : ctx.InstallDir, &input.installed);
+  const std::string archive = download_->KeptBaseArchive();
+  if (!archive.empty()) input.base_archive = archive.substr(ctx.StagingDir.size() + 1);
+  input.own_files.push_back(kInstallLogRelativePath);
+  input.hashes = hashes_.get();
+  PackageCheckFailure failure;
+  if (CheckStagedPackage(input, &failure)) return true;
+  const std::string line =
+      "OnInstall" QB_COLON "Package Check Faile " + failure.file + ": " + failure.reason;
+  WriteLog(line.c_str());
+  DebugOutput((line + "\r\n").c_str());
+  return false;
 }
 
 // Replaces the install folder by the staging folder. The install it replaces is kept as

@@ -13,6 +13,7 @@
 #include "clients/process_check.h"
 #include "clients/process_dl.h"
 #include "core/deployment.h"
+#include "install/staged_hashes.h"
 #include "ui/dlg_controller.h"
 
 class InstallController : public TDlgController {
@@ -28,8 +29,11 @@ class InstallController : public TDlgController {
   static constexpr UINT kReconnectPauseMs = 1000;
   static constexpr UINT_PTR kReconnectTimerId = 0x5175;
 
-  // `update_servers`: the host pattern and port the check client connects to.
-  explicit InstallController(const UpdateServers& update_servers);
+  // `update_servers`: the host pattern and port the check client connects to. `package_key`: the
+  // public key (64 bytes X || Y) every package must be signed with, or null to install packages
+  // unchecked.
+  explicit InstallController(const UpdateServers& update_servers,
+                             const uint8_t* package_key = nullptr);
   ~InstallController() override;
 
   void OnCreate(TQuillbankDlg& dlg) override;
@@ -80,8 +84,12 @@ class InstallController : public TDlgController {
   // once it is linked.
   void Reconnect(TQuillbankDlg& dlg);
   bool PlaceStagedInstall();
+  // The staged package against its signed manifest; logs the first file that failed.
+  bool StagedPackagePasses();
 
   UpdateServers update_servers_;
+  const uint8_t* package_key_ = nullptr;
+  std::unique_ptr<StagedHashes> hashes_;  // only when packages are checked
   std::unique_ptr<ProcessCheck> check_;
   std::unique_ptr<ProcessDL> download_;
   InstallPhase phase_ = InstallPhase::Ready;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/install_controller.h"
+#include "app/package_key.h"
 #include "base/resources.h"
 #include "clients/server_selection.h"
 #include "core/install_context.h"
@@ -28,7 +29,7 @@ void InitInstaller() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   InitInstaller();
   {
-    InstallController controller(DeploymentUpdateServers());
+    InstallController controller(DeploymentUpdateServers(), PackagePublicKey());
     {
       TQuillbankDlg dlg(&controller);
       dlg.RunModal();

@@ -15,6 +15,7 @@
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "core/window_messages.h"
+#include "install/staged_hashes.h"
 #include "install/system.h"
 #include "install/unzip.h"
 #include "net/frame_codec.h"
@@ -81,6 +82,31 @@ bool ProcessDL::DownloadComplete() const {
   return requested_ && !download_active_ && !refused_;
 }
 
+void ProcessDL::CheckPackages(StagedHashes* hashes) {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  hashes_ = hashes;
+}
+
+std::string ProcessDL::KeptBaseArchive() const {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  return kept_base_archive_;
+}
+
+void ProcessDL::UnpackKeptBaseArchive() {
+  std::string archive;
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    archive.swap(kept_base_archive_);
+  }
+  if (archive.empty()) return;
+  {
+    TUnzip unzip;
+    if (unzip.OpenArchive(archive.c_str())) unzip.ExtractAll(InstallContext::Get().DependDir.c_str());
+  }
+  DeletePath(archive.c_str());
+  AddToUserPath();
+}
+
 void ProcessDL::SetBaseZipDecisionForTest(std::function<bool()> decision) {
   base_zip_decision_ = std::move(decision);
 }
@@ -93,7 +119,11 @@ void ProcessDL::OnAuthentLink(int32_t error_code) {
     // Decided once: BaseZipNeeded also adds the dependency folder to the user's Path.
     if (!base_decided_) {
       base_decided_ = true;
-      base_needed_ = base_zip_decision_ ? base_zip_decision_() : BaseZipNeeded();
+      // A program that checks packages adds the dependency folder to the Path only once the
+      // archive has passed.
+      base_needed_ = base_zip_decision_ ? base_zip_decision_()
+                     : hashes_ != nullptr ? BaseZipWanted()
+                                          : BaseZipNeeded();
     }
     fetch = base_needed_ && !base_done_;
   }
@@ -239,6 +269,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
         // The folders of the file already open exist: they are made only for a new path,
         // which saves a walk of the whole path per 1001-byte chunk.
         MakePathDirs(path);
+        if (hashes_ != nullptr) hashes_->Forget(paths[i]);
         module_file_ = OpenFile(path, "wb");
         // A file that cannot be created would never complete: the download fails instead.
         if (module_file_ == nullptr) {
@@ -259,6 +290,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
         failed_path = paths[i];
         break;
       }
+      if (hashes_ != nullptr) hashes_->Add(paths[i]);
       auto pending = std::find(pending_names_.begin(), pending_names_.end(),
                                std::string(chunk.ModuleName));
       // A last chunk of a module not asked for (or already complete) counts nothing.
@@ -307,6 +339,10 @@ void ProcessDL::OnBaseChunks(const MessageHeader& header, const uint8_t* records
       FailWrite(outcome.failed_path);
       return;
     }
+    if (outcome.archive_done && outcome.keep_archive) {
+      ReportBaseKept();
+      return;
+    }
     // Unpacking runs without the lock: it may take a while, or even ask the user.
     if (outcome.archive_done) FinishBaseArchive(outcome.archive_path);
   }
@@ -316,6 +352,7 @@ void ProcessDL::WriteBaseChunk(const std::string& path, const uint8_t* data, int
                                bool last, Outcome* outcome) {
   if (base_file_ == nullptr) {
     MakePathDirs(path.c_str());
+    if (hashes_ != nullptr) hashes_->Forget(path);
     base_file_ = OpenFile(path.c_str(), "wb");
     if (base_file_ == nullptr) {
       outcome->failed_path = path;
@@ -335,6 +372,17 @@ void ProcessDL::WriteBaseChunk(const std::string& path, const uint8_t* data, int
   }
   outcome->archive_done = true;
   outcome->archive_path = base_path_;
+  if (hashes_ != nullptr) {
+    hashes_->Add(base_path_);
+    kept_base_archive_ = base_path_;
+    base_done_ = true;
+    outcome->keep_archive = true;
+  }
+}
+
+void ProcessDL::ReportBaseKept() {
+  PostToMainWindow(UM_BASE_DONE, 0, 0);
+  WriteLog("ProcessCheck" QB_COLON "KesPublish_L_SystemDependFile_Rsp");
 }
 
 void ProcessDL::FinishBaseArchive(const std::string& archive_path) {

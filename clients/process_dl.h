@@ -14,6 +14,7 @@
 #include "net/process_client.h"
 
 struct MessageHeader;
+class StagedHashes;
 
 class ProcessDL : public ProcessClient {
  public:
@@ -49,6 +50,17 @@ class ProcessDL : public ProcessClient {
   // unpacking may wait for the user's answer to an overwrite prompt.
   bool Unpacking() const { return unpacking_.load(); }
 
+  // For a program that checks packages before it installs them: every file is hashed into
+  // `hashes` as it completes, and the base archive stays packed in the staging folder (and the
+  // dependency folder off the user's Path) until UnpackKeptBaseArchive. Set before connecting.
+  void CheckPackages(StagedHashes* hashes);
+  // The base archive kept in the staging folder, or empty when none was downloaded.
+  std::string KeptBaseArchive() const;
+  // Unpacks the kept base archive into DependDir, deletes it and adds DependDir to the user's
+  // Path. Does nothing when no archive was kept. Called on the window thread once the package
+  // passed its check.
+  void UnpackKeptBaseArchive();
+
   // Replaces BaseZipNeeded (which also edits the user's stored Path) as the decision whether the
   // base archive is fetched; an empty function restores it.
   void SetBaseZipDecisionForTest(std::function<bool()> decision);
@@ -59,6 +71,7 @@ class ProcessDL : public ProcessClient {
     std::string failed_path;      // the archive could not be written: fail the download
     std::string archive_path;     // the base archive is complete: unpack it
     bool archive_done = false;
+    bool keep_archive = false;    // packages are checked: it stays packed until then
   };
 
   void OnFileChunks(const MessageHeader& header, const uint8_t* records);
@@ -66,6 +79,8 @@ class ProcessDL : public ProcessClient {
   // One base archive chunk under the state lock.
   void WriteBaseChunk(const std::string& path, const uint8_t* data, int32_t length, bool last,
                       Outcome* outcome);
+  // The base archive is complete and stays packed: reports the stage's end.
+  void ReportBaseKept();
   // Unpacks the finished base archive into DependDir, deletes it and reports the stage's end.
   void FinishBaseArchive(const std::string& archive_path);
   // A chunk names a path outside the staging folder: fails the download (see Fail).
@@ -101,6 +116,9 @@ class ProcessDL : public ProcessClient {
   bool chunk_seen_ = false;    // a chunk arrived on the current connection
   // After a failure the install has failed: every later chunk is dropped.
   bool refused_ = false;
+
+  StagedHashes* hashes_ = nullptr;  // set by CheckPackages
+  std::string kept_base_archive_;
 
   std::function<bool()> base_zip_decision_;
   std::atomic<bool> unpacking_{false};

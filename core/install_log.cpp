@@ -23,7 +23,7 @@ FILE* LogFile = nullptr;  // guarded by LogLock()
 }  // namespace
 
 bool OpenInstallLog() {
-  const std::string path = InstallContext::Get().StagingDir + "\\log\\install.log";
+  const std::string path = InstallContext::Get().StagingDir + "\\" + kInstallLogRelativePath;
   if (!MakePathDirs(path.c_str())) return false;
   FILE* file = OpenFile(path.c_str(), "wb");
   std::lock_guard<std::mutex> guard(LogLock());

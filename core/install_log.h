@@ -5,6 +5,9 @@
 // "ProcessCheck" QB_COLON "QryCheckUpdate". A macro so it joins string literals.
 #define QB_COLON "\xA3\xBA"
 
+// Where the log lies below the staging folder.
+constexpr char kInstallLogRelativePath[] = "log\\install.log";
+
 // Opens (truncating) the log under the staging folder, creating its folders. False when the log
 // could not be created; every WriteLog then does nothing.
 bool OpenInstallLog();

@@ -1,4 +1,4 @@
-// The message table: three blocks (Simplified Chinese, Traditional Chinese, English) of ten
+// The message table: three blocks (Simplified Chinese, Traditional Chinese, English) of eleven
 // 100-byte GBK slots. The bytes are stored as they are shown; nothing is converted at run time.
 #include "core/message_text.h"
 
@@ -26,6 +26,7 @@ const Slot kMessageTable[3][kMessageCount] = {
         {"\xB4\xF2\xBF\xAA"},  // 7 打开
         {"\xB4\xED\xCE\xF3\xC2\xEB" ":"},  // 8 错误码:
         {"\xD5\xFD\xD4\xDA\xD6\xD8\xD0\xC2\xC1\xAC\xBD\xD3"},  // 9 正在重新连接
+        {"\xB0\xB2\xD7\xB0\xB0\xFC\xD0\xA3\xD1\xE9\xCA\xA7\xB0\xDC"},  // 10 安装包校验失败
     },
     {  // Traditional Chinese
         {"\xB0\xB2\xD1\x62"},  // 0 安裝
@@ -38,6 +39,7 @@ const Slot kMessageTable[3][kMessageCount] = {
         {"\xB4\xF2\xE9\x5F"},  // 7 打開
         {"\xE5\x65\xD5\x60\xB4\x61" ":"},  // 8 錯誤碼:
         {"\xD5\xFD\xD4\xDA\xD6\xD8\xD0\xC2\xDF\x42\xBE\x80"},  // 9 正在重新連線
+        {"\xB0\xB2\xD1\x62\xB0\xFC\xD0\xA3\xF2\x9E\xCA\xA7\x94\xA1"},  // 10 安裝包校驗失敗
     },
     {  // English
         {"Install"},  // 0 Install
@@ -50,6 +52,7 @@ const Slot kMessageTable[3][kMessageCount] = {
         {"Open"},  // 7 Open
         {"Error Code:"},  // 8 Error Code:
         {"Reconnecting"},  // 9 Reconnecting
+        {"Package check failed"},  // 10 Package check failed
     },
 };
 

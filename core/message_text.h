@@ -1,10 +1,10 @@
-// The installer window's ten texts in Simplified Chinese, Traditional Chinese and English (GBK).
+// The installer window's eleven texts in Simplified Chinese, Traditional Chinese and English (GBK).
 #pragma once
 
 #include <cstdint>
 
 constexpr int kMessageSlotSize = 100;
-constexpr int kMessageCount = 10;
+constexpr int kMessageCount = 11;
 
 // Entries the window shows.
 constexpr int kTextInstall = 0;
@@ -13,8 +13,9 @@ constexpr int kTextInstallFail = 6;
 constexpr int kTextOpen = 7;
 constexpr int kTextErrorCode = 8;
 constexpr int kTextReconnecting = 9;
+constexpr int kTextPackageCheckFailed = 10;
 
-// NUL-terminated GBK text of entry `index` (0..9, not validated) in the language of
+// NUL-terminated GBK text of entry `index` (0..10, not validated) in the language of
 // InstallContext::LanguageId: 0x0409 English, 0x0404 Traditional, anything else Simplified.
 const char* GetMessageText(int index);
 

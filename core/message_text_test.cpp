@@ -50,11 +50,12 @@ TEST_F(MessageTextTest, ShownEntriesDecodeToTheirTextsInEveryLanguage) {
   const Row rows[] = {
       {0x0804, 0, u"安装"}, {0x0804, 2, u"已经是最新版本"}, {0x0804, 6, u"安装失败"},
       {0x0804, 7, u"打开"}, {0x0804, 8, u"错误码:"}, {0x0804, 9, u"正在重新连接"},
+      {0x0804, 10, u"安装包校验失败"}, {0x0404, 10, u"安裝包校驗失敗"},
       {0x0404, 0, u"安裝"}, {0x0404, 2, u"已經是最新版本"}, {0x0404, 6, u"安裝失敗"},
       {0x0404, 7, u"打開"}, {0x0404, 8, u"錯誤碼:"}, {0x0404, 9, u"正在重新連線"},
       {0x0409, 0, u"Install"}, {0x0409, 2, u"The Local is latest version"},
       {0x0409, 6, u"Install Fail"}, {0x0409, 7, u"Open"}, {0x0409, 8, u"Error Code:"},
-      {0x0409, 9, u"Reconnecting"},
+      {0x0409, 9, u"Reconnecting"}, {0x0409, 10, u"Package check failed"},
   };
   for (const Row& row : rows) {
     Use(row.language);

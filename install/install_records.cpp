@@ -9,6 +9,7 @@
 #include "base/file_system.h"
 #include "core/install_context.h"
 #include "install/profile_string.h"
+#include "install/profile_text.h"
 
 bool WriteModuleInfo() {
   InstallContext& ctx = InstallContext::Get();
@@ -58,4 +59,16 @@ bool WriteTerminalConfig() {
   const std::string pri = ctx.InstallDir + "\\config\\quillbank.Default.pri";
   const bool pri_written = WriteProfileValue("quillbank", "language", language, pri.c_str());
   return pub_written && pri_written;
+}
+
+bool ReadInstalledVersion(const std::string& install_dir, VersionPair* version) {
+  const std::string path = install_dir + "\\update.ini";
+  std::string value;
+  if (!ReadProfileFile("version", "cur", path.c_str(), &value)) return false;
+  int part3 = 0, part4 = 0;
+  char tail = 0;
+  if (std::sscanf(value.c_str(), "9.3.%d.%d%c", &part3, &part4, &tail) != 2) return false;
+  version->Part3 = part3;
+  version->Part4 = part4;
+  return true;
 }

@@ -98,6 +98,25 @@ bool ReadWhole(const char* path, std::string* bytes) {
 
 }  // namespace
 
+bool FindProfileString(const std::string& text, const char* section, const char* key,
+                       std::string* value) {
+  for (const ProfileSection& s : Parse(text)) {
+    if (!SameName(s.name, Trim(section))) continue;
+    for (const ProfileKey& k : s.keys) {
+      if (k.has_value && SameName(k.name, Trim(key))) {
+        *value = k.value;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool ReadProfileFile(const char* section, const char* key, const char* path, std::string* value) {
+  std::string text;
+  return ReadWhole(path, &text) && FindProfileString(text, section, key, value);
+}
+
 bool ApplyProfileString(std::string* text, const char* section, const char* key,
                         const char* value) {
   std::vector<ProfileSection> sections = Parse(*text);

@@ -22,6 +22,10 @@ void ExtendProcessPath();
 // in the installer's Path. Then DependDir is also added to the user's stored Path.
 bool BaseZipNeeded();
 
+// The same decision without touching the stored Path: for an installer that puts the archive in
+// place only once the package has passed its check (AddToUserPath then).
+bool BaseZipWanted();
+
 // Adds DependDir to HKCU\Environment "Path" (keeping the value's type; a new value is REG_SZ) and
 // broadcasts the change. True if DependDir is in, or was added to, the stored Path.
 bool AddToUserPath();

@@ -122,13 +122,14 @@ void ExtendProcessPath() {
   State().process_path = ProcessPathWithDependDir(State().process_path, depend_dir);
 }
 
-bool BaseZipNeeded() {
+bool BaseZipWanted() {
   const std::string depend_dir = InstallContext::Get().DependDir;
-  {
-    std::lock_guard<std::mutex> guard(State().lock);
-    if (State().windows_major >= 10) return false;
-    if (State().process_path.find(depend_dir) != std::string::npos) return false;
-  }
+  std::lock_guard<std::mutex> guard(State().lock);
+  return State().windows_major < 10 && State().process_path.find(depend_dir) == std::string::npos;
+}
+
+bool BaseZipNeeded() {
+  if (!BaseZipWanted()) return false;
   AddToUserPath();
   return true;
 }

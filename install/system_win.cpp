@@ -234,7 +234,7 @@ bool CreateDesktopShortcut() {
   return true;
 }
 
-bool BaseZipNeeded() {
+bool BaseZipWanted() {
   OSVERSIONINFOEXW version = {};
   static_assert(sizeof version == 284, "the extended version record");
   version.dwOSVersionInfoSize = sizeof version;
@@ -244,7 +244,11 @@ bool BaseZipNeeded() {
   }
   std::string path;
   ReadProcessPath(&path);
-  if (path.find(InstallContext::Get().DependDir) != std::string::npos) return false;
+  return path.find(InstallContext::Get().DependDir) == std::string::npos;
+}
+
+bool BaseZipNeeded() {
+  if (!BaseZipWanted()) return false;
   AddToUserPath();
   return true;
 }

@@ -1,0 +1,111 @@
+// Checking a staged package against its signed manifest.
+#include "install/package_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "base/file_system.h"
+#include "base/package_manifest.h"
+#include "base/sha256.h"
+#include "base/signature.h"
+#include "install/staged_hashes.h"
+
+namespace {
+
+// A manifest of the most files a package can have stays well below this.
+constexpr uint64_t kManifestMaxBytes = 16u << 20;
+
+bool Fail(PackageCheckFailure* failure, const std::string& file, const char* reason) {
+  failure->file = file;
+  failure->reason = reason;
+  return false;
+}
+
+bool ReadManifestFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  uint64_t size = 0;
+  if (!RegularFileSize(path.c_str(), &size) || size > kManifestMaxBytes) return false;
+  FILE* file = OpenFile(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  bytes->resize(static_cast<size_t>(size));
+  const bool read = std::fread(bytes->data(), 1, bytes->size(), file) == bytes->size() &&
+                    std::fgetc(file) == EOF;
+  std::fclose(file);
+  return read;
+}
+
+bool OlderThan(const VersionPair& a, const VersionPair& b) {
+  return a.Part3 != b.Part3 ? a.Part3 < b.Part3 : a.Part4 < b.Part4;
+}
+
+// The staged file's size and hash: from the download's hashing when it has them, else read now.
+bool HashOf(const PackageCheckInput& input, const std::string& path, uint64_t* size,
+            Sha256Digest* digest) {
+  if (input.hashes != nullptr && input.hashes->Lookup(path, size, digest)) return true;
+  return Sha256OfFile(path.c_str(), digest, size);
+}
+
+bool Matches(const PackageCheckInput& input, const std::string& path, const ManifestFile& listed) {
+  uint64_t size = 0;
+  Sha256Digest digest;
+  return HashOf(input, path, &size, &digest) && size == listed.size && digest == listed.sha256;
+}
+
+}  // namespace
+
+bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* failure) {
+  std::vector<uint8_t> bytes;
+  if (!ReadManifestFile(input.staging_dir + "\\" + kManifestFileName, &bytes)) {
+    return Fail(failure, kManifestFileName, "missing");
+  }
+  PackageManifest manifest;
+  size_t signed_size = 0;
+  const uint8_t* signature = nullptr;
+  if (!DecodeManifest(bytes.data(), bytes.size(), &manifest, &signed_size, &signature)) {
+    return Fail(failure, kManifestFileName, "malformed");
+  }
+  if (!VerifyP256Signature(input.public_key, Sha256Of(bytes.data(), signed_size), signature)) {
+    return Fail(failure, kManifestFileName, "signature does not verify");
+  }
+  if (manifest.package_number != input.package_number) {
+    return Fail(failure, kManifestFileName, "of another package");
+  }
+  if (manifest.version.Part3 != input.version.Part3 ||
+      manifest.version.Part4 != input.version.Part4) {
+    return Fail(failure, kManifestFileName, "of another version");
+  }
+  if (input.has_installed && OlderThan(manifest.version, input.installed)) {
+    return Fail(failure, kManifestFileName, "older than the installed version");
+  }
+
+  std::map<std::string, const ManifestFile*> listed;
+  for (const ManifestFile& file : manifest.files) listed[file.path] = &file;
+  std::vector<FileEntry> staged;
+  if (!ListFiles(input.staging_dir, &staged)) return Fail(failure, "", "staging folder unreadable");
+  std::sort(staged.begin(), staged.end(),
+            [](const FileEntry& a, const FileEntry& b) { return a.relative < b.relative; });
+  for (const FileEntry& file : staged) {
+    const std::string& name = file.relative;
+    if (name == kManifestFileName || name == input.base_archive ||
+        std::find(input.own_files.begin(), input.own_files.end(), name) != input.own_files.end()) {
+      continue;
+    }
+    const auto entry = listed.find(name);
+    if (entry == listed.end()) return Fail(failure, name, "not listed");
+    if (!Matches(input, input.staging_dir + "\\" + name, *entry->second)) {
+      return Fail(failure, name, "differs from the listed size or hash");
+    }
+    listed.erase(entry);
+  }
+  if (!listed.empty()) return Fail(failure, listed.begin()->first, "missing");
+
+  if (!input.base_archive.empty()) {
+    if (manifest.base_archive.path != input.base_archive) {
+      return Fail(failure, input.base_archive, "not listed");
+    }
+    if (!Matches(input, input.staging_dir + "\\" + input.base_archive, manifest.base_archive)) {
+      return Fail(failure, input.base_archive, "differs from the listed size or hash");
+    }
+  }
+  return true;
+}
