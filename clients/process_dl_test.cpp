@@ -18,6 +18,8 @@
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
 #include "net/message.h"
+#include "base/sha256.h"
+#include "install/staged_hashes.h"
 
 namespace {
 
@@ -202,6 +204,47 @@ TEST_F(ProcessDLTest, BaseArchiveIsFetchedUnpackedAndDeleted) {
   EXPECT_FALSE(PathExists(Staging("SystemDepend.zip").c_str()));
   EXPECT_TRUE(LogHas("ProcessDL" + kColon + "DownloadBaseZip\r\n"));
   EXPECT_TRUE(LogHas("ProcessCheck" + kColon + "KesPublish_L_SystemDependFile_Rsp\r\n"));
+}
+
+// A program that checks packages: every completed file is hashed as it completes, and the base
+// archive stays packed in the staging folder until the package has passed.
+TEST_F(ProcessDLTest, CheckedPackagesHashEveryFileAndKeepTheBaseArchivePacked) {
+  StagedHashes hashes;
+  client_.CheckPackages(&hashes);
+  AddModule("k", "core", 1, 1, 'F');
+  client_.SetBaseZipDecisionForTest([] { return true; });
+  ASSERT_TRUE(service_.Open(&client_, /*authent_error=*/0));
+  std::string request;
+  ASSERT_TRUE(service_.Read(&request));
+  const std::string zip = StoredZip({{"readme.txt", "hello"}});
+  ASSERT_TRUE(service_.Send(Reply(kMsgSystemDependFileRsp,
+                                  {BaseChunkBytes("SystemDepend.zip", zip, true)})));
+  ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE));
+  EXPECT_EQ(ReadFileBytes(Staging("SystemDepend.zip")), zip);
+  EXPECT_EQ(client_.KeptBaseArchive(), Staging("SystemDepend.zip"));
+  EXPECT_FALSE(PathExists((depend_ + "\\readme.txt").c_str()));
+
+  Request();
+  // A file written twice (the first time cut short): only its complete bytes count.
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp,
+                                  {FileChunkBytes("core", "", "core.dat", "partial", false)})));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp,
+                                  {FileChunkBytes("other", "", "x.dat", "x", false),
+                                   FileChunkBytes("core", "", "core.dat", "whole", true)})));
+  ASSERT_TRUE(window_.WaitFor(UM_DOWNLOAD_DONE));
+  uint64_t size = 0;
+  Sha256Digest digest;
+  ASSERT_TRUE(hashes.Lookup(Staging("core.dat"), &size, &digest));
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(digest, Sha256Of(reinterpret_cast<const uint8_t*>("whole"), 5));
+  ASSERT_TRUE(hashes.Lookup(Staging("SystemDepend.zip"), &size, &digest));
+  EXPECT_EQ(size, zip.size());
+  EXPECT_FALSE(hashes.Lookup(Staging("x.dat"), &size, &digest));  // never completed
+
+  client_.UnpackKeptBaseArchive();
+  EXPECT_EQ(ReadFileBytes(depend_ + "\\readme.txt"), "hello");
+  EXPECT_FALSE(PathExists(Staging("SystemDepend.zip").c_str()));
+  EXPECT_EQ(client_.KeptBaseArchive(), "");
 }
 
 TEST_F(ProcessDLTest, BaseArchiveThatIsNoZipStillEndsTheStage) {
