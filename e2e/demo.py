@@ -1,4 +1,5 @@
-"""The demo: the reference service with the demo package and quillbank-setup.exe under Wine.
+"""The demo: the reference service with the demo package, signed with the build's demo key, and
+the demo deployment's installer (quillbank-setup-demo.exe) under Wine.
 With a DISPLAY the person at the screen clicks; without one it drives itself on Xvfb."""
 import argparse
 import os
@@ -14,7 +15,7 @@ def main():
     parser.add_argument("--build-dir", required=True, help="the Windows build whose program runs")
     parser.add_argument("--arch", required=True, choices=["win32", "win64"])
     args = parser.parse_args()
-    build = scenario.WindowsBuild(args.build_dir, args.arch)
+    build = scenario.WindowsBuild(args.build_dir, args.arch, signed=True)
     work = os.path.join(scenario.ROOT, "build", "demo")
     interactive = bool(os.environ.get("DISPLAY"))
     with scenario.InstallerRun(build, work, prefix_dir=os.path.join(work, "prefix")) as run:

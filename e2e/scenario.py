@@ -5,6 +5,7 @@ Shared by scripts/demo and the end-to-end tests.
 """
 import os
 import shutil
+import subprocess
 import time
 
 import qbdrive
@@ -22,25 +23,38 @@ PREFIXES = []
 
 class WindowsBuild:
     """One Windows build's programs and the Wine architecture they run under: "windows" (i686,
-    win32) is what users get, "windows64" (x86-64, win64) runs on every x86-64 machine."""
+    win32) is what users get, "windows64" (x86-64, win64) runs on every x86-64 machine.
 
-    def __init__(self, build_dir, arch):
+    With `signed`, the program is the build's demo-deployment installer, which carries the demo
+    key, and the package is signed with the demo key's private half."""
+
+    def __init__(self, build_dir, arch, signed=False):
         self.dir = os.path.abspath(build_dir)
         self.arch = arch
-        self.installer = os.path.join(self.dir, "bin", "quillbank-setup.exe")
+        self.signed = signed
+        program = "quillbank-setup-demo.exe" if signed else "quillbank-setup.exe"
+        self.installer = os.path.join(self.dir, "bin", program)
         self.terminal = os.path.join(self.dir, "demo", TERMINAL)
         self.prefix_template = os.path.join(self.dir, "e2e", "prefix-template")
-        self.package_dir = os.path.join(self.dir, "e2e", "package")
+        self.package_dir = os.path.join(self.dir, "e2e", "package-signed" if signed else "package")
+        self.signing_key = os.path.join(self.dir, "demo-key", "package-signing.key")
 
     def package(self):
         """The demo package with this build's stand-in terminal: a folder of links to the native
-        build's generated files, beside a link to the terminal. Returns the folder."""
+        build's generated files, beside a link to the terminal (and, signed, its own package.json
+        and manifest). Returns the folder."""
         if os.path.isdir(self.package_dir):
             shutil.rmtree(self.package_dir)
         os.makedirs(self.package_dir)
         for name in os.listdir(DEMO_PACKAGE):
             target = self.terminal if name == TERMINAL else os.path.join(DEMO_PACKAGE, name)
-            os.symlink(target, os.path.join(self.package_dir, name))
+            if self.signed and name == "package.json":
+                shutil.copyfile(target, os.path.join(self.package_dir, name))
+            else:
+                os.symlink(target, os.path.join(self.package_dir, name))
+        if self.signed:
+            subprocess.run([SERVICE, "sign", self.package_dir, "--key", self.signing_key],
+                           check=True, stdout=subprocess.DEVNULL)
         return self.package_dir
 
 

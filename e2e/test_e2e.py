@@ -19,6 +19,7 @@ import scenario  # noqa: E402
 WORK = None
 PROBE = None
 BUILD = None
+SIGNED = None
 
 
 class CaseFailed(Exception):
@@ -30,8 +31,8 @@ def check(condition, message):
         raise CaseFailed(message)
 
 
-def package():
-    with open(os.path.join(scenario.DEMO_PACKAGE, "package.json"), encoding="utf-8") as f:
+def package(folder=None):
+    with open(os.path.join(folder or scenario.DEMO_PACKAGE, "package.json"), encoding="utf-8") as f:
         return json.load(f)
 
 
@@ -81,6 +82,7 @@ def expect_text(run, what, text, timeout=20):
 
 def check_installed_files(run, pkg):
     install = run.install_dir()
+    build = run.build
     for m in pkg["modules"]:
         relative = (m["folder"] + m["file"]).replace("\\", "/")
         target = find_case_insensitive(install, relative)
@@ -88,7 +90,7 @@ def check_installed_files(run, pkg):
             check(target is None, "module of kind D was downloaded: " + relative)
             continue
         check(target is not None, "module file missing: " + relative)
-        source = os.path.join(BUILD.package_dir, m["source"])
+        source = os.path.join(build.package_dir, m["source"])
         check(digest(target) == digest(source), "module file differs: " + relative)
     with open(os.path.join(install, "module.info"), "rb") as f:
         info = f.read()
@@ -166,6 +168,37 @@ def case_full_install_win7(display):
         path = run.prefix.user_path_value() or ""
         check("QuillbankDependBase" in path, "user Path lacks the dependency folder: %r" % path)
         check(run.launch_record().endswith("end"), "terminal command line")
+
+
+def case_signed_package_installs(display):
+    with scenario.InstallerRun(SIGNED, os.path.join(WORK, "signed"), display=display) as run:
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        pkg = package(SIGNED.package_dir)
+        check(any(m["file"] == "package.manifest" for m in pkg["modules"]),
+              "the signed package has no manifest module")
+        check_installed_files(run, pkg)
+        depend = run.depend_dir()
+        check(os.path.isdir(depend) and os.listdir(depend), "base archive not unpacked")
+
+
+def case_tampered_package_fails(display):
+    work = os.path.join(WORK, "tampered")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        before = earlier_install(run)
+        depend_before = snapshot(run.depend_dir())
+        run.service.stop()
+        # One byte of one file flipped on its way: the manifest still says what it should be.
+        run.service_args = ["--corrupt-module", "SH600000.day"]
+        run.start_the_service()
+        run.start_installer()
+        run.click_button()
+        expect_text(run, "status", "Package check failed", timeout=120)
+        run.screenshot("package-check-failed")
+        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+        check(snapshot(run.install_dir()) == before, "the earlier install changed")
+        check(snapshot(run.depend_dir()) == depend_before, "the dependency folder changed")
+        close_ends_with_zero(run)
 
 
 def case_win10_and_simplified_chinese(display):
@@ -467,6 +500,8 @@ CASES = [
     ("Windows 10: no base archive, Path untouched; Simplified Chinese", case_win10_and_simplified_chinese),
     ("refused update shows its error code", case_refused_update),
     ("refused login; Traditional Chinese", case_refused_login_traditional),
+    ("signed package: the demo deployment's program installs it", case_signed_package_installs),
+    ("tampered package: Package check failed, earlier install intact", case_tampered_package_fails),
     ("download dropped four times keeps the earlier install", case_dropped_download_keeps_earlier_install),
     ("download dropped once half-way resumes: Open, files identical", case_one_drop_resumes),
     ("reconnecting shown in three languages", case_reconnecting_shown_in_three_languages),
@@ -481,7 +516,7 @@ CASES = [
 
 
 def main():
-    global PROBE, BUILD, WORK
+    global PROBE, BUILD, SIGNED, WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--probe", required=True)
     parser.add_argument("--build-dir", required=True, help="the Windows build folder")
@@ -490,6 +525,7 @@ def main():
     args = parser.parse_args()
     PROBE = args.probe
     BUILD = scenario.WindowsBuild(args.build_dir, args.arch)
+    SIGNED = scenario.WindowsBuild(args.build_dir, args.arch, signed=True)
     WORK = os.path.join(BUILD.dir, "e2e", "cases")
     os.makedirs(WORK, exist_ok=True)
     start = time.time()
