@@ -236,7 +236,15 @@ bool InstallController::StagedPackagePasses() {
   input.own_files.push_back(kInstallLogRelativePath);
   input.hashes = hashes_.get();
   PackageCheckFailure failure;
-  if (CheckStagedPackage(input, &failure)) return true;
+  const DWORD start = GetTickCount();
+  if (CheckStagedPackage(input, &failure)) {
+    // What the check added after the last byte: the benchmarks read it from the copied log.
+    char text[100] = {};
+    std::snprintf(text, sizeof text, "OnInstall" QB_COLON "Package Check Success %lu ms",
+                  static_cast<unsigned long>(GetTickCount() - start));
+    WriteLog(text);
+    return true;
+  }
   const std::string line =
       "OnInstall" QB_COLON "Package Check Faile " + failure.file + ": " + failure.reason;
   WriteLog(line.c_str());

@@ -6,7 +6,11 @@ from a zip file, and the program's peak working set (GetProcessMemoryInfo, read 
 bench_peak_memory.exe, which starts it).
 
     whole_install.py --service SERVICE --windows-build DIR --arch win64 --launcher EXE
-                     [--mib 256] [--files 2400] [--runs 3]
+                     [--mib 256] [--files 2400] [--runs 3] [--signed]
+
+With --signed the package carries a manifest signed with the Windows build's demo key and the
+program is that build's quillbank-setup-demo.exe, which checks every file against it before the
+copy; the time the check took after the last byte is read from the install log.
 
 The phases are seen from outside, polling every 20 ms: download from the click on
 "Install" until module.info appears in the staging folder (the program writes it once the last
@@ -97,10 +101,10 @@ def tree_bytes(tree):
     return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(tree) for f in fs)
 
 
-def prepare(work, service, mib, files):
+def prepare(work, service, mib, files, signing_key=None):
     """The tree, its zip and the packed package, made once per size (a stamp names it)."""
     stamp = os.path.join(work, "package-made")
-    wanted = "%d MiB, %d files\n" % (mib, files)
+    wanted = "%d MiB, %d files%s\n" % (mib, files, ", signed" if signing_key else "")
     if os.path.isfile(stamp) and open(stamp).read() == wanted:
         return
     for name in ("tree", "package", "tree.zip", "package-made"):
@@ -115,7 +119,8 @@ def prepare(work, service, mib, files):
     subprocess.run(["zip", "-q", "-r", "-6", os.path.join(work, "tree.zip"), "."], cwd=tree,
                    check=True)
     subprocess.run([service, "pack", tree, os.path.join(work, "package"), "--number", "100201",
-                    "--name", "bench", "--version", "1.1"], check=True,
+                    "--name", "bench", "--version", "1.1"]
+                   + (["--sign", signing_key] if signing_key else []), check=True,
                    stdout=subprocess.DEVNULL)
     with open(stamp, "w") as f:
         f.write(wanted)
@@ -183,8 +188,19 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run_install(work, service, build_dir, arch, launcher):
-    build = scenario.WindowsBuild(build_dir, arch)
+def check_ms(install_dir):
+    """The package check's own time, from the install log the program copied into place."""
+    path = os.path.join(install_dir, "log", "install.log")
+    if not os.path.isfile(path):
+        return None
+    for line in open(path, "rb").read().split(b"\r\n"):
+        if b"Package Check Success " in line:
+            return int(line.rsplit(b" ", 2)[1])
+    return None
+
+
+def run_install(work, service, build_dir, arch, launcher, signed=False):
+    build = scenario.WindowsBuild(build_dir, arch, signed=signed)
     package = os.path.join(work, "package")
     report = os.path.join(work, "peak.txt")
     if os.path.exists(report):
@@ -253,6 +269,7 @@ def run_install(work, service, build_dir, arch, launcher):
             run.click_close()
             run.installer.wait(60)
             installed = tree_bytes(run.install_dir())
+            t["check ms"] = check_ms(run.install_dir())
     finally:
         server.terminate()
         server.wait()
@@ -281,11 +298,17 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench", "whole-install"))
     parser.add_argument("--mib", type=int, default=256)
     parser.add_argument("--files", type=int, default=2400)
+    parser.add_argument("--signed", action="store_true",
+                        help="a signed package and the demo deployment's program")
     parser.add_argument("--runs", type=int, default=3, help="installs (and unzips) to take the "
                         "median of; the machine is shared")
     args = parser.parse_args()
+    if args.signed:
+        args.work += "-signed"
     os.makedirs(args.work, exist_ok=True)
-    prepare(args.work, args.service, args.mib, args.files)
+    signing_key = (scenario.WindowsBuild(args.windows_build, args.arch, signed=True).signing_key
+                   if args.signed else None)
+    prepare(args.work, args.service, args.mib, args.files, signing_key)
     tree = os.path.join(args.work, "tree")
     size = tree_bytes(tree)
     nfiles = sum(len(fs) for _, _, fs in os.walk(tree))
@@ -295,9 +318,10 @@ def main():
                                     "unzip", "remove")}
     peaks = []
     cpu = []
+    checks = []
     for _ in range(args.runs):
         t, xcopy, installed, peak = run_install(args.work, args.service, args.windows_build,
-                                                args.arch, args.launcher)
+                                                args.arch, args.launcher, args.signed)
         if installed < size:
             print("whole install: FAILED: %d of %d bytes in the install folder" % (installed, size))
             return 1
@@ -314,6 +338,8 @@ def main():
         phases["remove"].append(remove)
         if peak:
             peaks.append(peak)
+        if t.get("check ms") is not None:
+            checks.append(t["check ms"])
 
     mb = size / 1e6
     m = {name: median(v) for name, v in phases.items() if v}
@@ -326,7 +352,11 @@ def main():
         if rate:
             text += "  %6.1f MB/s (%6.1f)" % (mb / m[name], mb / b[name])
         print(text + extra)
-    line("download", "download", extra="  first file after %.2f s" % m["first"])
+    line("download" + (" + check" if args.signed else ""), "download",
+         extra="  first file after %.2f s" % m["first"])
+    if args.signed:
+        print("    package check after the last byte: %s ms (median; runs: %s)"
+              % (median(checks) if checks else "not read", ", ".join(map(str, checks))))
     print("    processor time during the download (median): " + ", ".join(
         "%s %.2f s" % (n, median([c[n] for c in cpu])) for n in CPU_NAMES))
     line("copy into place", "copy",
