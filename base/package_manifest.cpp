@@ -2,7 +2,7 @@
 #include "base/package_manifest.h"
 
 #include <cstring>
-#include <unordered_set>
+#include <algorithm>
 
 #include "base/coding.h"
 
@@ -148,14 +148,20 @@ bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
   // Each entry takes at least 43 bytes: a count the rest cannot hold reserves nothing.
   if (in.left() / (2 + 1 + 8 + kSha256Size) < count) return false;
   out.files.resize(count);
-  std::unordered_set<std::string> seen;
+  std::vector<const std::string*> paths;
   for (ManifestFile& file : out.files) {
     uint16_t length = 0;
     if (!in.U16(&length) || length == 0 || length > kManifestPathMax ||
-        !in.Text(length, &file.path) || !in.U64(&file.size) || !in.Digest(&file.sha256) ||
-        !seen.insert(file.path).second) {
+        !in.Text(length, &file.path) || !in.U64(&file.size) || !in.Digest(&file.sha256)) {
       return false;
     }
+    paths.push_back(&file.path);
+  }
+  // A path listed twice could be matched by one file with either entry.
+  std::sort(paths.begin(), paths.end(),
+            [](const std::string* a, const std::string* b) { return *a < *b; });
+  for (size_t i = 1; i < paths.size(); ++i) {
+    if (*paths[i] == *paths[i - 1]) return false;
   }
   uint8_t base_length = 0;
   if (!in.U8(&base_length) || base_length > kManifestBaseNameMax) return false;

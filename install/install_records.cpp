@@ -9,7 +9,6 @@
 #include "base/file_system.h"
 #include "core/install_context.h"
 #include "install/profile_string.h"
-#include "install/profile_text.h"
 
 bool WriteModuleInfo() {
   InstallContext& ctx = InstallContext::Get();
@@ -61,14 +60,36 @@ bool WriteTerminalConfig() {
   return pub_written && pri_written;
 }
 
+namespace {
+
+// A decimal number of at most 9 digits at *text; moves past it.
+bool ReadNumber(const char** text, int32_t* number) {
+  const char* p = *text;
+  int32_t value = 0;
+  int digits = 0;
+  while (*p >= '0' && *p <= '9' && digits < 9) {
+    value = value * 10 + (*p++ - '0');
+    ++digits;
+  }
+  if (digits == 0 || (*p >= '0' && *p <= '9')) return false;
+  *number = value;
+  *text = p;
+  return true;
+}
+
+}  // namespace
+
 bool ReadInstalledVersion(const std::string& install_dir, VersionPair* version) {
   const std::string path = install_dir + "\\update.ini";
   std::string value;
-  if (!ReadProfileFile("version", "cur", path.c_str(), &value)) return false;
-  int part3 = 0, part4 = 0;
-  char tail = 0;
-  if (std::sscanf(value.c_str(), "9.3.%d.%d%c", &part3, &part4, &tail) != 2) return false;
-  version->Part3 = part3;
-  version->Part4 = part4;
+  if (!ReadProfileValue("version", "cur", path.c_str(), &value)) return false;
+  if (value.compare(0, 4, "9.3.") != 0) return false;
+  const char* text = value.c_str() + 4;
+  VersionPair read;
+  if (!ReadNumber(&text, &read.Part3) || *text++ != '.' || !ReadNumber(&text, &read.Part4) ||
+      *text != '\0') {
+    return false;
+  }
+  *version = read;
   return true;
 }

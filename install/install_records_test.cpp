@@ -124,3 +124,31 @@ TEST_F(InstallRecordsTest, WithoutConfigFolderNoConfigurationFileIsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// The version an install's update.ini names, as written by WriteUpdateIni and by hand.
+TEST_F(InstallRecordsTest, InstalledVersionIsReadBackOnlyInItsOwnForm) {
+  const std::string staging = InstallContext::Get().StagingDir;
+  ASSERT_TRUE(WriteUpdateIni());
+  VersionPair version;
+  ASSERT_TRUE(ReadInstalledVersion(staging, &version));
+  EXPECT_EQ(version.Part3, 1234);
+  EXPECT_EQ(version.Part4, 5);
+
+  const std::string ini = staging + "\\update.ini";
+  for (const char* bad : {"9.3.5", "9.3.5.16x", "9.3.5..16", "9.4.5.16", "9.3.1234567890.1",
+                          "9.3.-1.2", ""}) {
+    ASSERT_TRUE(WriteFileBytes(ini, std::string("[version]\r\ncur=") + bad + "\r\n"));
+    version = VersionPair{7, 7};
+    EXPECT_FALSE(ReadInstalledVersion(staging, &version)) << bad;
+    EXPECT_EQ(version.Part3, 7) << bad;
+  }
+  ASSERT_TRUE(WriteFileBytes(ini, "[Version]\r\n  CUR = 9.3.6.0\r\n"));
+  ASSERT_TRUE(ReadInstalledVersion(staging, &version));
+  EXPECT_EQ(version.Part3, 6);
+  EXPECT_EQ(version.Part4, 0);
+  EXPECT_FALSE(ReadInstalledVersion(InstallContext::Get().InstallDir, &version));  // no file
+}
+
+}  // namespace

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 #include "base/file_system.h"
 #include "base/package_manifest.h"
@@ -78,26 +77,38 @@ bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* fai
     return Fail(failure, kManifestFileName, "older than the installed version");
   }
 
-  std::map<std::string, const ManifestFile*> listed;
-  for (const ManifestFile& file : manifest.files) listed[file.path] = &file;
+  // The listed files by path, each marked once a staged file matched it.
+  std::vector<const ManifestFile*> listed;
+  for (const ManifestFile& file : manifest.files) listed.push_back(&file);
+  const auto by_path = [](const ManifestFile* a, const ManifestFile* b) { return a->path < b->path; };
+  std::sort(listed.begin(), listed.end(), by_path);
+  std::vector<bool> matched(listed.size(), false);
   std::vector<FileEntry> staged;
   if (!ListFiles(input.staging_dir, &staged)) return Fail(failure, "", "staging folder unreadable");
-  std::sort(staged.begin(), staged.end(),
-            [](const FileEntry& a, const FileEntry& b) { return a.relative < b.relative; });
-  for (const FileEntry& file : staged) {
-    const std::string& name = file.relative;
+  // In name order, so that the file named is the same on every run (pointers: sorting the
+  // entries themselves costs the program several kilobytes).
+  std::vector<const std::string*> names;
+  for (const FileEntry& file : staged) names.push_back(&file.relative);
+  std::sort(names.begin(), names.end(),
+            [](const std::string* a, const std::string* b) { return *a < *b; });
+  for (const std::string* staged_name : names) {
+    const std::string& name = *staged_name;
     if (name == kManifestFileName || name == input.base_archive ||
         std::find(input.own_files.begin(), input.own_files.end(), name) != input.own_files.end()) {
       continue;
     }
-    const auto entry = listed.find(name);
-    if (entry == listed.end()) return Fail(failure, name, "not listed");
-    if (!Matches(input, input.staging_dir + "\\" + name, *entry->second)) {
+    const auto entry = std::lower_bound(
+        listed.begin(), listed.end(), name,
+        [](const ManifestFile* file, const std::string& path) { return file->path < path; });
+    if (entry == listed.end() || (*entry)->path != name) return Fail(failure, name, "not listed");
+    if (!Matches(input, input.staging_dir + "\\" + name, **entry)) {
       return Fail(failure, name, "differs from the listed size or hash");
     }
-    listed.erase(entry);
+    matched[entry - listed.begin()] = true;
   }
-  if (!listed.empty()) return Fail(failure, listed.begin()->first, "missing");
+  for (size_t i = 0; i < listed.size(); ++i) {
+    if (!matched[i]) return Fail(failure, listed[i]->path, "missing");
+  }
 
   if (!input.base_archive.empty()) {
     if (manifest.base_archive.path != input.base_archive) {

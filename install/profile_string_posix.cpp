@@ -6,3 +6,7 @@
 bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path) {
   return WriteProfileFile(section, key, value, path);
 }
+
+bool ReadProfileValue(const char* section, const char* key, const char* path, std::string* value) {
+  return ReadProfileFile(section, key, path, value);
+}
