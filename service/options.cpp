@@ -66,6 +66,7 @@ std::string FaultConfig::Describe() const {
         (query_delay_address.empty() ? "" : " on " + query_delay_address));
   }
   if (query_wrong_code) add("query-wrong-code");
+  if (!corrupt_module.empty()) add("corrupt-module " + corrupt_module);
   return text;
 }
 
@@ -146,6 +147,8 @@ OptionTable ServeOptionTable(ServiceOptions* o) {
       {"--stall-after", Number(0, INT64_MAX, [=](long long n) { f->stall_after_chunks = n; })},
       {"--split-modules", Number(1, 10000, [=](long long n) { f->split_module_messages = int(n); })},
       {"--query-delay", [=](const std::string& v) { return ParseQueryDelay(v, f); }},
+      {"--corrupt-module",
+       [=](const std::string& v) { f->corrupt_module = v; return !v.empty(); }},
   };
   // Operations.
   table.flags["--cache-mib"] = Number(0, 1 << 20, [=](long long n) { o->cache_mib = n; });
@@ -343,6 +346,8 @@ Fault injection (for tests):
   --split-modules M      module-check reply spread over M messages
   --query-delay MS[@ADDR]  package-query answer held back MS ms (only on ADDR if given)
   --query-wrong-code     package-query answered with a wrong message code
+  --corrupt-module NAME  every download of the module named NAME has the first byte of its
+                         file flipped as it is sent (sizes unchanged; never cached)
 
 pack: writes a package folder OUT from the tree DIR, one module per file (files copied).
   --number N             package number (default 100201)
