@@ -265,6 +265,16 @@ bool FinishPack(const std::vector<std::string>& positional, ServiceOptions* o,
   return true;
 }
 
+bool FinishKeygen(const std::vector<std::string>& positional, ServiceOptions* o,
+                  std::string* error) {
+  if (positional.size() != 1) {
+    *error = "keygen needs DIR";
+    return false;
+  }
+  o->keygen_dir = positional[0];
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::string* error) {
@@ -283,12 +293,16 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
     o->command = ServiceOptions::Command::kServe;
   } else if (command == "pack") {
     o->command = ServiceOptions::Command::kPack;
+  } else if (command == "keygen") {
+    o->command = ServiceOptions::Command::kKeygen;
   } else {
     *error = "unknown command \"" + command + "\"";
     return false;
   }
-  const bool serve = o->command == ServiceOptions::Command::kServe;
-  const OptionTable table = serve ? ServeOptionTable(o) : PackOptionTable(o);
+  const ServiceOptions::Command chosen = o->command;
+  const OptionTable table = chosen == ServiceOptions::Command::kServe  ? ServeOptionTable(o)
+                            : chosen == ServiceOptions::Command::kPack ? PackOptionTable(o)
+                                                                       : OptionTable();
   std::vector<std::string> positional;
   switch (ParseArguments(argc, argv, table, &positional, error)) {
     case ArgumentsResult::kHelp:
@@ -299,13 +313,21 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
     case ArgumentsResult::kDone:
       break;
   }
-  return serve ? FinishServe(positional, o, error) : FinishPack(positional, o, error);
+  switch (chosen) {
+    case ServiceOptions::Command::kServe:
+      return FinishServe(positional, o, error);
+    case ServiceOptions::Command::kPack:
+      return FinishPack(positional, o, error);
+    default:
+      return FinishKeygen(positional, o, error);
+  }
 }
 
 std::string UsageText() {
   return R"(Usage:
   quillbank-service serve [--package DIR]... [listen options] [fault options]
   quillbank-service pack DIR OUT [pack options]
+  quillbank-service keygen DIR
   quillbank-service --help
 
 serve: publishes packages to installers. Without --package it serves the demo package of this
@@ -356,11 +378,15 @@ pack: writes a package folder OUT from the tree DIR, one module per file (files 
   --key KEY              package key of every module (default: the package number)
   --base ZIP             publish ZIP as the base dependency archive "SystemDepend.zip"
 
+keygen: writes a new signing key pair into DIR (created when missing): package-signing.key,
+the private key (mode 0600; keep it off the servers), and package-signing.pub, the public key
+an installer build takes (CMake cache variable QB_PACKAGE_PUBLIC_KEY). Never replaces a key.
+
 Default addresses: package query )" QB_QUERY_SERVER_0 ", " QB_QUERY_SERVER_1 ", " QB_QUERY_SERVER_2
          ", " QB_QUERY_SERVER_3 R"( port )" + std::to_string(QB_QUERY_PORT) +
          "; update " QB_UPDATE_HOST_PATTERN " (1..3) port " + std::to_string(QB_UPDATE_PORT) +
          "; download " QB_DOWNLOAD_HOST " port " + std::to_string(QB_DOWNLOAD_PORT) + R"(.
-Exit codes: 0 stopped cleanly or packed, 1 cannot listen or write, 2 bad command line,
-3 a package cannot be served.
+Exit codes: 0 stopped cleanly, packed or key written, 1 cannot listen or write (or a key
+file exists already), 2 bad command line, 3 a package cannot be served.
 )";
 }

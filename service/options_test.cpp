@@ -112,6 +112,17 @@ TEST(Options, PackTakesTwoFoldersAndItsFlags) {
   EXPECT_EQ(o.pack.base_archive, "d.zip");
 }
 
+TEST(Options, KeygenTakesOneFolderAndNoFlags) {
+  ServiceOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"keygen", "keys"}, &o, &error)) << error;
+  EXPECT_EQ(o.command, ServiceOptions::Command::kKeygen);
+  EXPECT_EQ(o.keygen_dir, "keys");
+  EXPECT_FALSE(Parse({"keygen"}, &o, &error));
+  EXPECT_FALSE(Parse({"keygen", "a", "b"}, &o, &error));
+  EXPECT_FALSE(Parse({"keygen", "a", "--sign", "k"}, &o, &error));
+}
+
 TEST(Options, RefusesWhatItDoesNotUnderstand) {
   ServiceOptions o;
   std::string error;
@@ -153,6 +164,7 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
   EXPECT_NE(UsageText().find("--drop-check-after-list"), std::string::npos);
   EXPECT_NE(UsageText().find("--drop-all-after-download"), std::string::npos);
   EXPECT_NE(UsageText().find("--corrupt-module NAME"), std::string::npos);
+  EXPECT_NE(UsageText().find("keygen DIR"), std::string::npos);
 }
 
 TEST(Options, OperationsFlags) {
