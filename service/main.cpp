@@ -21,6 +21,10 @@ int Pack(const ServiceOptions& options) {
   }
   printf("packed %zu modules of %s into %s\n", count, options.pack_tree.c_str(),
          options.pack_out.c_str());
+  if (!options.pack.signing_key_file.empty()) {
+    printf("signed: package.manifest verifies with the public key of %s\n",
+           options.pack.signing_key_file.c_str());
+  }
   return kExitOk;
 }
 

@@ -185,6 +185,7 @@ OptionTable PackOptionTable(ServiceOptions* o) {
       {"--name", [=](const std::string& v) { p->product_name = v; return true; }},
       {"--key", [=](const std::string& v) { p->package_key = v; return v.size() <= 10; }},
       {"--base", [=](const std::string& v) { p->base_archive = v; return !v.empty(); }},
+      {"--sign", [=](const std::string& v) { p->signing_key_file = v; return !v.empty(); }},
       {"--version",
        [=](const std::string& v) { return ParseVersion(v, &p->version_part3, &p->version_part4); }},
   };
@@ -377,6 +378,9 @@ pack: writes a package folder OUT from the tree DIR, one module per file (files 
   --version P3.P4        latest version, third and fourth part (default 1.0)
   --key KEY              package key of every module (default: the package number)
   --base ZIP             publish ZIP as the base dependency archive "SystemDepend.zip"
+  --sign KEYFILE         sign the package: adds the module "package.manifest" (sizes and
+                         SHA-256 of every file and of the base archive, signed with the
+                         private key of KEYFILE, as keygen writes it)
 
 keygen: writes a new signing key pair into DIR (created when missing): package-signing.key,
 the private key (mode 0600; keep it off the servers), and package-signing.pub, the public key

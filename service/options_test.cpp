@@ -98,7 +98,7 @@ TEST(Options, PackTakesTwoFoldersAndItsFlags) {
   ServiceOptions o;
   std::string error;
   ASSERT_TRUE(Parse({"pack", "tree", "out", "--number", "123", "--name", "羽笔",
-                     "--version", "9.-2", "--key", "K", "--base", "d.zip"},
+                     "--version", "9.-2", "--key", "K", "--base", "d.zip", "--sign", "k.key"},
                     &o, &error))
       << error;
   EXPECT_EQ(o.command, ServiceOptions::Command::kPack);
@@ -110,6 +110,9 @@ TEST(Options, PackTakesTwoFoldersAndItsFlags) {
   EXPECT_EQ(o.pack.version_part4, -2);
   EXPECT_EQ(o.pack.package_key, "K");
   EXPECT_EQ(o.pack.base_archive, "d.zip");
+  EXPECT_EQ(o.pack.signing_key_file, "k.key");
+  ASSERT_TRUE(Parse({"pack", "tree", "out"}, &o, &error)) << error;
+  EXPECT_TRUE(o.pack.signing_key_file.empty());
 }
 
 TEST(Options, KeygenTakesOneFolderAndNoFlags) {
@@ -151,8 +154,10 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
            {"pack", "a", "b", "--version", "9"},
            {"pack", "a", "b", "--key", "12345678901"},
            {"pack", "a", "b", "--garbage-first"},
+           {"pack", "a", "b", "--sign", ""},
            {"pack", "a", "b", "--corrupt-module", "x"},  // a serve flag
            {"serve", "--corrupt-module", ""},
+           {"serve", "--sign", "k"},  // a pack flag
        }) {
     EXPECT_FALSE(Parse(args, &o, &error)) << (args.empty() ? "" : args.back());
     EXPECT_FALSE(error.empty());
@@ -164,6 +169,7 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
   EXPECT_NE(UsageText().find("--drop-check-after-list"), std::string::npos);
   EXPECT_NE(UsageText().find("--drop-all-after-download"), std::string::npos);
   EXPECT_NE(UsageText().find("--corrupt-module NAME"), std::string::npos);
+  EXPECT_NE(UsageText().find("--sign KEYFILE"), std::string::npos);
   EXPECT_NE(UsageText().find("keygen DIR"), std::string::npos);
 }
 
