@@ -29,13 +29,16 @@ struct FaultConfig {
   int query_delay_ms = 0;             // package-query answer held back this long
   std::string query_delay_address;    // only on this query listen address; empty: on all
   bool query_wrong_code = false;      // package-query answer with a code other than 0x5052
+  // Every download of the module of this name has the first data byte of its file flipped
+  // (xor 0xFF) as it is sent, sizes unchanged; the module is never cached. Empty: none.
+  std::string corrupt_module;
 
   bool any() const {
     return refuse_update || refuse_login || refuse_auth_update || refuse_auth_download ||
            drop_after_chunks >= 0 || drop_connections >= 0 || !hold_reauth_until.empty() ||
            stall_after_chunks >= 0 || drop_check_after_list ||
            drop_all_after_download || garbage_first || split_module_messages > 0 ||
-           query_delay_ms > 0 || query_wrong_code;
+           query_delay_ms > 0 || query_wrong_code || !corrupt_module.empty();
   }
   // "refuse-login, drop-after 10": for the start-up log line.
   std::string Describe() const;

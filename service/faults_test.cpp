@@ -306,6 +306,32 @@ TEST_F(FaultsTest, QueryWrongCodeAnswersWithAnotherCode) {
   EXPECT_NE(code, 0x5052);
 }
 
+// With the message cache on (as by default): the second download, when the other modules come
+// from the cache, is corrupted in the same way and nothing else.
+TEST_F(FaultsTest, CorruptModuleFlipsTheFirstByteOfThatModuleOnly) {
+  faults_.corrupt_module = "a.exe";
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  const std::string original = TestBytes(300 * 1001, 1);
+  for (int download = 1; download <= 2; ++download) {
+    SCOPED_TRACE(download);
+    TestClient dl;
+    ASSERT_TRUE(dl.Link(service_.download()));
+    std::map<std::string, std::string> files;
+    ASSERT_TRUE(dl.DownloadModules(records, &files));
+    const std::string& got = files["a.exe"];
+    ASSERT_EQ(got.size(), original.size());
+    size_t changed = 0;
+    for (size_t i = 0; i < got.size(); ++i) changed += got[i] != original[i];
+    EXPECT_EQ(changed, 1u);
+    EXPECT_EQ(static_cast<uint8_t>(got[0]), static_cast<uint8_t>(original[0] ^ 0xFF));
+    EXPECT_EQ(files["D\\b"], TestBytes(10, 2));
+    EXPECT_EQ(files["D\\c"], TestBytes(10, 3));
+  }
+}
+
 TEST_F(FaultsTest, PackageQueryForAnUnknownPackageHasAnEmptyName) {
   ASSERT_TRUE(service_.Start({temp_.path()}));
   TestClient q;

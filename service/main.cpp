@@ -1,8 +1,10 @@
-// quillbank-service: the reference update service (serve) and the package tool (pack).
+// quillbank-service: the reference update service (serve), the package tool (pack) and the
+// signing key maker (keygen).
 #include <signal.h>
 
 #include <cstdio>
 
+#include "service/keygen.h"
 #include "service/options.h"
 #include "service/pack.h"
 #include "service/service.h"
@@ -19,6 +21,22 @@ int Pack(const ServiceOptions& options) {
   }
   printf("packed %zu modules of %s into %s\n", count, options.pack_tree.c_str(),
          options.pack_out.c_str());
+  if (!options.pack.signing_key_file.empty()) {
+    printf("signed: package.manifest verifies with the public key of %s\n",
+           options.pack.signing_key_file.c_str());
+  }
+  return kExitOk;
+}
+
+int Keygen(const ServiceOptions& options) {
+  std::string error;
+  KeygenResult result;
+  if (!WriteNewKeyPair(options.keygen_dir, &result, &error)) {
+    fprintf(stderr, "quillbank-service keygen: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  printf("private key: %s (keep it off the servers)\npublic key:  %s\n%s\n",
+         result.key_path.c_str(), result.public_path.c_str(), result.public_text.c_str());
   return kExitOk;
 }
 
@@ -78,6 +96,8 @@ int main(int argc, char** argv) {
       return kExitOk;
     case ServiceOptions::Command::kPack:
       return Pack(options);
+    case ServiceOptions::Command::kKeygen:
+      return Keygen(options);
     case ServiceOptions::Command::kServe:
       return Serve(options);
   }

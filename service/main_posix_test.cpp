@@ -95,6 +95,35 @@ TEST(Program, HelpUsageErrorsAndPackageErrorsHaveTheirExitCodes) {
   EXPECT_EQ(RunProgram({"pack", dir.path() + "/none", dir.path() + "/out"}, log), kExitFailure);
 }
 
+TEST(Program, KeygenThenSignedPackAndTheirFailures) {
+  TempDir dir;
+  std::string log = dir.path() + "/out.txt";
+  ASSERT_EQ(RunProgram({"keygen", dir.path() + "/keys"}, log), kExitOk) << Read(log);
+  const std::string public_text = Read(dir.path() + "/keys/package-signing.pub");
+  ASSERT_EQ(public_text.size(), 129u);
+  EXPECT_NE(Read(log).find(public_text), std::string::npos);  // printed for the operator
+  // The private key is never printed.
+  EXPECT_EQ(Read(log).find(Read(dir.path() + "/keys/package-signing.key").substr(0, 64)),
+            std::string::npos);
+  EXPECT_EQ(RunProgram({"keygen", dir.path() + "/keys"}, log), kExitFailure);
+  EXPECT_NE(Read(log).find("exists already"), std::string::npos);
+
+  fs::create_directories(dir.path() + "/tree");
+  std::ofstream(dir.path() + "/tree/run.exe", std::ios::binary) << TestBytes(2222, 2);
+  ASSERT_EQ(RunProgram({"pack", dir.path() + "/tree", dir.path() + "/pkg", "--sign",
+                        dir.path() + "/keys/package-signing.key"},
+                       log),
+            kExitOk)
+      << Read(log);
+  EXPECT_NE(Read(log).find("packed 2 modules"), std::string::npos);
+  EXPECT_TRUE(fs::exists(dir.path() + "/pkg/package.manifest"));
+  EXPECT_EQ(RunProgram({"pack", dir.path() + "/tree", dir.path() + "/pkg2", "--sign",
+                        dir.path() + "/keys/package-signing.pub"},
+                       log),
+            kExitFailure);
+  EXPECT_FALSE(fs::exists(dir.path() + "/pkg2"));
+}
+
 TEST(Program, AddressInUseIsAFailure) {
   TempDir dir;
   WriteTestPackage(dir.path(), "1", {{"", "a", "a"}});

@@ -66,6 +66,7 @@ std::string FaultConfig::Describe() const {
         (query_delay_address.empty() ? "" : " on " + query_delay_address));
   }
   if (query_wrong_code) add("query-wrong-code");
+  if (!corrupt_module.empty()) add("corrupt-module " + corrupt_module);
   return text;
 }
 
@@ -146,6 +147,8 @@ OptionTable ServeOptionTable(ServiceOptions* o) {
       {"--stall-after", Number(0, INT64_MAX, [=](long long n) { f->stall_after_chunks = n; })},
       {"--split-modules", Number(1, 10000, [=](long long n) { f->split_module_messages = int(n); })},
       {"--query-delay", [=](const std::string& v) { return ParseQueryDelay(v, f); }},
+      {"--corrupt-module",
+       [=](const std::string& v) { f->corrupt_module = v; return !v.empty(); }},
   };
   // Operations.
   table.flags["--cache-mib"] = Number(0, 1 << 20, [=](long long n) { o->cache_mib = n; });
@@ -182,6 +185,7 @@ OptionTable PackOptionTable(ServiceOptions* o) {
       {"--name", [=](const std::string& v) { p->product_name = v; return true; }},
       {"--key", [=](const std::string& v) { p->package_key = v; return v.size() <= 10; }},
       {"--base", [=](const std::string& v) { p->base_archive = v; return !v.empty(); }},
+      {"--sign", [=](const std::string& v) { p->signing_key_file = v; return !v.empty(); }},
       {"--version",
        [=](const std::string& v) { return ParseVersion(v, &p->version_part3, &p->version_part4); }},
   };
@@ -262,6 +266,16 @@ bool FinishPack(const std::vector<std::string>& positional, ServiceOptions* o,
   return true;
 }
 
+bool FinishKeygen(const std::vector<std::string>& positional, ServiceOptions* o,
+                  std::string* error) {
+  if (positional.size() != 1) {
+    *error = "keygen needs DIR";
+    return false;
+  }
+  o->keygen_dir = positional[0];
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::string* error) {
@@ -280,12 +294,16 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
     o->command = ServiceOptions::Command::kServe;
   } else if (command == "pack") {
     o->command = ServiceOptions::Command::kPack;
+  } else if (command == "keygen") {
+    o->command = ServiceOptions::Command::kKeygen;
   } else {
     *error = "unknown command \"" + command + "\"";
     return false;
   }
-  const bool serve = o->command == ServiceOptions::Command::kServe;
-  const OptionTable table = serve ? ServeOptionTable(o) : PackOptionTable(o);
+  const ServiceOptions::Command chosen = o->command;
+  const OptionTable table = chosen == ServiceOptions::Command::kServe  ? ServeOptionTable(o)
+                            : chosen == ServiceOptions::Command::kPack ? PackOptionTable(o)
+                                                                       : OptionTable();
   std::vector<std::string> positional;
   switch (ParseArguments(argc, argv, table, &positional, error)) {
     case ArgumentsResult::kHelp:
@@ -296,13 +314,21 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
     case ArgumentsResult::kDone:
       break;
   }
-  return serve ? FinishServe(positional, o, error) : FinishPack(positional, o, error);
+  switch (chosen) {
+    case ServiceOptions::Command::kServe:
+      return FinishServe(positional, o, error);
+    case ServiceOptions::Command::kPack:
+      return FinishPack(positional, o, error);
+    default:
+      return FinishKeygen(positional, o, error);
+  }
 }
 
 std::string UsageText() {
   return R"(Usage:
   quillbank-service serve [--package DIR]... [listen options] [fault options]
   quillbank-service pack DIR OUT [pack options]
+  quillbank-service keygen DIR
   quillbank-service --help
 
 serve: publishes packages to installers. Without --package it serves the demo package of this
@@ -343,6 +369,8 @@ Fault injection (for tests):
   --split-modules M      module-check reply spread over M messages
   --query-delay MS[@ADDR]  package-query answer held back MS ms (only on ADDR if given)
   --query-wrong-code     package-query answered with a wrong message code
+  --corrupt-module NAME  every download of the module named NAME has the first byte of its
+                         file flipped as it is sent (sizes unchanged; never cached)
 
 pack: writes a package folder OUT from the tree DIR, one module per file (files copied).
   --number N             package number (default 100201)
@@ -350,12 +378,19 @@ pack: writes a package folder OUT from the tree DIR, one module per file (files 
   --version P3.P4        latest version, third and fourth part (default 1.0)
   --key KEY              package key of every module (default: the package number)
   --base ZIP             publish ZIP as the base dependency archive "SystemDepend.zip"
+  --sign KEYFILE         sign the package: adds the module "package.manifest" (sizes and
+                         SHA-256 of every file and of the base archive, signed with the
+                         private key of KEYFILE, as keygen writes it)
+
+keygen: writes a new signing key pair into DIR (created when missing): package-signing.key,
+the private key (mode 0600; keep it off the servers), and package-signing.pub, the public key
+an installer build takes (CMake cache variable QB_PACKAGE_PUBLIC_KEY). Never replaces a key.
 
 Default addresses: package query )" QB_QUERY_SERVER_0 ", " QB_QUERY_SERVER_1 ", " QB_QUERY_SERVER_2
          ", " QB_QUERY_SERVER_3 R"( port )" + std::to_string(QB_QUERY_PORT) +
          "; update " QB_UPDATE_HOST_PATTERN " (1..3) port " + std::to_string(QB_UPDATE_PORT) +
          "; download " QB_DOWNLOAD_HOST " port " + std::to_string(QB_DOWNLOAD_PORT) + R"(.
-Exit codes: 0 stopped cleanly or packed, 1 cannot listen or write, 2 bad command line,
-3 a package cannot be served.
+Exit codes: 0 stopped cleanly, packed or key written, 1 cannot listen or write (or a key
+file exists already), 2 bad command line, 3 a package cannot be served.
 )";
 }

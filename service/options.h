@@ -1,4 +1,4 @@
-// The command line of quillbank-service: serve and pack, with their flags.
+// The command line of quillbank-service: serve, pack and keygen, with their flags.
 #pragma once
 
 #include <string>
@@ -15,7 +15,7 @@ constexpr int kExitUsage = 2;       // bad command line
 constexpr int kExitBadPackage = 3;  // a package folder that cannot be served
 
 struct ServiceOptions {
-  enum class Command { kServe, kPack, kHelp };
+  enum class Command { kServe, kPack, kKeygen, kHelp };
   Command command = Command::kHelp;
 
   // serve
@@ -38,6 +38,9 @@ struct ServiceOptions {
   std::string pack_tree;
   std::string pack_out;
   PackOptions pack;
+
+  // keygen
+  std::string keygen_dir;
 };
 
 // Fills `options` from argv (defaults: the deployment addresses of this build). False with a

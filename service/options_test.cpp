@@ -45,7 +45,8 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
                      "--drop-after", "0", "--garbage-first", "--split-modules", "3",
                      "--query-delay", "2500@127.0.0.12", "--query-wrong-code",
                      "--stall-after=40", "--drop-check-after-list", "--drop-all-after-download",
-                     "--drop-connections", "2", "--hold-reauth-until", "/tmp/go"},
+                     "--drop-connections", "2", "--hold-reauth-until", "/tmp/go",
+                     "--corrupt-module", "Data\\x.bin"},
                     &o, &error))
       << error;
   EXPECT_EQ(o.packages, (std::vector<std::string>{"a", "b"}));
@@ -75,14 +76,16 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
   EXPECT_TRUE(f.drop_all_after_download);
   EXPECT_EQ(f.drop_connections, 2);
   EXPECT_EQ(f.hold_reauth_until, "/tmp/go");
+  EXPECT_EQ(f.corrupt_module, "Data\\x.bin");
   EXPECT_EQ(f.Describe(),
             "refuse-update -7, refuse-login, refuse-auth on download, drop-after 0, "
             "drop-connections 2, hold-reauth-until /tmp/go, stall-after 40, drop-check-after-list, drop-all-after-download, "
             "garbage-first, split-modules 3, query-delay 2500 ms on 127.0.0.12, "
-            "query-wrong-code");
+            "query-wrong-code, corrupt-module Data\\x.bin");
   // Each of these alone counts as a fault.
   for (const char* flag : {"--stall-after=0", "--drop-check-after-list",
-                           "--drop-all-after-download", "--hold-reauth-until=f"}) {
+                           "--drop-all-after-download", "--hold-reauth-until=f",
+                           "--corrupt-module=a.exe"}) {
     ASSERT_TRUE(Parse({"serve", flag}, &o, &error)) << flag;
     EXPECT_TRUE(o.faults.any()) << flag;
   }
@@ -95,7 +98,7 @@ TEST(Options, PackTakesTwoFoldersAndItsFlags) {
   ServiceOptions o;
   std::string error;
   ASSERT_TRUE(Parse({"pack", "tree", "out", "--number", "123", "--name", "羽笔",
-                     "--version", "9.-2", "--key", "K", "--base", "d.zip"},
+                     "--version", "9.-2", "--key", "K", "--base", "d.zip", "--sign", "k.key"},
                     &o, &error))
       << error;
   EXPECT_EQ(o.command, ServiceOptions::Command::kPack);
@@ -107,6 +110,20 @@ TEST(Options, PackTakesTwoFoldersAndItsFlags) {
   EXPECT_EQ(o.pack.version_part4, -2);
   EXPECT_EQ(o.pack.package_key, "K");
   EXPECT_EQ(o.pack.base_archive, "d.zip");
+  EXPECT_EQ(o.pack.signing_key_file, "k.key");
+  ASSERT_TRUE(Parse({"pack", "tree", "out"}, &o, &error)) << error;
+  EXPECT_TRUE(o.pack.signing_key_file.empty());
+}
+
+TEST(Options, KeygenTakesOneFolderAndNoFlags) {
+  ServiceOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"keygen", "keys"}, &o, &error)) << error;
+  EXPECT_EQ(o.command, ServiceOptions::Command::kKeygen);
+  EXPECT_EQ(o.keygen_dir, "keys");
+  EXPECT_FALSE(Parse({"keygen"}, &o, &error));
+  EXPECT_FALSE(Parse({"keygen", "a", "b"}, &o, &error));
+  EXPECT_FALSE(Parse({"keygen", "a", "--sign", "k"}, &o, &error));
 }
 
 TEST(Options, RefusesWhatItDoesNotUnderstand) {
@@ -137,6 +154,10 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
            {"pack", "a", "b", "--version", "9"},
            {"pack", "a", "b", "--key", "12345678901"},
            {"pack", "a", "b", "--garbage-first"},
+           {"pack", "a", "b", "--sign", ""},
+           {"pack", "a", "b", "--corrupt-module", "x"},  // a serve flag
+           {"serve", "--corrupt-module", ""},
+           {"serve", "--sign", "k"},  // a pack flag
        }) {
     EXPECT_FALSE(Parse(args, &o, &error)) << (args.empty() ? "" : args.back());
     EXPECT_FALSE(error.empty());
@@ -147,6 +168,9 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
   EXPECT_NE(UsageText().find("--stall-after K"), std::string::npos);
   EXPECT_NE(UsageText().find("--drop-check-after-list"), std::string::npos);
   EXPECT_NE(UsageText().find("--drop-all-after-download"), std::string::npos);
+  EXPECT_NE(UsageText().find("--corrupt-module NAME"), std::string::npos);
+  EXPECT_NE(UsageText().find("--sign KEYFILE"), std::string::npos);
+  EXPECT_NE(UsageText().find("keygen DIR"), std::string::npos);
 }
 
 TEST(Options, OperationsFlags) {

@@ -2,11 +2,14 @@
 #include "service/pack.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "service/package.h"
+#include "service/package_signing.h"
+#include "service/signing_key.h"
 
 namespace fs = std::filesystem;
 
@@ -37,6 +40,18 @@ std::string ModuleName(const std::string& install_path, size_t index) {
   return "module-" + std::to_string(index + 1);
 }
 
+// True when the tree holds a top-level file that would take the manifest's install path
+// (install paths are compared without regard to case).
+bool HoldsManifestPath(const std::vector<fs::path>& files) {
+  for (const fs::path& rel : files) {
+    std::string text = rel.string();
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (text == kManifestFileName) return true;
+  }
+  return false;
+}
+
 bool PackFiles(const fs::path& tree, const fs::path& out, const PackOptions& options,
                Package* package, std::string* error) {
   std::vector<fs::path> files;
@@ -46,6 +61,11 @@ bool PackFiles(const fs::path& tree, const fs::path& out, const PackOptions& opt
   }
   if (ec) {
     *error = "cannot walk " + tree.string() + ": " + ec.message();
+    return false;
+  }
+  if (!options.signing_key_file.empty() && HoldsManifestPath(files)) {
+    *error = std::string("the tree already holds a file named ") + kManifestFileName +
+             " at its top, the install path of the signed manifest";
     return false;
   }
   std::sort(files.begin(), files.end());
@@ -110,6 +130,10 @@ bool PackTree(const std::string& tree_text, const std::string& out_text,
     *error = "product name must be UTF-8 text of at most 50 bytes";
     return false;
   }
+  // The key is read before anything is written, so a bad key file leaves nothing behind.
+  SigningKey key;
+  const bool signing = !options.signing_key_file.empty();
+  if (signing && !SigningKey::ReadFile(options.signing_key_file, &key, error)) return false;
   bool created = !fs::exists(out, ec);
   if (!created && (!fs::is_directory(out, ec) || !fs::is_empty(out, ec))) {
     *error = out_text + " exists and is not an empty folder";
@@ -138,6 +162,11 @@ bool PackTree(const std::string& tree_text, const std::string& out_text,
     }
     package.base_archive_path = base.string();
   }
+  if (ok && signing) {
+    PackageModule manifest;
+    ok = WriteSignedManifest(package, key, &manifest, error);
+    if (ok) package.modules.push_back(std::move(manifest));
+  }
   if (ok) {
     std::ofstream json(out / "package.json", std::ios::binary | std::ios::trunc);
     json << PackageJsonText(package);
@@ -148,6 +177,10 @@ bool PackTree(const std::string& tree_text, const std::string& out_text,
   // Read back through the loader so that what pack writes is exactly what serve accepts.
   Package check;
   if (ok && !LoadPackage(out.string(), &check, error)) ok = false;
+  // And the manifest as an installer will check it: it must decode and verify.
+  if (ok && signing) {
+    ok = CheckManifestFile((out / kManifestFileName).string(), key.public_key(), error);
+  }
   if (!ok) {
     if (created) {
       fs::remove_all(out, ec);

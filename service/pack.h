@@ -12,10 +12,14 @@ struct PackOptions {
   int32_t version_part4 = 0;
   std::string package_key;   // empty: the package number
   std::string base_archive;  // a zip file to publish as the base dependency archive, or empty
+  // A key file (see signing_key.h): the package then carries a signed manifest of its files as
+  // one more module, "package.manifest" at the top. Empty: no manifest.
+  std::string signing_key_file;
 };
 
 // Packs `tree` into `out` (which must be missing or empty and must not lie inside `tree`).
-// Modules follow the tree's sorted path order. False with a reason in `error`; on failure the
-// output folder is removed again when this call created it.
+// Modules follow the tree's sorted path order, the manifest last when signing. False with a
+// reason in `error`; on failure the output folder is removed again when this call created it
+// (and emptied again when it existed).
 bool PackTree(const std::string& tree, const std::string& out, const PackOptions& options,
               std::string* error, size_t* module_count);

@@ -285,7 +285,8 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
   // Faults that cut downloads at a chunk count build their messages one by one.
   const bool exact_cuts =
       state_.faults.drop_after_chunks >= 0 || state_.faults.stall_after_chunks >= 0;
-  return Queue(Transfer::Modules(std::move(modules), exact_cuts ? nullptr : packages_->cache()),
+  return Queue(Transfer::Modules(std::move(modules), exact_cuts ? nullptr : packages_->cache(),
+                                 state_.faults.corrupt_module),
                reason);
 }
 

@@ -34,9 +34,11 @@ uint64_t WorstKeptSize(uint64_t size) {
 }  // namespace
 
 std::unique_ptr<Transfer> Transfer::Modules(std::vector<const PackageModule*> modules,
-                                            MessageCache* cache) {
+                                            MessageCache* cache,
+                                            const std::string& corrupt_module) {
   std::unique_ptr<Transfer> t(new Transfer());
   t->code_ = kMsgFileDownloadRsp;
+  t->corrupt_module_ = corrupt_module;
   t->items_ = std::move(modules);
   t->cache_ = cache;
   return t;
@@ -139,6 +141,8 @@ bool Transfer::FromCache(size_t max_records, Next* next) {
     return false;
   }
   const PackageModule* module = items_[item_];
+  // Kept messages hold the true bytes, and a corrupted module's messages must not be kept.
+  if (Corrupted(module)) return false;
   const CachedModule* kept = cache_->Find(module);
   if (!kept) {
     // Start keeping this module when it is sent from its beginning in whole messages.
@@ -237,6 +241,7 @@ bool Transfer::NextMessage(size_t max_records, std::vector<uint8_t>* message,
     uint8_t* record = message->data() + kMessageHeaderSize + count * record_size;
     if (modules) {
       const PackageModule& module = *items_[item_];
+      if (chunk_index_ == 0 && length > 0 && Corrupted(&module)) data[0] ^= 0xFF;
       FileChunkRecord chunk;
       chunk.Index = chunk_index_;
       SetFieldText(chunk.ModuleName, module.name);

@@ -22,8 +22,11 @@ class Transfer {
   // message, without records, which tells the installer its download is complete.
   // With a `cache`, each module's messages end with the module, come from the cache when it
   // keeps them, and are kept while they are built when it has room.
+  // `corrupt_module` names a module whose file goes out with its first data byte flipped (a
+  // fault for tests); that module never comes from the cache nor goes into it.
   static std::unique_ptr<Transfer> Modules(std::vector<const PackageModule*> modules,
-                                           MessageCache* cache = nullptr);
+                                           MessageCache* cache = nullptr,
+                                           const std::string& corrupt_module = "");
   // The base archive under the name the installer asked for (message code 0x3092). An empty
   // `path` sends one empty last chunk: the installer then finds no archive and goes on.
   static std::unique_ptr<Transfer> BaseArchive(const std::string& path,
@@ -61,9 +64,13 @@ class Transfer {
   bool KeepBuilt(std::vector<uint8_t>& message, size_t count, bool module_ended, Next* next,
                  std::string* reason);
   void NextItem();
+  bool Corrupted(const PackageModule* module) const {
+    return module && !corrupt_module_.empty() && module->name == corrupt_module_;
+  }
 
   uint16_t code_ = 0;
   std::string wire_name_;
+  std::string corrupt_module_;
   std::string base_path_;
   // The modules to send; a single null entry stands for the base archive. Pointers only, so a
   // queued request of 1665 modules costs a few KB.

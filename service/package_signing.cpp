@@ -1,0 +1,127 @@
+// Building, signing, writing and checking the manifest of a packed package.
+#include "service/package_signing.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "base/sha256.h"
+#include "base/signature.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kBaseArchiveName[] = "SystemDepend.zip";
+
+bool HashFile(const std::string& path, ManifestFile* file, std::string* error) {
+  if (!Sha256OfFile(path.c_str(), &file->sha256, &file->size)) {
+    *error = "cannot read " + path + " to hash it";
+    return false;
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes,
+                    std::string* error) {
+  // "x": the manifest never replaces a file of the package.
+  FILE* file = std::fopen(path.c_str(), "wbx");
+  if (file == nullptr) {
+    *error = "cannot create " + path;
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    *error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  bytes->clear();
+  uint8_t block[1 << 14];
+  size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+    bytes->insert(bytes->end(), block, block + got);
+  }
+  const bool ok = std::ferror(file) == 0;
+  std::fclose(file);
+  return ok;
+}
+
+}  // namespace
+
+bool BuildManifest(const Package& package, PackageManifest* manifest, std::string* error) {
+  *manifest = PackageManifest();
+  manifest->package_number = package.number;
+  manifest->version.Part3 = package.version_part3;
+  manifest->version.Part4 = package.version_part4;
+  for (const PackageModule& module : package.modules) {
+    if (module.kind == 'D') continue;  // never downloaded, so never staged
+    ManifestFile file;
+    file.path = module.folder_part + module.file_part;
+    if (!HashFile(module.source_path, &file, error)) return false;
+    manifest->files.push_back(std::move(file));
+  }
+  if (!package.base_archive_path.empty()) {
+    manifest->base_archive.path = kBaseArchiveName;
+    if (!HashFile(package.base_archive_path, &manifest->base_archive, error)) return false;
+  }
+  return true;
+}
+
+bool WriteSignedManifest(const Package& package, const SigningKey& key, PackageModule* module,
+                         std::string* error) {
+  PackageManifest manifest;
+  if (!BuildManifest(package, &manifest, error)) return false;
+  std::vector<uint8_t> bytes;
+  if (!EncodeManifestBody(manifest, &bytes)) {
+    *error = "the package does not fit a manifest (too many files, or a path too long)";
+    return false;
+  }
+  uint8_t signature[kManifestSignatureSize];
+  if (!key.Sign(Sha256Of(bytes.data(), bytes.size()), signature, error)) return false;
+  bytes.insert(bytes.end(), signature, signature + sizeof signature);
+  const std::string path = (fs::path(package.dir) / kManifestFileName).string();
+  if (!WriteWholeFile(path, bytes, error)) return false;
+
+  int32_t last_num1 = 0;
+  std::string package_key = package.number;
+  for (const PackageModule& m : package.modules) last_num1 = std::max(last_num1, m.num1);
+  if (!package.modules.empty()) package_key = package.modules.front().package_key;
+  *module = PackageModule();
+  module->package_key = package_key;
+  module->name = kManifestFileName;
+  module->num1 = last_num1 + 1;
+  module->num2 = package.version_part4;
+  module->kind = 'F';
+  module->file_part = kManifestFileName;
+  module->source_path = path;
+  module->size = bytes.size();
+  return true;
+}
+
+bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::string* error) {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(path, &bytes)) {
+    *error = "cannot read back " + path;
+    return false;
+  }
+  PackageManifest manifest;
+  size_t signed_size = 0;
+  const uint8_t* signature = nullptr;
+  if (!DecodeManifest(bytes.data(), bytes.size(), &manifest, &signed_size, &signature)) {
+    *error = path + " does not decode as a manifest";
+    return false;
+  }
+  if (!VerifyP256Signature(public_key, Sha256Of(bytes.data(), signed_size), signature)) {
+    *error = "the signature of " + path + " does not verify with the public key";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,24 @@
+// The signed manifest of a packed package: the module file "package.manifest" at the top of the
+// install root, listing every other module file (kinds other than "D") and the base archive
+// with their sizes and SHA-256, signed with the packer's key. An installer built with the
+// public key refuses staged files that do not match it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/package_manifest.h"
+#include "service/package.h"
+#include "service/signing_key.h"
+
+// The manifest of `package` as its files are now (hashed from their sources), unsigned.
+bool BuildManifest(const Package& package, PackageManifest* manifest, std::string* error);
+
+// Writes the signed manifest of `package` into its folder and fills `module` with the module
+// that carries it (the next Num1, the package's version part 4). False with a reason.
+bool WriteSignedManifest(const Package& package, const SigningKey& key, PackageModule* module,
+                         std::string* error);
+
+// Reads a manifest file back and checks that it decodes and its signature verifies under
+// `public_key`. False with a reason.
+bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::string* error);

@@ -1,0 +1,223 @@
+// pack --sign: the manifest module lists every other file and the base archive as they are
+// served, verifies under the key's public part only, and is served as any module; trees and
+// key files it cannot sign with are refused before anything is written.
+#include "service/package_signing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "base/signature.h"
+#include "service/keygen.h"
+#include "service/pack.h"
+#include "service/testing/test_client.h"
+#include "service/testing/test_service.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Write(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The public key as an installer build gets it: the .pub text, decoded here on its own.
+std::vector<uint8_t> PublicKeyOfFile(const std::string& path) {
+  const std::string text = ReadFileBytes(path);
+  std::vector<uint8_t> key;
+  for (size_t i = 0; i + 1 < text.size() && text[i] != '\n'; i += 2) {
+    key.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  }
+  return key;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+class PackSignTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_ = fs::path(temp_.path()) / "tree";
+    out_ = fs::path(temp_.path()) / "out";
+    Write(tree_ / "quillbank ix.exe", TestBytes(3000, 1));
+    Write(tree_ / "Data/Quotes/a.day", TestBytes(70000, 2));
+    Write(tree_ / "Data/empty.bin", "");
+    // Only the top-level name is the manifest's.
+    Write(tree_ / "Data/package.manifest", "not the manifest");
+    zip_ = StoredZip({{"qbruntime.ini", "[runtime]\r\n"}});
+    Write(fs::path(temp_.path()) / "dep.zip", zip_);
+    KeygenResult keys;
+    std::string error;
+    ASSERT_TRUE(WriteNewKeyPair(temp_.path() + "/keys", &keys, &error)) << error;
+    key_file_ = keys.key_path;
+    public_key_ = PublicKeyOfFile(keys.public_path);
+    ASSERT_EQ(public_key_.size(), kP256PublicKeySize);
+    options_.number = "4242";
+    options_.version_part3 = 7;
+    options_.version_part4 = 31;
+    options_.base_archive = temp_.path() + "/dep.zip";
+    options_.signing_key_file = key_file_;
+  }
+
+  TempDir temp_;
+  fs::path tree_, out_;
+  std::string zip_;
+  std::string key_file_;
+  std::vector<uint8_t> public_key_;
+  PackOptions options_;
+};
+
+}  // namespace
+
+TEST_F(PackSignTest, ManifestListsEveryOtherFileAndTheBaseArchiveAndVerifies) {
+  std::string error;
+  size_t count = 0;
+  ASSERT_TRUE(PackTree(tree_.string(), out_.string(), options_, &error, &count)) << error;
+  EXPECT_EQ(count, 5u);
+  Package package;
+  ASSERT_TRUE(LoadPackage(out_.string(), &package, &error)) << error;
+  ASSERT_EQ(package.modules.size(), 5u);
+
+  const PackageModule& carrier = package.modules.back();
+  EXPECT_EQ(carrier.name, "package.manifest");
+  EXPECT_EQ(carrier.folder_part, "");
+  EXPECT_EQ(carrier.file_part, "package.manifest");
+  EXPECT_EQ(carrier.kind, 'F');
+  EXPECT_EQ(carrier.num1, 5);
+  EXPECT_EQ(carrier.num2, 31);
+  EXPECT_EQ(carrier.package_key, "4242");
+
+  const std::vector<uint8_t> bytes = Bytes(ReadFileBytes((out_ / "package.manifest").string()));
+  PackageManifest manifest;
+  size_t signed_size = 0;
+  const uint8_t* signature = nullptr;
+  ASSERT_TRUE(DecodeManifest(bytes.data(), bytes.size(), &manifest, &signed_size, &signature));
+  EXPECT_EQ(manifest.package_number, "4242");
+  EXPECT_EQ(manifest.version.Part3, 7);
+  EXPECT_EQ(manifest.version.Part4, 31);
+  ASSERT_EQ(manifest.files.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    const PackageModule& m = package.modules[i];
+    SCOPED_TRACE(m.name);
+    EXPECT_EQ(manifest.files[i].path, m.folder_part + m.file_part);
+    // Hashed here from the tree the package was made of.
+    std::string rel = manifest.files[i].path;
+    for (char& c : rel) c = c == '\\' ? '/' : c;
+    Sha256Digest digest;
+    uint64_t size = 0;
+    ASSERT_TRUE(Sha256OfFile((tree_ / rel).string().c_str(), &digest, &size));
+    EXPECT_EQ(manifest.files[i].size, size);
+    EXPECT_TRUE(manifest.files[i].sha256 == digest);
+  }
+  EXPECT_EQ(manifest.files[0].path, "Data\\Quotes\\a.day");
+  EXPECT_EQ(manifest.files[0].size, 70000u);
+  EXPECT_EQ(manifest.base_archive.path, "SystemDepend.zip");
+  EXPECT_EQ(manifest.base_archive.size, zip_.size());
+  EXPECT_TRUE(manifest.base_archive.sha256 ==
+              Sha256Of(reinterpret_cast<const uint8_t*>(zip_.data()), zip_.size()));
+
+  const Sha256Digest body = Sha256Of(bytes.data(), signed_size);
+  EXPECT_TRUE(VerifyP256Signature(public_key_.data(), body, signature));
+  // Under another key, or over other bytes, it does not verify.
+  KeygenResult other;
+  ASSERT_TRUE(WriteNewKeyPair(temp_.path() + "/other", &other, &error)) << error;
+  EXPECT_FALSE(VerifyP256Signature(PublicKeyOfFile(other.public_path).data(), body, signature));
+  std::vector<uint8_t> changed = bytes;
+  changed[signed_size - 1] ^= 1;
+  EXPECT_FALSE(VerifyP256Signature(public_key_.data(), Sha256Of(changed.data(), signed_size),
+                                   signature));
+  std::string reason;
+  EXPECT_TRUE(CheckManifestFile((out_ / "package.manifest").string(), public_key_.data(), &reason))
+      << reason;
+  EXPECT_FALSE(CheckManifestFile((out_ / "package.manifest").string(),
+                                 PublicKeyOfFile(other.public_path).data(), &reason));
+}
+
+TEST_F(PackSignTest, WithoutABaseArchiveTheManifestNamesNone) {
+  options_.base_archive.clear();
+  std::string error;
+  ASSERT_TRUE(PackTree(tree_.string(), out_.string(), options_, &error, nullptr)) << error;
+  const std::vector<uint8_t> bytes = Bytes(ReadFileBytes((out_ / "package.manifest").string()));
+  PackageManifest manifest;
+  size_t signed_size = 0;
+  const uint8_t* signature = nullptr;
+  ASSERT_TRUE(DecodeManifest(bytes.data(), bytes.size(), &manifest, &signed_size, &signature));
+  EXPECT_EQ(manifest.files.size(), 4u);
+  EXPECT_TRUE(manifest.base_archive.path.empty());
+  EXPECT_TRUE(VerifyP256Signature(public_key_.data(), Sha256Of(bytes.data(), signed_size),
+                                  signature));
+}
+
+TEST_F(PackSignTest, WithoutSignNoManifestIsWritten) {
+  options_.signing_key_file.clear();
+  std::string error;
+  size_t count = 0;
+  ASSERT_TRUE(PackTree(tree_.string(), out_.string(), options_, &error, &count)) << error;
+  EXPECT_EQ(count, 4u);
+  EXPECT_FALSE(fs::exists(out_ / "package.manifest"));
+  Package package;
+  ASSERT_TRUE(LoadPackage(out_.string(), &package, &error)) << error;
+  for (const PackageModule& m : package.modules) EXPECT_NE(m.name, "package.manifest");
+}
+
+TEST_F(PackSignTest, RefusesATreeHoldingTheManifestPathAndBadKeysBeforeWriting) {
+  std::string error;
+  for (const char* name : {"package.manifest", "Package.MANIFEST"}) {
+    SCOPED_TRACE(name);
+    Write(tree_ / name, "forged");
+    EXPECT_FALSE(PackTree(tree_.string(), out_.string(), options_, &error, nullptr));
+    EXPECT_NE(error.find("package.manifest"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(out_));
+    fs::remove(tree_ / name);
+  }
+
+  const std::string good = ReadFileBytes(key_file_);
+  const std::string bad_key = temp_.path() + "/bad.key";
+  for (const std::string& text :
+       {good.substr(0, 64) + "\n", good.substr(1), "x" + good.substr(1), std::string()}) {
+    ASSERT_TRUE(WriteFileBytes(bad_key, text));
+    options_.signing_key_file = bad_key;
+    EXPECT_FALSE(PackTree(tree_.string(), out_.string(), options_, &error, nullptr));
+    EXPECT_NE(error.find(bad_key), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(out_));
+  }
+  options_.signing_key_file = temp_.path() + "/missing.key";
+  EXPECT_FALSE(PackTree(tree_.string(), out_.string(), options_, &error, nullptr));
+  EXPECT_FALSE(fs::exists(out_));
+}
+
+TEST(PackageManifestBuild, ModulesOfKindDAreNotListed) {
+  TempDir temp;
+  WriteTestPackage(temp.path(), "100201",
+                   {{"", "a.exe", "a"}, {"D\\", "gone", "", 'D'}, {"D\\", "b", "bb"}});
+  Package package;
+  std::string error;
+  ASSERT_TRUE(LoadPackage(temp.path(), &package, &error)) << error;
+  PackageManifest manifest;
+  ASSERT_TRUE(BuildManifest(package, &manifest, &error)) << error;
+  ASSERT_EQ(manifest.files.size(), 2u);
+  EXPECT_EQ(manifest.files[0].path, "a.exe");
+  EXPECT_EQ(manifest.files[1].path, "D\\b");
+  EXPECT_EQ(manifest.files[1].size, 2u);
+}
+
+TEST_F(PackSignTest, ASignedPackageIsServedWithItsManifest) {
+  std::string error;
+  ASSERT_TRUE(PackTree(tree_.string(), out_.string(), options_, &error, nullptr)) << error;
+  TestService service;
+  ASSERT_TRUE(service.Start({out_.string()}));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service.update(), "4242", &reply, &records));
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_STREQ(records[4].Name, "package.manifest");
+  TestClient download;
+  ASSERT_TRUE(download.Link(service.download()));
+  std::map<std::string, std::string> files;
+  ASSERT_TRUE(download.DownloadModules(records, &files));
+  EXPECT_EQ(files["package.manifest"], ReadFileBytes((out_ / "package.manifest").string()));
+  EXPECT_TRUE(files["Data\\Quotes\\a.day"] == TestBytes(70000, 2));
+}
