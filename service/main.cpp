@@ -1,5 +1,5 @@
 // quillbank-service: the reference update service (serve), the package tool (pack) and the
-// signing key maker (keygen).
+// signing tools (keygen, sign).
 #include <signal.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include "service/keygen.h"
 #include "service/options.h"
 #include "service/pack.h"
+#include "service/package_signing.h"
 #include "service/service.h"
 #include "service/service_log.h"
 
@@ -25,6 +26,17 @@ int Pack(const ServiceOptions& options) {
     printf("signed: package.manifest verifies with the public key of %s\n",
            options.pack.signing_key_file.c_str());
   }
+  return kExitOk;
+}
+
+int Sign(const ServiceOptions& options) {
+  std::string error;
+  if (!SignPackageFolder(options.sign_dir, options.sign_key_file, &error)) {
+    fprintf(stderr, "quillbank-service sign: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  printf("signed %s: package.manifest verifies with the public key of %s\n",
+         options.sign_dir.c_str(), options.sign_key_file.c_str());
   return kExitOk;
 }
 
@@ -98,6 +110,8 @@ int main(int argc, char** argv) {
       return Pack(options);
     case ServiceOptions::Command::kKeygen:
       return Keygen(options);
+    case ServiceOptions::Command::kSign:
+      return Sign(options);
     case ServiceOptions::Command::kServe:
       return Serve(options);
   }

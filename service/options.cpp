@@ -192,6 +192,14 @@ OptionTable PackOptionTable(ServiceOptions* o) {
   return table;
 }
 
+OptionTable SignOptionTable(ServiceOptions* o) {
+  OptionTable table;
+  table.flags = {
+      {"--key", [=](const std::string& v) { o->sign_key_file = v; return !v.empty(); }},
+  };
+  return table;
+}
+
 enum class ArgumentsResult { kDone, kHelp, kError };
 
 // Applies argv[2..] to `table`, collecting the arguments that are not options.
@@ -266,6 +274,16 @@ bool FinishPack(const std::vector<std::string>& positional, ServiceOptions* o,
   return true;
 }
 
+bool FinishSign(const std::vector<std::string>& positional, ServiceOptions* o,
+                std::string* error) {
+  if (positional.size() != 1 || o->sign_key_file.empty()) {
+    *error = "sign needs DIR and --key KEYFILE";
+    return false;
+  }
+  o->sign_dir = positional[0];
+  return true;
+}
+
 bool FinishKeygen(const std::vector<std::string>& positional, ServiceOptions* o,
                   std::string* error) {
   if (positional.size() != 1) {
@@ -296,6 +314,8 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
     o->command = ServiceOptions::Command::kPack;
   } else if (command == "keygen") {
     o->command = ServiceOptions::Command::kKeygen;
+  } else if (command == "sign") {
+    o->command = ServiceOptions::Command::kSign;
   } else {
     *error = "unknown command \"" + command + "\"";
     return false;
@@ -303,6 +323,7 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
   const ServiceOptions::Command chosen = o->command;
   const OptionTable table = chosen == ServiceOptions::Command::kServe  ? ServeOptionTable(o)
                             : chosen == ServiceOptions::Command::kPack ? PackOptionTable(o)
+                            : chosen == ServiceOptions::Command::kSign ? SignOptionTable(o)
                                                                        : OptionTable();
   std::vector<std::string> positional;
   switch (ParseArguments(argc, argv, table, &positional, error)) {
@@ -319,6 +340,8 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
       return FinishServe(positional, o, error);
     case ServiceOptions::Command::kPack:
       return FinishPack(positional, o, error);
+    case ServiceOptions::Command::kSign:
+      return FinishSign(positional, o, error);
     default:
       return FinishKeygen(positional, o, error);
   }
@@ -329,6 +352,7 @@ std::string UsageText() {
   quillbank-service serve [--package DIR]... [listen options] [fault options]
   quillbank-service pack DIR OUT [pack options]
   quillbank-service keygen DIR
+  quillbank-service sign DIR --key KEYFILE
   quillbank-service --help
 
 serve: publishes packages to installers. Without --package it serves the demo package of this
@@ -386,11 +410,16 @@ keygen: writes a new signing key pair into DIR (created when missing): package-s
 the private key (mode 0600; keep it off the servers), and package-signing.pub, the public key
 an installer build takes (CMake cache variable QB_PACKAGE_PUBLIC_KEY). Never replaces a key.
 
+sign: signs the package folder DIR in place, as pack --sign does for a new one: writes its
+package.manifest for the files as they are now and adds that module to its package.json (a
+manifest signed before is replaced). For packages made by other means; package.json is
+replaced only once the new manifest verifies.
+
 Default addresses: package query )" QB_QUERY_SERVER_0 ", " QB_QUERY_SERVER_1 ", " QB_QUERY_SERVER_2
          ", " QB_QUERY_SERVER_3 R"( port )" + std::to_string(QB_QUERY_PORT) +
          "; update " QB_UPDATE_HOST_PATTERN " (1..3) port " + std::to_string(QB_UPDATE_PORT) +
          "; download " QB_DOWNLOAD_HOST " port " + std::to_string(QB_DOWNLOAD_PORT) + R"(.
-Exit codes: 0 stopped cleanly, packed or key written, 1 cannot listen or write (or a key
+Exit codes: 0 stopped cleanly, packed, signed or key written, 1 cannot listen or write (or a key
 file exists already), 2 bad command line, 3 a package cannot be served.
 )";
 }

@@ -15,7 +15,7 @@ constexpr int kExitUsage = 2;       // bad command line
 constexpr int kExitBadPackage = 3;  // a package folder that cannot be served
 
 struct ServiceOptions {
-  enum class Command { kServe, kPack, kKeygen, kHelp };
+  enum class Command { kServe, kPack, kKeygen, kSign, kHelp };
   Command command = Command::kHelp;
 
   // serve
@@ -41,6 +41,10 @@ struct ServiceOptions {
 
   // keygen
   std::string keygen_dir;
+
+  // sign
+  std::string sign_dir;
+  std::string sign_key_file;
 };
 
 // Fills `options` from argv (defaults: the deployment addresses of this build). False with a

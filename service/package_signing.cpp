@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "base/sha256.h"
@@ -124,4 +125,46 @@ bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::
     return false;
   }
   return true;
+}
+
+bool SignPackageFolder(const std::string& dir, const std::string& key_file, std::string* error) {
+  SigningKey key;
+  if (!SigningKey::ReadFile(key_file, &key, error)) return false;
+  Package package;
+  if (!LoadPackage(dir, &package, error)) return false;
+  // A manifest signed before is replaced, never listed in the new one.
+  package.modules.erase(
+      std::remove_if(package.modules.begin(), package.modules.end(),
+                     [](const PackageModule& m) {
+                       return m.folder_part.empty() && m.file_part == kManifestFileName;
+                     }),
+      package.modules.end());
+  const fs::path manifest_path = fs::path(package.dir) / kManifestFileName;
+  std::error_code ec;
+  fs::remove(manifest_path, ec);
+  PackageModule manifest;
+  if (!WriteSignedManifest(package, key, &manifest, error)) return false;
+  package.modules.push_back(std::move(manifest));
+  if (!CheckManifestFile(manifest_path.string(), key.public_key(), error)) return false;
+
+  const fs::path json = fs::path(package.dir) / "package.json";
+  const fs::path fresh = fs::path(package.dir) / "package.json.new";
+  {
+    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+    out << PackageJsonText(package);
+    out.close();
+    if (!out) {
+      fs::remove(fresh, ec);
+      *error = "cannot write " + fresh.string();
+      return false;
+    }
+  }
+  fs::rename(fresh, json, ec);
+  if (ec) {
+    fs::remove(fresh, ec);
+    *error = "cannot replace " + json.string();
+    return false;
+  }
+  Package check;
+  return LoadPackage(package.dir, &check, error);
 }

@@ -22,3 +22,8 @@ bool WriteSignedManifest(const Package& package, const SigningKey& key, PackageM
 // Reads a manifest file back and checks that it decodes and its signature verifies under
 // `public_key`. False with a reason.
 bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::string* error);
+
+// Signs the package folder `dir` in place: a manifest of its files as they are now, added to
+// its package.json as the last module (replacing a manifest module signed before). package.json
+// is replaced (by rename) only once the new manifest verifies and the folder loads with it.
+bool SignPackageFolder(const std::string& dir, const std::string& key_file, std::string* error);

@@ -221,3 +221,51 @@ TEST_F(PackSignTest, ASignedPackageIsServedWithItsManifest) {
   EXPECT_EQ(files["package.manifest"], ReadFileBytes((out_ / "package.manifest").string()));
   EXPECT_TRUE(files["Data\\Quotes\\a.day"] == TestBytes(70000, 2));
 }
+
+// sign: an existing folder signed in place, and signed again after a file changed.
+TEST_F(PackSignTest, SignInPlaceAddsOneManifestModuleAndReplacesItWhenSignedAgain) {
+  options_.signing_key_file.clear();
+  std::string error;
+  size_t count = 0;
+  ASSERT_TRUE(PackTree(tree_.string(), out_.string(), options_, &error, &count)) << error;
+  const auto manifest_of = [&](PackageManifest* manifest) {
+    const std::vector<uint8_t> bytes = Bytes(ReadFileBytes((out_ / "package.manifest").string()));
+    size_t signed_size = 0;
+    const uint8_t* signature = nullptr;
+    ASSERT_TRUE(DecodeManifest(bytes.data(), bytes.size(), manifest, &signed_size, &signature));
+    EXPECT_TRUE(VerifyP256Signature(public_key_.data(), Sha256Of(bytes.data(), signed_size),
+                                    signature));
+  };
+  const auto manifest_modules = [&] {
+    Package package;
+    EXPECT_TRUE(LoadPackage(out_.string(), &package, &error)) << error;
+    size_t n = 0;
+    for (const PackageModule& m : package.modules) n += m.name == "package.manifest";
+    EXPECT_EQ(package.modules.size(), count + 1);
+    return n;
+  };
+
+  ASSERT_TRUE(SignPackageFolder(out_.string(), key_file_, &error)) << error;
+  EXPECT_EQ(manifest_modules(), 1u);
+  PackageManifest first;
+  manifest_of(&first);
+  EXPECT_EQ(first.files.size(), count);
+  EXPECT_EQ(first.base_archive.path, "SystemDepend.zip");
+
+  Write(out_ / "Data/empty.bin", "no longer empty");
+  ASSERT_TRUE(SignPackageFolder(out_.string(), key_file_, &error)) << error;
+  EXPECT_EQ(manifest_modules(), 1u);
+  PackageManifest second;
+  manifest_of(&second);
+  ASSERT_EQ(second.files.size(), first.files.size());
+  for (size_t i = 0; i < second.files.size(); ++i) {
+    EXPECT_EQ(second.files[i].path, first.files[i].path);
+    EXPECT_EQ(second.files[i].sha256 != first.files[i].sha256,
+              second.files[i].path == "Data\\empty.bin") << second.files[i].path;
+  }
+
+  // A key file that cannot be read leaves package.json as it was.
+  const std::string json = ReadFileBytes((out_ / "package.json").string());
+  EXPECT_FALSE(SignPackageFolder(out_.string(), key_file_ + ".missing", &error));
+  EXPECT_EQ(ReadFileBytes((out_ / "package.json").string()), json);
+}
