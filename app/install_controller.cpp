@@ -198,7 +198,6 @@ void InstallController::OnInstall(TQuillbankDlg& dlg) {
     }
     // Only now does anything of the package leave the staging folder.
     download_->UnpackKeptBaseArchive();
-    ExtendProcessPath();
   }
   CloseInstallLog();
 
