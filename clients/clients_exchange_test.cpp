@@ -16,9 +16,13 @@
 #include "clients/testing/client_run.h"
 #include "core/install_context.h"
 #include "core/window_messages.h"
+#include "install/package_check.h"
+#include "install/staged_hashes.h"
 #include "install/testing/system_stand_in.h"
 #include "service/pack.h"
 #include "service/package.h"
+#include "service/keygen.h"
+#include "service/package_signing.h"
 #include "service/testing/test_client.h"
 #include "service/testing/test_service.h"
 
@@ -155,6 +159,49 @@ TEST_F(ClientsTest, PackedTreeInstallsByteIdentical) {
   EXPECT_TRUE(staged["Data\\Deep\\Deeper\\z.dat"] == TestBytes(1, 13));
   EXPECT_EQ(staged["Data\\Deep\\zero.dat"], "");
   EXPECT_EQ(InstallContext::Get().LatestVersion.Part3, 8);
+}
+
+// A signed package over the protocol: what arrives passes the check as the installer runs it,
+// and one byte flipped on the way fails it, naming the file.
+TEST_F(ClientsTest, SignedPackagePassesTheCheckAndOneFlippedByteFailsIt) {
+  SetWindowsMajorVersionForTest(6);
+  SetProcessPathForTest("C:\\Windows\\system32");
+  KeygenResult keys;
+  std::string error;
+  ASSERT_TRUE(WriteNewKeyPair(temp_.path() + "/keys", &keys, &error)) << error;
+  ASSERT_TRUE(SignPackageFolder(package_dir_.string(), keys.key_path, &error)) << error;
+  uint8_t public_key[64];
+  for (size_t i = 0; i < sizeof public_key; ++i) {
+    public_key[i] = static_cast<uint8_t>(std::stoi(keys.public_text.substr(2 * i, 2), nullptr, 16));
+  }
+  const auto install = [&](const FaultConfig& faults, PackageCheckFailure* failure) {
+    fs::remove_all(staging_);
+    fs::remove_all(depend_);
+    TestService service;
+    EXPECT_TRUE(service.Start({package_dir_.string()}, faults));
+    StagedHashes hashes;
+    ClientRun run(staging_.string(), depend_.string());
+    run.CheckPackages(&hashes);
+    EXPECT_TRUE(run.Check(service.update()));
+    EXPECT_TRUE(run.Download());
+    // Kept packed: nothing of the package has left the staging folder yet.
+    EXPECT_EQ(run.KeptBaseArchive(), staging_.string() + "\\SystemDepend.zip");
+    EXPECT_FALSE(fs::exists(depend_));
+    PackageCheckInput input;
+    input.staging_dir = staging_.string();
+    input.public_key = public_key;
+    input.package_number = "100201";
+    input.version = InstallContext::Get().LatestVersion;
+    input.base_archive = "SystemDepend.zip";
+    input.hashes = &hashes;
+    return CheckStagedPackage(input, failure);
+  };
+  PackageCheckFailure failure;
+  EXPECT_TRUE(install(FaultConfig(), &failure)) << failure.file << ": " << failure.reason;
+  FaultConfig corrupt;
+  corrupt.corrupt_module = "Data\\Quotes\\SH600000.day";
+  EXPECT_FALSE(install(corrupt, &failure));
+  EXPECT_EQ(failure.file, "Data\\Quotes\\SH600000.day");
 }
 
 TEST_F(ClientsTest, RefuseUpdateIsReportedWithItsCode) {

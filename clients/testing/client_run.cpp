@@ -44,6 +44,10 @@ ClientRun::ClientRun(const std::string& staging_dir, const std::string& depend_d
   clients_ = new Clients();
 }
 
+void ClientRun::CheckPackages(StagedHashes* hashes) { clients_->dl.CheckPackages(hashes); }
+
+std::string ClientRun::KeptBaseArchive() const { return clients_->dl.KeptBaseArchive(); }
+
 ClientRun::~ClientRun() {
   // The clients end their connections' threads before the sink they post to goes away.
   delete clients_;

@@ -13,6 +13,8 @@
 
 #include "service/endpoint.h"
 
+class StagedHashes;
+
 struct WindowMessage {
   unsigned message;
   intptr_t l_param;
@@ -37,6 +39,12 @@ class ClientRun {
   // between them are the window's business).
   bool Download(int timeout_ms = 60000, const ListenAddress* download = nullptr,
                 int reconnects = 0);
+  // The download client hashes each file as it completes into `hashes` and keeps the base
+  // archive packed, as a program with a package key has it. Before Download().
+  void CheckPackages(StagedHashes* hashes);
+  // The base archive kept packed in the staging folder, or empty.
+  std::string KeptBaseArchive() const;
+
   // The module names of each module request of the last Download(), one list per request.
   const std::vector<std::vector<std::string>>& requests() const { return requests_; }
 
