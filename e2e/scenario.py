@@ -5,6 +5,7 @@ Shared by scripts/demo and the end-to-end tests.
 """
 import os
 import shutil
+import socket
 import subprocess
 import time
 
@@ -56,6 +57,19 @@ class WindowsBuild:
             subprocess.run([SERVICE, "sign", self.package_dir, "--key", self.signing_key],
                            check=True, stdout=subprocess.DEVNULL)
         return self.package_dir
+
+
+def wait_listening(address, port, timeout=15):
+    """True once something accepts connections on address:port (the benchmarks start their own
+    service and look for another one first)."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        try:
+            with socket.create_connection((address, port), timeout=0.5):
+                return True
+        except OSError:
+            time.sleep(0.1)
+    return False
 
 
 class InstallerRun:
