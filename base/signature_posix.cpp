@@ -4,33 +4,13 @@
 #include "base/gcrypt_setup.h"
 #include "base/signature.h"
 
-namespace {
-
-// Owns one S-expression.
-class Sexp {
- public:
-  Sexp() = default;
-  ~Sexp() {
-    if (value_ != nullptr) gcry_sexp_release(value_);
-  }
-  Sexp(const Sexp&) = delete;
-  Sexp& operator=(const Sexp&) = delete;
-  gcry_sexp_t* receive() { return &value_; }
-  gcry_sexp_t get() const { return value_; }
-
- private:
-  gcry_sexp_t value_ = nullptr;
-};
-
-}  // namespace
-
 bool VerifyP256Signature(const uint8_t* public_key, const Sha256Digest& digest,
                          const uint8_t* signature) {
   SetUpGcrypt();
   uint8_t point[1 + kP256PublicKeySize];
   point[0] = 0x04;  // uncompressed
   std::copy(public_key, public_key + kP256PublicKeySize, point + 1);
-  Sexp key, data, sig;
+  GcryptSexp key, data, sig;
   if (gcry_sexp_build(key.receive(), nullptr, "(public-key (ecc (curve \"NIST P-256\") (q %b)))",
                       static_cast<int>(sizeof point), point) != 0 ||
       gcry_sexp_build(data.receive(), nullptr, "(data (flags raw) (value %b))",

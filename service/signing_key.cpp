@@ -21,27 +21,10 @@ constexpr uint8_t kCurveOrder[kP256ScalarSize] = {
 // The key file is never larger than its two lines; anything much larger is not a key file.
 constexpr size_t kKeyFileTextSize = 2 * kP256ScalarSize + 1 + 2 * kP256PublicKeySize + 1;
 
-// Owns one S-expression.
-class Sexp {
- public:
-  Sexp() = default;
-  explicit Sexp(gcry_sexp_t value) : value_(value) {}
-  ~Sexp() {
-    if (value_ != nullptr) gcry_sexp_release(value_);
-  }
-  Sexp(const Sexp&) = delete;
-  Sexp& operator=(const Sexp&) = delete;
-  gcry_sexp_t* receive() { return &value_; }
-  gcry_sexp_t get() const { return value_; }
-
- private:
-  gcry_sexp_t value_ = nullptr;
-};
-
 // The bytes of the value of token `name` (as in "(q #04...#)") somewhere inside `sexp`. Not
 // for the private scalar, which is copied straight into its key.
 bool TokenBytes(gcry_sexp_t sexp, const char* name, std::string* bytes) {
-  Sexp token(gcry_sexp_find_token(sexp, name, 0));
+  GcryptSexp token(gcry_sexp_find_token(sexp, name, 0));
   if (token.get() == nullptr) return false;
   size_t length = 0;
   const char* data = gcry_sexp_nth_data(token.get(), 1, &length);
@@ -92,7 +75,7 @@ bool ScalarInRange(const uint8_t* d) {
 // Q = d * G, as X || Y, through libgcrypt's curve arithmetic.
 bool DerivePublicKey(const uint8_t* d, uint8_t* public_key) {
   SetUpGcrypt();
-  Sexp key;
+  GcryptSexp key;
   if (gcry_sexp_build(key.receive(), nullptr, "(private-key (ecc (curve \"NIST P-256\") (d %b)))",
                       static_cast<int>(kP256ScalarSize), d) != 0) {
     return false;
@@ -137,7 +120,7 @@ std::string SigningKey::PublicKeyText() const {
 
 bool SigningKey::Sign(const Sha256Digest& digest, uint8_t* signature, std::string* error) const {
   SetUpGcrypt();
-  Sexp key, data, sig;
+  GcryptSexp key, data, sig;
   if (gcry_sexp_build(key.receive(), nullptr, "(private-key (ecc (curve \"NIST P-256\") (d %b)))",
                       static_cast<int>(private_.size()), private_.data()) != 0 ||
       gcry_sexp_build(data.receive(), nullptr, "(data (flags rfc6979) (hash sha256 %b))",
