@@ -181,7 +181,7 @@ def cpu_seconds(names):
 
 
 # Whose processor time the download phase takes.
-CPU_NAMES = ("quillbank-service", "quillbank-setup.exe", "wineserver")
+CPU_NAMES = ("quillbank-service", "quillbank-setup", "wineserver")  # either installer program
 
 
 def windows_path(path):
