@@ -48,9 +48,15 @@ std::vector<std::string> Seeds() {
   limits.files.push_back({std::string(kManifestPathMax, 'p'), ~0ull, DigestFilledWith(5)});
   limits.base_archive = {std::string(kManifestBaseNameMax, 'b'), 0, DigestFilledWith(6)};
 
+  // Paths one byte apart, so that a repeated path is one mutation away.
+  PackageManifest near_twins;
+  near_twins.package_number = "100201";
+  near_twins.files.push_back({"a\\1.dat", 1, DigestFilledWith(7)});
+  near_twins.files.push_back({"a\\2.dat", 1, DigestFilledWith(7)});
+
   PackageManifest empty;
   empty.package_number = "1";
-  return {Signed(small), Signed(no_base), Signed(limits), Signed(empty)};
+  return {Signed(small), Signed(no_base), Signed(limits), Signed(near_twins), Signed(empty)};
 }
 
 bool IsPlainText(const std::string& text, size_t max) {
