@@ -30,6 +30,10 @@ void* Allocate(size_t size) {
 }
 }  // namespace
 
+// GCC sees the replaced delete inlined where its built-in new is assumed and warns of a
+// mismatch; here both sides are malloc and free.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(size_t size) {
   if (void* p = Allocate(size)) return p;
   throw std::bad_alloc();
@@ -46,6 +50,7 @@ void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
