@@ -46,6 +46,7 @@ TEST(Sha256Test, OneMillionAsInUnevenPiecesMatchTheWholeAtOnce) {
     ++piece;
   }
   EXPECT_EQ(HexOf(hash.Finish()), kExpected);
+  EXPECT_FALSE(hash.failed());
 }
 
 TEST(Sha256Test, FilesGiveTheirDigestAndSize) {
