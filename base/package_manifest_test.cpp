@@ -99,8 +99,8 @@ bool Decodes(const std::vector<uint8_t>& data, PackageManifest* manifest = nullp
                         &signed_size, &signature);
 }
 
-// The bytes of a manifest that is valid except where a test changes them: a header for package
-// "1" with `count` files follows, then whatever the test appends.
+// The header of a manifest for package "1", version 0.0, announcing `count` files; tests append
+// the rest.
 std::vector<uint8_t> Header(uint32_t count) {
   std::vector<uint8_t> out = HexBytes("51 42 50 4D 01 00 01 31 00000000 00000000");
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(count >> (8 * i)));
