@@ -97,10 +97,20 @@ class Reader {
 
 bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* body) {
   body->clear();
+  // Refuse everything the decoder refuses: a packer must never sign a manifest that every
+  // installer then rejects.
   if (manifest.package_number.empty() || manifest.package_number.size() > kManifestNumberMax ||
-      manifest.files.size() > kManifestMaxFiles ||
-      manifest.base_archive.path.size() > kManifestBaseNameMax) {
+      !IsTextSafe(manifest.package_number) || manifest.files.size() > kManifestMaxFiles ||
+      manifest.base_archive.path.size() > kManifestBaseNameMax ||
+      !IsTextSafe(manifest.base_archive.path)) {
     return false;
+  }
+  std::unordered_set<std::string> seen;
+  for (const ManifestFile& file : manifest.files) {
+    if (file.path.empty() || file.path.size() > kManifestPathMax || !IsTextSafe(file.path) ||
+        !seen.insert(file.path).second) {
+      return false;
+    }
   }
   PutBytes(body, kManifestMagic, sizeof kManifestMagic);
   Put16(body, kManifestFormat);
@@ -110,7 +120,6 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
   Put32(body, static_cast<uint32_t>(manifest.version.Part4));
   Put32(body, static_cast<uint32_t>(manifest.files.size()));
   for (const ManifestFile& file : manifest.files) {
-    if (file.path.empty() || file.path.size() > kManifestPathMax) return false;
     Put16(body, static_cast<uint16_t>(file.path.size()));
     PutBytes(body, file.path.data(), file.path.size());
     Put64(body, file.size);

@@ -50,8 +50,9 @@ struct PackageManifest {
   ManifestFile base_archive;  // path is the archive's name; empty when there is none
 };
 
-// The signed part: every byte before the signature. False when a field does not fit its range
-// (a number, path or name too long or empty, too many files).
+// The signed part: every byte before the signature. False, with `body` left empty, when a field
+// does not fit its range (a number, path or name too long or empty, too many files) or holds
+// what the decoder refuses (a control character, a path that occurs twice).
 bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* body);
 
 // Reads a whole manifest file. False when it is cut short, carries bytes after the signature, or

@@ -1,4 +1,4 @@
-// The whole-buffer and whole-file hashes, over either build's incremental hash.
+// SHA-256 of bytes and of files, over whichever provider the build hashes with.
 #include "base/sha256.h"
 
 #include <cstdio>
@@ -26,7 +26,10 @@ bool Sha256OfFile(const char* path, Sha256Digest* digest, uint64_t* size) {
   const bool read_whole = std::ferror(file) == 0;
   std::fclose(file);
   if (!read_whole) return false;
-  *digest = hash.Finish();
+  const Sha256Digest value = hash.Finish();
+  // A provider that failed hashed nothing: its digest must not pass for the file's.
+  if (hash.failed()) return false;
+  *digest = value;
   if (size != nullptr) *size = total;
   return true;
 }

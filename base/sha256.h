@@ -19,6 +19,9 @@ class Sha256 {
 
   void Update(const uint8_t* data, size_t size);
   Sha256Digest Finish();
+  // True when the provider could not be set up or refused a step: what Finish gives is then not
+  // the hash of the bytes.
+  bool failed() const;
 
  private:
   struct State;

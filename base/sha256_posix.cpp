@@ -1,6 +1,7 @@
 // SHA-256 through libgcrypt.
 #include <gcrypt.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "base/gcrypt_setup.h"
@@ -16,11 +17,15 @@ void SetUpGcrypt() {
 
 struct Sha256::State {
   gcry_md_hd_t handle = nullptr;
+  bool failed = false;
 };
 
 Sha256::Sha256() : state_(new State) {
   SetUpGcrypt();
-  if (gcry_md_open(&state_->handle, GCRY_MD_SHA256, 0) != 0) state_->handle = nullptr;
+  if (gcry_md_open(&state_->handle, GCRY_MD_SHA256, 0) != 0) {
+    state_->handle = nullptr;
+    state_->failed = true;
+  }
 }
 
 Sha256::~Sha256() {
@@ -35,6 +40,16 @@ Sha256Digest Sha256::Finish() {
   Sha256Digest digest = {};
   if (state_->handle == nullptr) return digest;
   const unsigned char* value = gcry_md_read(state_->handle, GCRY_MD_SHA256);
-  if (value != nullptr) std::copy(value, value + kSha256Size, digest.begin());
+  if (value != nullptr) {
+    std::copy(value, value + kSha256Size, digest.begin());
+  } else {
+    state_->failed = true;
+  }
+  // As with CNG, the hash is spent: writing to a finished libgcrypt handle would go on from the
+  // padded state.
+  gcry_md_close(state_->handle);
+  state_->handle = nullptr;
   return digest;
 }
+
+bool Sha256::failed() const { return state_->failed; }

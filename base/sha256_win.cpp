@@ -2,7 +2,6 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-
 #include "base/sha256.h"
 #include "base/win/bcrypt_handles.h"
 
@@ -15,6 +14,7 @@ bool Succeeded(NTSTATUS status) { return status >= 0; }
 struct Sha256::State {
   AlgorithmProvider provider;
   CngHash hash;
+  bool failed = false;
 };
 
 Sha256::Sha256() : state_(new State) {
@@ -25,6 +25,7 @@ Sha256::Sha256() : state_(new State) {
       !Succeeded(BCryptCreateHash(state_->provider.get(), state_->hash.receive(), nullptr, 0,
                                   nullptr, 0, 0))) {
     state_->hash.reset();
+    state_->failed = true;
   }
 }
 
@@ -35,7 +36,11 @@ void Sha256::Update(const uint8_t* data, size_t size) {
   // CNG takes at most 4 GiB per call.
   while (size > 0) {
     const ULONG part = size > 0x40000000 ? 0x40000000 : static_cast<ULONG>(size);
-    BCryptHashData(state_->hash.get(), const_cast<PUCHAR>(data), part, 0);
+    if (!Succeeded(BCryptHashData(state_->hash.get(), const_cast<PUCHAR>(data), part, 0))) {
+      state_->hash.reset();
+      state_->failed = true;
+      return;
+    }
     data += part;
     size -= part;
   }
@@ -44,8 +49,13 @@ void Sha256::Update(const uint8_t* data, size_t size) {
 Sha256Digest Sha256::Finish() {
   Sha256Digest digest = {};
   if (state_->hash.valid()) {
-    BCryptFinishHash(state_->hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
+    if (!Succeeded(BCryptFinishHash(state_->hash.get(), digest.data(),
+                                    static_cast<ULONG>(digest.size()), 0))) {
+      state_->failed = true;
+    }
     state_->hash.reset();
   }
   return digest;
 }
+
+bool Sha256::failed() const { return state_->failed; }

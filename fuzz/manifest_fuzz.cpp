@@ -1,0 +1,105 @@
+// Feeds bytes to the package manifest's decoder, as an installer reads the staged
+// "package.manifest". A manifest it accepts must encode back to exactly its signed part (so the
+// signature covers everything the installer acts on), and every path and name in it must be within
+// its limit and free of control characters; anything else, or a read past the input, is a fault.
+// With QB_FUZZ_WRITE_SEEDS=<folder> the program writes seed inputs there and ends.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "base/package_manifest.h"
+#include "fuzz/seeds.h"
+
+namespace {
+
+Sha256Digest DigestFilledWith(uint8_t value) {
+  Sha256Digest digest;
+  digest.fill(value);
+  return digest;
+}
+
+std::string Signed(const PackageManifest& manifest) {
+  std::vector<uint8_t> body;
+  if (!EncodeManifestBody(manifest, &body)) std::abort();
+  std::string out(body.begin(), body.end());
+  out.append(kManifestSignatureSize, '\x5A');
+  return out;
+}
+
+std::vector<std::string> Seeds() {
+  PackageManifest small;
+  small.package_number = "100201";
+  small.version.Part3 = 5;
+  small.version.Part4 = 17;
+  small.files.push_back({"quillbank ix.exe", 123456, DigestFilledWith(1)});
+  small.files.push_back({"data\\quotes.dat", 0, DigestFilledWith(2)});
+  small.files.push_back({"\xca\xfd\xbe\xdd\\a.ini", 70000, DigestFilledWith(3)});
+  small.base_archive = {"base.zip", 1 << 20, DigestFilledWith(4)};
+
+  PackageManifest no_base = small;
+  no_base.base_archive = ManifestFile();
+
+  PackageManifest limits;
+  limits.package_number = std::string(kManifestNumberMax, '9');
+  limits.version.Part3 = -1;
+  limits.files.push_back({std::string(kManifestPathMax, 'p'), ~0ull, DigestFilledWith(5)});
+  limits.base_archive = {std::string(kManifestBaseNameMax, 'b'), 0, DigestFilledWith(6)};
+
+  // Paths one byte apart, so that a repeated path is one mutation away.
+  PackageManifest near_twins;
+  near_twins.package_number = "100201";
+  near_twins.files.push_back({"a\\1.dat", 1, DigestFilledWith(7)});
+  near_twins.files.push_back({"a\\2.dat", 1, DigestFilledWith(7)});
+
+  PackageManifest empty;
+  empty.package_number = "1";
+  return {Signed(small), Signed(no_base), Signed(limits), Signed(near_twins), Signed(empty)};
+}
+
+bool IsPlainText(const std::string& text, size_t max) {
+  if (text.size() > max) return false;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  WriteSeedsIfAsked(Seeds);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Exactly the input on the heap, so that a read past it shows.
+  const std::vector<uint8_t> input(data, data + size);
+  PackageManifest manifest;
+  size_t signed_size = 0;
+  const uint8_t* signature = nullptr;
+  if (!DecodeManifest(input.data(), input.size(), &manifest, &signed_size, &signature)) return 0;
+
+  if (signed_size + kManifestSignatureSize != input.size()) std::abort();
+  if (signature != input.data() + signed_size) std::abort();
+  std::vector<uint8_t> body;
+  if (!EncodeManifestBody(manifest, &body)) std::abort();
+  if (body.size() != signed_size || std::memcmp(body.data(), input.data(), signed_size) != 0) {
+    std::abort();
+  }
+
+  if (manifest.package_number.empty() ||
+      !IsPlainText(manifest.package_number, kManifestNumberMax)) {
+    std::abort();
+  }
+  if (manifest.files.size() > kManifestMaxFiles) std::abort();
+  std::unordered_set<std::string> seen;
+  for (const ManifestFile& file : manifest.files) {
+    if (file.path.empty() || !IsPlainText(file.path, kManifestPathMax)) std::abort();
+    if (!seen.insert(file.path).second) std::abort();
+  }
+  if (!IsPlainText(manifest.base_archive.path, kManifestBaseNameMax)) std::abort();
+  return 0;
+}
