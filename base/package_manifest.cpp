@@ -1,8 +1,8 @@
 // Encoding and strict decoding of the package manifest.
 #include "base/package_manifest.h"
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 
 #include "base/coding.h"
 
@@ -93,6 +93,19 @@ class Reader {
   size_t offset_ = 0;
 };
 
+// A path listed twice could be matched by one file with either entry. (Sorted pointers: a hash
+// set costs the installer program several kilobytes.)
+bool HasRepeatedPath(const std::vector<ManifestFile>& files) {
+  std::vector<const std::string*> paths;
+  for (const ManifestFile& file : files) paths.push_back(&file.path);
+  std::sort(paths.begin(), paths.end(),
+            [](const std::string* a, const std::string* b) { return *a < *b; });
+  for (size_t i = 1; i < paths.size(); ++i) {
+    if (*paths[i] == *paths[i - 1]) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* body) {
@@ -105,13 +118,12 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
       !IsTextSafe(manifest.base_archive.path)) {
     return false;
   }
-  std::unordered_set<std::string> seen;
   for (const ManifestFile& file : manifest.files) {
-    if (file.path.empty() || file.path.size() > kManifestPathMax || !IsTextSafe(file.path) ||
-        !seen.insert(file.path).second) {
+    if (file.path.empty() || file.path.size() > kManifestPathMax || !IsTextSafe(file.path)) {
       return false;
     }
   }
+  if (HasRepeatedPath(manifest.files)) return false;
   PutBytes(body, kManifestMagic, sizeof kManifestMagic);
   Put16(body, kManifestFormat);
   body->push_back(static_cast<uint8_t>(manifest.package_number.size()));
@@ -157,21 +169,14 @@ bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
   // Each entry takes at least 43 bytes: a count the rest cannot hold reserves nothing.
   if (in.left() / (2 + 1 + 8 + kSha256Size) < count) return false;
   out.files.resize(count);
-  std::vector<const std::string*> paths;
   for (ManifestFile& file : out.files) {
     uint16_t length = 0;
     if (!in.U16(&length) || length == 0 || length > kManifestPathMax ||
         !in.Text(length, &file.path) || !in.U64(&file.size) || !in.Digest(&file.sha256)) {
       return false;
     }
-    paths.push_back(&file.path);
   }
-  // A path listed twice could be matched by one file with either entry.
-  std::sort(paths.begin(), paths.end(),
-            [](const std::string* a, const std::string* b) { return *a < *b; });
-  for (size_t i = 1; i < paths.size(); ++i) {
-    if (*paths[i] == *paths[i - 1]) return false;
-  }
+  if (HasRepeatedPath(out.files)) return false;
   uint8_t base_length = 0;
   if (!in.U8(&base_length) || base_length > kManifestBaseNameMax) return false;
   if (base_length > 0 &&
