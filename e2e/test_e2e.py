@@ -191,10 +191,17 @@ def case_tampered_package_fails(display):
         # One byte of one file flipped on its way: the manifest still says what it should be.
         run.service_args = ["--corrupt-module", "SH600000.day"]
         run.start_the_service()
+        # The install log goes with the staging folder; the failure's line is also debug output,
+        # which Wine's debugstr channel writes to the program's output.
+        run.prefix.base_env["WINEDEBUG"] = "-all,+debugstr"
         run.start_installer()
         run.click_button()
         expect_text(run, "status", "Package check failed", timeout=120)
         run.screenshot("package-check-failed")
+        with open(os.path.join(work, "installer.out"), "rb") as f:
+            output = f.read()
+        check(b"Package Check Faile Data\\\\Quotes\\\\SH600000.day" in output,
+              "no debug line names the file that failed")
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(snapshot(run.install_dir()) == before, "the earlier install changed")
         check(snapshot(run.depend_dir()) == depend_before, "the dependency folder changed")
