@@ -1,6 +1,8 @@
 // ECDSA P-256 verification through libgcrypt.
 #include <gcrypt.h>
 
+#include <algorithm>
+
 #include "base/gcrypt_setup.h"
 #include "base/signature.h"
 

@@ -1,71 +1,40 @@
-// Owners of CNG handles: an algorithm provider, a key and a hash object.
+// Owners of CNG handles: an algorithm provider, a key and a hash object. One template, since the
+// three differ only in the call that releases them.
 #pragma once
 
 #include <windows.h>
 #include <bcrypt.h>
 
-class AlgorithmProvider {
+template <typename Handle, void (*Release)(Handle)>
+class CngHandle {
  public:
-  AlgorithmProvider() = default;
-  ~AlgorithmProvider() { reset(); }
-  AlgorithmProvider(const AlgorithmProvider&) = delete;
-  AlgorithmProvider& operator=(const AlgorithmProvider&) = delete;
+  CngHandle() = default;
+  ~CngHandle() { reset(); }
+  CngHandle(const CngHandle&) = delete;
+  CngHandle& operator=(const CngHandle&) = delete;
 
-  BCRYPT_ALG_HANDLE get() const { return handle_; }
+  Handle get() const { return handle_; }
   bool valid() const { return handle_ != nullptr; }
-  BCRYPT_ALG_HANDLE* receive() {
+  // Releases what was held; the API fills the handle in.
+  Handle* receive() {
     reset();
     return &handle_;
   }
   void reset() {
-    if (handle_ != nullptr) BCryptCloseAlgorithmProvider(handle_, 0);
+    if (handle_ != nullptr) Release(handle_);
     handle_ = nullptr;
   }
 
  private:
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
+  Handle handle_ = nullptr;
 };
 
-class CngKey {
- public:
-  CngKey() = default;
-  ~CngKey() { reset(); }
-  CngKey(const CngKey&) = delete;
-  CngKey& operator=(const CngKey&) = delete;
+namespace cng_release {
+inline void Provider(BCRYPT_ALG_HANDLE handle) { BCryptCloseAlgorithmProvider(handle, 0); }
+inline void Key(BCRYPT_KEY_HANDLE handle) { BCryptDestroyKey(handle); }
+inline void Hash(BCRYPT_HASH_HANDLE handle) { BCryptDestroyHash(handle); }
+}  // namespace cng_release
 
-  BCRYPT_KEY_HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr; }
-  BCRYPT_KEY_HANDLE* receive() {
-    reset();
-    return &handle_;
-  }
-  void reset() {
-    if (handle_ != nullptr) BCryptDestroyKey(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  BCRYPT_KEY_HANDLE handle_ = nullptr;
-};
-
-class CngHash {
- public:
-  CngHash() = default;
-  ~CngHash() { reset(); }
-  CngHash(const CngHash&) = delete;
-  CngHash& operator=(const CngHash&) = delete;
-
-  BCRYPT_HASH_HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr; }
-  BCRYPT_HASH_HANDLE* receive() {
-    reset();
-    return &handle_;
-  }
-  void reset() {
-    if (handle_ != nullptr) BCryptDestroyHash(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  BCRYPT_HASH_HANDLE handle_ = nullptr;
-};
+using AlgorithmProvider = CngHandle<BCRYPT_ALG_HANDLE, cng_release::Provider>;
+using CngKey = CngHandle<BCRYPT_KEY_HANDLE, cng_release::Key>;
+using CngHash = CngHandle<BCRYPT_HASH_HANDLE, cng_release::Hash>;
