@@ -99,11 +99,7 @@ void ProcessDL::UnpackKeptBaseArchive() {
     archive.swap(kept_base_archive_);
   }
   if (archive.empty()) return;
-  {
-    TUnzip unzip;
-    if (unzip.OpenArchive(archive.c_str())) unzip.ExtractAll(InstallContext::Get().DependDir.c_str());
-  }
-  DeletePath(archive.c_str());
+  UnpackAndDelete(archive);
   AddToUserPath();
 }
 
@@ -112,19 +108,31 @@ void ProcessDL::SetBaseZipDecisionForTest(std::function<bool()> decision) {
 }
 
 void ProcessDL::OnAuthentLink(int32_t error_code) {
-  bool fetch = false;
+  bool decide = false;
+  bool checked = false;
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     chunk_seen_ = false;
     // Decided once: BaseZipNeeded also adds the dependency folder to the user's Path.
-    if (!base_decided_) {
-      base_decided_ = true;
-      // A program that checks packages adds the dependency folder to the Path only once the
-      // archive has passed.
-      base_needed_ = base_zip_decision_ ? base_zip_decision_()
-                     : hashes_ != nullptr ? BaseZipWanted()
-                                          : BaseZipNeeded();
-    }
+    decide = !base_decided_;
+    base_decided_ = true;
+    checked = hashes_ != nullptr;
+  }
+  // Without the lock: adding to the Path broadcasts the change and waits for every window, ours
+  // included, whose thread may be waiting for the lock meanwhile. Only this receive thread runs
+  // OnAuthentLink, so the decision is still taken once.
+  if (decide) {
+    // A program that checks packages adds the dependency folder to the Path only once the
+    // archive has passed.
+    const bool needed = base_zip_decision_ ? base_zip_decision_()
+                        : checked          ? BaseZipWanted()
+                                           : BaseZipNeeded();
+    std::lock_guard<std::mutex> guard(state_lock_);
+    base_needed_ = needed;
+  }
+  bool fetch = false;
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
     fetch = base_needed_ && !base_done_;
   }
   if (fetch) {
@@ -385,8 +393,7 @@ void ProcessDL::ReportBaseKept() {
   WriteLog("ProcessCheck" QB_COLON "KesPublish_L_SystemDependFile_Rsp");
 }
 
-void ProcessDL::FinishBaseArchive(const std::string& archive_path) {
-  unpacking_ = true;
+void ProcessDL::UnpackAndDelete(const std::string& archive_path) {
   {
     TUnzip unzip;
     // An archive that does not open is deleted all the same; the stage ends either way.
@@ -395,6 +402,11 @@ void ProcessDL::FinishBaseArchive(const std::string& archive_path) {
     }
   }
   DeletePath(archive_path.c_str());
+}
+
+void ProcessDL::FinishBaseArchive(const std::string& archive_path) {
+  unpacking_ = true;
+  UnpackAndDelete(archive_path);
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     base_done_ = true;

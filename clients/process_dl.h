@@ -81,6 +81,8 @@ class ProcessDL : public ProcessClient {
                       Outcome* outcome);
   // The base archive is complete and stays packed: reports the stage's end.
   void ReportBaseKept();
+  // Extracts the archive below DependDir (when it opens as one) and deletes it.
+  static void UnpackAndDelete(const std::string& archive_path);
   // Unpacks the finished base archive into DependDir, deletes it and reports the stage's end.
   void FinishBaseArchive(const std::string& archive_path);
   // A chunk names a path outside the staging folder: fails the download (see Fail).

@@ -62,7 +62,7 @@ class ScriptedController : public InstallController {
 };
 
 // Dispatches the thread's messages until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 8000) {
+inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 8000) {
   const DWORD start = GetTickCount();
   while (!done()) {
     if (GetTickCount() - start > static_cast<DWORD>(timeout_ms)) return false;
@@ -76,7 +76,7 @@ bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 8000) {
   return true;
 }
 
-UpdateServers Servers(const char* pattern, uint16_t port) {
+inline UpdateServers Servers(const char* pattern, uint16_t port) {
   UpdateServers servers = {};
   std::snprintf(servers.HostPattern, sizeof servers.HostPattern, "%s", pattern);
   servers.Port = port;
@@ -84,7 +84,7 @@ UpdateServers Servers(const char* pattern, uint16_t port) {
 }
 
 // A port on which nothing listens on 127.0.0.x.
-uint16_t FreePort() {
+inline uint16_t FreePort() {
   SocketsLibrary sockets;
   uint16_t port = 0;
   UniqueSocket listener(OpenListener("127.0.0.1", 0, 1, &port));
