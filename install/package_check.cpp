@@ -37,17 +37,17 @@ bool OlderThan(const VersionPair& a, const VersionPair& b) {
   return a.Part3 != b.Part3 ? a.Part3 < b.Part3 : a.Part4 < b.Part4;
 }
 
-// The staged file's size and hash: from the download's hashing when it has them, else read now.
-bool HashOf(const PackageCheckInput& input, const std::string& path, uint64_t* size,
-            Sha256Digest* digest) {
-  if (input.hashes != nullptr && input.hashes->Lookup(path, size, digest)) return true;
+// The staged file's size and hash: from the download's hashing when they can be trusted, else
+// read now.
+bool HashOf(StagedHashes* hashes, const std::string& path, uint64_t* size, Sha256Digest* digest) {
+  if (hashes != nullptr && hashes->Lookup(path, size, digest)) return true;
   return Sha256OfFile(path.c_str(), digest, size);
 }
 
-bool Matches(const PackageCheckInput& input, const std::string& path, const ManifestFile& listed) {
+bool Matches(StagedHashes* hashes, const std::string& path, const ManifestFile& listed) {
   uint64_t size = 0;
   Sha256Digest digest;
-  return HashOf(input, path, &size, &digest) && size == listed.size && digest == listed.sha256;
+  return HashOf(hashes, path, &size, &digest) && size == listed.size && digest == listed.sha256;
 }
 
 }  // namespace
@@ -91,6 +91,17 @@ bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* fai
   for (const FileEntry& file : staged) names.push_back(&file.relative);
   std::sort(names.begin(), names.end(),
             [](const std::string* a, const std::string* b) { return *a < *b; });
+  // The download's hashes hold only when every file it wrote was written under one name: the
+  // staged files other than the installer's own are exactly the paths it wrote. Otherwise a hash
+  // may belong to a spelling of a file written over under another, and every file is read anew.
+  size_t package_files = 0;
+  for (const std::string* name : names) {
+    package_files += std::find(input.own_files.begin(), input.own_files.end(), *name) ==
+                     input.own_files.end();
+  }
+  StagedHashes* hashes =
+      input.hashes != nullptr && input.hashes->PathsSeen() == package_files ? input.hashes
+                                                                            : nullptr;
   for (const std::string* staged_name : names) {
     const std::string& name = *staged_name;
     if (name == kManifestFileName || name == input.base_archive ||
@@ -101,7 +112,7 @@ bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* fai
         listed.begin(), listed.end(), name,
         [](const ManifestFile* file, const std::string& path) { return file->path < path; });
     if (entry == listed.end() || (*entry)->path != name) return Fail(failure, name, "not listed");
-    if (!Matches(input, input.staging_dir + "\\" + name, **entry)) {
+    if (!Matches(hashes, input.staging_dir + "\\" + name, **entry)) {
       return Fail(failure, name, "differs from the listed size or hash");
     }
     matched[entry - listed.begin()] = true;
@@ -114,7 +125,7 @@ bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* fai
     if (manifest.base_archive.path != input.base_archive) {
       return Fail(failure, input.base_archive, "not listed");
     }
-    if (!Matches(input, input.staging_dir + "\\" + input.base_archive, manifest.base_archive)) {
+    if (!Matches(hashes, input.staging_dir + "\\" + input.base_archive, manifest.base_archive)) {
       return Fail(failure, input.base_archive, "differs from the listed size or hash");
     }
   }

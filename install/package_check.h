@@ -24,7 +24,8 @@ struct PackageCheckInput {
   // Files of the staging folder that are the installer's own, not the package's (its log), as
   // relative paths.
   std::vector<std::string> own_files;
-  // Hashes made during the download; a staged file without one is hashed here.
+  // Hashes made during the download; a staged file without one is hashed here, and so is every
+  // file when the download wrote more paths than there are files.
   StagedHashes* hashes = nullptr;
 };
 

@@ -63,3 +63,8 @@ void StagedHashes::Run() {
     changed_.notify_all();
   }
 }
+
+size_t StagedHashes::PathsSeen() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return generations_.size();
+}

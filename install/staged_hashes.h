@@ -27,6 +27,10 @@ class StagedHashes {
   // Waits until every file added so far is hashed, then gives the hash of `path`. False when it
   // has none: never added, forgotten since, or unreadable.
   bool Lookup(const std::string& path, uint64_t* size, Sha256Digest* digest);
+  // How many paths, by their spelling, were written (Forget) or hashed (Add). A file system that
+  // takes one file by several spellings (letter case, "/" for "\", a trailing dot) keeps one
+  // file for them: more paths than files means some hash may be of a name written over since.
+  size_t PathsSeen();
 
  private:
   struct Hash {
