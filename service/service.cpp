@@ -57,7 +57,7 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
   }
   for (const Package& p : packages->packages()) LogPackage(p);
   cache_budget_->limit = options.cache_mib << 20;
-  packages->set_cache(std::make_shared<MessageCache>(cache_budget_));
+  SetCache(packages.get());
   state_.packages = std::move(packages);
   state_.faults = options.faults;
   if (options.faults.any()) ServiceLogF("faults: %s", options.faults.Describe().c_str());
@@ -170,11 +170,15 @@ void Service::Reload() {
   }
   if (failed > 0) ++state_.metrics.reload_failures;
   for (const Package& p : packages->packages()) LogPackage(p);
-  packages->set_cache(std::make_shared<MessageCache>(cache_budget_));
+  SetCache(packages.get());
   // Connections open now keep the set they hold; the old one goes with the last of them.
   state_.packages = std::move(packages);
   ServiceLogF("reload done: %zu package(s) served to new connections, %zu kept from before",
               dirs_.size(), failed);
+}
+
+void Service::SetCache(PackageSet* packages) const {
+  if (cache_budget_->limit > 0) packages->set_cache(std::make_shared<MessageCache>(cache_budget_));
 }
 
 void Service::Run() {

@@ -50,6 +50,9 @@ class Service {
   // before, with a log line saying why; the others are served anew. In the loop's thread.
   void Reload();
   void OnSignal();
+  // A new message cache for a package set, unless --cache-mib 0 turned the cache off: then the
+  // set has none and downloads run as they would without one.
+  void SetCache(PackageSet* packages) const;
 
   ServiceState state_;
   std::unique_ptr<Server> server_;
