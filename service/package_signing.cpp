@@ -140,12 +140,31 @@ bool SignPackageFolder(const std::string& dir, const std::string& key_file, std:
                      }),
       package.modules.end());
   const fs::path manifest_path = fs::path(package.dir) / kManifestFileName;
+  const fs::path aside = fs::path(package.dir) / "package.manifest.old";
   std::error_code ec;
-  fs::remove(manifest_path, ec);
+  // The manifest signed before stays beside the new one until package.json names the new one,
+  // so that a signing that fails leaves the folder as it was.
+  fs::remove(aside, ec);
+  const bool had_manifest = fs::exists(manifest_path, ec);
+  if (had_manifest) {
+    fs::rename(manifest_path, aside, ec);
+    if (ec) {
+      *error = "cannot move " + manifest_path.string() + " aside";
+      return false;
+    }
+  }
+  const auto put_back = [&] {
+    std::error_code ignored;
+    fs::remove(manifest_path, ignored);
+    if (had_manifest) fs::rename(aside, manifest_path, ignored);
+  };
   PackageModule manifest;
-  if (!WriteSignedManifest(package, key, &manifest, error)) return false;
+  if (!WriteSignedManifest(package, key, &manifest, error) ||
+      !CheckManifestFile(manifest_path.string(), key.public_key(), error)) {
+    put_back();
+    return false;
+  }
   package.modules.push_back(std::move(manifest));
-  if (!CheckManifestFile(manifest_path.string(), key.public_key(), error)) return false;
 
   const fs::path json = fs::path(package.dir) / "package.json";
   const fs::path fresh = fs::path(package.dir) / "package.json.new";
@@ -155,6 +174,7 @@ bool SignPackageFolder(const std::string& dir, const std::string& key_file, std:
     out.close();
     if (!out) {
       fs::remove(fresh, ec);
+      put_back();
       *error = "cannot write " + fresh.string();
       return false;
     }
@@ -162,9 +182,11 @@ bool SignPackageFolder(const std::string& dir, const std::string& key_file, std:
   fs::rename(fresh, json, ec);
   if (ec) {
     fs::remove(fresh, ec);
+    put_back();
     *error = "cannot replace " + json.string();
     return false;
   }
+  fs::remove(aside, ec);
   Package check;
   return LoadPackage(package.dir, &check, error);
 }

@@ -25,5 +25,7 @@ bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::
 
 // Signs the package folder `dir` in place: a manifest of its files as they are now, added to
 // its package.json as the last module (replacing a manifest module signed before). package.json
-// is replaced (by rename) only once the new manifest verifies and the folder loads with it.
+// is replaced (by rename) only once the new manifest verifies; until then a manifest signed
+// before stays in place, and a failure leaves the folder as it was. The folder is loaded again
+// at the end as a check.
 bool SignPackageFolder(const std::string& dir, const std::string& key_file, std::string* error);
