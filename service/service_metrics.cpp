@@ -11,6 +11,12 @@ std::string CodeLabel(uint16_t code) {
   return text;
 }
 
+std::map<std::string, uint64_t> CodeLabels(const std::map<uint16_t, uint64_t>& by_code) {
+  std::map<std::string, uint64_t> labelled;
+  for (const auto& [code, count] : by_code) labelled[CodeLabel(code)] = count;
+  return labelled;
+}
+
 // Label values are our own words, codes and package fields; the package fields may hold any
 // UTF-8 but no quote, backslash or line break may pass unescaped.
 std::string Escape(const std::string& value) {
@@ -70,10 +76,14 @@ bool KnownRequest(uint16_t code) {
 
 void ServiceMetrics::CountIn(uint16_t code) {
   // Codes a client makes up do not each get a series of their own.
-  ++messages_in[KnownRequest(code) ? CodeLabel(code) : "other"];
+  if (KnownRequest(code)) {
+    ++messages_in[code];
+  } else {
+    ++messages_in_other;
+  }
 }
 
-void ServiceMetrics::CountOut(uint16_t code) { ++messages_out[CodeLabel(code)]; }
+void ServiceMetrics::CountOut(uint16_t code) { ++messages_out[code]; }
 
 std::string MetricsText(const ServiceMetrics& m, const PackageSet& packages,
                         const Server& server) {
@@ -107,9 +117,11 @@ std::string MetricsText(const ServiceMetrics& m, const PackageSet& packages,
   w.ByLabel("quillbank_installs_failed_total", "reason", m.installs_failed);
 
   w.Family("quillbank_messages_received_total", "counter", "Requests received, by code.");
-  w.ByLabel("quillbank_messages_received_total", "code", m.messages_in);
+  std::map<std::string, uint64_t> received = CodeLabels(m.messages_in);
+  if (m.messages_in_other > 0) received["other"] = m.messages_in_other;
+  w.ByLabel("quillbank_messages_received_total", "code", received);
   w.Family("quillbank_messages_sent_total", "counter", "Replies sent, by code.");
-  w.ByLabel("quillbank_messages_sent_total", "code", m.messages_out);
+  w.ByLabel("quillbank_messages_sent_total", "code", CodeLabels(m.messages_out));
   w.Family("quillbank_requests_refused_total", "counter", "Requests refused, by reason.");
   w.ByLabel("quillbank_requests_refused_total", "reason", m.refused);
 

@@ -14,8 +14,10 @@ struct ServiceMetrics {
   uint64_t installs_started = 0;    // download connections that asked for something
   uint64_t installs_completed = 0;  // ... and sent everything asked, module files included
   std::map<std::string, uint64_t> installs_failed;  // by reason: closed before that
-  std::map<std::string, uint64_t> messages_in;      // by code ("0x3071"; "other")
-  std::map<std::string, uint64_t> messages_out;     // by code
+  // By code, counted per message: numbers here, labels ("0x3071") only when the metrics are read.
+  std::map<uint16_t, uint64_t> messages_in;   // requests the service knows
+  uint64_t messages_in_other = 0;             // codes a client made up
+  std::map<uint16_t, uint64_t> messages_out;
   std::map<std::string, uint64_t> refused;          // requests refused, by reason
   uint64_t reloads = 0;
   uint64_t reload_failures = 0;
