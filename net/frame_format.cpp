@@ -32,7 +32,13 @@ size_t BuildFrame(const uint8_t* message, size_t length, char type, const Cipher
     if (payload_length == 0) return 0;
     payload = compressed;
   }
+  return FrameFromPayload(payload, payload_length, type, context, frame);
+}
+
+size_t FrameFromPayload(const uint8_t* payload, size_t payload_length, char type,
+                        const CipherContext* context, uint8_t* frame) {
   if (payload_length > kMaxSendPayload) return 0;
+  if (FrameTypeEnciphered(type) && context == nullptr) return 0;
 
   uint8_t* body = frame + kFrameHeaderSize;
   if (FrameTypeEnciphered(type)) {

@@ -31,6 +31,12 @@ void EncodeFrameHeader(char type, uint32_t payload_length, uint8_t* dst);
 size_t BuildFrame(const uint8_t* message, size_t length, char type, const CipherContext* context,
                   uint8_t* frame);
 
+// The second half of BuildFrame: a frame of `type` from a payload that is already compressed when
+// the type says so (a sender that keeps compressed payloads). 0 when it would not fit the buffer
+// or an enciphered type has no context.
+size_t FrameFromPayload(const uint8_t* payload, size_t payload_length, char type,
+                        const CipherContext* context, uint8_t* frame);
+
 enum class FrameScan { kComplete, kIncomplete, kInvalid };
 
 // Looks at the frame starting at `pos`: kInvalid for a wrong start byte or a length of 0 or

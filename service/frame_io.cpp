@@ -32,11 +32,11 @@ bool AppendFrame(Outbox& out, const std::vector<uint8_t>& message, char type,
 
 bool AppendCompressedFrame(Outbox& out, const uint8_t* payload, size_t length,
                            const CipherContext& context) {
-  if (length == 0 || length > kMaxSendPayload) return false;
+  if (length == 0) return false;
   Scratch& s = ThreadScratch();
-  EncodeFrameHeader('6', static_cast<uint32_t>(length), s.frame);
-  context.Encrypt(payload, s.frame + kFrameHeaderSize, length);
-  out.Append(s.frame, kFrameHeaderSize + length);
+  const size_t n = FrameFromPayload(payload, length, '6', &context, s.frame);
+  if (n == 0) return false;
+  out.Append(s.frame, n);
   return true;
 }
 
