@@ -82,7 +82,7 @@ class Prefix:
 
     def wine(self, *args):
         """The command line that runs a Windows program (or a Wine tool) in this prefix."""
-        return [self.base_env["WINELOADER"]] + list(args)
+        return [self.base_env["QB_WINE_LOADER"]] + list(args)
 
     def env(self, display, lang="C.UTF-8"):
         return dict(self.base_env, DISPLAY=display.name, LC_ALL=lang, LANG=lang)
@@ -114,7 +114,7 @@ class Prefix:
         return None
 
     def kill(self):
-        subprocess.run(["wineserver", "-k"], env=self.base_env, check=False,
+        subprocess.run([self.base_env["QB_WINESERVER"], "-k"], env=self.base_env, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
