@@ -344,9 +344,10 @@ def main():
     mb = size / 1e6
     m = {name: median(v) for name, v in phases.items() if v}
     b = {name: min(v) for name, v in phases.items() if v}
-    print("whole install: %d files, %.1f MiB, zip ratio %.2f; %s program under Wine, service %s; "
+    print("whole install: %d files, %.1f MiB, zip ratio %.2f; %s program under %s, service %s; "
           "median of %d runs (best in brackets)"
-          % (nfiles, size / MIB, zipped / size, args.arch, args.service, args.runs))
+          % (nfiles, size / MIB, zipped / size, args.arch, qbdrive.wine_which(args.arch),
+             args.service, args.runs))
     def line(label, name, rate=True, extra=""):
         text = "  %-19s %6.2f s (%5.2f)" % (label, m[name], b[name])
         if rate:

@@ -64,6 +64,11 @@ def wine_env(arch, prefix):
     return env
 
 
+def wine_which(arch):
+    """Which Wine runs programs of this architecture here (cmake/qb-wine decides)."""
+    return _run([QB_WINE, "which", arch]).stdout.strip()
+
+
 class Prefix:
     """A Wine prefix of its own (win32 or win64), copied from a template made once per build."""
 
@@ -151,19 +156,39 @@ class Window:
 
     def __init__(self, display, title="\u5c9a\u821f", timeout=60):
         self.display = display
-        env = display.env()
         deadline = time.time() + timeout
         self.id = None
         while time.time() < deadline:
-            out = _run(["xdotool", "search", "--onlyvisible", "--name", title], env=env,
-                       check=False).stdout.split()
-            if out:
-                self.id = out[-1]
+            self.id = self._find(title)
+            if self.id is not None:
                 break
             time.sleep(0.2)
         if self.id is None:
-            raise TimeoutError("installer window did not appear")
+            raise TimeoutError("installer window did not appear; the display's top-level "
+                               "windows: " + "; ".join(self._top_level()))
         self.refresh_geometry()
+
+    def _find(self, title):
+        """A viewable window with this title: by WM_NAME (xdotool), else by _NET_WM_NAME, which
+        Wine always writes as UTF-8 while WM_NAME depends on the locale Xlib runs in."""
+        env = self.display.env()
+        out = _run(["xdotool", "search", "--onlyvisible", "--name", title], env=env,
+                   check=False).stdout.split()
+        if out:
+            return out[-1]
+        for line in self._top_level():
+            words = line.split()
+            if '"%s":' % title in line and words and self._viewable(words[0]):
+                return str(int(words[0], 16))
+        return None
+
+    def _top_level(self):
+        out = _run(["xwininfo", "-root", "-children"], env=self.display.env(), check=False).stdout
+        return [line.strip() for line in out.splitlines() if line.strip().startswith("0x")]
+
+    def _viewable(self, window):
+        out = _run(["xwininfo", "-id", window], env=self.display.env(), check=False).stdout
+        return "IsViewable" in out
 
     def refresh_geometry(self):
         out = _run(["xdotool", "getwindowgeometry", "--shell", self.id],
