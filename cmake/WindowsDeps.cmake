@@ -3,8 +3,9 @@
 # missing); GoogleTest from Debian's /usr/src/googletest.
 set(QB_THIRD_PARTY_SRC "${CMAKE_SOURCE_DIR}/build/third_party_src")
 
-# Test programs run under Wine through cmake/qb-wine, in a prefix of this build folder whose
-# architecture matches the build: win32 for the i686 product build, win64 for the x86-64 one.
+# Test programs run under Wine through cmake/qb-wine, in a prefix of this build folder: win32 for
+# the i686 product build (the WoW64 Wine, or the host's 32-bit Wine where there is none), win64
+# for the x86-64 one (the host's 64-bit Wine). qb-wine picks the Wine when a test runs, not here.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(QB_WINE_ARCH win64)
 else()
