@@ -23,7 +23,7 @@
 #include "net/frame_codec.h"
 #include "net/host_resolve.h"
 #include "net/protocol.h"
-#include "net/records.h"
+#include "wire/records.h"
 #include "net/tcp.h"
 #include "ui/quillbank_dlg.h"
 

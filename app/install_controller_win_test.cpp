@@ -20,7 +20,7 @@
 #include "core/install_log.h"
 #include "core/window_messages.h"
 #include "install/system.h"
-#include "net/message.h"
+#include "wire/message.h"
 #include "net/testing/loopback_peer.h"
 #include "test_support/temp_dir.h"
 #include "ui/drawing_objects.h"

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "bench/thread_cpu_time.h"
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 #include "net/frame_codec.h"
-#include "net/frame_format.h"
-#include "net/idea_blocks.h"
-#include "net/message.h"
+#include "wire/frame_format.h"
+#include "wire/idea_blocks.h"
+#include "wire/message.h"
 #include "net/process_client.h"
 #include "net/protocol.h"
 

@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 #include "net/frame_codec.h"
-#include "net/frame_format.h"
+#include "wire/frame_format.h"
 #include "net/process_client.h"
 #include "net/protocol.h"
 

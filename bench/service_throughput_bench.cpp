@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "demo/demo_data.h"
-#include "net/frame_format.h"
+#include "wire/frame_format.h"
 #include "service/service.h"
 #include "service/service_log.h"
 #include "service/testing/test_client.h"

@@ -14,8 +14,8 @@
 #include "core/install_log.h"
 #include "core/window_messages.h"
 #include "net/frame_codec.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/message.h"
+#include "wire/records.h"
 #include "net/tcp_socket.h"
 
 namespace {

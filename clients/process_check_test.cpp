@@ -10,7 +10,7 @@
 #include "clients/process_check.h"
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
-#include "net/message.h"
+#include "wire/message.h"
 #include "net/tcp_socket.h"
 
 namespace {

@@ -19,8 +19,8 @@
 #include "install/system.h"
 #include "install/unzip.h"
 #include "net/frame_codec.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/message.h"
+#include "wire/records.h"
 #include "net/tcp_socket.h"
 
 namespace {

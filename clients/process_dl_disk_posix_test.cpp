@@ -11,7 +11,7 @@
 #include "clients/process_dl.h"
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
-#include "net/message.h"
+#include "wire/message.h"
 #include "test_support/file_size_limit_posix.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
 #include "install/testing/system_stand_in.h"
-#include "net/message.h"
+#include "wire/message.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 
 #include "base/coding.h"
 #include "base/file_system.h"
-#include "net/records.h"
+#include "wire/records.h"
 #include "clients/process_dl.h"
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
-#include "net/message.h"
+#include "wire/message.h"
 #include "base/sha256.h"
 #include "install/staged_hashes.h"
 

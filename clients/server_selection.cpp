@@ -15,8 +15,8 @@
 #include "base/debug_output.h"
 #include "base/text_convert.h"
 #include "core/install_context.h"
-#include "net/frame_format.h"
-#include "net/message.h"
+#include "wire/frame_format.h"
+#include "wire/message.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "core/deployment.h"
-#include "net/frame_format.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/frame_format.h"
+#include "wire/message.h"
+#include "wire/records.h"
 #include "net/socket_ops.h"
 
 // The package query as sent: a plain frame (type "1") holding the request, 115 bytes.

@@ -17,7 +17,7 @@
 #include "base/coding.h"
 #include "base/debug_output.h"
 #include "core/install_context.h"
-#include "net/message.h"
+#include "wire/message.h"
 #include "net/testing/loopback_peer.h"
 
 namespace {

@@ -25,8 +25,8 @@
 #include "fuzz/folder_chain.h"
 #include "fuzz/seeds.h"
 #include "install/overwrite_prompt.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/message.h"
+#include "wire/records.h"
 
 
 namespace {

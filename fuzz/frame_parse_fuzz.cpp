@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "net/frame_codec.h"
-#include "net/frame_format.h"
+#include "wire/frame_format.h"
 #include "net/process_client.h"
 #include "net/protocol.h"
 #include "net/tcp_receive_buffer.h"

@@ -12,9 +12,9 @@
 #include "base/coding.h"
 #include "clients/server_selection.h"
 #include "fuzz/seeds.h"
-#include "net/frame_format.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/frame_format.h"
+#include "wire/message.h"
+#include "wire/records.h"
 
 namespace {
 

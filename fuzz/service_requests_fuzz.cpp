@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "fuzz/seeds.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/message.h"
+#include "wire/records.h"
 #include "service/requests.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/install_log.h"
-#include "net/frame_format.h"
+#include "wire/frame_format.h"
 #include "net/tcp.h"
 
 FrameCodec::FrameCodec() { fixed_context_.SetKey(kBuiltInKey, sizeof kBuiltInKey - 1); }

@@ -5,14 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "net/cipher_context.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/cipher_context.h"
+#include "wire/frame_format.h"
+#include "wire/message.h"
+#include "wire/records.h"
 
 class TTcp;
-
-// The built-in key, used before session keys exist.
-constexpr char kBuiltInKey[] = "k7#m.q9;z!w4,p&x";
 
 class FrameCodec {
  public:

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "net/records.h"
+#include "wire/records.h"
 
 class FrameCodec;
 class TcpSocket;

@@ -7,7 +7,7 @@
 #include "base/coding.h"
 #include "net/frame_codec.h"
 #include "net/process_client.h"
-#include "net/records.h"
+#include "wire/records.h"
 #include "net/tcp.h"
 
 namespace {

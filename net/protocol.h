@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "base/thread.h"
-#include "net/frame_format.h"
-#include "net/message.h"
+#include "wire/frame_format.h"
+#include "wire/message.h"
 
 class FrameCodec;
 class ProcessClient;

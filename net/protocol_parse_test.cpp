@@ -8,7 +8,7 @@
 
 #include "base/coding.h"
 #include "net/frame_codec.h"
-#include "net/message.h"
+#include "wire/message.h"
 #include "net/protocol.h"
 #include "net/tcp_receive_buffer.h"
 #include "net/testing/loopback_peer.h"

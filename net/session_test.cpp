@@ -10,7 +10,7 @@
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "net/frame_codec.h"
-#include "net/lzo_compress.h"
+#include "wire/lzo_compress.h"
 #include "net/protocol.h"
 #include "net/tcp_socket.h"
 #include "net/testing/loopback_peer.h"

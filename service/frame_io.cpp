@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "net/frame_format.h"
+#include "wire/frame_format.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 #include "service/outbox.h"
 
 // Builds one frame of `type` around `message` and appends it to `out`; `context` enciphers

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "net/lzo_compress.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/lzo_compress.h"
+#include "wire/message.h"
+#include "wire/records.h"
 #include "service/transfer.h"
 #include "service/testing/test_service.h"
 

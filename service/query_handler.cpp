@@ -3,8 +3,8 @@
 
 #include <chrono>
 
-#include "net/cipher_context.h"
-#include "net/message.h"
+#include "wire/cipher_context.h"
+#include "wire/message.h"
 #include "service/frame_io.h"
 #include "service/replies.h"
 #include "service/requests.h"

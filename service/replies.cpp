@@ -7,8 +7,8 @@
 
 #include "base/coding.h"
 #include "base/module_record.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/message.h"
+#include "wire/records.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "net/records.h"
+#include "wire/records.h"
 
 namespace {
 

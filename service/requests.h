@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "net/message.h"
+#include "wire/message.h"
 
 struct LoginRequest {
   std::string user;

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "base/coding.h"
-#include "net/frame_format.h"
+#include "wire/frame_format.h"
 #include "net/protocol.h"
-#include "net/records.h"
+#include "wire/records.h"
 #include "service/testing/test_client.h"
 #include "service/testing/test_service.h"
 

@@ -1,7 +1,7 @@
 // Prometheus text exposition (version 0.0.4) of the service's counters.
 #include "service/service_metrics.h"
 
-#include "net/message.h"
+#include "wire/message.h"
 
 namespace {
 

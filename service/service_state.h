@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "net/records.h"
+#include "wire/records.h"
 #include "service/faults.h"
 #include "service/package_set.h"
 #include "service/service_metrics.h"

@@ -6,8 +6,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "net/frame_codec.h"
-#include "net/message.h"
+#include "wire/message.h"
 #include "service/frame_io.h"
 #include "service/requests.h"
 #include "service/service_log.h"

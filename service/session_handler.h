@@ -6,9 +6,9 @@
 #include <deque>
 #include <memory>
 
-#include "net/cipher_context.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/cipher_context.h"
+#include "wire/message.h"
+#include "wire/records.h"
 #include "service/connection_handler.h"
 #include "service/replies.h"
 #include "service/service_state.h"

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "net/message.h"
-#include "net/lzo_compress.h"
-#include "net/records.h"
+#include "wire/message.h"
+#include "wire/lzo_compress.h"
+#include "wire/records.h"
 #include "service/replies.h"
 
 namespace {

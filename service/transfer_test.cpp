@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "base/coding.h"
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/message.h"
+#include "wire/records.h"
 #include "service/replies.h"
 #include "service/testing/test_service.h"
 

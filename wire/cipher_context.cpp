@@ -1,11 +1,11 @@
 // IDEA key schedule (encryption and decryption subkeys) and the buffer encipherment: ECB over the
 // whole blocks, the reversed-key XOR over the tail.
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "net/idea_blocks.h"
+#include "wire/idea_blocks.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // IDEA with little-endian words: the published vector through the byte-swap relation, round
 // trips across the eight-block grouping, and the tail XOR.
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // cpuid and xgetbv. A feature counts only when the processor has it and the system saves its
 // registers across context switches (XCR0), or the first context switch would corrupt them.
-#include "net/cpu_features.h"
+#include "wire/cpu_features.h"
 
 #include <cpuid.h>
 

@@ -1,11 +1,11 @@
 // Frame building and decoding. The send side works in per-call buffers on the stack, the receive
 // side in the caller's FrameDecodeBuffers: no heap allocation per frame.
-#include "net/frame_format.h"
+#include "wire/frame_format.h"
 
 #include <cstring>
 
 #include "base/coding.h"
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 
 bool FrameTypeCompressed(char type) { return type == '2' || type == '4' || type == '6'; }
 

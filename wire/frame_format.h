@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "net/lzo_compress.h"
+#include "wire/lzo_compress.h"
+
+// The built-in key, used before session keys exist.
+constexpr char kBuiltInKey[] = "k7#m.q9;z!w4,p&x";
 
 class CipherContext;
 

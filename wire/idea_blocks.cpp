@@ -1,13 +1,13 @@
 // The IDEA block function: the one-block scalar rounds, and the choice among the lane paths
 // (idea_blocks_sse2/avx2/avx512.cpp), made once from cpuid. Blocks are independent (ECB), so a
 // lane path takes whole steps of its width and the scalar rounds do the blocks left over.
-#include "net/idea_blocks.h"
+#include "wire/idea_blocks.h"
 
 #include <atomic>
 #include <initializer_list>
 
-#include "net/cpu_features.h"
-#include "net/idea_blocks_paths.h"
+#include "wire/cpu_features.h"
+#include "wire/idea_blocks_paths.h"
 
 namespace {
 

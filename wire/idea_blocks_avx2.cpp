@@ -2,11 +2,11 @@
 // the caller checks the processor and the system first.
 #include <immintrin.h>
 
-#include "net/idea_blocks_paths.h"
+#include "wire/idea_blocks_paths.h"
 
 #define QB_LANES_TARGET __attribute__((target("avx2")))
 
-#include "net/idea_blocks_lanes.h"
+#include "wire/idea_blocks_lanes.h"
 
 namespace {
 

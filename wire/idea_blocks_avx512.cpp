@@ -3,7 +3,7 @@
 // multiplication modulo 65537 shorter than with SSE2 or AVX2.
 #include <immintrin.h>
 
-#include "net/idea_blocks_paths.h"
+#include "wire/idea_blocks_paths.h"
 
 #define QB_LANES_TARGET __attribute__((target("avx512f,avx512bw")))
 #if defined(__GNUC__) && !defined(__clang__)
@@ -11,7 +11,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "net/idea_blocks_lanes.h"
+#include "wire/idea_blocks_lanes.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // SSE2, so this file asks for it function by function; the caller checks the processor first.
 #include <emmintrin.h>
 
-#include "net/idea_blocks_paths.h"
+#include "wire/idea_blocks_paths.h"
 
 #define QB_LANES_TARGET __attribute__((target("sse2")))
 
-#include "net/idea_blocks_lanes.h"
+#include "wire/idea_blocks_lanes.h"
 
 namespace {
 

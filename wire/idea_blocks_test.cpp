@@ -1,14 +1,14 @@
 // Every lane path of the IDEA block function that this machine runs, forced in turn: the
 // published vector in every lane and behind each step, and the same bytes as the scalar path on
 // random data of lengths around each step width, with keys and data that hold zero words.
-#include "net/idea_blocks.h"
+#include "wire/idea_blocks.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 
 // Failure messages name the path rather than dumping its bytes.
 void PrintTo(IdeaLanes lanes, std::ostream* os) { *os << IdeaLanesName(lanes); }

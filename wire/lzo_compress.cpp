@@ -1,6 +1,6 @@
 // LZO1X through liblzo2. lzo_init runs once, on the first use from any thread (a function-local
 // static, so concurrent first uses wait for it).
-#include "net/lzo_compress.h"
+#include "wire/lzo_compress.h"
 
 #include <lzo/lzo1x.h>
 

@@ -1,5 +1,5 @@
 // LZO1X compression and the bounds-checked decompression that guards the receive path.
-#include "net/lzo_compress.h"
+#include "wire/lzo_compress.h"
 
 #include <gtest/gtest.h>
 #include <lzo/lzo1x.h>

@@ -1,5 +1,5 @@
 // Encoding and decoding of the message header.
-#include "net/message.h"
+#include "wire/message.h"
 
 #include <cstring>
 

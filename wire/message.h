@@ -1,12 +1,12 @@
 // The message envelope every request and response carries inside a frame (a 74-byte header, then
 // record count x record size bytes of records) and the message codes. The records themselves are
-// in net/records.h.
+// in wire/records.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "net/frame_format.h"
+#include "wire/frame_format.h"
 
 constexpr size_t kMessageHeaderSize = 74;
 constexpr size_t kMessageCodeOffset = 6;

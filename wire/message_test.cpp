@@ -1,6 +1,6 @@
 // The message header, the record bounds check and the login record.
-#include "net/message.h"
-#include "net/records.h"
+#include "wire/message.h"
+#include "wire/records.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The byte layouts of the records: explicit field copies and little-endian numbers.
-#include "net/records.h"
+#include "wire/records.h"
 
 #include <algorithm>
 

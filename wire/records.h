@@ -18,7 +18,7 @@
 #include <string_view>
 
 #include "base/module_record.h"
-#include "net/message.h"
+#include "wire/message.h"
 
 // Sets a text field to at most `max_length` characters of `text` (never more than its width),
 // zero-filling the rest. The default leaves room for a terminating NUL on the wire.

@@ -1,6 +1,6 @@
 // Each record pinned to literal bytes, so that a layout cannot drift in the service and the
 // installer together; then the text-field rules every record shares.
-#include "net/records.h"
+#include "wire/records.h"
 
 #include <gtest/gtest.h>
 

@@ -13,9 +13,9 @@
 #include "base/file_system.h"
 #include "core/install_log.h"
 #include "core/window_messages.h"
-#include "net/message.h"
+#include "wire/message.h"
 #include "net/protocol.h"
-#include "net/records.h"
+#include "wire/records.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "core/install_context.h"
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 #include "net/frame_codec.h"
 #include "net/process_client.h"
-#include "net/records.h"
+#include "wire/records.h"
 #include "net/testing/loopback_peer.h"
 #include "test_support/event_log.h"
 #include "test_support/temp_dir.h"

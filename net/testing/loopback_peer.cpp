@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "base/coding.h"
-#include "net/frame_format.h"
-#include "net/message.h"
+#include "wire/frame_format.h"
+#include "wire/message.h"
 #include "net/protocol.h"
-#include "net/records.h"
+#include "wire/records.h"
 
 LoopbackPeer::LoopbackPeer(int backlog)
     : listener_(OpenListener(kLoopbackAddress, 0, backlog, &port_)) {}

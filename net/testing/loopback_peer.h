@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "net/cipher_context.h"
+#include "wire/cipher_context.h"
 #include "net/process_client.h"
 #include "net/socket_ops.h"
 #include "test_support/event_log.h"

@@ -6,8 +6,8 @@
 
 #include "base/coding.h"
 #include "net/frame_codec.h"
-#include "net/frame_format.h"
-#include "net/records.h"
+#include "wire/frame_format.h"
+#include "wire/records.h"
 
 TestClient::TestClient() { fixed_.SetKey(kBuiltInKey, sizeof(kBuiltInKey) - 1); }
 

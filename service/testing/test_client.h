@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/module_record.h"
-#include "net/cipher_context.h"
-#include "net/message.h"
+#include "wire/cipher_context.h"
+#include "wire/message.h"
 #include "service/endpoint.h"
 #include "service/testing/test_socket.h"
 
