@@ -19,6 +19,7 @@ delete until the staging folder is gone. XCOPY's own time, from its process, is 
 Every figure is the median of --runs installs (the machine is shared), the best beside it.
 """
 import argparse
+import hashlib
 import os
 import random
 import shutil
@@ -102,9 +103,14 @@ def tree_bytes(tree):
 
 
 def prepare(work, service, mib, files, signing_key=None):
-    """The tree, its zip and the packed package, made once per size (a stamp names it)."""
+    """The tree, its zip and the packed package, made once per size and signing key (a stamp
+    names them: each Windows build has a demo key of its own)."""
     stamp = os.path.join(work, "package-made")
-    wanted = "%d MiB, %d files%s\n" % (mib, files, ", signed" if signing_key else "")
+    key = ""
+    if signing_key:
+        with open(signing_key, "rb") as f:
+            key = ", signed with key %s" % hashlib.sha256(f.read()).hexdigest()[:16]
+    wanted = "%d MiB, %d files%s\n" % (mib, files, key)
     if os.path.isfile(stamp) and open(stamp).read() == wanted:
         return
     for name in ("tree", "package", "tree.zip", "package-made"):
