@@ -169,16 +169,12 @@ class Window:
         self.refresh_geometry()
 
     def _find(self, title):
-        """A viewable window with this title: by WM_NAME (xdotool), else by _NET_WM_NAME, which
-        Wine always writes as UTF-8 while WM_NAME depends on the locale Xlib runs in."""
-        env = self.display.env()
-        out = _run(["xdotool", "search", "--onlyvisible", "--name", title], env=env,
-                   check=False).stdout.split()
-        if out:
-            return out[-1]
+        """A viewable top-level window with this title. xwininfo reads _NET_WM_NAME, which Wine
+        always writes as UTF-8; WM_NAME, where xdotool looks, depends on the locale Xlib runs in
+        and can hold "??" for a Chinese title."""
         for line in self._top_level():
             words = line.split()
-            if '"%s":' % title in line and words and self._viewable(words[0]):
+            if '"%s":' % title in line and self._viewable(words[0]):
                 return str(int(words[0], 16))
         return None
 
