@@ -59,5 +59,6 @@ target_link_libraries(qb_minizip PUBLIC qb_zlib)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
-add_library(qb_gtest_main INTERFACE)
-target_link_libraries(qb_gtest_main INTERFACE gtest_main gmock)
+# Our own main: GoogleTest's, plus a wait for threads still starting when the tests are done.
+add_library(qb_gtest_main STATIC "${CMAKE_SOURCE_DIR}/test_support/gtest_main_win.cpp")
+target_link_libraries(qb_gtest_main PUBLIC gtest gmock)
