@@ -11,33 +11,26 @@
 
 #include "base/debug_output.h"
 #include "base/file_system.h"
+#include "base/package_manifest.h"
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "core/message_text.h"
 #include "core/window_messages.h"
-#include "install/copy_check.h"
+#include "app/wait_painting.h"
+#include "install/folder_swap.h"
 #include "install/install_records.h"
 #include "install/package_check.h"
+#include "install/rollback_floor.h"
 #include "install/system.h"
 #include "install/system_win.h"
-#include "net/frame_codec.h"
 #include "net/host_resolve.h"
-#include "net/protocol.h"
 #include "wire/records.h"
-#include "net/tcp.h"
 #include "ui/quillbank_dlg.h"
 
 namespace {
 
 constexpr int kHostAttempts = 3;
 constexpr DWORD kCloseWaitMs = 500;
-
-// At most 15 characters of a dotted-quad address, as the codec holds it.
-void SetCodecServer(FrameCodec* codec, const char* address, uint16_t port) {
-  char text[16] = {};
-  std::memcpy(text, address, strnlen(address, 15));
-  codec->SetServer(text, port);
-}
 
 }  // namespace
 
@@ -47,13 +40,17 @@ DWORD g_stall_timeout_ms = InstallController::kStallTimeoutMs;
 UINT g_reconnect_pause_ms = InstallController::kReconnectPauseMs;
 constexpr UINT kWatchdogTickMs = 1000;
 
-}  // namespace
+std::string FailedLogPath() { return InstallContext::Get().InstallDir + kFailedLogSuffix; }
 
-void FormatCopyCommand(char* out, size_t out_size) {
-  const InstallContext& ctx = InstallContext::Get();
-  std::snprintf(out, out_size, "cmd.exe /c XCOPY \"%s\" \"%s\\\" /S /E /Y /C",
-                ctx.StagingDir.c_str(), ctx.InstallDir.c_str());
+// The file a package check failed at, and why: in the log and as debug output.
+void LogCheckFailure(const PackageCheckFailure& failure) {
+  const std::string line =
+      "OnInstall" QB_COLON "Package Check Faile " + failure.file + ": " + failure.reason;
+  WriteLog(line.c_str());
+  DebugOutput((line + "\r\n").c_str());
 }
+
+}  // namespace
 
 std::string ConnectionFailureText() {
   return std::string(GetMessageText(kTextInstallFail)) + "," + GetMessageText(kTextServerLinkFail);
@@ -65,26 +62,41 @@ void InstallController::SetReconnectPauseForTest(UINT ms) { g_reconnect_pause_ms
 
 InstallController::InstallController(const UpdateServers& update_servers,
                                      const uint8_t* package_key)
-    : update_servers_(update_servers), package_key_(package_key) {}
+    : update_servers_(update_servers) {
+  AddPackageKey(package_key);
+  swap_steps_.wait = WaitPainting;
+}
 
 InstallController::~InstallController() {
+  StopReuse();
+  // The program ends only once the replaced install is deleted.
+  if (cleanup_.joinable()) cleanup_.join();
   // The clients' destructors end their receive threads before anything goes.
   download_.reset();
   check_.reset();
   hashes_.reset();
 }
 
-void InstallController::OnCreate(TQuillbankDlg&) {
+void InstallController::OnCreate(TQuillbankDlg& dlg) {
+  if (window_created_) window_created_(dlg.Handle());
   check_ = std::make_unique<ProcessCheck>();
   download_ = std::make_unique<ProcessDL>();
-  if (package_key_ != nullptr) {
+  if (!package_keys_.empty()) {
     hashes_ = std::make_unique<StagedHashes>();
     download_->CheckPackages(hashes_.get());
   }
   SetUpPaths();
   InstallContext& ctx = InstallContext::Get();
+  // Before anything else touches the folders: a replace cut short at the last run is settled, so
+  // that the old or the new install is in place before anyone clicks.
+  const std::vector<std::string> recovered = RecoverInstallFolders(ctx.InstallDir);
   DeletePath(ctx.StagingDir.c_str());
   OpenInstallLog();
+  for (const std::string& line : recovered) WriteLog(("OnCreate" QB_COLON + line).c_str());
+}
+
+bool InstallController::CloseBoxWhileInstalling() const {
+  return CloseActionFor(phase_) == CloseAction::FailThenClose;
 }
 
 void InstallController::OnButtonClick(TQuillbankDlg& dlg) {
@@ -103,9 +115,7 @@ void InstallController::OnButtonClick(TQuillbankDlg& dlg) {
     std::snprintf(host, sizeof host, update_servers_.HostPattern, ((start + i) % kHostAttempts) + 1);
     char address[16] = {};
     if (!ResolveHostIPv4(host, address, sizeof address)) continue;
-    check_->CreateConnection();
-    SetCodecServer(check_->codec(), address, update_servers_.Port);
-    connected = check_->codec()->Connect(&account);
+    connected = check_->Connect(address, update_servers_.Port, &account);
     if (!connected) ++refused_connects_;
   }
   if (connected) {
@@ -126,14 +136,12 @@ void InstallController::OnModuleDL() {
 }
 
 void InstallController::ConnectDownload() {
-  download_->CreateConnection();
   const InstallContext& ctx = InstallContext::Get();
   const uint16_t port = static_cast<uint16_t>(ctx.DownloadPort & 0xFFFF);
-  // Without a port the codec keeps no address; the failed connect then reaches the window as
-  // UM_DL_DISCONNECT through the client.
-  if (port != 0) SetCodecServer(download_->codec(), ctx.DownloadHost, port);
+  // Without a port the attempt fails, which reaches the window as UM_DL_DISCONNECT through the
+  // client.
   const AccountRecord account = InstallerAccountRecord();
-  download_->codec()->Connect(&account);
+  download_->Connect(ctx.DownloadHost, port, &account);
 }
 
 void InstallController::OnDownloadLost(TQuillbankDlg& dlg) {
@@ -169,13 +177,14 @@ void InstallController::Reconnect(TQuillbankDlg& dlg) {
   if (phase_ == InstallPhase::Downloading) ArmWatchdog(dlg);
 }
 
-void InstallController::OnDLAuthentLink(TQuillbankDlg& dlg, int32_t error_code) {
+void InstallController::OnBaseDone(TQuillbankDlg& dlg, int32_t error_code) {
   if (error_code == 0) {
     const int32_t total = static_cast<int32_t>(ModuleList::Get().Count());
     dlg.SetFilesTotal(total);
-    download_->DownloadModule();
+    RequestDownload();
   } else {
     char text[100] = {};
+    // The debug texts keep the name this step has always had in them.
     std::snprintf(text, sizeof text, "OnDLAuthentLink errorcode : %d", static_cast<int>(error_code));
     DebugOutput(text);
     // The sequence cannot go on; the user must not be left in Installing without a way out.
@@ -184,14 +193,103 @@ void InstallController::OnDLAuthentLink(TQuillbankDlg& dlg, int32_t error_code) 
   DebugOutput("OnDLAuthentLink");
 }
 
+void InstallController::RequestDownload() {
+  if (manifest_stage_ == ManifestStage::None && !package_keys_.empty()) {
+    manifest_stage_ = ManifestStage::Waiting;
+  }
+  if (manifest_stage_ == ManifestStage::Waiting) {
+    if (download_->DownloadManifest()) return;
+    // In already (its message is on its way), or a list without a manifest, which the check at
+    // the end refuses: the rest is asked for as before.
+    bool listed = false;
+    for (const ModuleRecord& module : ModuleList::Get()) {
+      listed = listed || std::strncmp(module.Name, kManifestFileName, sizeof module.Name) == 0;
+    }
+    if (listed) return;
+    manifest_stage_ = ManifestStage::Done;
+  }
+  // While the reuse runs nothing is asked for; its end asks for the rest.
+  if (manifest_stage_ == ManifestStage::Reusing) return;
+  download_->DownloadModule();
+}
+
+void InstallController::OnManifestIn(TQuillbankDlg& dlg) {
+  if (manifest_stage_ != ManifestStage::Waiting) return;
+  const InstallContext& ctx = InstallContext::Get();
+  PackageManifest manifest;
+  PackageCheckFailure failure;
+  if (!CheckPackageManifest(ctx.StagingDir + "\\" + kManifestFileName, CheckInput(), &manifest,
+                            &failure)) {
+    // Nothing else is downloaded for a version this program will not install.
+    LogCheckFailure(failure);
+    OnInstallFail(dlg, GetMessageText(kTextPackageCheckFailed));
+    return;
+  }
+  if (!PathExists((ctx.InstallDir + "\\" + kModuleInfoName).c_str())) {
+    manifest_stage_ = ManifestStage::Done;
+    if (phase_ == InstallPhase::Downloading) download_->DownloadModule();
+    return;
+  }
+  // Hashing the install takes a while for a large one: off the window thread.
+  manifest_stage_ = ManifestStage::Reusing;
+  reuse_cancel_ = false;
+  const std::string install = ctx.InstallDir;
+  const std::string staging = ctx.StagingDir;
+  reuse_thread_ = std::thread([this, manifest, install, staging] {
+    const DWORD start = GetTickCount();
+    reuse_result_ =
+        ReuseInstalledModules(manifest, install, staging, kManifestFileName, &reuse_cancel_);
+    reuse_ms_ = GetTickCount() - start;
+    PostToMainWindow(UM_REUSE_DONE, 0, 0);
+  });
+}
+
+void InstallController::OnReuseDone() {
+  if (manifest_stage_ != ManifestStage::Reusing) return;
+  if (reuse_thread_.joinable()) reuse_thread_.join();
+  manifest_stage_ = ManifestStage::Done;
+  const std::string& staging = InstallContext::Get().StagingDir;
+  std::vector<std::pair<std::string, uint64_t>> files;
+  for (const ReusedFile& file : reuse_result_.files) {
+    if (hashes_ != nullptr) hashes_->Put(staging + "\\" + file.path, file.size, file.sha256);
+    files.emplace_back(file.path, file.size);
+  }
+  download_->MarkReused(reuse_result_.modules, files, reuse_result_.modules_listed,
+                        reuse_result_.bytes);
+  // The benchmarks read what the hashing of the install cost.
+  char text[100] = {};
+  std::snprintf(text, sizeof text, "OnReuseDone" QB_COLON "hashed and copied in %lu ms",
+                static_cast<unsigned long>(reuse_ms_));
+  WriteLog(text);
+  // While reconnecting, the next connection asks for the rest.
+  if (phase_ == InstallPhase::Downloading) download_->DownloadModule();
+}
+
+void InstallController::StopReuse() {
+  if (!reuse_thread_.joinable()) return;
+  reuse_cancel_ = true;
+  reuse_thread_.join();
+}
+
 void InstallController::OnInstall(TQuillbankDlg& dlg) {
   // The service has nothing more to send: both connections end here, so that no later drop can
   // change the outcome shown.
   phase_ = InstallPhase::Finishing;
   DisarmWatchdog(dlg);
-  StopConnections();
+  CloseConnections();
   dlg.ShowInstallFinishing();
-  if (package_key_ != nullptr) {
+  // Something else (an antivirus program, say) may have removed or cut a staged file since it
+  // completed; installing then would report success with files missing.
+  std::string bad;
+  std::string reason;
+  if (!download_->CompletedFilesIntact(&bad, &reason)) {
+    const std::string line = "OnInstall" QB_COLON "Staged File Check Faile " + bad + ": " + reason;
+    WriteLog(line.c_str());
+    DebugOutput((line + "\r\n").c_str());
+    OnInstallFail(dlg, GetMessageText(kTextPackageCheckFailed));
+    return;
+  }
+  if (!package_keys_.empty()) {
     if (!StagedPackagePasses()) {
       OnInstallFail(dlg, GetMessageText(kTextPackageCheckFailed));
       return;
@@ -207,29 +305,59 @@ void InstallController::OnInstall(TQuillbankDlg& dlg) {
     OnInstallFail(dlg);
     return;
   }
-  if (!PlaceStagedInstall()) {
+  const DWORD start = GetTickCount();
+  const SwapResult swap = SwapInStagedInstall(ctx.StagingDir, ctx.InstallDir, swap_steps_);
+  if (!swap.placed) {
+    // The log is still in the staging folder, which the failure keeps as the failed attempt's log.
+    ReopenInstallLog();
+    for (const std::string& line : swap.lines) {
+      WriteLog(("OnInstall" QB_COLON + line).c_str());
+      DebugOutput(("OnInstall " + line + "\r\n").c_str());
+    }
     OnInstallFail(dlg);
     return;
   }
-  DeletePath(ctx.StagingDir.c_str());
+  char text[100] = {};
+  std::snprintf(text, sizeof text, "OnInstall placed in %lu ms%s\r\n",
+                static_cast<unsigned long>(GetTickCount() - start), swap.copied ? " by copy" : "");
+  DebugOutput(text);
   CreateDesktopShortcut();
   WriteTerminalConfig();
+  DeleteFileA(FailedLogPath().c_str());
+  // A signed install raises the floor below which no later install may go, wherever the
+  // install folder goes.
+  if (!package_keys_.empty() && !WriteRollbackFloor(ctx.PackageNumber, ctx.LatestVersion)) {
+    DebugOutput("OnInstall cannot record the rollback floor\r\n");
+  }
   phase_ = InstallPhase::Installed;
   dlg.SetState(WindowState::Installed);
   dlg.RepaintNow();
+  // What the new install replaced goes while the user looks at "Open"; nothing waits for it but
+  // the end of the program.
+  const std::string previous = ctx.InstallDir + kPreviousSuffix;
+  const std::string staging = swap.copied ? ctx.StagingDir : std::string();
+  cleanup_ = std::thread([previous, staging] {
+    if (PathExists(previous.c_str())) DeletePath(previous.c_str());
+    if (!staging.empty()) DeletePath(staging.c_str());
+  });
+}
+
+PackageCheckInput InstallController::CheckInput() const {
+  const InstallContext& ctx = InstallContext::Get();
+  PackageCheckInput input;
+  input.staging_dir = ctx.StagingDir;
+  input.public_keys = package_keys_;
+  input.now = static_cast<uint64_t>(std::time(nullptr));
+  input.package_number = ctx.PackageNumber;
+  input.version = ctx.LatestVersion;
+  input.has_installed = ReadInstalledVersion(ctx.InstallDir, &input.installed);
+  input.has_floor = ReadRollbackFloor(ctx.PackageNumber, &input.floor);
+  return input;
 }
 
 bool InstallController::StagedPackagePasses() {
   const InstallContext& ctx = InstallContext::Get();
-  PackageCheckInput input;
-  input.staging_dir = ctx.StagingDir;
-  input.public_key = package_key_;
-  input.package_number = ctx.PackageNumber;
-  input.version = ctx.LatestVersion;
-  // A ".previous" beside the install folder is the last good install (see PlaceStagedInstall).
-  const std::string aside = ctx.InstallDir + ".previous";
-  input.has_installed =
-      ReadInstalledVersion(PathExists(aside.c_str()) ? aside : ctx.InstallDir, &input.installed);
+  PackageCheckInput input = CheckInput();
   const std::string archive = download_->KeptBaseArchive();
   if (!archive.empty()) input.base_archive = archive.substr(ctx.StagingDir.size() + 1);
   input.own_files.push_back(kInstallLogRelativePath);
@@ -244,53 +372,7 @@ bool InstallController::StagedPackagePasses() {
     WriteLog(text);
     return true;
   }
-  const std::string line =
-      "OnInstall" QB_COLON "Package Check Faile " + failure.file + ": " + failure.reason;
-  WriteLog(line.c_str());
-  DebugOutput((line + "\r\n").c_str());
-  return false;
-}
-
-// Replaces the install folder by the staging folder. The install it replaces is kept as
-// "<InstallDir>.previous" until the copy is known complete; on any failure it is put back. A
-// ".previous" left by an earlier run that ended half-way is the last good install: it is kept,
-// and the install folder beside it is only a partial copy.
-bool InstallController::PlaceStagedInstall() {
-  const InstallContext& ctx = InstallContext::Get();
-  const std::string aside = ctx.InstallDir + ".previous";
-  if (PathExists(aside.c_str())) {
-    if (PathExists(ctx.InstallDir.c_str()) && !DeletePath(ctx.InstallDir.c_str())) {
-      DebugOutput("OnInstall cannot clear the install folder beside .previous\r\n");
-      return false;
-    }
-  } else if (PathExists(ctx.InstallDir.c_str()) &&
-             !RenamePath(ctx.InstallDir.c_str(), aside.c_str())) {
-    // Something still holds a file of the old install: leave it exactly as it is.
-    DebugOutput("OnInstall cannot move the old install aside\r\n");
-    return false;
-  }
-  const bool had_install = PathExists(aside.c_str());
-
-  char command[1024] = {};
-  FormatCopyCommand(command, sizeof command);
-  unsigned long exit_code = 0;
-  const bool ran = RunAndWait(command, &exit_code);
-  std::string missing;
-  // XCOPY /C goes on past a file it cannot copy and may still end with 0: what counts is what
-  // arrived.
-  if (ran && CopyIsComplete(ctx.StagingDir, ctx.InstallDir, &missing)) {
-    if (had_install) DeletePath(aside.c_str());
-    return true;
-  }
-  char text[400] = {};
-  std::snprintf(text, sizeof text, "OnInstall copy exit code : %d, incomplete at: %s\r\n",
-                static_cast<int>(exit_code), missing.c_str());
-  DebugOutput(text);
-  DeletePath(ctx.InstallDir.c_str());
-  if (had_install && !RenamePath(aside.c_str(), ctx.InstallDir.c_str())) {
-    // Still there as ".previous": the next run keeps it as the last good install.
-    DebugOutput("OnInstall cannot put the old install back; it stays as .previous\r\n");
-  }
+  LogCheckFailure(failure);
   return false;
 }
 
@@ -301,10 +383,18 @@ void InstallController::OnInstallFail(TQuillbankDlg& dlg, const char* gbk_text) 
   if (dlg.Handle() != nullptr) KillTimer(dlg.Handle(), kReconnectTimerId);
   dlg.ShowReconnecting(false);
   // Stopped before anything else: a drop reported by the stop itself finds the phase final.
-  StopConnections();
+  CloseConnections();
+  // Nothing may write into the staging folder once it is being deleted.
+  StopReuse();
   dlg.ShowFailure(gbk_text != nullptr ? gbk_text : GetMessageText(kTextInstallFail));
   CloseInstallLog();
-  DeletePath(InstallContext::Get().StagingDir.c_str());
+  // The one log of a failed attempt that outlives the staging folder, for the user to send.
+  const InstallContext& ctx = InstallContext::Get();
+  const std::string log = ctx.StagingDir + "\\" + kInstallLogRelativePath;
+  if (PathExists(log.c_str())) {
+    CopyFileA(log.c_str(), FailedLogPath().c_str(), /*bFailIfExists=*/FALSE);
+  }
+  DeletePath(ctx.StagingDir.c_str());
 }
 
 void InstallController::OnCheckDrop(TQuillbankDlg& dlg, bool before_list) {
@@ -340,6 +430,9 @@ bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPAR
     case Reaction::Fail:
       OnInstallFail(dlg);
       break;
+    case Reaction::FailPackageCheck:
+      OnInstallFail(dlg, GetMessageText(kTextPackageCheckFailed));
+      break;
     case Reaction::FailWithCode: {
       char text[100] = {};
       std::snprintf(text, sizeof text, "%s,%s%d", GetMessageText(kTextInstallFail),
@@ -358,8 +451,8 @@ bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPAR
       // The download connection is the one waited on from now.
       if (phase_ == InstallPhase::Downloading) ArmWatchdog(dlg);
       break;
-    case Reaction::BaseStageOver:
-      OnDLAuthentLink(dlg, static_cast<int32_t>(l_param));
+    case Reaction::BaseDone:
+      OnBaseDone(dlg, static_cast<int32_t>(l_param));
       break;
     case Reaction::StepProgress:
       dlg.StepProgress();
@@ -373,6 +466,12 @@ bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPAR
     case Reaction::Install:
       OnInstall(dlg);
       break;
+    case Reaction::ManifestIn:
+      OnManifestIn(dlg);
+      break;
+    case Reaction::ReuseDone:
+      OnReuseDone();
+      break;
   }
   return true;
 }
@@ -380,9 +479,7 @@ bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPAR
 uint64_t InstallController::WatchedBytes() const {
   ProcessClient* client = phase_ == InstallPhase::Checking ? static_cast<ProcessClient*>(check_.get())
                                                            : download_.get();
-  if (client == nullptr || client->codec() == nullptr) return 0;
-  TTcp* transport = client->codec()->transport();
-  return transport != nullptr ? transport->BytesReceived() : 0;
+  return client != nullptr ? client->BytesReceived() : 0;
 }
 
 void InstallController::ArmWatchdog(TQuillbankDlg& dlg) {
@@ -414,7 +511,9 @@ void InstallController::OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) {
   if (phase_ == InstallPhase::Downloading && download_->DownloadComplete()) return;
   const uint64_t bytes = WatchedBytes();
   const DWORD now = GetTickCount();
-  const bool client_busy = phase_ == InstallPhase::Downloading && download_->Unpacking();
+  // Unpacking the base archive, or hashing the earlier install: no byte is awaited meanwhile.
+  const bool client_busy = phase_ == InstallPhase::Downloading &&
+                           (download_->Unpacking() || manifest_stage_ == ManifestStage::Reusing);
   if (bytes != watched_bytes_ || client_busy) {
     watched_bytes_ = bytes;
     last_progress_ms_ = now;
@@ -428,7 +527,7 @@ void InstallController::OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) {
   if (phase_ == InstallPhase::Downloading) {
     // A silent download connection is treated as lost: closing it reports UM_DL_DISCONNECT at
     // once, which reconnects or fails.
-    StopConnection(download_.get());
+    download_->CloseConnection();
     if (phase_ == InstallPhase::Downloading) OnDownloadLost(dlg);
     return;
   }
@@ -437,31 +536,28 @@ void InstallController::OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) {
 
 void InstallController::OnOpen(TQuillbankDlg&) { LaunchTerminal(); }
 
-void InstallController::StopConnection(ProcessClient* client) {
-  if (client == nullptr) return;
-  if (Protocol* session = client->session()) session->SetStop(true);
-  if (FrameCodec* codec = client->codec()) {
-    if (TTcp* transport = codec->transport()) transport->Close();
-  }
-}
-
-void InstallController::StopConnections() {
-  StopConnection(download_.get());
-  StopConnection(check_.get());
+void InstallController::CloseConnections() {
+  download_->CloseConnection();
+  check_->CloseConnection();
 }
 
 void InstallController::OnClose(TQuillbankDlg& dlg) {
   closing_ = true;
   DisarmWatchdog(dlg);
   if (dlg.Handle() != nullptr) KillTimer(dlg.Handle(), kReconnectTimerId);
-  // Closed while waiting to reconnect: the install has failed, as it would with the connection.
-  if (phase_ == InstallPhase::Reconnecting) OnInstallFail(dlg, ConnectionFailureText().c_str());
-  StopConnections();
+  // Closed during the check or the download: the install ends as with a lost connection, the old
+  // install untouched.
+  if (CloseActionFor(phase_) == CloseAction::FailThenClose) {
+    char text[100] = {};
+    std::snprintf(text, sizeof text, "OnClose" QB_COLON "closed in %s", PhaseName(phase_));
+    WriteLog(text);
+    OnInstallFail(dlg, ConnectionFailureText().c_str());
+  }
+  CloseConnections();
   Sleep(kCloseWaitMs);
 }
 
 void InstallController::OnDestroy(TQuillbankDlg&) {
-  StopConnection(check_.get());
-  StopConnection(download_.get());
+  CloseConnections();
   CloseInstallLog();
 }

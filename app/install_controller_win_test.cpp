@@ -16,6 +16,7 @@
 
 #include "base/file_system.h"
 #include "base/make_path_dirs.h"
+#include "base/win/scoped_handle.h"
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "core/window_messages.h"
@@ -146,18 +147,22 @@ TEST_F(InstallControllerTest, LostDownloadShowsReconnectingUntilDataFlowsAgain) 
   InstallController::SetReconnectPauseForTest(InstallController::kReconnectPauseMs);
 }
 
-TEST_F(InstallStepTest, GoodCopyReplacesTheInstallAndLeavesNoAsideFolder) {
+TEST_F(InstallStepTest, RenamedIntoPlaceAndTheOldInstallDeletedAfterOpenIsShown) {
   Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
     Prepare(/*old_install=*/true, /*stage=*/true);
     const InstallContext& ctx = InstallContext::Get();
+    ASSERT_TRUE(WriteFileBytes(ctx.InstallDir + ".failed.log", "an earlier failure"));
     c.OnInstall(dlg);
     EXPECT_EQ(dlg.State(), WindowState::Installed);
     EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\data\\quotes.dat"), "new data");
     EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\quillbank ix.exe"), "new terminal");
     EXPECT_TRUE(PathExists((ctx.InstallDir + "\\module.info").c_str()));
     EXPECT_FALSE(PathExists((ctx.InstallDir + "\\old.dat").c_str()));
-    EXPECT_FALSE(PathExists((ctx.InstallDir + ".previous").c_str()));
     EXPECT_FALSE(PathExists(ctx.StagingDir.c_str()));
+    // A successful install leaves no failed attempt's log behind.
+    EXPECT_FALSE(PathExists((ctx.InstallDir + ".failed.log").c_str()));
+    // The old install goes off the window thread.
+    EXPECT_TRUE(PumpUntil([&] { return !PathExists((ctx.InstallDir + ".previous").c_str()); }));
   });
 }
 
@@ -249,46 +254,117 @@ TEST_F(InstallStepTest, FailedAndInstalledAreFinal) {
   });
 }
 
-TEST_F(InstallStepTest, CopyThatMissesAFileFailsAndPutsTheOldInstallBack) {
+// A staging folder that cannot be renamed (held) is copied instead; a copy that misses a file
+// (held without sharing, so the copy cannot read it) fails and puts the old install back.
+TEST_F(InstallStepTest, StagingThatCannotMoveIsCopiedAndAShortCopyPutsTheOldInstallBack) {
+  for (bool file_held : {true, false}) {
+    SCOPED_TRACE(file_held ? "a staged file held" : "only the folder held");
+    Run(Servers("127.0.0.1", FreePort()), [&](TQuillbankDlg& dlg, ScriptedController& c) {
+      Prepare(/*old_install=*/true, /*stage=*/true);
+      const InstallContext& ctx = InstallContext::Get();
+      ScopedHandle folder(HoldFolder(ctx.StagingDir));
+      ASSERT_TRUE(folder.valid());
+      ScopedHandle file(file_held ? HoldStagedFile() : INVALID_HANDLE_VALUE);
+      c.OnInstall(dlg);
+      folder.reset();
+      file.reset();
+      if (file_held) {
+        EXPECT_EQ(dlg.State(), WindowState::Failed);
+        EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\old.dat"), "old install");
+        EXPECT_FALSE(PathExists((ctx.InstallDir + "\\quillbank ix.exe").c_str()));
+        EXPECT_FALSE(PathExists((ctx.InstallDir + ".previous").c_str()));
+        const std::string log = ReadFileBytes(ctx.InstallDir + ".failed.log");
+        EXPECT_NE(log.find("incomplete at: data\\quotes.dat"), std::string::npos) << log;
+      } else {
+        EXPECT_EQ(dlg.State(), WindowState::Installed);
+        EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\data\\quotes.dat"), "new data");
+        EXPECT_TRUE(PathExists((ctx.InstallDir + "\\module.info").c_str()));
+        EXPECT_TRUE(PumpUntil([&] {
+          return !PathExists(ctx.StagingDir.c_str()) &&
+                 !PathExists((ctx.InstallDir + ".previous").c_str());
+        }));
+      }
+    });
+  }
+}
+
+// A file of the old install that a program holds (without letting it be deleted) keeps the old
+// install where it is: retried, then Failed, and the kept log names the file.
+TEST_F(InstallStepTest, HeldFileOfTheOldInstallFailsAfterTheRetriesAndIsNamed) {
   Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
     Prepare(/*old_install=*/true, /*stage=*/true);
     const InstallContext& ctx = InstallContext::Get();
-    HANDLE held = HoldStagedFile();
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::string held_path = ctx.InstallDir + "\\old.dat";
+    ScopedHandle held(CreateFileA(held_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.valid());
     c.OnInstall(dlg);
-    CloseHandle(held);
+    held.reset();
     EXPECT_EQ(dlg.State(), WindowState::Failed);
-    EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\old.dat"), "old install");
+    EXPECT_EQ(ReadFileBytes(held_path), "old install");
     EXPECT_FALSE(PathExists((ctx.InstallDir + "\\quillbank ix.exe").c_str()));
     EXPECT_FALSE(PathExists((ctx.InstallDir + ".previous").c_str()));
+    EXPECT_FALSE(PathExists(ctx.StagingDir.c_str()));
+    const std::string log = ReadFileBytes(ctx.InstallDir + ".failed.log");
+    EXPECT_NE(log.find("held: " + held_path), std::string::npos) << log;
   });
 }
 
-// A ".previous" left by a run that ended during its copy is the last good install; the install
-// folder beside it is a partial copy.
-TEST_F(InstallStepTest, LeftoverPreviousIsKeptAsTheLastGoodInstall) {
+// A ".previous" that the start-up could not settle is in the way: nothing is replaced.
+TEST_F(InstallStepTest, PreviousInTheWayStopsTheReplaceWithEverythingAsItWas) {
   Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
     Prepare(/*old_install=*/true, /*stage=*/true);
     const InstallContext& ctx = InstallContext::Get();
     const std::string aside = PutPrevious();
-    HANDLE held = HoldStagedFile();  // the copy is incomplete
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     c.OnInstall(dlg);
-    CloseHandle(held);
     EXPECT_EQ(dlg.State(), WindowState::Failed);
-    EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\good.dat"), "last good install");
-    EXPECT_FALSE(PathExists((ctx.InstallDir + "\\old.dat").c_str()));
-    EXPECT_FALSE(PathExists(aside.c_str()));
+    EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\old.dat"), "old install");
+    EXPECT_EQ(ReadFileBytes(aside + "\\good.dat"), "last good install");
+    EXPECT_NE(ReadFileBytes(ctx.InstallDir + ".failed.log").find("is in the way"),
+              std::string::npos);
   });
-  Run(Servers("127.0.0.1", FreePort()), [this](TQuillbankDlg& dlg, ScriptedController& c) {
-    Prepare(/*old_install=*/true, /*stage=*/true);
-    const InstallContext& ctx = InstallContext::Get();
-    const std::string aside = PutPrevious();
-    c.OnInstall(dlg);
-    EXPECT_EQ(dlg.State(), WindowState::Installed);
-    EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\quillbank ix.exe"), "new terminal");
-    EXPECT_FALSE(PathExists((ctx.InstallDir + "\\old.dat").c_str()));
-    EXPECT_FALSE(PathExists(aside.c_str()));
+}
+
+// A package the installer refuses (a module list over its bound) says so, not that the link
+// failed.
+TEST_F(InstallControllerTest, RefusedPackageShowsPackageCheckFailed) {
+  Run(Servers("127.0.0.1", FreePort()), [](TQuillbankDlg& dlg, ScriptedController& c) {
+    c.SetPhaseForTest(InstallPhase::Checking);
+    dlg.SetState(WindowState::Installing);
+    PostMessageW(dlg.Handle(), UM_PACKAGE_REFUSED, 0, 0);
+    PostMessageW(dlg.Handle(), UM_CHECK_DISCONNECT, 0, 0);  // the refusal closes the connection
+    ASSERT_TRUE(PumpUntil([&] { return c.Count(UM_CHECK_DISCONNECT) == 1; }));
+    EXPECT_EQ(c.phase(), InstallPhase::Failed);
+    EXPECT_EQ(dlg.StatusText(), L"Package check failed");
+  });
+}
+
+// The close box while checking or downloading: offered, and the install ends as with a lost
+// connection (staging gone, the old install untouched, the log kept); not offered in the steps.
+TEST_F(InstallStepTest, CloseWhileDownloadingEndsTheInstallCleanly) {
+  for (InstallPhase phase : {InstallPhase::Checking, InstallPhase::Downloading,
+                             InstallPhase::Reconnecting}) {
+    SCOPED_TRACE(PhaseName(phase));
+    Run(Servers("127.0.0.1", FreePort()), [&](TQuillbankDlg& dlg, ScriptedController& c) {
+      Prepare(/*old_install=*/true, /*stage=*/true);
+      const InstallContext& ctx = InstallContext::Get();
+      OpenInstallLog();
+      c.SetPhaseForTest(phase);
+      dlg.SetState(WindowState::Installing);
+      EXPECT_TRUE(dlg.CloseBoxShown());
+      dlg.Close();
+      EXPECT_EQ(c.phase(), InstallPhase::Failed);
+      EXPECT_FALSE(PathExists(ctx.StagingDir.c_str()));
+      EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\old.dat"), "old install");
+      const std::string log = ReadFileBytes(ctx.InstallDir + ".failed.log");
+      EXPECT_NE(log.find(std::string("closed in ") + PhaseName(phase)), std::string::npos) << log;
+    });
+  }
+  Run(Servers("127.0.0.1", FreePort()), [](TQuillbankDlg& dlg, ScriptedController& c) {
+    c.SetPhaseForTest(InstallPhase::Finishing);
+    dlg.ShowInstallFinishing();
+    EXPECT_FALSE(dlg.CloseBoxShown());
+    dlg.SetState(WindowState::Failed);
   });
 }
 

@@ -12,6 +12,7 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
         case UM_UPDATE_REFUSED: return Reaction::FailWithCode;
         case UM_CHECK_DISCONNECT: return Reaction::CheckDropBeforeList;
         case UM_MODULE_CHECK_DONE: return Reaction::StartDownload;
+        case UM_PACKAGE_REFUSED: return Reaction::FailPackageCheck;
         default: return Reaction::Ignore;
       }
     case InstallPhase::Downloading:
@@ -20,10 +21,12 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
         case UM_WRITE_FAIL: return Reaction::Fail;
         case UM_DL_DISCONNECT: return Reaction::DownloadLost;
         case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
-        case UM_BASE_DONE: return Reaction::BaseStageOver;
+        case UM_BASE_DONE: return Reaction::BaseDone;
         case UM_FILE_DONE: return Reaction::StepProgress;
         case UM_DOWNLOAD_DONE: return Reaction::Install;
         case UM_DL_RECEIVING: return Reaction::DataFlows;
+        case UM_MANIFEST_DONE: return Reaction::ManifestIn;
+        case UM_REUSE_DONE: return Reaction::ReuseDone;
         default: return Reaction::Ignore;
       }
     case InstallPhase::Reconnecting:
@@ -35,6 +38,9 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
         case UM_WRITE_FAIL: return Reaction::Fail;
         case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
         case UM_FILE_DONE: return Reaction::StepProgress;
+        // Neither needs the connection: the next one asks for what they leave.
+        case UM_MANIFEST_DONE: return Reaction::ManifestIn;
+        case UM_REUSE_DONE: return Reaction::ReuseDone;
         default: return Reaction::Ignore;
       }
     case InstallPhase::Downloaded:
@@ -50,6 +56,23 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
       return Reaction::Ignore;
   }
   return Reaction::Ignore;
+}
+
+CloseAction CloseActionFor(InstallPhase phase) {
+  switch (phase) {
+    case InstallPhase::Checking:
+    case InstallPhase::Downloading:
+    case InstallPhase::Reconnecting:
+    case InstallPhase::Downloaded:
+      return CloseAction::FailThenClose;
+    case InstallPhase::Finishing:
+      return CloseAction::NotOffered;
+    case InstallPhase::Ready:
+    case InstallPhase::Installed:
+    case InstallPhase::Failed:
+      return CloseAction::Close;
+  }
+  return CloseAction::Close;
 }
 
 const char* PhaseName(InstallPhase phase) {
@@ -70,15 +93,18 @@ const char* ReactionName(Reaction reaction) {
   switch (reaction) {
     case Reaction::Ignore: return "Ignore";
     case Reaction::Fail: return "Fail";
+    case Reaction::FailPackageCheck: return "FailPackageCheck";
     case Reaction::FailWithCode: return "FailWithCode";
     case Reaction::CheckDropBeforeList: return "CheckDropBeforeList";
     case Reaction::CountCheckDrop: return "CountCheckDrop";
     case Reaction::StartDownload: return "StartDownload";
-    case Reaction::BaseStageOver: return "BaseStageOver";
+    case Reaction::BaseDone: return "BaseDone";
     case Reaction::StepProgress: return "StepProgress";
     case Reaction::DownloadLost: return "DownloadLost";
     case Reaction::DataFlows: return "DataFlows";
     case Reaction::Install: return "Install";
+    case Reaction::ManifestIn: return "ManifestIn";
+    case Reaction::ReuseDone: return "ReuseDone";
   }
   return "?";
 }

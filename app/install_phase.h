@@ -18,16 +18,27 @@ enum class InstallPhase {
 enum class Reaction {
   Ignore,
   Fail,                 // failure text: "Install Fail"
+  FailPackageCheck,     // failure text: "Package check failed"
   FailWithCode,         // failure text with the update check's error code
   CheckDropBeforeList,  // a refused connect attempt is counted; a drop of the link fails
   CountCheckDrop,       // counted; the third fails with the connection text
   StartDownload,        // stop the terminal, connect the download client
-  BaseStageOver,        // code 0: request the modules; otherwise fail
+  BaseDone,        // code 0: request the modules; otherwise fail
   StepProgress,         // one more module file
   DownloadLost,         // reconnect after a pause, or fail once the reconnections are used up
   DataFlows,            // chunks arrive on the download connection: the percentage again
   Install,              // stop both connections, then the install steps
+  ManifestIn,           // the manifest alone is in: check it, then reuse or ask for the rest
+  ReuseDone,            // the earlier install's unchanged modules are copied: ask for the rest
 };
+
+// What a close of the window (close box, system close command) does in each phase.
+enum class CloseAction {
+  Close,             // nothing under way: the window closes
+  FailThenClose,     // an install under way ends as with a lost connection, then the window closes
+  NotOffered,        // the install steps are running: no close box
+};
+CloseAction CloseActionFor(InstallPhase phase);
 
 // The reaction to client message `message` (a UM_* number) in `phase`. Unknown messages: Ignore.
 Reaction ReactionFor(InstallPhase phase, unsigned message);

@@ -1,69 +1,162 @@
-// The whole (phase, message) table, cell by cell: what each client message does in each phase of
-// an installation. A change of the sequence shows up here as one changed cell.
+// What the (phase, message) table promises, as properties over every phase and every message
+// number around the client range: the idle and final phases react to nothing, unknown numbers are
+// ignored, each connection's messages act only while that connection is awaited, nothing fails
+// once every file is in, and a close fails exactly the phases that still await a message.
 #include "app/install_phase.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
 
 #include "core/window_messages.h"
 
 namespace {
 
-using R = Reaction;
-constexpr R I = R::Ignore;
-
 constexpr InstallPhase kPhases[] = {InstallPhase::Ready,        InstallPhase::Checking,
                                     InstallPhase::Downloading,  InstallPhase::Reconnecting,
                                     InstallPhase::Downloaded,   InstallPhase::Finishing,
                                     InstallPhase::Installed,    InstallPhase::Failed};
-constexpr int kPhaseCount = 8;
 
-struct Row {
-  unsigned message;
-  const char* name;
-  // Ready, Checking, Downloading, Reconnecting, Downloaded, Finishing, Installed, Failed
-  R in[kPhaseCount];
-};
+// Every client message and a margin of numbers on both sides of the range, plus a few far away.
+std::vector<unsigned> MessageNumbers() {
+  std::vector<unsigned> numbers = {0, 0x400, 0x401, 0xFFFF, 0xFFFFFFFFu};
+  for (unsigned m = UM_CHECK_AUTH_FAIL - 8; m <= kLastClientMessage + 8; ++m) numbers.push_back(m);
+  return numbers;
+}
 
-const Row kTable[] = {
-    {UM_CHECK_AUTH_FAIL, "UM_CHECK_AUTH_FAIL", {I, R::Fail, I, I, I, I, I, I}},
-    {UM_LOGIN_FAIL, "UM_LOGIN_FAIL", {I, R::Fail, R::Fail, R::Fail, I, I, I, I}},
-    {UM_MODULE_CHECK_DONE, "UM_MODULE_CHECK_DONE", {I, R::StartDownload, I, I, I, I, I, I}},
-    {UM_FILE_DONE, "UM_FILE_DONE",
-     {I, I, R::StepProgress, R::StepProgress, R::StepProgress, I, I, I}},
-    {UM_DOWNLOAD_DONE, "UM_DOWNLOAD_DONE", {I, I, R::Install, I, R::Install, I, I, I}},
-    {UM_BASE_DONE, "UM_BASE_DONE", {I, I, R::BaseStageOver, I, I, I, I, I}},
-    {UM_UPDATE_REFUSED, "UM_UPDATE_REFUSED", {I, R::FailWithCode, I, I, I, I, I, I}},
-    {UM_DL_DISCONNECT, "UM_DL_DISCONNECT", {I, I, R::DownloadLost, I, I, I, I, I}},
-    {UM_CHECK_DISCONNECT, "UM_CHECK_DISCONNECT",
-     {I, R::CheckDropBeforeList, R::CountCheckDrop, R::CountCheckDrop, I, I, I, I}},
-    {UM_WRITE_FAIL, "UM_WRITE_FAIL", {I, I, R::Fail, R::Fail, I, I, I, I}},
-    {UM_DL_RECEIVING, "UM_DL_RECEIVING", {I, I, R::DataFlows, I, I, I, I, I}},
-    {1129, "1129 (not used)", {I, I, I, I, I, I, I, I}},
-    {0x401, "WM_USER + 1", {I, I, I, I, I, I, I, I}},
-};
+bool IsClientMessage(unsigned m) { return m >= UM_CHECK_AUTH_FAIL && m <= kLastClientMessage; }
 
-TEST(InstallPhaseTest, EveryMessageInEveryPhase) {
-  for (const Row& row : kTable) {
-    for (int p = 0; p < kPhaseCount; ++p) {
-      EXPECT_EQ(ReactionFor(kPhases[p], row.message), row.in[p])
-          << row.name << " in " << PhaseName(kPhases[p]) << ": got "
-          << ReactionName(ReactionFor(kPhases[p], row.message)) << ", want "
-          << ReactionName(row.in[p]);
+// The phases in which `message` causes anything.
+std::set<InstallPhase> ActsIn(unsigned message) {
+  std::set<InstallPhase> phases;
+  for (InstallPhase p : kPhases) {
+    if (ReactionFor(p, message) != Reaction::Ignore) phases.insert(p);
+  }
+  return phases;
+}
+
+bool AwaitsAnything(InstallPhase phase) {
+  for (unsigned m : MessageNumbers()) {
+    if (ReactionFor(phase, m) != Reaction::Ignore) return true;
+  }
+  return false;
+}
+
+bool IsFailure(Reaction r) {
+  return r == Reaction::Fail || r == Reaction::FailPackageCheck || r == Reaction::FailWithCode;
+}
+
+std::string Names(const std::set<InstallPhase>& phases) {
+  std::string text;
+  for (InstallPhase p : phases) text += std::string(text.empty() ? "" : ", ") + PhaseName(p);
+  return text.empty() ? "none" : text;
+}
+
+// Before the click nothing is connected, during the install steps both connections were stopped
+// on purpose, and Installed and Failed are final: whatever a client still posts changes nothing.
+TEST(InstallPhaseTest, IdleAndFinalPhasesReactToNothing) {
+  for (InstallPhase p : {InstallPhase::Ready, InstallPhase::Finishing, InstallPhase::Installed,
+                         InstallPhase::Failed}) {
+    for (unsigned m : MessageNumbers()) {
+      EXPECT_EQ(ReactionFor(p, m), Reaction::Ignore)
+          << m << " in " << PhaseName(p) << ": " << ReactionName(ReactionFor(p, m));
     }
   }
 }
 
-// Every message a client sends is in the table above; none is numbered past the last.
-TEST(InstallPhaseTest, TheTableCoversEveryClientMessage) {
-  for (unsigned m = UM_CHECK_AUTH_FAIL; m <= kLastClientMessage + 8; ++m) {
-    bool listed = false;
-    for (const Row& row : kTable) listed = listed || row.message == m;
-    if (m > kLastClientMessage) {
-      for (InstallPhase phase : kPhases) EXPECT_EQ(ReactionFor(phase, m), I) << m;
+// Numbers outside the client range are not the clients' and mean nothing in any phase; every
+// number inside it (one is unused) is a message that acts in some phase, so none is dead.
+TEST(InstallPhaseTest, OnlyClientMessagesActAndEachOneActsSomewhere) {
+  constexpr unsigned kUnused = UM_LOGIN_FAIL + 1;
+  for (unsigned m : MessageNumbers()) {
+    if (!IsClientMessage(m) || m == kUnused) {
+      EXPECT_TRUE(ActsIn(m).empty()) << m << " acts in " << Names(ActsIn(m));
     } else {
-      EXPECT_TRUE(listed) << m;
+      EXPECT_FALSE(ActsIn(m).empty()) << m << " acts in no phase";
     }
   }
+}
+
+// Each connection's messages act only while that connection is the one awaited: the check
+// connection's replies during the check, the download connection's own state (its base stage,
+// its chunks, its loss) only while it is up; in Reconnecting they come from a connection that is
+// gone, and the next one reports its own.
+TEST(InstallPhaseTest, EachConnectionsMessagesActOnlyWhileItIsAwaited) {
+  const std::set<InstallPhase> checking = {InstallPhase::Checking};
+  const std::set<InstallPhase> downloading = {InstallPhase::Downloading};
+  for (unsigned m : {UM_CHECK_AUTH_FAIL, UM_UPDATE_REFUSED, UM_MODULE_CHECK_DONE,
+                     UM_PACKAGE_REFUSED}) {
+    EXPECT_EQ(ActsIn(m), checking) << m << " acts in " << Names(ActsIn(m));
+  }
+  for (unsigned m : {UM_BASE_DONE, UM_DL_RECEIVING, UM_DL_DISCONNECT}) {
+    EXPECT_EQ(ActsIn(m), downloading) << m << " acts in " << Names(ActsIn(m));
+  }
+  // The module list starts the download, and only the check can deliver it.
+  EXPECT_EQ(ReactionFor(InstallPhase::Checking, UM_MODULE_CHECK_DONE), Reaction::StartDownload);
+  // A lost check link: before the list it ends the install, after it only counts.
+  EXPECT_EQ(ReactionFor(InstallPhase::Checking, UM_CHECK_DISCONNECT),
+            Reaction::CheckDropBeforeList);
+  for (InstallPhase p : {InstallPhase::Downloading, InstallPhase::Reconnecting}) {
+    EXPECT_EQ(ReactionFor(p, UM_CHECK_DISCONNECT), Reaction::CountCheckDrop) << PhaseName(p);
+  }
+}
+
+// A finished file counts in every phase between the list and the install steps, also when its
+// connection was lost since; the end of the download is taken only from a live connection or
+// once every file is in; and the lost connection's stored files (the manifest, reused modules)
+// are kept through a reconnection.
+TEST(InstallPhaseTest, FinishedWorkIsNeverLostWhileTheDownloadGoesOn) {
+  const std::set<InstallPhase> download_phases = {
+      InstallPhase::Downloading, InstallPhase::Reconnecting, InstallPhase::Downloaded};
+  EXPECT_EQ(ActsIn(UM_FILE_DONE), download_phases) << Names(ActsIn(UM_FILE_DONE));
+  for (InstallPhase p : download_phases) {
+    EXPECT_EQ(ReactionFor(p, UM_FILE_DONE), Reaction::StepProgress) << PhaseName(p);
+  }
+  EXPECT_EQ(ActsIn(UM_DOWNLOAD_DONE),
+            (std::set<InstallPhase>{InstallPhase::Downloading, InstallPhase::Downloaded}));
+  for (InstallPhase p : {InstallPhase::Downloading, InstallPhase::Downloaded}) {
+    EXPECT_EQ(ReactionFor(p, UM_DOWNLOAD_DONE), Reaction::Install) << PhaseName(p);
+  }
+  for (InstallPhase p : {InstallPhase::Downloading, InstallPhase::Reconnecting}) {
+    EXPECT_EQ(ReactionFor(p, UM_MANIFEST_DONE), Reaction::ManifestIn) << PhaseName(p);
+    EXPECT_EQ(ReactionFor(p, UM_REUSE_DONE), Reaction::ReuseDone) << PhaseName(p);
+  }
+}
+
+// Once every file is in, drops lose nothing: no message fails the install or starts a
+// reconnection there; only the last files and the end of the download are taken.
+TEST(InstallPhaseTest, NothingFailsOnceEveryFileIsIn) {
+  for (unsigned m : MessageNumbers()) {
+    Reaction r = ReactionFor(InstallPhase::Downloaded, m);
+    EXPECT_TRUE(r == Reaction::Ignore || r == Reaction::StepProgress || r == Reaction::Install)
+        << m << ": " << ReactionName(r);
+  }
+}
+
+// A failure can only come in a phase where an install is under way, and the close box ends
+// exactly those phases as a failure: a phase that awaits any message is one that a close must
+// fail, one that awaits none closes at once, and the install steps offer no close at all.
+TEST(InstallPhaseTest, CloseFailsExactlyThePhasesThatAwaitMessages) {
+  for (InstallPhase p : kPhases) {
+    SCOPED_TRACE(PhaseName(p));
+    if (p == InstallPhase::Finishing) {
+      EXPECT_EQ(CloseActionFor(p), CloseAction::NotOffered);
+      EXPECT_FALSE(AwaitsAnything(p));
+      continue;
+    }
+    EXPECT_EQ(CloseActionFor(p),
+              AwaitsAnything(p) ? CloseAction::FailThenClose : CloseAction::Close);
+    for (unsigned m : MessageNumbers()) {
+      if (IsFailure(ReactionFor(p, m))) {
+        EXPECT_EQ(CloseActionFor(p), CloseAction::FailThenClose) << m;
+      }
+    }
+  }
+  // Installed and Failed are final: the window closes as it would before any click.
+  EXPECT_EQ(CloseActionFor(InstallPhase::Installed), CloseAction::Close);
+  EXPECT_EQ(CloseActionFor(InstallPhase::Failed), CloseAction::Close);
 }
 
 }  // namespace

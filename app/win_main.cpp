@@ -3,6 +3,9 @@
 
 #include "app/install_controller.h"
 #include "app/package_key.h"
+#include "app/single_instance.h"
+#include "app/swap_steps.h"
+#include "base/debug_output.h"
 #include "base/resources.h"
 #include "clients/server_selection.h"
 #include "core/install_context.h"
@@ -27,9 +30,23 @@ void InitInstaller() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // First of all, before any server is probed or any folder touched: a user who started the
+  // installer twice gets the running one back.
+  SingleInstance instance(LoadPackageNumberString());
+  if (!instance.first()) {
+    DebugOutput(instance.BringRunningToFront()
+                    ? "WinMain: the installer of this package runs already; its window is in front\r\n"
+                    : "WinMain: the installer of this package runs already (no window yet)\r\n");
+    return 0;
+  }
   InitInstaller();
   {
-    InstallController controller(DeploymentUpdateServers(), PackagePublicKey());
+    const PackageKeys keys = PackagePublicKeys();
+    InstallController controller(DeploymentUpdateServers(),
+                                 keys.count > 0 ? keys.keys[0] : nullptr);
+    for (int i = 1; i < keys.count; ++i) controller.AddPackageKey(keys.keys[i]);
+    controller.SetSwapSteps(InstallerSwapSteps());
+    controller.SetWindowCreatedHook([&instance](HWND window) { instance.MarkWindow(window); });
     {
       TQuillbankDlg dlg(&controller);
       dlg.RunModal();

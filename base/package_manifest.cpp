@@ -112,7 +112,9 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
   body->clear();
   // Refuse everything the decoder refuses: a packer must never sign a manifest that every
   // installer then rejects.
-  if (manifest.package_number.empty() || manifest.package_number.size() > kManifestNumberMax ||
+  const bool format2 = manifest.format == kManifestFormat;
+  if ((!format2 && (manifest.format != kManifestFormat1 || manifest.expires != 0)) ||
+      manifest.package_number.empty() || manifest.package_number.size() > kManifestNumberMax ||
       !IsTextSafe(manifest.package_number) || manifest.files.size() > kManifestMaxFiles ||
       manifest.base_archive.path.size() > kManifestBaseNameMax ||
       !IsTextSafe(manifest.base_archive.path)) {
@@ -122,18 +124,27 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
     if (file.path.empty() || file.path.size() > kManifestPathMax || !IsTextSafe(file.path)) {
       return false;
     }
+    if (format2 && (file.module.empty() || file.module.size() > kManifestModuleMax ||
+                    !IsTextSafe(file.module))) {
+      return false;
+    }
   }
   if (HasRepeatedPath(manifest.files)) return false;
   PutBytes(body, kManifestMagic, sizeof kManifestMagic);
-  Put16(body, kManifestFormat);
+  Put16(body, manifest.format);
   body->push_back(static_cast<uint8_t>(manifest.package_number.size()));
   PutBytes(body, manifest.package_number.data(), manifest.package_number.size());
   Put32(body, static_cast<uint32_t>(manifest.version.Part3));
   Put32(body, static_cast<uint32_t>(manifest.version.Part4));
+  if (format2) Put64(body, manifest.expires);
   Put32(body, static_cast<uint32_t>(manifest.files.size()));
   for (const ManifestFile& file : manifest.files) {
     Put16(body, static_cast<uint16_t>(file.path.size()));
     PutBytes(body, file.path.data(), file.path.size());
+    if (format2) {
+      body->push_back(static_cast<uint8_t>(file.module.size()));
+      PutBytes(body, file.module.data(), file.module.size());
+    }
     Put64(body, file.size);
     PutBytes(body, file.sha256.data(), kSha256Size);
   }
@@ -154,27 +165,37 @@ bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
   uint8_t number_length = 0;
   if (!in.Bytes(sizeof kManifestMagic, &magic) ||
       std::memcmp(magic, kManifestMagic, sizeof kManifestMagic) != 0 || !in.U16(&format) ||
-      format != kManifestFormat || !in.U8(&number_length) || number_length == 0 ||
+      (format != kManifestFormat1 && format != kManifestFormat) || !in.U8(&number_length) ||
+      number_length == 0 ||
       number_length > kManifestNumberMax) {
     return false;
   }
+  const bool format2 = format == kManifestFormat;
   PackageManifest out;
+  out.format = format;
   uint32_t part3 = 0, part4 = 0, count = 0;
   if (!in.Text(number_length, &out.package_number) || !in.U32(&part3) || !in.U32(&part4) ||
-      !in.U32(&count) || count > kManifestMaxFiles) {
+      (format2 && !in.U64(&out.expires)) || !in.U32(&count) || count > kManifestMaxFiles) {
     return false;
   }
   out.version.Part3 = static_cast<int32_t>(part3);
   out.version.Part4 = static_cast<int32_t>(part4);
-  // Each entry takes at least 43 bytes: a count the rest cannot hold reserves nothing.
-  if (in.left() / (2 + 1 + 8 + kSha256Size) < count) return false;
+  // Each entry takes at least 43 bytes (45 in format 2): a count the rest cannot hold reserves
+  // nothing.
+  if (in.left() / (2 + 1 + (format2 ? 2 : 0) + 8 + kSha256Size) < count) return false;
   out.files.resize(count);
   for (ManifestFile& file : out.files) {
     uint16_t length = 0;
+    uint8_t module_length = 0;
     if (!in.U16(&length) || length == 0 || length > kManifestPathMax ||
-        !in.Text(length, &file.path) || !in.U64(&file.size) || !in.Digest(&file.sha256)) {
+        !in.Text(length, &file.path)) {
       return false;
     }
+    if (format2 && (!in.U8(&module_length) || module_length == 0 ||
+                    module_length > kManifestModuleMax || !in.Text(module_length, &file.module))) {
+      return false;
+    }
+    if (!in.U64(&file.size) || !in.Digest(&file.sha256)) return false;
   }
   if (HasRepeatedPath(out.files)) return false;
   uint8_t base_length = 0;

@@ -4,13 +4,16 @@
 //
 // Layout, little-endian, every length checked before it is read:
 //   0   4  magic "QBPM"
-//   4   2  format (1)
+//   4   2  format (2; format 1 is still read)
 //   6   1  package number length n (1..10), then n bytes
 //   .   4  version part 3, signed
 //   .   4  version part 4, signed
+//   .   8  expiry, UTC seconds since 1970; 0: never (format 2 only)
 //   .   4  file count (at most kManifestMaxFiles)
 //   per file, in the packer's order:
 //       2  install path length L (1..kManifestPathMax), then L bytes, "\" separators
+//       1  module name length k (1..kManifestModuleMax), then k bytes: the module record's Name
+//          (format 2 only)
 //       8  size in bytes
 //      32  SHA-256
 //   .   1  base archive name length m (0: the package has none, and nothing follows it but the
@@ -29,7 +32,10 @@
 
 constexpr char kManifestFileName[] = "package.manifest";
 constexpr char kManifestMagic[4] = {'Q', 'B', 'P', 'M'};
-constexpr uint16_t kManifestFormat = 1;
+constexpr uint16_t kManifestFormat1 = 1;
+constexpr uint16_t kManifestFormat = 2;
+// The Name field of a module record holds at most 50 characters.
+constexpr size_t kManifestModuleMax = 50;
 constexpr size_t kManifestNumberMax = 10;
 // A folder part (100 bytes) and a file name part (58) as the download records carry them.
 constexpr size_t kManifestPathMax = 158;
@@ -41,18 +47,22 @@ struct ManifestFile {
   std::string path;  // below the install root, "\" separators
   uint64_t size = 0;
   Sha256Digest sha256 = {};
+  std::string module;  // the module it belongs to (format 2); empty in format 1
 };
 
 struct PackageManifest {
+  uint16_t format = kManifestFormat;  // 1 writes the old layout (no modules, no expiry)
   std::string package_number;
   VersionPair version;
+  uint64_t expires = 0;  // UTC seconds; 0: never
   std::vector<ManifestFile> files;
   ManifestFile base_archive;  // path is the archive's name; empty when there is none
 };
 
 // The signed part: every byte before the signature. False, with `body` left empty, when a field
 // does not fit its range (a number, path or name too long or empty, too many files) or holds
-// what the decoder refuses (a control character, a path that occurs twice).
+// what the decoder refuses (a control character, a path that occurs twice, in format 2 a file
+// without its module; in format 1 an expiry, which that layout cannot carry).
 bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* body);
 
 // Reads a whole manifest file. False when it is cut short, carries bytes after the signature, or

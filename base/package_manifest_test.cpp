@@ -60,14 +60,15 @@ Sha256Digest DigestFilledWith(uint8_t value) {
   return digest;
 }
 
-// A small manifest and its bytes, field by field.
+// A small manifest of format 1 and its bytes, field by field.
 PackageManifest SmallManifest() {
   PackageManifest manifest;
+  manifest.format = kManifestFormat1;
   manifest.package_number = "100201";
   manifest.version.Part3 = 5;
   manifest.version.Part4 = -2;
-  manifest.files.push_back({"bin\\a.exe", 0x0102030405060708ull, DigestFilledWith(0x11)});
-  manifest.base_archive = {"base.zip", 300, DigestFilledWith(0x22)};
+  manifest.files.push_back({"bin\\a.exe", 0x0102030405060708ull, DigestFilledWith(0x11), ""});
+  manifest.base_archive = {"base.zip", 300, DigestFilledWith(0x22), ""};
   return manifest;
 }
 
@@ -79,6 +80,31 @@ const char kSmallManifestBody[] =
     "FE FF FF FF"                 // version part 4: -2
     "01 00 00 00"                 // one file
     "09 00 62 69 6E 5C 61 2E 65 78 65"  // "bin\a.exe"
+    "08 07 06 05 04 03 02 01"     // its size
+    "1111111111111111111111111111111111111111111111111111111111111111"
+    "08 62 61 73 65 2E 7A 69 70"  // base archive "base.zip"
+    "2C 01 00 00 00 00 00 00"     // its size, 300
+    "2222222222222222222222222222222222222222222222222222222222222222";
+
+// The same in format 2: an expiry, and the module of each file.
+PackageManifest SmallManifest2() {
+  PackageManifest manifest = SmallManifest();
+  manifest.format = kManifestFormat;
+  manifest.expires = 0x0000000180000001ull;
+  manifest.files[0].module = "core";
+  return manifest;
+}
+
+const char kSmallManifest2Body[] =
+    "51 42 50 4D"                 // "QBPM"
+    "02 00"                       // format 2
+    "06 31 30 30 32 30 31"        // "100201"
+    "05 00 00 00"                 // version part 3: 5
+    "FE FF FF FF"                 // version part 4: -2
+    "01 00 00 80 01 00 00 00"     // expires
+    "01 00 00 00"                 // one file
+    "09 00 62 69 6E 5C 61 2E 65 78 65"  // "bin\a.exe"
+    "04 63 6F 72 65"              // of module "core"
     "08 07 06 05 04 03 02 01"     // its size
     "1111111111111111111111111111111111111111111111111111111111111111"
     "08 62 61 73 65 2E 7A 69 70"  // base archive "base.zip"
@@ -125,10 +151,27 @@ std::vector<uint8_t> WithFiles(const std::vector<std::string>& paths) {
 
 void ExpectSameFile(const ManifestFile& a, const ManifestFile& b) {
   EXPECT_EQ(a.path, b.path);
+  EXPECT_EQ(a.module, b.module);
   EXPECT_EQ(a.size, b.size);
   EXPECT_EQ(a.sha256, b.sha256);
 }
 
+TEST(PackageManifestTest, FormatTwoHasItsGoldenBytes) {
+  std::vector<uint8_t> body;
+  ASSERT_TRUE(EncodeManifestBody(SmallManifest2(), &body));
+  const std::vector<uint8_t> golden = HexBytes(kSmallManifest2Body);
+  ASSERT_EQ(golden.size(), 4u + 2 + 7 + 4 + 4 + 8 + 4 + 11 + 5 + 8 + 32 + 9 + 8 + 32);
+  EXPECT_EQ(HexText(body.data(), body.size()), HexText(golden.data(), golden.size()));
+  PackageManifest decoded;
+  ASSERT_TRUE(Decodes(Signed(golden), &decoded));
+  EXPECT_EQ(decoded.format, kManifestFormat);
+  EXPECT_EQ(decoded.expires, 0x0000000180000001ull);
+  ASSERT_EQ(decoded.files.size(), 1u);
+  ExpectSameFile(decoded.files[0], SmallManifest2().files[0]);
+  ExpectSameFile(decoded.base_archive, SmallManifest2().base_archive);
+}
+
+// Format 1, as the packers before format 2 signed it, is still read.
 TEST(PackageManifestTest, SmallManifestHasItsGoldenBytes) {
   std::vector<uint8_t> body;
   ASSERT_TRUE(EncodeManifestBody(SmallManifest(), &body));
@@ -144,6 +187,8 @@ TEST(PackageManifestTest, SmallManifestHasItsGoldenBytes) {
   EXPECT_EQ(signed_size, golden.size());
   EXPECT_EQ(signature, data.data() + golden.size());
   EXPECT_EQ(decoded.package_number, "100201");
+  EXPECT_EQ(decoded.format, kManifestFormat1);
+  EXPECT_EQ(decoded.expires, 0u);
   EXPECT_EQ(decoded.version.Part3, 5);
   EXPECT_EQ(decoded.version.Part4, -2);
   ASSERT_EQ(decoded.files.size(), 1u);
@@ -156,18 +201,28 @@ TEST(PackageManifestTest, RoundTripsWithAndWithoutABaseArchive) {
   manifest.package_number = "1234567890";  // the longest number
   manifest.version.Part3 = 0x7FFFFFFF;
   manifest.version.Part4 = -0x7FFFFFFF - 1;
-  manifest.files.push_back({"quillbank ix.exe", 0, DigestFilledWith(1)});
+  manifest.files.push_back({"quillbank ix.exe", 0, DigestFilledWith(1), ""});
   // A GBK folder name: bytes above 0x7F are path text, not control characters.
   manifest.files.push_back({"\xca\xfd\xbe\xdd\\quotes.dat", 0xFFFFFFFFFFFFFFFFull,
-                            DigestFilledWith(2)});
-  manifest.files.push_back({std::string(kManifestPathMax, 'p'), 65536, DigestFilledWith(3)});
+                            DigestFilledWith(2), ""});
+  manifest.files.push_back({std::string(kManifestPathMax, 'p'), 65536, DigestFilledWith(3), ""});
   manifest.base_archive = {std::string(kManifestBaseNameMax, 'b'), 1ull << 40,
-                           DigestFilledWith(4)};
+                           DigestFilledWith(4), ""};
 
-  for (bool with_base : {true, false}) {
+  for (int run = 0; run < 4; ++run) {
+    const bool with_base = run % 2 == 0;
+    const bool format2 = run >= 2;
     SCOPED_TRACE(with_base ? "with a base archive" : "without a base archive");
+    SCOPED_TRACE(format2 ? "format 2" : "format 1");
     PackageManifest original = manifest;
     if (!with_base) original.base_archive = ManifestFile();
+    original.format = format2 ? kManifestFormat : kManifestFormat1;
+    if (format2) {
+      original.expires = ~0ull;
+      original.files[0].module = "terminal";
+      original.files[1].module = "\xca\xfd\xbe\xdd";
+      original.files[2].module = std::string(kManifestModuleMax, 'm');
+    }
     std::vector<uint8_t> body;
     ASSERT_TRUE(EncodeManifestBody(original, &body));
     const std::vector<uint8_t> data = Signed(body);
@@ -184,6 +239,8 @@ TEST(PackageManifestTest, RoundTripsWithAndWithoutABaseArchive) {
     ASSERT_EQ(decoded.files.size(), 3u);
     for (size_t i = 0; i < 3; ++i) ExpectSameFile(decoded.files[i], original.files[i]);
     ExpectSameFile(decoded.base_archive, original.base_archive);
+    EXPECT_EQ(decoded.format, original.format);
+    EXPECT_EQ(decoded.expires, original.expires);
 
     // Encoding what was decoded gives the signed bytes back.
     std::vector<uint8_t> again;
@@ -203,9 +260,10 @@ TEST(PackageManifestTest, RoundTripsWithAndWithoutABaseArchive) {
 }
 
 TEST(PackageManifestTest, EveryCutAndATrailingByteAreRefused) {
-  for (bool with_base : {true, false}) {
-    PackageManifest manifest = SmallManifest();
-    manifest.files.push_back({"data\\b.dat", 7, DigestFilledWith(5)});
+  for (int run = 0; run < 4; ++run) {
+    const bool with_base = run % 2 == 0;
+    PackageManifest manifest = run >= 2 ? SmallManifest2() : SmallManifest();
+    manifest.files.push_back({"data\\b.dat", 7, DigestFilledWith(5), run >= 2 ? "data" : ""});
     if (!with_base) manifest.base_archive = ManifestFile();
     std::vector<uint8_t> body;
     ASSERT_TRUE(EncodeManifestBody(manifest, &body));
@@ -235,7 +293,7 @@ TEST(PackageManifestTest, BadMagicFormatAndLengthsAreRefused) {
   EXPECT_FALSE(Decodes(changed(0, 'q')));  // magic
   EXPECT_FALSE(Decodes(changed(3, 'X')));
   EXPECT_FALSE(Decodes(changed(4, 0)));  // format 0
-  EXPECT_FALSE(Decodes(changed(4, 2)));  // format 2
+  EXPECT_FALSE(Decodes(changed(4, 3)));  // format 3
   EXPECT_FALSE(Decodes(changed(5, 1)));  // format 0x101
 
   // Number lengths 0 and 11, with the bytes present for 11.
@@ -327,13 +385,29 @@ TEST(PackageManifestTest, EncoderRefusesWhatTheDecoderWouldRefuse) {
   EXPECT_FALSE(encodes(m));
 
   m = SmallManifest();
-  m.files.push_back({"", 1, {}});
+  m.files.push_back({"", 1, {}, ""});
   EXPECT_FALSE(encodes(m));
   m.files.back().path = std::string(kManifestPathMax + 1, 'p');
   EXPECT_FALSE(encodes(m));
   m.files.back().path = "bad\x01name";
   EXPECT_FALSE(encodes(m));
   m.files.back().path = m.files.front().path;
+  EXPECT_FALSE(encodes(m));
+
+  // Format 2 holds every file to its module; format 1 has no room for an expiry.
+  m = SmallManifest2();
+  ASSERT_TRUE(encodes(m));
+  m.files[0].module = "";
+  EXPECT_FALSE(encodes(m));
+  m.files[0].module = std::string(kManifestModuleMax + 1, 'm');
+  EXPECT_FALSE(encodes(m));
+  m.files[0].module = "co\nre";
+  EXPECT_FALSE(encodes(m));
+  m = SmallManifest();
+  m.expires = 1;
+  EXPECT_FALSE(encodes(m));
+  m = SmallManifest();
+  m.format = 3;
   EXPECT_FALSE(encodes(m));
 
   m = SmallManifest();

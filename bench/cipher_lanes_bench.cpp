@@ -22,6 +22,7 @@
 #include "wire/message.h"
 #include "net/process_client.h"
 #include "net/protocol.h"
+#include "net/testing/process_client_peer.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ struct Gcrypt {
 // Takes every message and reads nothing: the cost measured is the session's.
 class SinkClient : public ProcessClient {
  public:
-  ~SinkClient() override { StopConnections(); }
+  ~SinkClient() override { ReleaseConnections(); }
   void OnMessage(const uint8_t*, uint32_t length) override { bytes += length; }
   void OnClientDisconnect(const char*, int32_t) override {}
   void OnHeartbeatTimeout() override {}
@@ -178,10 +179,10 @@ int main(int argc, char** argv) {
   uint64_t plain = 0;
   const Bytes stream = ReceiveStream(corpus, &plain);
   SinkClient client;
-  client.CreateConnection();
-  client.codec()->SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
+  ProcessClientPeer::NewConnection(client);
+  ProcessClientPeer::codec(client)->SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
                                  reinterpret_cast<const uint8_t*>(kKey), 16);
-  Protocol* session = client.session();
+  Protocol* session = ProcessClientPeer::session(client);
 
   std::printf(
       "build: %s, %d-bit; corpus: %s (%zu bytes, frames at ratio %.2f); automatic "

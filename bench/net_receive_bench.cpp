@@ -17,6 +17,7 @@
 #include "wire/frame_format.h"
 #include "net/process_client.h"
 #include "net/protocol.h"
+#include "net/testing/process_client_peer.h"
 
 namespace {
 
@@ -166,7 +167,7 @@ void BM_GcryptIdeaDecrypt(benchmark::State& state) { GcryptIdea(state, false); }
 // Takes every message and reads nothing: the cost measured is the session's.
 class SinkClient : public ProcessClient {
  public:
-  ~SinkClient() override { StopConnections(); }
+  ~SinkClient() override { ReleaseConnections(); }
   void OnMessage(const uint8_t*, uint32_t length) override { bytes += length; }
   void OnClientDisconnect(const char*, int32_t) override {}
   void OnHeartbeatTimeout() override {}
@@ -197,10 +198,10 @@ void BM_ReceivePath(benchmark::State& state) {
   }
 
   SinkClient client;
-  client.CreateConnection();
-  client.codec()->SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
+  ProcessClientPeer::NewConnection(client);
+  ProcessClientPeer::codec(client)->SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
                                  reinterpret_cast<const uint8_t*>(kKey), 16);
-  Protocol* session = client.session();
+  Protocol* session = ProcessClientPeer::session(client);
   for (auto _ : state) {
     int used = session->ParseFrames(stream.data(), static_cast<uint32_t>(stream.size()));
     if (static_cast<size_t>(used) != stream.size()) {

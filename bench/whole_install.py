@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The whole install as a user gets it: the reference service (Release build) serves a package
-generated here, and quillbank-setup.exe under Wine downloads it, puts it in place and deletes its
-staging folder. Reports each phase and the total beside `unzip` (and `rm -rf`) of the same tree
+generated here, and quillbank-setup.exe under Wine downloads it over an earlier install of the same
+tree, puts it in place and deletes the install it replaced. Reports each phase and the total beside `unzip` (and `rm -rf`) of the same tree
 from a zip file, and the program's peak working set (GetProcessMemoryInfo, read by
 bench_peak_memory.exe, which starts it).
 
@@ -14,8 +14,9 @@ copy; the time the check took after the last byte is read from the install log.
 
 The phases are seen from outside, polling every 20 ms: download from the click on
 "Install" until module.info appears in the staging folder (the program writes it once the last
-file is in); copy into place until the first of 64 sampled staged files disappears; staging
-delete until the staging folder is gone. XCOPY's own time, from its process, is shown too.
+file is in); replace until the staging folder is in place of the install folder; "Open" until the
+button is on screen; the replaced install's delete (after "Open") until "<InstallDir>.previous" is
+gone. XCOPY, the fallback of the replace, is reported when it ran.
 Every figure is the median of --runs installs (the machine is shared), the best beside it.
 """
 import argparse
@@ -205,9 +206,61 @@ def check_ms(install_dir):
     return None
 
 
-def run_install(work, service, build_dir, arch, launcher, signed=False):
+def log_figure(install_dir, marker):
+    """The number before " ms" in the install log's line holding `marker`, or None."""
+    path = os.path.join(install_dir, "log", "install.log")
+    if not os.path.isfile(path):
+        return None
+    for line in open(path, "rb").read().split(b"\r\n"):
+        if marker in line and line.endswith(b" ms"):
+            return int(line.rsplit(b" ", 2)[1])
+    return None
+
+
+def files_sent(service_log):
+    """(module files, MB) the service sent, from its log's "module files sent" lines."""
+    files, mb = 0, 0.0
+    for line in open(service_log, encoding="utf-8", errors="replace"):
+        if " module files sent: " in line:
+            rest = line.split(" module files sent: ")[1]
+            files += int(rest.split()[0])
+            mb += float(rest.split(", ")[1].split()[0])  # "12.3 MB"
+    return files, mb
+
+
+def prepare_update(work, service, signing_key, changed):
+    """Version 1.2 of the package: the tree with `changed` files (spread over it) rewritten, the
+    same sizes, signed. Made once per stamp of the first version."""
+    stamp = os.path.join(work, "package-made")
+    wanted = open(stamp).read() + "update: %d changed\n" % changed
+    update_stamp = os.path.join(work, "package-v2-made")
+    if os.path.isfile(update_stamp) and open(update_stamp).read() == wanted:
+        return
+    tree2 = os.path.join(work, "tree-v2")
+    for path in (tree2, os.path.join(work, "package-v2")):
+        if os.path.isdir(path):
+            shutil.rmtree(path)
+    shutil.copytree(os.path.join(work, "tree"), tree2)
+    files = sorted(os.path.join(d, f) for d, _, fs in os.walk(tree2) for f in fs)
+    rng = random.Random(7)
+    for path in files[::max(1, len(files) // changed)][:changed]:
+        size = os.path.getsize(path)
+        with open(path, "wb") as f:
+            f.write(rng.randbytes(size))
+    subprocess.run([service, "pack", tree2, os.path.join(work, "package-v2"), "--number", "100201",
+                    "--name", "bench", "--version", "1.2", "--sign", signing_key], check=True,
+                   stdout=subprocess.DEVNULL)
+    shutil.rmtree(tree2)
+    with open(update_stamp, "w") as f:
+        f.write(wanted)
+
+
+def run_install(work, service, build_dir, arch, launcher, signed=False, package_name="package",
+                reusable=False):
+    """One install over an earlier one: the same tree when `reusable` (an update it can take
+    files from), else the tree with every file one byte longer (nothing to reuse)."""
     build = scenario.WindowsBuild(build_dir, arch, signed=signed)
-    package = os.path.join(work, "package")
+    package = os.path.join(work, package_name)
     report = os.path.join(work, "peak.txt")
     if os.path.exists(report):
         os.remove(report)
@@ -234,17 +287,25 @@ def run_install(work, service, build_dir, arch, launcher, signed=False):
             if not qbdrive.wait_until(run.showing_button, 60):
                 raise SystemExit("whole install: the window never showed its button")
             staging = run.staging_dir()
-            # As Window.click does, with the clock started just before the press itself (the
-            # download is under way before xdotool returns).
-            x, y = qbdrive.BUTTON_CENTRE
-            run.window.hover((x, y))
-            time.sleep(0.3)
-            run.window.hover((x + 1, y))
-            time.sleep(0.3)
+            install = run.install_dir()
+            previous = install + ".previous"
+            # An earlier install of the same tree, for the replace to move aside and delete.
+            shutil.copytree(os.path.join(work, "tree"), install)
+            if not reusable:
+                for d, _, fs in os.walk(install):
+                    for name in fs:
+                        with open(os.path.join(d, name), "ab") as f:
+                            f.write(b"\0")
+            with open(os.path.join(install, "module.info"), "wb") as f:
+                f.write(b"\0" * 8)
+            # Written out now, not by the kernel during the download.
+            os.sync()
+            # As Window.click_button does, with the clock started just before the press itself
+            # (the download is under way before xdotool returns).
+            run.window.point_at_button()
             cpu_start = cpu_seconds(CPU_NAMES)
             t = {"click": time.perf_counter()}
             run.window.press()
-            samples = []
             xcopy_seen = []
             deadline = t["click"] + 1800
             while time.perf_counter() < deadline:
@@ -259,23 +320,29 @@ def run_install(work, service, build_dir, arch, launcher, signed=False):
                         t["downloaded"] = now
                         cpu_end = cpu_seconds(CPU_NAMES)
                         t["cpu"] = {n: cpu_end[n] - cpu_start[n] for n in CPU_NAMES}
-                        files = [os.path.join(d, f) for d, _, fs in os.walk(staging) for f in fs]
-                        samples = random.Random(1).sample(files, min(64, len(files)))
-                elif "copied" not in t:
+                        run.window.hover((20, 150))
+                elif "placed" not in t:
                     if xcopy_running():
                         xcopy_seen.append(now)
-                    if any(not os.path.exists(p) for p in samples):
-                        t["copied"] = now
-                elif not os.path.exists(staging):
-                    t["deleted"] = now
-                    break
+                    if (os.path.exists(os.path.join(install, "module.info"))
+                            and not os.path.exists(os.path.join(staging, "module.info"))):
+                        t["placed"] = now
+                else:
+                    if "open" not in t and run.window.shows_button():
+                        t["open"] = time.perf_counter()
+                    if "deleted" not in t and not os.path.exists(previous):
+                        t["deleted"] = now
+                    if "open" in t and "deleted" in t:
+                        break
                 time.sleep(0.02)
-            if "deleted" not in t or not run.installed():
+            if "deleted" not in t or "open" not in t or not run.installed():
                 raise SystemExit("whole install: the installation did not complete: %s" % t)
             run.click_close()
             run.installer.wait(60)
             installed = tree_bytes(run.install_dir())
             t["check ms"] = check_ms(run.install_dir())
+            t["reuse ms"] = log_figure(run.install_dir(), b"OnReuseDone")
+            t["sent"] = files_sent(os.path.join(work, "service.log"))
     finally:
         server.terminate()
         server.wait()
@@ -306,6 +373,9 @@ def main():
     parser.add_argument("--files", type=int, default=2400)
     parser.add_argument("--signed", action="store_true",
                         help="a signed package and the demo deployment's program")
+    parser.add_argument("--update", type=int, default=0, metavar="N",
+                        help="with --signed: also an update to a version with N files changed, "
+                        "over an install of the first version")
     parser.add_argument("--runs", type=int, default=3, help="installs (and unzips) to take the "
                         "median of; the machine is shared")
     args = parser.parse_args()
@@ -315,13 +385,18 @@ def main():
     signing_key = (scenario.WindowsBuild(args.windows_build, args.arch, signed=True).signing_key
                    if args.signed else None)
     prepare(args.work, args.service, args.mib, args.files, signing_key)
+    if args.update and not args.signed:
+        raise SystemExit("whole install: --update needs --signed (only a program with a key "
+                         "reuses an earlier install)")
+    if args.update:
+        prepare_update(args.work, args.service, signing_key, args.update)
     tree = os.path.join(args.work, "tree")
     size = tree_bytes(tree)
     nfiles = sum(len(fs) for _, _, fs in os.walk(tree))
     zipped = os.path.getsize(os.path.join(args.work, "tree.zip"))
 
-    phases = {name: [] for name in ("download", "copy", "delete", "total", "first", "xcopy",
-                                    "unzip", "remove")}
+    phases = {name: [] for name in ("download", "replace", "open", "delete", "total", "first",
+                                    "xcopy", "unzip", "remove")}
     peaks = []
     cpu = []
     checks = []
@@ -335,9 +410,11 @@ def main():
         phases["download"].append(t["downloaded"] - t["click"])
         cpu.append(t["cpu"])
         phases["first"].append(t["first file"] - t["click"])
-        phases["copy"].append(t["copied"] - t["downloaded"])
-        phases["delete"].append(t["deleted"] - t["copied"])
-        phases["total"].append(t["deleted"] - t["click"])
+        phases["replace"].append(t["placed"] - t["downloaded"])
+        phases["open"].append(t["open"] - t["click"])
+        # The delete starts as the new install is in place, and nobody waits for it.
+        phases["delete"].append(max(0.0, t["deleted"] - t["placed"]))
+        phases["total"].append(max(t["deleted"], t["open"]) - t["click"])
         if xcopy:
             phases["xcopy"].append(xcopy)
         phases["unzip"].append(unzip)
@@ -366,9 +443,10 @@ def main():
               % (median(checks) if checks else "not read", ", ".join(map(str, checks))))
     print("    processor time during the download (median): " + ", ".join(
         "%s %.2f s" % (n, median([c[n] for c in cpu])) for n in CPU_NAMES))
-    line("copy into place", "copy",
-         extra="  XCOPY itself %.2f s" % m["xcopy"] if "xcopy" in m else "")
-    line("staging delete", "delete", rate=False)
+    line("replace", "replace", rate=False,
+         extra="  by XCOPY, which ran %.2f s" % m["xcopy"] if "xcopy" in m else "  by rename")
+    line("time to \"Open\"", "open")
+    line("old install delete", "delete", rate=False, extra="  after \"Open\", off the window thread")
     line("total", "total")
     line("unzip of the tree", "unzip", extra="  the same tree from its zip")
     line("rm -rf of the tree", "remove", rate=False)
@@ -378,6 +456,34 @@ def main():
               % (max(peaks) / MIB))
     else:
         print("  peak working set    not read")
+    if args.update:
+        return report_update(args, size)
+    return 0
+
+
+def report_update(args, size):
+    """Updates from the first version, installed, to one with --update files changed."""
+    runs = []
+    for _ in range(args.runs):
+        t, _, installed, _ = run_install(args.work, args.service, args.windows_build, args.arch,
+                                         args.launcher, signed=True, package_name="package-v2",
+                                         reusable=True)
+        if installed < size:
+            print("whole install: FAILED: the update left %d of %d bytes" % (installed, size))
+            return 1
+        runs.append(t)
+    med = lambda key: median([key(t) for t in runs])  # noqa: E731
+    files, mb = runs[0]["sent"]
+    print("update to a version with %d of those files changed, over an install of the first "
+          "(median of %d runs)" % (args.update, args.runs))
+    print("  sent by the service   %d module files, %.1f MB (the manifest included)" % (files, mb))
+    print("  download + reuse      %6.2f s   the manifest, the install hashed and copied, the rest"
+          % med(lambda t: t["downloaded"] - t["click"]))
+    reuse = [t["reuse ms"] for t in runs if t.get("reuse ms") is not None]
+    print("    hashing and copying the install: %s ms (median)"
+          % (median(reuse) if reuse else "not read"))
+    print("  time to \"Open\"        %6.2f s" % med(lambda t: t["open"] - t["click"]))
+    print("  total                 %6.2f s" % med(lambda t: max(t["deleted"], t["open"]) - t["click"]))
     return 0
 
 

@@ -169,7 +169,7 @@ TEST_F(ClientsTest, SignedPackagePassesTheCheckAndOneFlippedByteFailsIt) {
   KeygenResult keys;
   std::string error;
   ASSERT_TRUE(WriteNewKeyPair(temp_.path() + "/keys", &keys, &error)) << error;
-  ASSERT_TRUE(SignPackageFolder(package_dir_.string(), keys.key_path, &error)) << error;
+  ASSERT_TRUE(SignPackageFolder(package_dir_.string(), keys.key_path, /*expires=*/0, &error)) << error;
   uint8_t public_key[64];
   for (size_t i = 0; i < sizeof public_key; ++i) {
     public_key[i] = static_cast<uint8_t>(std::stoi(keys.public_text.substr(2 * i, 2), nullptr, 16));
@@ -189,7 +189,7 @@ TEST_F(ClientsTest, SignedPackagePassesTheCheckAndOneFlippedByteFailsIt) {
     EXPECT_FALSE(fs::exists(depend_));
     PackageCheckInput input;
     input.staging_dir = staging_.string();
-    input.public_key = public_key;
+    input.public_keys = {public_key};
     input.package_number = "100201";
     input.version = InstallContext::Get().LatestVersion;
     input.base_archive = "SystemDepend.zip";
@@ -401,6 +401,9 @@ TEST_F(ClientsTest, PackageQueryFaultsLeaveTheProductNameEmpty) {
   EXPECT_EQ(errors, 2);
 }
 
+// Sixty-three installer processes download at once while a sixty-fourth has stopped reading: each
+// one ends with every file byte for byte, and the stalled one holds up nobody, stays connected
+// and is not sent more than its socket buffers and the service's high-water mark take.
 TEST_F(ClientsTest, SixtyFourInstallersDownloadAtOnceWithOneStalled) {
   ASSERT_TRUE(Start());
   // The stalled installer links, asks for every module and reads nothing more.
@@ -411,8 +414,17 @@ TEST_F(ClientsTest, SixtyFourInstallersDownloadAtOnceWithOneStalled) {
   int32_t error = -1;
   ASSERT_TRUE(stalled.Connect(service_.download()));
   ASSERT_TRUE(stalled.AuthentLink(&error));
-  // Twenty times the package: far more than socket buffers hold.
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(stalled.RequestModules(records));
+  // The only download connection so far: its tag names it in the service's log.
+  std::string stalled_tag;
+  for (const std::string& line : service_.Log()) {
+    if (line.rfind("download#", 0) == 0 && line.find(" accepted ") != std::string::npos) {
+      stalled_tag = line.substr(0, line.find(' '));
+    }
+  }
+  ASSERT_FALSE(stalled_tag.empty());
+  // Forty times the package (some 35 MB): far more than socket buffers hold.
+  constexpr int kStalledRequests = 40;
+  for (int i = 0; i < kStalledRequests; ++i) ASSERT_TRUE(stalled.RequestModules(records));
 
   constexpr int kInstallers = 63;
   std::vector<pid_t> pids;
@@ -442,4 +454,12 @@ TEST_F(ClientsTest, SixtyFourInstallersDownloadAtOnceWithOneStalled) {
         << "installer " << i << ":\n" << Read(dir / "messages.txt");
     EXPECT_TRUE(Tree(dir / "staging") == expected) << "installer " << i;
   }
+  // The stalled connection is still open, and most of what it asked for is still unsent.
+  int stalled_sent = 0;
+  for (const std::string& line : service_.Log()) {
+    if (line.rfind(stalled_tag + " closed", 0) == 0) ADD_FAILURE() << line;
+    if (line.rfind(stalled_tag + " module files sent", 0) == 0) ++stalled_sent;
+  }
+  EXPECT_LT(stalled_sent, kStalledRequests / 2);
+  EXPECT_GE(service_.service().connection_count(), 1u);
 }

@@ -13,10 +13,8 @@
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "core/window_messages.h"
-#include "net/frame_codec.h"
 #include "wire/message.h"
 #include "wire/records.h"
-#include "net/tcp_socket.h"
 
 namespace {
 
@@ -32,11 +30,11 @@ std::string PackageNumberField() {
 
 }  // namespace
 
-ProcessCheck::~ProcessCheck() { StopConnections(); }
+ProcessCheck::~ProcessCheck() { ReleaseConnections(); }
 
 void ProcessCheck::OnAuthentLink(int32_t error_code) {
   if (error_code == 0) {
-    if (codec_ != nullptr) codec_->SendLogin();
+    SendLogin();
     return;
   }
   PostToMainWindow(UM_CHECK_AUTH_FAIL, 0, 0);
@@ -65,7 +63,7 @@ void ProcessCheck::QryCheckUpdate() {
   record.Installed = InstallContext::Get().InstalledVersion;
   uint8_t message[kUpdateCheckRequestSize];
   EncodeUpdateCheckRequest(record, message);
-  if (codec_ != nullptr) codec_->SendFrame(message, sizeof message, '6');
+  Send(message, sizeof message, '6');
   WriteLog("ProcessCheck" QB_COLON "QryCheckUpdate");
 }
 
@@ -75,14 +73,14 @@ void ProcessCheck::QryCheckModule() {
   record.Latest = InstallContext::Get().LatestVersion;
   uint8_t message[kModuleCheckRequestSize];
   EncodeModuleCheckRequest(record, message);
-  if (codec_ != nullptr) codec_->SendFrame(message, sizeof message, '6');
+  Send(message, sizeof message, '6');
   WriteLog("ProcessCheck" QB_COLON "QryCheckModule");
 }
 
 void ProcessCheck::Refuse(const char* what) {
   if (refused_.exchange(true)) return;
   WriteLog((std::string("ProcessCheck" QB_COLON) + what).c_str());
-  if (socket_ != nullptr) socket_->tcp().Close();
+  CloseConnection();
 }
 
 void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
@@ -92,14 +90,16 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
   if (refused_) return;
 
   if (header.Code == kMsgPkgUpdateCheckRsp) {
+    // The window thread reads the download host and the version once the list is complete: a
+    // late or repeated reply must neither change them nor start another module check.
+    if (list_complete_) {
+      WriteLog("ProcessCheck" QB_COLON "PkgUpdateCheck_Rsp Ignored");
+      return;
+    }
     // A reply whose records do not fit, or are too small to hold what is read, is used in no
     // part. Before the module list is complete the install cannot go on without it.
     if (!RecordsFit(header, length, kUpdateCheckReplyRecordSize)) {
-      if (list_complete_) {
-        WriteLog("ProcessCheck" QB_COLON "PkgUpdateCheck_Rsp Ignored");
-      } else {
-        Refuse("PkgUpdateCheck_Rsp Refused");
-      }
+      Refuse("PkgUpdateCheck_Rsp Refused");
       return;
     }
     InstallContext& context = InstallContext::Get();
@@ -137,6 +137,8 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
     // A chain that never ends would otherwise grow the list until memory runs out.
     if (modules.Count() > kMaxModuleListRecords ||
         header.RecordCount > kMaxModuleListRecords - modules.Count()) {
+      // The link is fine; the package is what cannot be installed.
+      PostToMainWindow(UM_PACKAGE_REFUSED, 0, 0);
       Refuse("PkgModuleCheck_Rsp Too Many Modules");
       return;
     }

@@ -12,6 +12,7 @@
 #include "core/window_messages.h"
 #include "wire/message.h"
 #include "net/tcp_socket.h"
+#include "net/testing/process_client_peer.h"
 
 namespace {
 
@@ -26,6 +27,18 @@ class ProcessCheckTest : public ClientTest {
     ASSERT_TRUE(service_.Read(&login));
     ASSERT_EQ(MessageCode(login), kMsgLoginRequest);
     ASSERT_TRUE(service_.Send(MakeMessage(kMsgLoginResponse, error, std::string(60, 'L'), 1, 60)));
+  }
+
+  // Logged in, the update check answered with proceed (host 127.0.0.5, port 100, version 1/1)
+  // and the module check it brings read.
+  void LogInAndAnswerTheUpdateCheck() {
+    LogIn();
+    std::string request;
+    ASSERT_TRUE(service_.Read(&request));
+    ASSERT_TRUE(service_.Send(Reply(kMsgPkgUpdateCheckRsp,
+                                    {UpdateCheckReplyBytes(1, 1, "127.0.0.5", 100, true)})));
+    ASSERT_TRUE(service_.Read(&request));
+    ASSERT_EQ(MessageCode(request), kMsgQryCheckModule);
   }
 
   void Deliver(const std::string& message) {
@@ -128,18 +141,39 @@ TEST_F(ProcessCheckTest, TwoProceedRecordsSendTwoModuleChecks) {
   ASSERT_EQ(ModuleList::Get().Count(), 1u);
   EXPECT_STREQ(ModuleList::Get().At(0).Name, "one");
   // The connection stays: a late reply is no fault of the install.
-  EXPECT_TRUE(client_.socket()->tcp().IsConnected());
+  EXPECT_TRUE(client_.IsConnected());
+}
+
+// Once the list is complete the window reads the download host, port and version: an update-check
+// reply that comes late (or again) changes none of them and asks for no second module check.
+TEST_F(ProcessCheckTest, LateUpdateCheckReplyChangesNothing) {
+  ASSERT_NO_FATAL_FAILURE(LogInAndAnswerTheUpdateCheck());
+  ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, {ModuleRecordBytes("k", "one", 1, 1, 'F')})));
+  ASSERT_TRUE(window_.WaitFor(UM_MODULE_CHECK_DONE));
+  // One reply that would proceed elsewhere, one that would refuse; each is handled whole before
+  // its line is written, and replies are handled in order.
+  const std::string ignored = "ProcessCheck" + kColon + "PkgUpdateCheck_Rsp Ignored\r\n";
+  ASSERT_TRUE(service_.Send(Reply(kMsgPkgUpdateCheckRsp,
+                                  {UpdateCheckReplyBytes(9, 9, "127.0.0.77", 9999, true)})));
+  ASSERT_TRUE(LogHas(ignored));
+  ASSERT_TRUE(service_.Send(Reply(kMsgPkgUpdateCheckRsp,
+                                  {UpdateCheckReplyBytes(9, 9, "127.0.0.78", 9998, false)})));
+  ASSERT_TRUE(LogHas(ignored + ignored));
+  const InstallContext& context = InstallContext::Get();
+  EXPECT_STREQ(context.DownloadHost, "127.0.0.5");
+  EXPECT_EQ(context.DownloadPort, 100);
+  EXPECT_EQ(context.LatestVersion.Part3, 1);
+  const std::string log = LogText();
+  const std::string module_check = "QryCheckModule";
+  EXPECT_EQ(log.find(module_check), log.rfind(module_check));
+  EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_MODULE_CHECK_DONE});
+  EXPECT_TRUE(client_.IsConnected());
 }
 
 // A module-check reply whose chain never ends stops at the bound: the list never passes 65535
 // records, and the connection is closed so that the window hears of it.
 TEST_F(ProcessCheckTest, EndlessModuleChainStopsAtTheBound) {
-  LogIn();
-  std::string request;
-  ASSERT_TRUE(service_.Read(&request));
-  ASSERT_TRUE(service_.Send(Reply(kMsgPkgUpdateCheckRsp,
-                                  {UpdateCheckReplyBytes(1, 1, "127.0.0.5", 100, true)})));
-  ASSERT_TRUE(service_.Read(&request));
+  ASSERT_NO_FATAL_FAILURE(LogInAndAnswerTheUpdateCheck());
   const std::vector<std::string> thousand(1000, ModuleRecordBytes("k", "m", 1, 1, 'F'));
   for (int i = 0; i < 65; ++i) ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, thousand, '1')));
   // Exactly the bound is still a list.
@@ -150,7 +184,8 @@ TEST_F(ProcessCheckTest, EndlessModuleChainStopsAtTheBound) {
   ASSERT_TRUE(window_.WaitFor(UM_CHECK_DISCONNECT));
   EXPECT_TRUE(service_.peer().WaitClosedByClient());
   EXPECT_EQ(ModuleList::Get().Count(), kMaxModuleListRecords);
-  EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_CHECK_DISCONNECT});
+  // The package is refused before the link goes, so the window shows why.
+  EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_PACKAGE_REFUSED, UM_CHECK_DISCONNECT}));
   EXPECT_TRUE(LogHas("ProcessCheck" + kColon + "PkgModuleCheck_Rsp Too Many Modules\r\n"));
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/file_system.h"
+#include "base/package_manifest.h"
 #include "base/make_path_dirs.h"
 #include "clients/staging_path.h"
 #include "core/install_context.h"
@@ -18,10 +19,8 @@
 #include "install/staged_hashes.h"
 #include "install/system.h"
 #include "install/unzip.h"
-#include "net/frame_codec.h"
 #include "wire/message.h"
 #include "wire/records.h"
-#include "net/tcp_socket.h"
 
 namespace {
 
@@ -54,6 +53,22 @@ bool CloseWritten(FILE** file) {
   return closed;
 }
 
+// Chunks carry at most 1001 bytes each: with the C library's own few-KB buffer, a file of 256 MiB
+// would take some 65,000 write calls, each a trip into the system.
+constexpr size_t kFileWriteBufferSize = 256 * 1024;
+
+// Opens `path` for writing through `buffer` (made on first use, kept for the next file).
+FILE* OpenForWriting(const char* path, std::vector<char>* buffer) {
+  FILE* file = OpenFile(path, "wb");
+  if (file == nullptr) return nullptr;
+  buffer->resize(kFileWriteBufferSize);
+  if (std::setvbuf(file, buffer->data(), _IOFBF, buffer->size()) != 0) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
 bool WriteAll(const uint8_t* data, int32_t length, FILE* file) {
   const size_t size = static_cast<size_t>(length);
   return std::fwrite(data, 1, size, file) == size;
@@ -62,7 +77,7 @@ bool WriteAll(const uint8_t* data, int32_t length, FILE* file) {
 }  // namespace
 
 ProcessDL::~ProcessDL() {
-  StopConnections();
+  ReleaseConnections();
   CloseStream(&module_file_);
   CloseStream(&base_file_);
 }
@@ -168,41 +183,11 @@ void ProcessDL::OnClientDisconnect(const char*, int32_t) {
 void ProcessDL::DownloadBaseZip() {
   uint8_t message[kBaseZipRequestSize];
   EncodeBaseZipRequest(message);
-  if (codec_ != nullptr) codec_->SendFrame(message, sizeof message, '6');
+  Send(message, sizeof message, '6');
   WriteLog("ProcessDL" QB_COLON "DownloadBaseZip");
 }
 
-void ProcessDL::DownloadModule() {
-  WriteLog("DownloadModule Need Request Module" QB_COLON "DownloadModule");
-  std::vector<ModuleDownloadRecord> wanted;
-  bool again = false;
-  {
-    std::lock_guard<std::mutex> guard(state_lock_);
-    again = requested_;
-    if (!requested_) {
-      // Complete before the first request goes out: its chunks may come back at once.
-      for (const ModuleRecord& module : ModuleList::Get()) {
-        if (module.Kind == 'D') continue;
-        pending_records_.push_back(ModuleDownloadRecordFor(module));
-        pending_names_.push_back(std::string(module.Name, strnlen(module.Name, 50)));
-        char line[260];
-        std::snprintf(line, sizeof line, "%c--%d_%d----%s", module.Kind, module.Num1,
-                      module.Num2, pending_names_.back().c_str());
-        WriteLog(line);
-      }
-      pending_count_ = static_cast<int32_t>(pending_names_.size());
-      requested_ = true;
-    }
-    // Again after a loss: the modules whose files are complete stay as they are.
-    wanted = pending_records_;
-    last_request_names_ = pending_names_;
-  }
-  if (again) {
-    char line[100];
-    std::snprintf(line, sizeof line, "ProcessDL" QB_COLON "DownloadModule Again %zu",
-                  wanted.size());
-    WriteLog(line);
-  }
+void ProcessDL::SendModuleRequests(const std::vector<ModuleDownloadRecord>& wanted) {
   // A request holds at most kMaxModulesPerRequest records, so that its frame fits whatever the
   // names; more modules go out as several requests (and none at all still sends one empty
   // request).
@@ -217,14 +202,93 @@ void ProcessDL::DownloadModule() {
       EncodeModuleDownloadRecord(wanted[first + i], message.data() + kMessageHeaderSize +
                                                         i * kModuleDownloadRecordSize);
     }
-    if (codec_ != nullptr &&
-        !codec_->SendFrame(message.data(), kModuleDownloadRecordSize * (count + 1), '6')) {
+    if (!Send(message.data(), kModuleDownloadRecordSize * (count + 1), '6')) {
       // A failed send has closed the connection, which the window hears as UM_DL_DISCONNECT.
       WriteLog("ProcessDL" QB_COLON "DownloadModule Send Faile");
       break;
     }
     first += count;
   } while (first < wanted.size());
+}
+
+void ProcessDL::MakePendingLocked() {
+  if (requested_) return;
+  // Complete before the first request goes out: its chunks may come back at once.
+  for (const ModuleRecord& module : ModuleList::Get()) {
+    if (module.Kind == 'D') continue;
+    pending_records_.push_back(ModuleDownloadRecordFor(module));
+    pending_names_.push_back(std::string(module.Name, strnlen(module.Name, 50)));
+    char line[260];
+    std::snprintf(line, sizeof line, "%c--%d_%d----%s", module.Kind, module.Num1, module.Num2,
+                  pending_names_.back().c_str());
+    WriteLog(line);
+  }
+  pending_count_ = static_cast<int32_t>(pending_names_.size());
+  requested_ = true;
+}
+
+bool ProcessDL::DownloadManifest() {
+  std::vector<ModuleDownloadRecord> wanted;
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    MakePendingLocked();
+    const auto manifest =
+        std::find(pending_names_.begin(), pending_names_.end(), std::string(kManifestFileName));
+    if (manifest == pending_names_.end()) return false;
+    manifest_first_ = true;
+    wanted.push_back(pending_records_[manifest - pending_names_.begin()]);
+    last_request_names_ = {kManifestFileName};
+  }
+  SendModuleRequests(wanted);
+  WriteLog("ProcessDL" QB_COLON "DownloadManifest");
+  return true;
+}
+
+void ProcessDL::MarkReused(const std::vector<std::string>& modules,
+                           const std::vector<std::pair<std::string, uint64_t>>& files,
+                           size_t listed, uint64_t bytes) {
+  size_t reused = 0;
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    for (const std::string& name : modules) {
+      const auto pending = std::find(pending_names_.begin(), pending_names_.end(), name);
+      if (pending == pending_names_.end()) continue;
+      pending_records_.erase(pending_records_.begin() + (pending - pending_names_.begin()));
+      pending_names_.erase(pending);
+      --pending_count_;
+      ++reused;
+      if (MainWindowHandle != nullptr) PostToMainWindow(UM_FILE_DONE, 0, 0);
+    }
+    const std::string& staging = InstallContext::Get().StagingDir;
+    for (const auto& [path, size] : files) completed_sizes_[staging + "\\" + path] = size;
+  }
+  char line[160];
+  std::snprintf(line, sizeof line, "ProcessDL" QB_COLON "Reuse %zu of %zu modules, %llu bytes",
+                reused, listed, static_cast<unsigned long long>(bytes));
+  WriteLog(line);
+}
+
+void ProcessDL::DownloadModule() {
+  WriteLog("DownloadModule Need Request Module" QB_COLON "DownloadModule");
+  std::vector<ModuleDownloadRecord> wanted;
+  bool again = false;
+  {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    // After the manifest alone, the rest is the first real request.
+    again = requested_ && !manifest_first_;
+    manifest_first_ = false;
+    MakePendingLocked();
+    // Again after a loss: the modules whose files are complete stay as they are.
+    wanted = pending_records_;
+    last_request_names_ = pending_names_;
+  }
+  if (again) {
+    char line[100];
+    std::snprintf(line, sizeof line, "ProcessDL" QB_COLON "DownloadModule Again %zu",
+                  wanted.size());
+    WriteLog(line);
+  }
+  SendModuleRequests(wanted);
   WriteLog("ProcessDL" QB_COLON "DownloadModule");
 }
 
@@ -245,6 +309,24 @@ void ProcessDL::OnMessage(const uint8_t* message, uint32_t length) {
     }
     OnBaseChunks(header, records);
   }
+}
+
+bool ProcessDL::CompletedFilesIntact(std::string* first_bad, std::string* reason) const {
+  const std::string& staging = InstallContext::Get().StagingDir;
+  std::lock_guard<std::mutex> guard(state_lock_);
+  for (const auto& [path, written] : completed_sizes_) {
+    uint64_t size = 0;
+    const bool present = RegularFileSize(path.c_str(), &size);
+    if (present && size == written) continue;
+    *first_bad = path.compare(0, staging.size() + 1, staging + "\\") == 0
+                     ? path.substr(staging.size() + 1)
+                     : path;
+    *reason = present ? "size " + std::to_string(size) + " where " + std::to_string(written) +
+                            " bytes were written"
+                      : "missing from the staging folder";
+    return false;
+  }
+  return true;
 }
 
 void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records) {
@@ -278,7 +360,9 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
         // which saves a walk of the whole path per 1001-byte chunk.
         MakePathDirs(path);
         if (hashes_ != nullptr) hashes_->Forget(paths[i]);
-        module_file_ = OpenFile(path, "wb");
+        completed_sizes_.erase(paths[i]);
+        current_written_ = 0;
+        module_file_ = OpenForWriting(path, &module_buffer_);
         // A file that cannot be created would never complete: the download fails instead.
         if (module_file_ == nullptr) {
           failed_path = paths[i];
@@ -290,6 +374,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
         failed_path = paths[i];
         break;
       }
+      current_written_ += static_cast<uint64_t>(chunk.DataLength);
       if (!chunk.Last) continue;
       // The file is complete: closed now, so that bytes the disk does not take fail the
       // download before the file counts as done.
@@ -299,6 +384,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
         break;
       }
       if (hashes_ != nullptr) hashes_->Add(paths[i]);
+      completed_sizes_[paths[i]] = current_written_;
       auto pending = std::find(pending_names_.begin(), pending_names_.end(),
                                std::string(chunk.ModuleName));
       // A last chunk of a module not asked for (or already complete) counts nothing.
@@ -308,6 +394,9 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
       pending_names_.erase(pending);
       if (MainWindowHandle != nullptr) PostToMainWindow(UM_FILE_DONE, 0, 0);
       WriteLog(path);
+      if (manifest_first_ && std::strcmp(chunk.ModuleName, kManifestFileName) == 0) {
+        PostToMainWindow(UM_MANIFEST_DONE, 0, 0);
+      }
     }
     if (failed_path.empty() && requested_ && pending_count_ == 0 && download_active_) {
       const std::string open_path = current_path_;
@@ -361,7 +450,7 @@ void ProcessDL::WriteBaseChunk(const std::string& path, const uint8_t* data, int
   if (base_file_ == nullptr) {
     MakePathDirs(path.c_str());
     if (hashes_ != nullptr) hashes_->Forget(path);
-    base_file_ = OpenFile(path.c_str(), "wb");
+    base_file_ = OpenForWriting(path.c_str(), &base_buffer_);
     if (base_file_ == nullptr) {
       outcome->failed_path = path;
       return;
@@ -441,5 +530,5 @@ void ProcessDL::Fail(const std::string& line) {
   // UM_DL_DISCONNECT comes (a sent message would overtake a posted one).
   SendToMainWindow(UM_WRITE_FAIL, 0, 0);
   // Reported back through OnClientDisconnect, which closes the files and tells the window.
-  if (socket_ != nullptr) socket_->tcp().Close();
+  CloseConnection();
 }

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/process_client.h"
@@ -40,12 +42,29 @@ class ProcessDL : public ProcessClient {
   // requests of at most kMaxModulesPerRequest records. Called on the window thread.
   void DownloadModule();
 
+  // For a program that checks the manifest before anything else is downloaded: makes the module
+  // list pending as DownloadModule does, but requests only the manifest's module. UM_MANIFEST_DONE
+  // follows once it is complete. False, with nothing sent, when the list holds no manifest or it
+  // is complete already. Called on the window thread.
+  bool DownloadManifest();
+  // Modules an update takes from the earlier install instead: no longer pending, each counted
+  // as a finished file (UM_FILE_DONE), and `files` (below StagingDir, with their sizes) counted
+  // as completed. Logs "ProcessDL：Reuse N of M modules, B bytes". Called on the window thread,
+  // before DownloadModule asks for the rest.
+  void MarkReused(const std::vector<std::string>& modules,
+                  const std::vector<std::pair<std::string, uint64_t>>& files, size_t listed,
+                  uint64_t bytes);
   int32_t PendingCount() const;
   // The names of the modules the last DownloadModule asked for, in request order.
   std::vector<std::string> LastRequestNames() const;
   // True once every requested module file is complete and UM_DOWNLOAD_DONE is posted: a drop
   // of the connection after that loses nothing.
   bool DownloadComplete() const;
+  // Every module file completed so far is still in the staging folder with the size it was
+  // written with. Otherwise `*first_bad` names the first that is not (relative to StagingDir)
+  // and `*reason` says how. Something else (an antivirus program, another process) may have
+  // removed or cut a file since. Called on the window thread once the download is complete.
+  bool CompletedFilesIntact(std::string* first_bad, std::string* reason) const;
   // True while the finished base archive is being unpacked: no byte is awaited meanwhile, and the
   // unpacking may wait for the user's answer to an overwrite prompt.
   bool Unpacking() const { return unpacking_.load(); }
@@ -92,6 +111,11 @@ class ProcessDL : public ProcessClient {
   // Logs `line`, posts UM_WRITE_FAIL and closes the download connection, which the window then
   // hears as UM_DL_DISCONNECT. Only the first failure is reported.
   void Fail(const std::string& line);
+  // The module list made pending, once (the first DownloadModule or DownloadManifest). Under the
+  // state lock.
+  void MakePendingLocked();
+  // Sends the module download requests for `wanted`, split as a frame holds them.
+  void SendModuleRequests(const std::vector<ModuleDownloadRecord>& wanted);
   // Posts UM_DL_RECEIVING for the first chunk of a connection. Under the state lock.
   void NoteChunk();
 
@@ -104,6 +128,13 @@ class ProcessDL : public ProcessClient {
   char current_path_[260] = {};
   FILE* module_file_ = nullptr;
   FILE* base_file_ = nullptr;
+  // The write buffers of the two files; each outlives the file it serves.
+  std::vector<char> module_buffer_;
+  std::vector<char> base_buffer_;
+  uint64_t current_written_ = 0;  // bytes written to module_file_ since it was opened
+  // The size each completed module file was written with, by its path; a file written again
+  // leaves until it completes again.
+  std::map<std::string, uint64_t> completed_sizes_;
   std::vector<std::string> pending_names_;
   // The request records of the pending modules, in the order of pending_names_.
   std::vector<ModuleDownloadRecord> pending_records_;
@@ -111,6 +142,7 @@ class ProcessDL : public ProcessClient {
   bool download_active_ = true;
   // Set when the modules are requested: only then can the download be complete.
   bool requested_ = false;
+  bool manifest_first_ = false;  // DownloadManifest asked for the manifest alone
   std::string base_path_;
   bool base_decided_ = false;  // whether the base archive is needed is decided once
   bool base_needed_ = false;

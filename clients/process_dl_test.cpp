@@ -15,6 +15,7 @@
 #include "base/file_system.h"
 #include "wire/records.h"
 #include "clients/process_dl.h"
+#include "install/system.h"
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
 #include "wire/message.h"
@@ -143,6 +144,73 @@ TEST_F(ProcessDLTest, FileInThreeChunksIsOneFile) {
   const std::string path_line = Staging("bin\\x\\core.dat") + "\r\n";
   ASSERT_NE(log.find(path_line), std::string::npos);
   EXPECT_EQ(log.find(path_line, log.find(path_line) + 1), std::string::npos);
+}
+
+// What something else did to the staging folder after a file completed shows before the install
+// steps: a file removed or cut is named; a file being written again is not yet counted.
+TEST_F(ProcessDLTest, CompletedFilesAreComparedWithWhatWasWritten) {
+  AddModule("k", "one", 1, 1, 'F');
+  AddModule("k", "two", 1, 1, 'F');
+  client_.DownloadModule();
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("one", "bin\\", "one.dll", Pattern(1001, 'a'), false),
+                                      FileChunkBytes("one", "bin\\", "one.dll", "tail", true),
+                                      FileChunkBytes("two", "", "two.dat", "", true)}));
+  std::string bad, reason;
+  EXPECT_TRUE(client_.CompletedFilesIntact(&bad, &reason));
+
+  ASSERT_TRUE(WriteFileBytes(Staging("bin\\one.dll"), "cut"));
+  EXPECT_FALSE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_EQ(bad, "bin\\one.dll");
+  EXPECT_EQ(reason, "size 3 where 1005 bytes were written");
+
+  ASSERT_TRUE(DeletePath(Staging("bin\\one.dll").c_str()));
+  EXPECT_FALSE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_EQ(reason, "missing from the staging folder");
+
+  // Written again from its first chunk: it counts once it completes, with its new size.
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("one", "bin\\", "one.dll", "new", false)}));
+  EXPECT_TRUE(client_.CompletedFilesIntact(&bad, &reason));
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("one", "bin\\", "one.dll", "er", true)}));
+  EXPECT_TRUE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_EQ(ReadFileBytes(Staging("bin\\one.dll")), "newer");
+}
+
+// An update that checks the manifest first: the manifest alone, then the modules the earlier
+// install cannot give, and reused modules counted as finished files.
+TEST_F(ProcessDLTest, ManifestFirstThenOnlyWhatIsNotReused) {
+  AddModule("k", "core", 1, 1, 'F');
+  AddModule("k", "quotes", 1, 1, 'F');
+  AddModule("k", "package.manifest", 2, 1, 'F');
+  ASSERT_TRUE(client_.DownloadManifest());  // no connection: nothing is sent
+  EXPECT_EQ(client_.LastRequestNames(), std::vector<std::string>{"package.manifest"});
+  EXPECT_EQ(client_.PendingCount(), 3);
+  Deliver(Reply(kMsgFileDownloadRsp,
+                {FileChunkBytes("package.manifest", "", "package.manifest", "signed", true)}));
+  EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_DL_RECEIVING, UM_FILE_DONE, UM_MANIFEST_DONE}));
+  // Asked again (a new connection before the reuse was decided): nothing left of it to ask for.
+  EXPECT_FALSE(client_.DownloadManifest());
+
+  ASSERT_TRUE(WriteFileBytes(Staging("core.dll"), "12345"));
+  client_.MarkReused({"core"}, {{"core.dll", 5}}, 2, 5);
+  EXPECT_EQ(client_.PendingCount(), 1);
+  EXPECT_EQ(window_.Count(UM_FILE_DONE), 2u);
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Reuse 1 of 2 modules, 5 bytes\r\n"));
+  client_.DownloadModule();
+  EXPECT_EQ(client_.LastRequestNames(), std::vector<std::string>{"quotes"});
+  // The first real request, not a request again after a loss.
+  EXPECT_EQ(LogText().find("DownloadModule Again"), std::string::npos);
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("quotes", "", "q.day", "q", true)}));
+  EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 1u);
+  // The reused file counts among the completed ones.
+  ASSERT_TRUE(WriteFileBytes(Staging("core.dll"), "1234"));
+  std::string bad, reason;
+  EXPECT_FALSE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_EQ(bad, "core.dll");
+
+  ProcessDL without;
+  ModuleList::Get().ClearForTest();
+  AddModule("k", "core", 1, 1, 'F');
+  EXPECT_FALSE(without.DownloadManifest());
 }
 
 TEST_F(ProcessDLTest, ChunksInOneMessageAndUnmatchedLastChunks) {

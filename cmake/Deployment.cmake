@@ -15,28 +15,44 @@ list(GET QB_QUERY_SERVERS 3 QB_QUERY_SERVER_3)
 configure_file("${CMAKE_SOURCE_DIR}/cmake/deployment_values.h.in"
                "${CMAKE_BINARY_DIR}/generated/base/deployment_values.h" @ONLY)
 
-# The public key packages must be signed with (quillbank-service keygen writes it as
-# package-signing.pub): 128 hex digits, X || Y of an ECDSA P-256 key. Empty: the installer checks
-# no package, as before signing existed.
+# The public keys packages may be signed with (quillbank-service keygen writes each as
+# package-signing.pub): 128 hex digits each, X || Y of an ECDSA P-256 key; two, separated by a
+# comma, while a publisher changes keys. Empty: the installer checks no package, as before
+# signing existed.
 set(QB_PACKAGE_PUBLIC_KEY "" CACHE STRING
-    "Package signing public key, 128 hex digits (empty: packages are not checked)")
+    "Package signing public keys, 128 hex digits each, at most two, comma-separated (empty: packages are not checked)")
 
-# Writes OUT, a source defining PackagePublicKey() for KEY_HEX (empty: none).
-function(qb_package_key_source out key_hex origin)
-  if(key_hex STREQUAL "")
-    set(QB_KEY_DEFINITION "")
-    set(QB_KEY_RESULT "nullptr")
+# Writes OUT, a source defining PackagePublicKeys() for KEYS_TEXT (empty: none).
+function(qb_package_key_source out keys_text origin)
+  set(QB_KEY_DEFINITION "")
+  set(QB_KEY_COUNT 0)
+  set(pointers "")
+  if(NOT keys_text STREQUAL "")
+    string(REPLACE "," ";" keys "${keys_text}")
+    list(LENGTH keys count)
+    if(count GREATER 2)
+      message(FATAL_ERROR "${origin}: at most two package keys, not ${count}")
+    endif()
+    foreach(key_hex IN LISTS keys)
+      string(STRIP "${key_hex}" key_hex)
+      if(NOT key_hex MATCHES "^[0-9a-fA-F]+$")
+        message(FATAL_ERROR "${origin}: a package key is 128 hex digits")
+      endif()
+      string(LENGTH "${key_hex}" length)
+      if(NOT length EQUAL 128)
+        message(FATAL_ERROR "${origin}: a package key is 128 hex digits, not ${length}")
+      endif()
+      string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1, " bytes "${key_hex}")
+      string(APPEND QB_KEY_DEFINITION "const uint8_t kKey${QB_KEY_COUNT}[64] = {${bytes}};\n")
+      string(APPEND pointers "kKey${QB_KEY_COUNT}, ")
+      math(EXPR QB_KEY_COUNT "${QB_KEY_COUNT} + 1")
+    endforeach()
+  endif()
+  if(QB_KEY_COUNT EQUAL 0)
+    set(QB_KEY_LIST "nullptr")
   else()
-    if(NOT key_hex MATCHES "^[0-9a-fA-F]+$")
-      message(FATAL_ERROR "${origin}: a package key is 128 hex digits")
-    endif()
-    string(LENGTH "${key_hex}" length)
-    if(NOT length EQUAL 128)
-      message(FATAL_ERROR "${origin}: a package key is 128 hex digits, not ${length}")
-    endif()
-    string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1, " bytes "${key_hex}")
-    set(QB_KEY_DEFINITION "const uint8_t kKey[64] = {${bytes}};")
-    set(QB_KEY_RESULT "kKey")
+    string(APPEND QB_KEY_DEFINITION "const uint8_t* const kKeys[] = {${pointers}};")
+    set(QB_KEY_LIST "kKeys")
   endif()
   set(QB_KEY_ORIGIN "${origin}")
   configure_file("${CMAKE_SOURCE_DIR}/cmake/package_key.cpp.in" "${out}" @ONLY)
@@ -45,18 +61,23 @@ endfunction()
 if(WIN32)
   qb_package_key_source("${CMAKE_BINARY_DIR}/generated/app/package_key.cpp"
                         "${QB_PACKAGE_PUBLIC_KEY}" "QB_PACKAGE_PUBLIC_KEY")
-  # The demo deployment's key pair, made once per build folder; scripts/demo and the signed
-  # end-to-end cases sign with its private half.
+  # The demo deployment's two key pairs, made once per build folder, as a publisher changing keys
+  # has them; scripts/demo and the signed end-to-end cases sign with the first one's private
+  # half, one case with the second's.
   set(QB_DEMO_KEY_DIR "${CMAKE_BINARY_DIR}/demo-key")
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  execute_process(COMMAND "${Python3_EXECUTABLE}" "${CMAKE_SOURCE_DIR}/cmake/demo_key.py"
-                          "${QB_DEMO_KEY_DIR}"
-                  RESULT_VARIABLE demo_key_result)
-  if(NOT demo_key_result EQUAL 0)
-    message(FATAL_ERROR "cannot make the demo key pair in ${QB_DEMO_KEY_DIR}")
-  endif()
-  file(READ "${QB_DEMO_KEY_DIR}/package-signing.pub" demo_key)
-  string(STRIP "${demo_key}" demo_key)
+  set(demo_keys "")
+  foreach(dir IN ITEMS "${QB_DEMO_KEY_DIR}" "${QB_DEMO_KEY_DIR}-2")
+    execute_process(COMMAND "${Python3_EXECUTABLE}" "${CMAKE_SOURCE_DIR}/cmake/demo_key.py" "${dir}"
+                    RESULT_VARIABLE demo_key_result)
+    if(NOT demo_key_result EQUAL 0)
+      message(FATAL_ERROR "cannot make the demo key pair in ${dir}")
+    endif()
+    file(READ "${dir}/package-signing.pub" demo_key)
+    string(STRIP "${demo_key}" demo_key)
+    list(APPEND demo_keys "${demo_key}")
+  endforeach()
+  string(REPLACE ";" "," demo_keys "${demo_keys}")
   qb_package_key_source("${CMAKE_BINARY_DIR}/generated/app/package_key_demo.cpp"
-                        "${demo_key}" "the demo key in ${QB_DEMO_KEY_DIR}")
+                        "${demo_keys}" "the demo keys in ${QB_DEMO_KEY_DIR}(-2)")
 endif()

@@ -20,17 +20,21 @@ std::mutex& LogLock() {
 
 FILE* LogFile = nullptr;  // guarded by LogLock()
 
-}  // namespace
-
-bool OpenInstallLog() {
+bool OpenLog(const char* mode) {
   const std::string path = InstallContext::Get().StagingDir + "\\" + kInstallLogRelativePath;
   if (!MakePathDirs(path.c_str())) return false;
-  FILE* file = OpenFile(path.c_str(), "wb");
+  FILE* file = OpenFile(path.c_str(), mode);
   std::lock_guard<std::mutex> guard(LogLock());
   if (LogFile != nullptr) std::fclose(LogFile);
   LogFile = file;
   return file != nullptr;
 }
+
+}  // namespace
+
+bool OpenInstallLog() { return OpenLog("wb"); }
+
+bool ReopenInstallLog() { return OpenLog("ab"); }
 
 void WriteLog(const char* text) {
   if (text == nullptr) return;

@@ -8,10 +8,17 @@
 // Where the log lies below the staging folder.
 constexpr char kInstallLogRelativePath[] = "log\\install.log";
 
+// Beside the install folder, "<InstallDir>.failed.log": the log of the last failed attempt, kept
+// for the user to send to support.
+constexpr char kFailedLogSuffix[] = ".failed.log";
+
 // Opens (truncating) the log under the staging folder, creating its folders. False when the log
 // could not be created; every WriteLog then does nothing.
 bool OpenInstallLog();
 
+// Opens the log of this run again after CloseInstallLog, appending: for what the install steps
+// have to say once they fail.
+bool ReopenInstallLog();
 // Appends text + CR LF and flushes. Does nothing for a null text or when no log is open.
 void WriteLog(const char* text);
 

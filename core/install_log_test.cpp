@@ -29,7 +29,7 @@ TEST_F(InstallLogTest, LineIsTheCallersBytesPlusCrLf) {
   EXPECT_EQ(LogBytes(), std::string("ProcessCheck\xA3\xBAQryCheckUpdate\r\n\r\n"));
 }
 
-TEST_F(InstallLogTest, NothingIsWrittenWithoutAnOpenLogAndAReopenTruncates) {
+TEST_F(InstallLogTest, NothingIsWrittenWithoutAnOpenLogAndOnlyAReopenAppends) {
   WriteLog("before");  // no log yet: dropped
   ASSERT_TRUE(OpenInstallLog());
   WriteLog("first attempt");
@@ -41,6 +41,12 @@ TEST_F(InstallLogTest, NothingIsWrittenWithoutAnOpenLogAndAReopenTruncates) {
   ASSERT_TRUE(OpenInstallLog());
   WriteLog("second attempt");
   EXPECT_EQ(LogBytes(), "second attempt\r\n");
+
+  // Opened again after the close, for what a failed install step has to say: appended.
+  CloseInstallLog();
+  ASSERT_TRUE(ReopenInstallLog());
+  WriteLog("the replace failed");
+  EXPECT_EQ(LogBytes(), "second attempt\r\nthe replace failed\r\n");
 }
 
 TEST_F(InstallLogTest, LogThatCannotBeCreatedLeavesWritesHarmless) {

@@ -20,8 +20,16 @@ constexpr unsigned UM_WRITE_FAIL = 1137;
 // Posted by ProcessDL with the first chunk (module file or base archive) that arrives on a
 // download connection; lParam 0. After a reconnection it tells the window that data flows again.
 constexpr unsigned UM_DL_RECEIVING = 1138;
+// Posted by ProcessCheck when the module list outgrows its bound; lParam 0. The check
+// connection is closed right after it, so UM_CHECK_DISCONNECT follows.
+constexpr unsigned UM_PACKAGE_REFUSED = 1139;
+// Posted by ProcessDL when the manifest, asked for alone (DownloadManifest), is complete; lParam 0.
+constexpr unsigned UM_MANIFEST_DONE = 1140;
+// Posted by the install controller's own reuse thread when it has copied what an update takes
+// from the earlier install; lParam 0.
+constexpr unsigned UM_REUSE_DONE = 1141;
 // The client messages are the numbers UM_CHECK_AUTH_FAIL..kLastClientMessage.
-constexpr unsigned kLastClientMessage = UM_DL_RECEIVING;
+constexpr unsigned kLastClientMessage = UM_REUSE_DONE;
 
 // PostMessageW / SendMessageW to MainWindowHandle, unless a sink is installed; then the sink gets
 // the message instead (`sent` tells a synchronous send from a post). Native builds have no

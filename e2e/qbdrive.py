@@ -19,6 +19,7 @@ BUTTON_FRAME = (198, 240)           # its top-left frame pixel
 BUTTON_FRAME_RGB = (0xC1, 0x42, 0x17)
 BUTTON_FRAME_HOVER_RGB = (0xAB, 0x3B, 0x1C)
 CLOSE_BOX_CENTRE = (451, 12)
+AWAY_FROM_BUTTON = (20, 150)        # plain client area: nothing there reacts to the pointer
 QB_WINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cmake", "qb-wine")
 
 
@@ -197,15 +198,46 @@ class Window:
         return _run(["xdotool", "getwindowname", self.id], env=self.display.env(),
                     check=False).returncode == 0
 
-    def click(self, pos):
-        # No window manager under Xvfb: move the pointer onto the window and click there.
+    def point_at(self, pos, lit, what):
+        """Moves the pointer onto `pos` and waits until the window shows it there (`lit`, a
+        predicate on the window's pixels: the hover colour of what is under it). No window
+        manager under Xvfb: the pointer itself is moved. Until the window has seen the pointer,
+        it is nudged one pixel to and fro, each move a fresh motion for Wine."""
         env = self.display.env()
         x, y = self.x + pos[0], self.y + pos[1]
-        _run(["xdotool", "mousemove", str(x), str(y)], env=env)
-        time.sleep(0.3)
-        _run(["xdotool", "mousemove", str(x + 1), str(y)], env=env)
-        time.sleep(0.3)
-        _run(["xdotool", "click", "1"], env=env)
+        nudge = [0]
+
+        def moved_and_lit(pixels):
+            if lit(pixels):
+                return True
+            _run(["xdotool", "mousemove", str(x + nudge[0]), str(y)], env=env)
+            nudge[0] ^= 1
+            return False
+
+        self.wait_for_pixels(moved_and_lit, "the pointer on " + what)
+
+    def point_at_button(self):
+        self.point_at(BUTTON_CENTRE, lambda px: px.at(BUTTON_FRAME) == BUTTON_FRAME_HOVER_RGB,
+                      "the button (its frame in the hover colour)")
+
+    def click_button(self):
+        self.point_at_button()
+        self.press()
+
+    def click_close_box(self):
+        # The main window does not light its close box under the pointer, so there is nothing on
+        # the screen to wait for: the move is waited for on the X server, and the window takes
+        # the motion before the press that follows it, which carries its own position.
+        _run(["xdotool", "mousemove", "--sync", str(self.x + CLOSE_BOX_CENTRE[0]),
+              str(self.y + CLOSE_BOX_CENTRE[1])], env=self.display.env())
+        self.press()
+
+    def move_off_button(self, timeout=20):
+        """Moves the pointer away onto the window's plain middle and waits until the button, if
+        there is one, is drawn without the hover colour."""
+        self.hover(AWAY_FROM_BUTTON)
+        self.wait_for_pixels(lambda px: px.at(BUTTON_FRAME) != BUTTON_FRAME_HOVER_RGB,
+                             "the button drawn without the pointer on it", timeout)
 
     def press(self):
         """A click where the pointer is."""
@@ -222,19 +254,65 @@ class Window:
              env=self.display.env())
         return path
 
+    def pixels(self):
+        """The window's area of the screen now, one grab."""
+        geometry = f"{self.w}x{self.h}+{self.x}+{self.y}"
+        out = subprocess.run(["import", "-window", "root", "-crop", geometry, "+repage",
+                              "-depth", "8", "ppm:-"], env=self.display.env(), check=True,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120).stdout
+        return Pixels(out)
+
+    def wait_for_pixels(self, predicate, what, timeout=20, interval=0.1):
+        """Grabs the window until `predicate(pixels)` holds; raises TimeoutError naming `what`
+        and keeps the last grab beside the temporary files when it never does."""
+        deadline = time.time() + timeout
+        while True:
+            pixels = self.pixels()
+            if predicate(pixels):
+                return pixels
+            if time.time() >= deadline:
+                kept = os.path.join(tempfile.gettempdir(), "qbdrive-wait-%d.ppm" % os.getpid())
+                with open(kept, "wb") as f:
+                    f.write(pixels.ppm)
+                raise TimeoutError("the window did not show %s within %d s (last grab: %s)"
+                                   % (what, timeout, kept))
+            time.sleep(interval)
+
     def pixel(self, pos):
-        with tempfile.NamedTemporaryFile(suffix=".txt") as tmp:
-            geometry = f"1x1+{self.x + pos[0]}+{self.y + pos[1]}"
-            out = _run(["import", "-window", "root", "-crop", geometry, "-depth", "8", "txt:-"],
-                       env=self.display.env()).stdout
-        for line in out.splitlines():
-            if "#" in line and not line.startswith("#"):
-                h = line.split("#", 1)[1][:6]
-                return (int(h[0:2], 16), int(h[2:4], 16), int(h[4:6], 16))
-        return None
+        return self.pixels().at(pos)
 
     def shows_button(self):
         return self.pixel(BUTTON_FRAME) in (BUTTON_FRAME_RGB, BUTTON_FRAME_HOVER_RGB)
+
+
+class Pixels:
+    """One grab of the window: a binary PPM (P6, 8 bits) as ImageMagick writes it."""
+
+    def __init__(self, ppm):
+        self.ppm = ppm
+        fields = []
+        i = 0
+        while len(fields) < 4:
+            while ppm[i:i + 1].isspace():
+                i += 1
+            if ppm[i:i + 1] == b"#":
+                i = ppm.index(b"\n", i)
+                continue
+            start = i
+            while not ppm[i:i + 1].isspace():
+                i += 1
+            fields.append(ppm[start:i])
+        if fields[0] != b"P6" or int(fields[3]) != 255:
+            raise ValueError("not an 8-bit binary PPM: %r" % ppm[:20])
+        self.w, self.h = int(fields[1]), int(fields[2])
+        self.data = ppm[i + 1:]
+
+    def at(self, pos):
+        x, y = pos
+        if not (0 <= x < self.w and 0 <= y < self.h):
+            return None
+        k = (y * self.w + x) * 3
+        return tuple(self.data[k:k + 3])
 
 
 def wait_until(predicate, timeout, interval=0.25):

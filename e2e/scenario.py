@@ -12,10 +12,11 @@ import time
 import qbdrive
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-# The service program: the native (sanitizer) build's, unless QB_SERVICE_PROGRAM names another
+# The service program: the test build of the native (sanitizer) build, which has the fault
+# options, unless QB_SERVICE_PROGRAM names another
 # (scripts/demo runs the release build operators run).
 SERVICE = os.environ.get("QB_SERVICE_PROGRAM") or os.path.join(
-    ROOT, "build", "native", "service", "quillbank-service")
+    ROOT, "build", "native", "service", "quillbank-service-faults")
 DEMO_PACKAGE = os.path.join(ROOT, "build", "native", "demo", "package")
 TERMINAL = "quillbank ix.exe"
 # Prefixes made by runs since the list was last cleared (the tests remove those of a passed case).
@@ -39,6 +40,8 @@ class WindowsBuild:
         self.prefix_template = os.path.join(self.dir, "e2e", "prefix-template")
         self.package_dir = os.path.join(self.dir, "e2e", "package-signed" if signed else "package")
         self.signing_key = os.path.join(self.dir, "demo-key", "package-signing.key")
+        # The demo deployment's program takes a package signed with this one too.
+        self.second_signing_key = os.path.join(self.dir, "demo-key-2", "package-signing.key")
 
     def package(self):
         """The demo package with this build's stand-in terminal: a folder of links to the native
@@ -89,6 +92,8 @@ class InstallerRun:
         self.fresh_prefix = fresh_prefix
         self.start_service = start_service
         self.service = None
+        # A package folder to serve instead of the build's demo package.
+        self.package_folder = None
         self.installer = None
         self.window = None
         self.prefix = None
@@ -115,7 +120,8 @@ class InstallerRun:
     def start_the_service(self):
         log = os.path.join(self.work_dir, "service.log")
         start = os.path.getsize(log) if os.path.exists(log) else 0
-        cmd = [SERVICE, "serve", "--package", self.build.package(), "--log", log]
+        package = self.package_folder or self.build.package()
+        cmd = [SERVICE, "serve", "--package", package, "--log", log]
         self.service = qbdrive.Process(cmd + self.service_args, os.environ.copy(),
                                        os.path.join(self.work_dir, "service.out"))
         # Our own service must be the one listening: another service on the machine may hold the
@@ -161,15 +167,14 @@ class InstallerRun:
         return path
 
     def click_button(self):
-        self.window.click(qbdrive.BUTTON_CENTRE)
+        self.window.click_button()
 
     def click_close(self):
-        self.window.click(qbdrive.CLOSE_BOX_CENTRE)
+        self.window.click_close_box()
 
     def showing_button(self):
         """The button frame is on screen (Ready or Installed). Moves the mouse off the button."""
-        self.window.hover((20, 150))
-        time.sleep(0.2)
+        self.window.move_off_button()
         return self.window.shows_button()
 
     # -- what the installation leaves -------------------------------------------------------------

@@ -6,6 +6,7 @@ import hashlib
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -18,6 +19,7 @@ import scenario  # noqa: E402
 
 WORK = None
 PROBE = None
+HOLD = None
 BUILD = None
 SIGNED = None
 
@@ -68,7 +70,7 @@ def expect_text(run, what, text, timeout=20):
     last = ""
     if what == "button":
         # The probe draws the button as it looks without the pointer on it.
-        run.window.hover((20, 150))
+        run.window.move_off_button()
     deadline = time.time() + timeout
     while time.time() < deadline:
         ok, last = probe(run, what, text)
@@ -185,7 +187,12 @@ def case_signed_package_installs(display):
 def case_tampered_package_fails(display):
     work = os.path.join(WORK, "tampered")
     with scenario.InstallerRun(SIGNED, work, display=display) as run:
-        before = earlier_install(run)
+        earlier_install(run)
+        # The same version again would take the file from the install, unchanged there; edited
+        # there, it is downloaded.
+        with open(os.path.join(run.install_dir(), "Data", "Quotes", "SH600000.day"), "ab") as f:
+            f.write(b"edited")
+        before = snapshot(run.install_dir())
         depend_before = snapshot(run.depend_dir())
         run.service.stop()
         # One byte of one file flipped on its way: the manifest still says what it should be.
@@ -311,52 +318,58 @@ def case_reinstall_ends_running_terminal(display):
 
 # -- the end states stay honest ----------------------------------------------------------------
 
-def first_update_host_order(seconds):
-    """The order in which the installer tries the update hosts 1..3 when its click is handled at
-    `seconds` (Unix time): it seeds the C runtime's generator with the time and starts at
-    rand() % 3. The runtime's rand is the classic linear congruential one."""
-    seed = (seconds * 214013 + 2531011) & 0xFFFFFFFF
-    start = (seed >> 16) & 0x7FFF
-    start %= 3
-    return [((start + i) % 3) + 1 for i in range(3)]
-
-
-def click_when_host_is_tried_last(run, host):
-    """Clicks "Install" so that the click is handled in a second whose order tries `host` last:
-    the two hosts before it refuse. The pointer rests on the button first, and the second after
-    the click's must agree too, which leaves a slow machine a second of room."""
-    run.window.hover(qbdrive.BUTTON_CENTRE)
-    deadline = time.time() + 120
-    while time.time() < deadline:
-        now = time.time()
-        second = int(now)
-        if now - second < 0.2 and all(first_update_host_order(t)[2] == host
-                                      for t in (second, second + 1)):
-            run.window.press()
-            return
-        time.sleep(0.02)
-    raise CaseFailed("no second found that tries host %d last" % host)
+def update_hosts_tried(log):
+    """The update hosts (1..3) that the click tried, in order: the install log has a line for
+    each connect of the check connection, to the deployment's 127.0.0.2N:31711."""
+    hosts = []
+    for line in log.split(b"\r\n"):
+        at = line.find(b"SocketSend_ip:127.0.0.2")
+        if at >= 0 and line.endswith(b"__port:31711"):
+            hosts.append(int(line[at + len(b"SocketSend_ip:127.0.0.2"):][:1]))
+    return hosts
 
 
 def case_check_link_lost_during_download(display):
+    """Only update host 3 answers; hosts 1 and 2 refuse. The check connection is closed once the
+    module list is out. The click starts at a host of the installer's own choosing, so the case
+    reads the hosts it tried from its log: host 3 after both refusals makes the close the third
+    loss of the check link, which fails the install, and whatever the download still delivers
+    changes nothing; host 3 sooner makes it the first or second, and the install completes."""
+    fail_text = "Install Fail,Server Link Fail"
     work = os.path.join(WORK, "check-lost-during-download")
     with scenario.InstallerRun(BUILD, work, display=display) as run:
         before = earlier_install(run)
         run.service.stop()
-        # Only update host 3 answers; hosts 1 and 2 refuse. The check connection is closed once
-        # the module list is out: with the two refusals, the third loss of the check link.
         run.service_args = ["--update", "127.0.0.23:31711", "--drop-check-after-list"]
         run.start_the_service()
         run.start_installer()
         expect_text(run, "button", "Install")
-        click_when_host_is_tried_last(run, 3)
-        expect_text(run, "status", "Install Fail,Server Link Fail", timeout=120)
-        # Whatever the download still delivers changes nothing on screen or on disk.
-        check(run.service.wait(0) is None, "the service stopped")
-        run.screenshot("4-still-failed")
-        check(not run.showing_button(), "a button is shown after the failure")
-        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
-        check(snapshot(run.install_dir()) == before, "the earlier install changed")
+        run.click_button()
+
+        def failed():
+            return probe(run, "status", fail_text)[0]
+
+        def opened():
+            run.window.move_off_button()
+            return probe(run, "button", "Open")[0]
+
+        check(qbdrive.wait_until(lambda: failed() or opened(), 240, interval=0.5),
+              "the window shows neither the failure nor \"Open\"")
+        if failed():
+            hosts = update_hosts_tried(failed_log(run))
+            print("      update hosts tried: %s (failed)" % hosts, flush=True)
+            check(hosts == [1, 2, 3], "failed after trying update hosts %s" % hosts)
+            check(run.service.wait(0) is None, "the service stopped")
+            run.screenshot("4-still-failed")
+            expect_text(run, "status", fail_text)
+            check(not run.showing_button(), "a button is shown after the failure")
+            check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+            check(snapshot(run.install_dir()) == before, "the earlier install changed")
+        else:
+            hosts = update_hosts_tried(install_log_bytes(run))
+            print("      update hosts tried: %s (installed)" % hosts, flush=True)
+            check(hosts in ([3], [2, 3]), "installed after trying update hosts %s" % hosts)
+            check(run.installed(), "\"Open\" shown before the install steps finished")
         close_ends_with_zero(run)
 
 
@@ -445,9 +458,14 @@ def half_way_chunks(pkg):
     return chunks // 2
 
 
-def log_lines(run):
+def install_log_bytes(run):
+    """The install log that went into place with the install."""
     with open(find_case_insensitive(run.install_dir(), "log/install.log"), "rb") as f:
-        return f.read().split(b"\r\n")
+        return f.read()
+
+
+def log_lines(run):
+    return install_log_bytes(run).split(b"\r\n")
 
 
 def case_one_drop_resumes(display):
@@ -502,6 +520,367 @@ def case_reconnecting_shown_in_three_languages(display):
                         timeout=240)
 
 
+# -- interference: a second start, a replace cut short, files changed or held by others ----------
+
+def case_folder(name, release_name):
+    """The case's folder, and the path of a release file in it that is not there (yet)."""
+    work = os.path.join(WORK, name)
+    os.makedirs(work, exist_ok=True)
+    release = os.path.join(work, release_name)
+    if os.path.exists(release):
+        os.remove(release)
+    return work, release
+
+
+def winpath(path):
+    """The Windows name of a file of this machine (Wine's drive Z: is the root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def staged_files(run):
+    """Module files in the staging folder (its log left out), by relative path."""
+    staging = run.staging_dir()
+    found = set()
+    for base, _, files in os.walk(staging):
+        relative = os.path.relpath(base, staging)
+        if relative.split(os.sep)[0] == "log":
+            continue
+        found.update(os.path.normpath(os.path.join(relative, n)) for n in files)
+    return found
+
+
+def start_clicked(run, program=None):
+    """The installer (or `program`) started, Ready seen, "Install" clicked."""
+    if program is None:
+        run.start_installer()
+    else:
+        env = run.prefix.env(run.display, run.lang)
+        run.installer = qbdrive.Process(run.prefix.wine(program), env,
+                                        os.path.join(run.work_dir, "installer.out"))
+        run.window = qbdrive.Window(run.display, timeout=60)
+    check(qbdrive.wait_until(run.showing_button, 30), "the window never showed its button")
+    run.click_button()
+
+
+def restart_service(run, args):
+    run.service.stop()
+    run.service_args = list(args)
+    run.start_the_service()
+
+
+def held_last_file(run, timeout=120):
+    """The service sent everything but the last module file, which it holds back."""
+    check(qbdrive.wait_until(lambda: service_log_count(run, "last module file held on purpose") >= 1,
+                             timeout), "the download never reached its last file")
+
+
+def first_module(pkg):
+    """The first module that is downloaded: never the one the service holds back."""
+    return [m for m in pkg["modules"] if m["kind"] != "D"][0]
+
+
+def failed_log(run):
+    path = run.install_dir() + ".failed.log"
+    check(os.path.isfile(path), "no %s after the failed attempt" % os.path.basename(path))
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def open_and_exit(run):
+    check(qbdrive.wait_until(run.installed, 240), "the installation did not finish")
+    check(qbdrive.wait_until(run.showing_button, 20), "no \"Open\" button after the installation")
+    run.screenshot("installed")
+    run.click_button()
+    check(run.installer.wait(60) == 0, "the installer did not exit 0 after \"Open\"")
+
+
+def case_second_start_during_download(display):
+    work, release = case_folder("second-start", "release-last-file")
+    pkg = package()
+    with scenario.InstallerRun(BUILD, work, display=display,
+                               service_args=["--hold-last-file-until", release]) as run:
+        start_clicked(run)
+        held_last_file(run)
+        check(qbdrive.wait_until(lambda: len(staged_files(run)) > 1, 60), "nothing staged")
+        staged = staged_files(run)
+        # A window of the probe takes the foreground; the second start must give it back.
+        env = run.prefix.env(run.display, run.lang)
+        result = subprocess.run(run.prefix.wine(PROBE, "second-start", winpath(BUILD.installer)),
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                text=True, timeout=180)
+        lines = [line for line in result.stdout.splitlines() if line.startswith("probe:")]
+        with open(os.path.join(work, "second-start.txt"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+        check(result.returncode == 0, "second start: %s" % (lines or result.stdout[-400:]))
+        run.screenshot("after-second-start")
+        check(staged <= staged_files(run), "the second start removed staged files")
+        with open(release, "w") as f:
+            f.write("go")
+        open_and_exit(run)
+        check_installed_files(run, pkg)
+        check(b"\0" not in install_log_bytes(run), "the install log holds NUL bytes")
+
+
+def case_killed_right_after_the_old_install_moved_aside(display):
+    work = os.path.join(WORK, "killed-mid-replace")
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
+        before = earlier_install(run)
+        previous = run.install_dir() + ".previous"
+        marker = run.install_dir() + ".paused"
+        # The test build that stops for good once the old install is renamed aside.
+        start_clicked(run, os.path.join(BUILD.dir, "bin", "quillbank-setup-pause.exe"))
+        check(qbdrive.wait_until(lambda: os.path.exists(marker), 120), "the replace never began")
+        # As a power cut: every process of the prefix gone at once.
+        run.installer.stop(signal.SIGKILL)
+        run.prefix.kill()
+        os.remove(marker)
+        check(not os.path.exists(run.install_dir()), "the install folder is still there")
+        check(snapshot(previous) == before, "the old install is not whole as .previous")
+        run.start_installer()
+        check(qbdrive.wait_until(run.showing_button, 30), "the window never showed its button")
+        check(snapshot(run.install_dir()) == before, "the old install is not back before any click")
+        check(not os.path.exists(previous), ".previous is still there before any click")
+        run.screenshot("old-install-back")
+        run.click_button()
+        open_and_exit(run)
+        check_installed_files(run, package())
+        check(not os.path.exists(previous), ".previous left after the install")
+        check(b"Recovery: put " in install_log_bytes(run), "the log does not say what was recovered")
+
+
+def case_staged_file_removed(display):
+    work, release = case_folder("staged-file-removed", "release-last-file")
+    pkg = package()
+    victim = first_module(pkg)
+    relative = victim["folder"] + victim["file"]
+    size = os.path.getsize(os.path.join(BUILD.package(), victim["source"]))
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
+        before = earlier_install(run)
+        restart_service(run, ["--hold-last-file-until", release])
+        start_clicked(run)
+        held_last_file(run)
+
+        def staged_whole():
+            path = find_case_insensitive(run.staging_dir(), relative)
+            return path if path and os.path.getsize(path) == size else None
+        check(qbdrive.wait_until(staged_whole, 60), "%s never completed in staging" % relative)
+        # As an antivirus program quarantining it.
+        os.remove(staged_whole())
+        with open(release, "w") as f:
+            f.write("go")
+        expect_text(run, "status", "Package check failed", timeout=120)
+        run.screenshot("staged-file-removed")
+        check(snapshot(run.install_dir()) == before, "the earlier install changed")
+        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+        log = failed_log(run)
+        check(b"Staged File Check Faile " + relative.encode() + b": missing" in log,
+              "the kept log does not name %s" % relative)
+        close_ends_with_zero(run)
+
+
+def case_held_file_during_replace(display):
+    work, release = case_folder("held-during-replace", "release-hold")
+    pkg = package()
+    victim = first_module(pkg)
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
+        before = earlier_install(run)
+        held = find_case_insensitive(run.install_dir(), victim["folder"] + victim["file"])
+        env = run.prefix.env(run.display, run.lang)
+        holder = qbdrive.Process(run.prefix.wine(HOLD, winpath(held), winpath(release)), env,
+                                 os.path.join(work, "holder.out"))
+        try:
+            check(qbdrive.wait_until(lambda: b"held" in open(os.path.join(work, "holder.out"), "rb").read(),
+                                     60), "the file was never held")
+            start_clicked(run)
+            expect_text(run, "status", "Install Fail", timeout=180)
+            run.screenshot("held-during-replace")
+            check(snapshot(run.install_dir()) == before, "the earlier install changed")
+            check(not os.path.exists(run.install_dir() + ".previous"), ".previous left")
+            log = failed_log(run)
+            check(b"held: " in log and victim["file"].encode() in log,
+                  "the kept log does not name the held file")
+        finally:
+            with open(release, "w") as f:
+                f.write("go")
+            holder.wait(30)
+            holder.stop()
+        close_ends_with_zero(run)
+
+
+def case_close_box_during_download(display):
+    work = os.path.join(WORK, "close-while-downloading")
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
+        before = earlier_install(run)
+        # The last file never comes: the window stays in the download.
+        restart_service(run, ["--hold-last-file-until", os.path.join(work, "never")])
+        start_clicked(run)
+        held_last_file(run)
+        run.screenshot("downloading-with-close-box")
+        close_ends_with_zero(run)
+        check(snapshot(run.install_dir()) == before, "the earlier install changed")
+        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+        check(b"OnClose" in failed_log(run), "the kept log does not say the window was closed")
+
+
+# -- updates: only what changed, proven by the signed manifest ----------------------------------
+
+def signed_version(work, part4, change=(), add=(), remove=(), key=None, expires_at=None):
+    """A copy of the signed demo package as version 5.<part4>, signed again: the modules named in
+    `change` with other bytes, files named in `add` as new modules below Data\\Quotes, the
+    modules named in `remove` dropped. Returns its folder."""
+    base = SIGNED.package()
+    folder = os.path.join(work, "package-5.%d" % part4)
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+    with open(os.path.join(base, "package.json"), encoding="utf-8") as f:
+        pkg = json.load(f)
+    modules = [m for m in pkg["modules"]
+               if m["name"] != "package.manifest" and m["name"] not in remove]
+    for m in modules:
+        target = os.path.join(folder, m["source"])
+        os.makedirs(os.path.dirname(target) or folder, exist_ok=True)
+        shutil.copyfile(os.path.join(base, m["source"]), target)
+        if m["name"] in change:
+            with open(target, "ab") as f:
+                f.write(b" changed in 5.%d" % part4)
+    if pkg.get("base_archive"):
+        shutil.copyfile(os.path.join(base, pkg["base_archive"]),
+                        os.path.join(folder, pkg["base_archive"]))
+    template = [m for m in modules if m["kind"] == "F"][0]
+    for name in add:
+        module = dict(template, name=name, num1=max(m["num1"] for m in modules) + 1,
+                      folder="Data\\Quotes\\", file=name, source="Data/Quotes/" + name)
+        target = os.path.join(folder, module["source"])
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(b"new in 5.%d: " % part4 + name.encode() * 500)
+        modules.append(module)
+    for m in modules:
+        m["num2"] = part4
+    pkg["version_part4"] = part4
+    pkg["modules"] = modules
+    with open(os.path.join(folder, "package.json"), "w", encoding="utf-8") as f:
+        json.dump(pkg, f, ensure_ascii=False, indent=1)
+    cmd = [scenario.SERVICE, "sign", folder, "--key", key or SIGNED.signing_key]
+    if expires_at is not None:
+        cmd += ["--expires-at", str(expires_at)]
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+    return folder
+
+
+def serve(run, folder):
+    run.service.stop()
+    run.package_folder = folder
+    run.start_the_service()
+
+
+def download_requests(run):
+    """The file counts of the module download requests the service saw since it last started."""
+    with open(os.path.join(run.work_dir, "service.log"), encoding="utf-8", errors="replace") as f:
+        lines = f.read().splitlines()
+    starts = [i for i, line in enumerate(lines) if "installers are sent to download server" in line]
+    counts = []
+    for line in lines[starts[-1] if starts else 0:]:
+        if " module download: " in line:
+            counts.append(int(line.split(" module download: ")[1].split()[0]))
+    return counts
+
+
+def check_tree(run, folder):
+    """The install holds exactly the package of `folder`: every module file byte for byte, no
+    file of a module it does not list, module.info of its version."""
+    with open(os.path.join(folder, "package.json"), encoding="utf-8") as f:
+        pkg = json.load(f)
+    listed = set()
+    for m in pkg["modules"]:
+        relative = (m["folder"] + m["file"]).replace("\\", "/")
+        if m["kind"] == "D":
+            continue
+        listed.add(relative.lower())
+        target = find_case_insensitive(run.install_dir(), relative)
+        check(target is not None, "module file missing: " + relative)
+        check(digest(target) == digest(os.path.join(folder, m["source"])),
+              "module file differs: " + relative)
+    for base, _, files in os.walk(os.path.join(run.install_dir(), "Data")):
+        for name in files:
+            relative = os.path.relpath(os.path.join(base, name), run.install_dir())
+            check(relative.lower() in listed, "a file of no module of the package: " + relative)
+    with open(os.path.join(run.install_dir(), "module.info"), "rb") as f:
+        info = f.read()
+    check(struct.unpack("<ii", info[:8]) == (pkg["version_part3"], pkg["version_part4"]),
+          "module.info holds another version")
+
+
+def case_update_downloads_only_what_changed(display):
+    work = os.path.join(WORK, "update")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        earlier_install(run)
+        b = signed_version(work, 18, change=["SH600000.day"], add=["SH600001.day"],
+                           remove=["SZ000001.day"])
+        serve(run, b)
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        # The manifest alone, then the changed and the added module.
+        check(download_requests(run) == [1, 2], "requests of %s files" % download_requests(run))
+        log = install_log_bytes(run)
+        check(b"Reuse 6 of 8 modules" in log, "the log does not say what was reused")
+        check_tree(run, b)
+
+
+def case_edited_file_is_downloaded_again(display):
+    work = os.path.join(WORK, "update-edited")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        earlier_install(run)
+        with open(os.path.join(run.install_dir(), "Data", "Charts", "layouts.bin"), "r+b") as f:
+            f.write(b"X")
+        b = signed_version(work, 18, change=["SH600000.day"])
+        serve(run, b)
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        check(download_requests(run) == [1, 2], "requests of %s files" % download_requests(run))
+        check(b"Reuse 6 of 8 modules" in install_log_bytes(run), "the log's reuse line")
+        check_tree(run, b)
+
+
+def case_rollback_refused_without_the_install(display):
+    work = os.path.join(WORK, "rollback-floor")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        earlier_install(run)  # 5.17, which the user's registry now keeps as the floor
+        shutil.rmtree(run.install_dir())
+        serve(run, signed_version(work, 16))
+        start_clicked(run)
+        expect_text(run, "status", "Package check failed", timeout=120)
+        check(download_requests(run) == [1], "more than the manifest was asked for")
+        check(b"older than a version installed before" in failed_log(run),
+              "the kept log does not say why")
+        check(not os.path.exists(run.install_dir()), "an install folder appeared")
+        close_ends_with_zero(run)
+
+
+def case_expired_manifest_refused_before_the_files(display):
+    work = os.path.join(WORK, "expired")
+    with scenario.InstallerRun(SIGNED, work, display=display, start_service=False) as run:
+        run.package_folder = signed_version(work, 17, expires_at=1)
+        run.start_the_service()
+        start_clicked(run)
+        expect_text(run, "status", "Package check failed", timeout=120)
+        check(download_requests(run) == [1], "more than the manifest was asked for")
+        check(b"package.manifest: expired" in failed_log(run), "the kept log does not say why")
+        close_ends_with_zero(run)
+
+
+def case_second_key_installs(display):
+    work = os.path.join(WORK, "second-key")
+    with scenario.InstallerRun(SIGNED, work, display=display, start_service=False) as run:
+        folder = signed_version(work, 17, key=SIGNED.second_signing_key)
+        run.package_folder = folder
+        run.start_the_service()
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        check_tree(run, folder)
+
+
 CASES = [
     ("full install on Windows 7 (base archive, user Path), English", case_full_install_win7),
     ("Windows 10: no base archive, Path untouched; Simplified Chinese", case_win10_and_simplified_chinese),
@@ -514,23 +893,40 @@ CASES = [
     ("reconnecting shown in three languages", case_reconnecting_shown_in_three_languages),
     ("no server reachable", case_no_server),
     ("reinstall replaces, ends a running terminal", case_reinstall_ends_running_terminal),
-    ("check link lost during the download after two refusals: Failed stays",
+    ("check link lost during the download: after two refusals Failed stays, else installs",
      case_check_link_lost_during_download),
     ("every connection dropped after Installed: still Open", case_drops_after_installed),
     ("download stalls: the watchdog fails it", case_stalled_download),
     ("disk full during the download: Failed, earlier install intact", case_disk_full),
+    ("second start during a download: exits 0, the first in front and complete",
+     case_second_start_during_download),
+    ("killed right after the old install moved aside: back before any click",
+     case_killed_right_after_the_old_install_moved_aside),
+    ("staged file removed before the install steps: Package check failed, log kept",
+     case_staged_file_removed),
+    ("file of the old install held during the replace: Failed, named in the log",
+     case_held_file_during_replace),
+    ("close box during the download: closes, earlier install intact", case_close_box_during_download),
+    ("update: the manifest, then only the changed and added modules", case_update_downloads_only_what_changed),
+    ("update: a reused file edited in the install is downloaded again",
+     case_edited_file_is_downloaded_again),
+    ("rollback refused with the install folder gone", case_rollback_refused_without_the_install),
+    ("expired manifest refused before the module files", case_expired_manifest_refused_before_the_files),
+    ("package signed with the second key installs", case_second_key_installs),
 ]
 
 
 def main():
-    global PROBE, BUILD, SIGNED, WORK
+    global PROBE, HOLD, BUILD, SIGNED, WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--probe", required=True)
+    parser.add_argument("--hold", required=True, help="qb_hold_file.exe")
     parser.add_argument("--build-dir", required=True, help="the Windows build folder")
     parser.add_argument("--arch", required=True, choices=["win32", "win64"])
     parser.add_argument("-k", default="", help="run only cases whose name contains this")
     args = parser.parse_args()
     PROBE = args.probe
+    HOLD = args.hold
     BUILD = scenario.WindowsBuild(args.build_dir, args.arch)
     SIGNED = scenario.WindowsBuild(args.build_dir, args.arch, signed=True)
     WORK = os.path.join(BUILD.dir, "e2e", "cases")

@@ -3,6 +3,9 @@
 // the way the window draws it, in its font over its own background picture.
 //   qb_window_probe.exe button|status|percent <text>
 // Exit code 0: the area shows exactly that text; 1: it does not; 2: no installer window.
+//   qb_window_probe.exe second-start <program>
+// Takes the foreground with a window of its own, starts the program and waits for it. Exit code 0
+// when it exited 0 within 60 s and the installer window that was already there is in front.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -21,6 +24,38 @@ constexpr RECT kStatus = {193, 290, 453, 315};
 constexpr RECT kStatusArea = {150, 284, 463, 320};
 
 
+// The foreground taken from the installer, a second installer started, and the foreground
+// checked once it is gone.
+int SecondStart(HWND installer, const std::wstring& program) {
+  HWND own = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"probe", WS_POPUP | WS_VISIBLE, 0, 0, 50,
+                             50, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetForegroundWindow(own);
+  const bool taken = GetForegroundWindow() == own;
+  // The probe's window must not stand in front of the installer's afterwards.
+  SetWindowPos(own, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  std::wstring command = L"\"" + program + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  const DWORD start = GetTickCount();
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    std::printf("probe: cannot start %ls (%lu)\n", program.c_str(), GetLastError());
+    return 2;
+  }
+  const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  const bool front = GetForegroundWindow() == installer;
+  std::printf("probe: foreground taken %d; second start %s with %lu after %lu ms; installer in "
+              "front %d\n", taken, ended ? "exited" : "still running", code,
+              GetTickCount() - start, front);
+  DestroyWindow(own);
+  return taken && ended && code == 0 && front ? 0 : 1;
+}
+
 }  // namespace
 
 int main() {
@@ -28,7 +63,7 @@ int main() {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc != 3) {
-    std::fprintf(stderr, "usage: qb_window_probe button|status|percent TEXT\n");
+    std::fprintf(stderr, "usage: qb_window_probe button|status|percent TEXT | second-start PROGRAM\n");
     return 2;
   }
   const std::wstring what = argv[1];
@@ -38,6 +73,7 @@ int main() {
     std::fprintf(stderr, "probe: no installer window\n");
     return 2;
   }
+  if (what == L"second-start") return SecondStart(window, text);
   CreateDrawingObjects();
   const Image picture =
       ReadBitmap(LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(103)));

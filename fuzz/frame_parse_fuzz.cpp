@@ -12,6 +12,7 @@
 #include "net/process_client.h"
 #include "net/protocol.h"
 #include "net/tcp_receive_buffer.h"
+#include "net/testing/process_client_peer.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ const char kReceiveKey[] = "fuzz-recv-key-16";
 // Reads every byte it is given, so that the sanitizers see any read past the bounds.
 class TouchingClient : public ProcessClient {
  public:
-  ~TouchingClient() override { StopConnections(); }
+  ~TouchingClient() override { ReleaseConnections(); }
   void OnMessage(const uint8_t* message, uint32_t length) override { Touch(message, length); }
   void OnClientDisconnect(const char* text, int32_t code) override {
     sum_ += static_cast<uint32_t>(code) + static_cast<uint32_t>(std::strlen(text));
@@ -34,7 +35,7 @@ class TouchingClient : public ProcessClient {
   void OnSessionNotice(int32_t error_code) override { sum_ += static_cast<uint32_t>(error_code); }
   // Exercises the send path (it stops short of the transport, which is not connected).
   void OnAuthentLink(int32_t error_code) override {
-    if (error_code == 0 && codec() != nullptr) codec()->SendLogin();
+    if (error_code == 0) SendLogin();
   }
 
  private:
@@ -46,8 +47,8 @@ class TouchingClient : public ProcessClient {
 
 struct Fixture {
   Fixture() {
-    client.CreateConnection();
-    session = client.session();
+    ProcessClientPeer::NewConnection(client);
+    session = ProcessClientPeer::session(client);
   }
   TouchingClient client;
   Protocol* session = nullptr;
@@ -117,6 +118,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Deliver(fixture, data, size, piece);
     fixture->session->Dispatch(data, static_cast<uint32_t>(size));
   }
-  fixture->session->SetCodec(fixture->client.codec());
+  fixture->session->SetCodec(ProcessClientPeer::codec(fixture->client));
   return 0;
 }

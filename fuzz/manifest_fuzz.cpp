@@ -31,13 +31,14 @@ std::string Signed(const PackageManifest& manifest) {
 
 std::vector<std::string> Seeds() {
   PackageManifest small;
+  small.format = kManifestFormat1;
   small.package_number = "100201";
   small.version.Part3 = 5;
   small.version.Part4 = 17;
-  small.files.push_back({"quillbank ix.exe", 123456, DigestFilledWith(1)});
-  small.files.push_back({"data\\quotes.dat", 0, DigestFilledWith(2)});
-  small.files.push_back({"\xca\xfd\xbe\xdd\\a.ini", 70000, DigestFilledWith(3)});
-  small.base_archive = {"base.zip", 1 << 20, DigestFilledWith(4)};
+  small.files.push_back({"quillbank ix.exe", 123456, DigestFilledWith(1), ""});
+  small.files.push_back({"data\\quotes.dat", 0, DigestFilledWith(2), ""});
+  small.files.push_back({"\xca\xfd\xbe\xdd\\a.ini", 70000, DigestFilledWith(3), ""});
+  small.base_archive = {"base.zip", 1 << 20, DigestFilledWith(4), ""};
 
   PackageManifest no_base = small;
   no_base.base_archive = ManifestFile();
@@ -45,18 +46,30 @@ std::vector<std::string> Seeds() {
   PackageManifest limits;
   limits.package_number = std::string(kManifestNumberMax, '9');
   limits.version.Part3 = -1;
-  limits.files.push_back({std::string(kManifestPathMax, 'p'), ~0ull, DigestFilledWith(5)});
-  limits.base_archive = {std::string(kManifestBaseNameMax, 'b'), 0, DigestFilledWith(6)};
+  limits.files.push_back({std::string(kManifestPathMax, 'p'), ~0ull, DigestFilledWith(5), ""});
+  limits.base_archive = {std::string(kManifestBaseNameMax, 'b'), 0, DigestFilledWith(6), ""};
 
   // Paths one byte apart, so that a repeated path is one mutation away.
   PackageManifest near_twins;
   near_twins.package_number = "100201";
-  near_twins.files.push_back({"a\\1.dat", 1, DigestFilledWith(7)});
-  near_twins.files.push_back({"a\\2.dat", 1, DigestFilledWith(7)});
+  near_twins.files.push_back({"a\\1.dat", 1, DigestFilledWith(7), ""});
+  near_twins.files.push_back({"a\\2.dat", 1, DigestFilledWith(7), ""});
+
+  limits.files[0].module = std::string(kManifestModuleMax, 'm');
+  limits.expires = ~0ull;
+  near_twins.files[0].module = "a";
+  near_twins.files[1].module = "a";
+
+  // Format 2: the same files, each with its module, and an expiry.
+  PackageManifest small2 = small;
+  small2.format = kManifestFormat;
+  small2.expires = 1765000000;
+  for (ManifestFile& file : small2.files) file.module = "core";
 
   PackageManifest empty;
   empty.package_number = "1";
-  return {Signed(small), Signed(no_base), Signed(limits), Signed(near_twins), Signed(empty)};
+  return {Signed(small),      Signed(small2), Signed(no_base),
+          Signed(limits),     Signed(near_twins), Signed(empty)};
 }
 
 bool IsPlainText(const std::string& text, size_t max) {
@@ -95,10 +108,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   if (manifest.files.size() > kManifestMaxFiles) std::abort();
+  if (manifest.format == kManifestFormat1 && manifest.expires != 0) std::abort();
   std::unordered_set<std::string> seen;
   for (const ManifestFile& file : manifest.files) {
     if (file.path.empty() || !IsPlainText(file.path, kManifestPathMax)) std::abort();
     if (!seen.insert(file.path).second) std::abort();
+    // Format 2 names a module for every file, format 1 for none.
+    if (manifest.format == kManifestFormat
+            ? file.module.empty() || !IsPlainText(file.module, kManifestModuleMax)
+            : !file.module.empty()) {
+      std::abort();
+    }
   }
   if (!IsPlainText(manifest.base_archive.path, kManifestBaseNameMax)) std::abort();
   return 0;

@@ -52,20 +52,22 @@ bool Matches(StagedHashes* hashes, const std::string& path, const ManifestFile& 
 
 }  // namespace
 
-bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* failure) {
+bool CheckPackageManifest(const std::string& path, const PackageCheckInput& input,
+                          PackageManifest* out, PackageCheckFailure* failure) {
   std::vector<uint8_t> bytes;
-  if (!ReadManifestFile(input.staging_dir + "\\" + kManifestFileName, &bytes)) {
-    return Fail(failure, kManifestFileName, "missing");
-  }
+  if (!ReadManifestFile(path, &bytes)) return Fail(failure, kManifestFileName, "missing");
   PackageManifest manifest;
   size_t signed_size = 0;
   const uint8_t* signature = nullptr;
   if (!DecodeManifest(bytes.data(), bytes.size(), &manifest, &signed_size, &signature)) {
     return Fail(failure, kManifestFileName, "malformed");
   }
-  if (!VerifyP256Signature(input.public_key, Sha256Of(bytes.data(), signed_size), signature)) {
-    return Fail(failure, kManifestFileName, "signature does not verify");
+  const Sha256Digest body = Sha256Of(bytes.data(), signed_size);
+  bool verified = false;
+  for (const uint8_t* key : input.public_keys) {
+    verified = verified || (key != nullptr && VerifyP256Signature(key, body, signature));
   }
+  if (!verified) return Fail(failure, kManifestFileName, "signature does not verify");
   if (manifest.package_number != input.package_number) {
     return Fail(failure, kManifestFileName, "of another package");
   }
@@ -73,8 +75,24 @@ bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* fai
       manifest.version.Part4 != input.version.Part4) {
     return Fail(failure, kManifestFileName, "of another version");
   }
+  if (manifest.expires != 0 && manifest.expires <= input.now) {
+    return Fail(failure, kManifestFileName, "expired");
+  }
   if (input.has_installed && OlderThan(manifest.version, input.installed)) {
     return Fail(failure, kManifestFileName, "older than the installed version");
+  }
+  if (input.has_floor && OlderThan(manifest.version, input.floor)) {
+    return Fail(failure, kManifestFileName, "older than a version installed before");
+  }
+  *out = std::move(manifest);
+  return true;
+}
+
+bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* failure) {
+  PackageManifest manifest;
+  if (!CheckPackageManifest(input.staging_dir + "\\" + kManifestFileName, input, &manifest,
+                            failure)) {
+    return false;
   }
 
   // The listed files by path, each marked once a staged file matched it.

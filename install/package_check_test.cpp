@@ -34,7 +34,8 @@ class PackageCheckTest : public ::testing::Test {
     Sha256OfFile((staging_ + "\\SystemDepend.zip").c_str(), &manifest_.base_archive.sha256,
                  &manifest_.base_archive.size);
     input_.staging_dir = staging_;
-    input_.public_key = TestKeyA().public_key;
+    input_.public_keys = {TestKeyA().public_key};
+    input_.now = 1800000000;
     input_.package_number = "100201";
     input_.version = kVersion;
     input_.base_archive = "SystemDepend.zip";
@@ -113,6 +114,36 @@ TEST_F(PackageCheckTest, ManifestMustBeThereWholeAndSignedWithTheProgramsKey) {
   bytes[bytes.size() - kManifestSignatureSize - 1] ^= 1;
   WriteManifest(bytes);
   EXPECT_EQ(Check(), "package.manifest: signature does not verify");
+
+  // A program that carries two keys (a publisher changing keys) takes either.
+  input_.public_keys = {TestKeyA().public_key, TestKeyB().public_key};
+  WriteManifest(TestKeyB());
+  EXPECT_EQ(Check(), "passed");
+  WriteManifest(TestKeyA());
+  EXPECT_EQ(Check(), "passed");
+  input_.public_keys = {TestKeyA().public_key};
+  WriteManifest(TestKeyB());
+  EXPECT_EQ(Check(), "package.manifest: signature does not verify");
+
+  // A manifest of the earlier format (no modules, no expiry) is still read.
+  PackageManifest old = manifest_;
+  old.format = kManifestFormat1;
+  for (ManifestFile& file : old.files) file.module.clear();
+  WriteManifest(SignedManifest(old, TestKeyA()));
+  EXPECT_EQ(Check(), "passed");
+}
+
+// A manifest is good until its expiry: one a server kept serving past it is refused.
+TEST_F(PackageCheckTest, ExpiredManifestIsRefused) {
+  manifest_.expires = input_.now + 1;
+  WriteManifest();
+  EXPECT_EQ(Check(), "passed");
+  manifest_.expires = input_.now;
+  WriteManifest();
+  EXPECT_EQ(Check(), "package.manifest: expired");
+  manifest_.expires = 0;  // never
+  WriteManifest();
+  EXPECT_EQ(Check(), "passed");
 }
 
 TEST_F(PackageCheckTest, ManifestMustBeOfThisPackageAndNoOlderThanTheInstall) {
@@ -132,6 +163,14 @@ TEST_F(PackageCheckTest, ManifestMustBeOfThisPackageAndNoOlderThanTheInstall) {
   input_.installed = VersionPair{16, 99};
   EXPECT_EQ(Check(), "passed");
   input_.installed = VersionPair{17, 3};  // the same version again is a repair, not a rollback
+  EXPECT_EQ(Check(), "passed");
+
+  // No install (the folder deleted, say), but a higher version was installed before.
+  input_.has_installed = false;
+  input_.has_floor = true;
+  input_.floor = kVersion;
+  EXPECT_EQ(Check(), "package.manifest: older than a version installed before");
+  input_.floor = VersionPair{17, 3};
   EXPECT_EQ(Check(), "passed");
 }
 

@@ -30,6 +30,13 @@ void StagedHashes::Add(const std::string& path) {
   changed_.notify_all();
 }
 
+void StagedHashes::Put(const std::string& path, uint64_t size, const Sha256Digest& digest) {
+  std::lock_guard<std::mutex> guard(lock_);
+  // Counted as a path seen, as a downloaded file is; a hash under way for it no longer counts.
+  ++generations_[path];
+  hashes_[path] = Hash{size, digest};
+}
+
 void StagedHashes::Forget(const std::string& path) {
   std::lock_guard<std::mutex> guard(lock_);
   ++generations_[path];

@@ -22,6 +22,9 @@ class StagedHashes {
 
   // The file at `path` is complete: it is hashed soon. The thread starts with the first file.
   void Add(const std::string& path);
+  // The file at `path` was written with these bytes (a copy hashed as it was written): its hash
+  // is known without reading it again.
+  void Put(const std::string& path, uint64_t size, const Sha256Digest& digest);
   // The file at `path` is being written again: a hash of it, done or under way, no longer counts.
   void Forget(const std::string& path);
   // Waits until every file added so far is hashed, then gives the hash of `path`. False when it

@@ -2,12 +2,19 @@
 // and the dependency folder on the Path. Special folders are in base/special_folder.h.
 #pragma once
 
+#include <string>
+
 // Built in both builds: natively as stand-ins (see install/testing/system_stand_in.h). What only
 // the Windows program does is in install/system_win.h.
 
 // Deletes a file, or a folder with all it holds, without asking. True when the shell reports
 // success; a missing path is a failure.
 bool DeletePath(const char* path);
+
+// The first file below `folder` that a program holds open without letting it be deleted or
+// renamed (so Windows will not move the folder), as a full path; empty when there is none or
+// the system cannot tell.
+std::string FirstHeldFile(const std::string& folder);
 
 // Runs `command_line` hidden at idle priority and waits for it without time limit. True only when
 // it started and exited with code 0. `exit_code`, when given, receives the exit code (0xFFFFFFFF

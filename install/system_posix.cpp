@@ -96,6 +96,9 @@ bool RunShell(const std::string& command) {
 
 }  // namespace
 
+// POSIX lets a folder move whatever is open in it, and tells nobody who holds what.
+std::string FirstHeldFile(const std::string&) { return std::string(); }
+
 bool DeletePath(const char* path) {
   if (path == nullptr || path[0] == '\0') return false;
   const fs::path target = NativePath(path);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_system.h"
 #include "base/special_folder.h"
 #include "base/text_convert.h"
 #include "base/win/com_ptr.h"
@@ -183,6 +184,20 @@ bool RunAndWait(const char* command_line, unsigned long* exit_code_out) {
   if (!GetExitCodeProcess(process.get(), &exit_code)) return false;
   reported = exit_code;
   return exit_code == 0;
+}
+
+std::string FirstHeldFile(const std::string& folder) {
+  std::vector<FileEntry> files;
+  if (!ListFiles(folder, &files)) return std::string();
+  for (const FileEntry& file : files) {
+    const std::string path = folder + "\\" + file.relative;
+    // Opening for deletion, sharing what others may share, fails exactly when a program holds
+    // the file without allowing its deletion.
+    ScopedHandle probe(CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION) return path;
+  }
+  return std::string();
 }
 
 bool DeletePath(const char* path) {

@@ -74,12 +74,38 @@ void SetStored(HKEY key, DWORD type, const std::string& text) {
             ERROR_SUCCESS);
 }
 
-ULONGLONG LastWriteOf(HKEY key) {
-  FILETIME written = {};
-  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, &written);
-  return (static_cast<ULONGLONG>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
-}
+// Counts the "Environment" setting-change broadcasts that reach a hidden top-level window of this
+// thread. A broadcast sent from this thread calls the window's procedure before it returns.
+class EnvironmentBroadcasts {
+ public:
+  EnvironmentBroadcasts() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = &Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"qb_environment_broadcasts";
+    RegisterClassW(&wc);  // fails harmlessly when a test before registered it
+    window_ = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                              wc.hInstance, nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~EnvironmentBroadcasts() { DestroyWindow(window_); }
+  EnvironmentBroadcasts(const EnvironmentBroadcasts&) = delete;
+  EnvironmentBroadcasts& operator=(const EnvironmentBroadcasts&) = delete;
+  int count() const { return count_; }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+    if (message == WM_SETTINGCHANGE && l_param != 0 &&
+        lstrcmpW(reinterpret_cast<const wchar_t*>(l_param), L"Environment") == 0) {
+      auto* self =
+          reinterpret_cast<EnvironmentBroadcasts*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+      if (self != nullptr) ++self->count_;
+    }
+    return DefWindowProcW(window, message, w_param, l_param);
+  }
+  HWND window_ = nullptr;
+  int count_ = 0;
+};
 
 // Starts a program without a window; the handle lets the test see whether it still runs.
 HANDLE Start(const std::wstring& exe, DWORD* process_id = nullptr) {
@@ -177,11 +203,24 @@ TEST(SystemWinTest, UserPathGetsDependDirOnceAndKeepsItsType) {
   ASSERT_TRUE(ReadStored(guard.key(), &text, &type));
   EXPECT_EQ(text, std::string("C:\\Tools;") + kDepend);
 
-  // Already there after a ";": nothing is written.
-  const ULONGLONG written = LastWriteOf(guard.key());
-  Sleep(50);
+  // Already there after a ";": nothing is written, and nobody is told of a change. Seen without
+  // the clock: a change notice armed on the key (Windows signals it for any write; Wine's
+  // registry only for one that changes the value, as a rewrite of the same text would not) and
+  // the broadcast that follows each write, which reaches a window of this thread before
+  // AddToUserPath returns.
+  EnvironmentBroadcasts broadcasts;
+  ScopedHandle written(CreateEventW(nullptr, /*bManualReset=*/TRUE, FALSE, nullptr));
+  ASSERT_EQ(RegNotifyChangeKeyValue(guard.key(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, written.get(),
+                                    /*fAsynchronous=*/TRUE),
+            ERROR_SUCCESS);
   EXPECT_TRUE(AddToUserPath());
-  EXPECT_EQ(LastWriteOf(guard.key()), written);
+  EXPECT_EQ(WaitForSingleObject(written.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(broadcasts.count(), 0);
+  // Both do see a write: another text, extended.
+  SetStored(guard.key(), REG_SZ, "C:\\Other");
+  EXPECT_EQ(WaitForSingleObject(written.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(AddToUserPath());
+  EXPECT_EQ(broadcasts.count(), 1);
 
   SetStored(guard.key(), REG_EXPAND_SZ, "%USERPROFILE%\\bin");
   EXPECT_TRUE(AddToUserPath());
@@ -261,7 +300,7 @@ TEST(SystemWinTest, KillRunningTerminalEndsOnlyTheOneFromItsOwnFolder) {
   ASSERT_TRUE(from_own_folder.valid());
   // Its modules are listed once it has started up.
   std::wstring image;
-  for (int i = 0; i < 100 && image.empty(); ++i, Sleep(50)) image = GetProcessImagePath(own_id);
+  for (int i = 0; i < 600 && image.empty(); ++i, Sleep(50)) image = GetProcessImagePath(own_id);
   EXPECT_EQ(image, own_exe);
 
   EXPECT_EQ(KillRunningTerminal(), 0);
@@ -284,7 +323,7 @@ TEST(SystemWinTest, LaunchTerminalStartsTheInstalledTerminalWithEndAndDependDirO
 
   EXPECT_NE(LaunchTerminal(), 0);
   std::string report;
-  for (int i = 0; i < 200 && report.find('\n') == std::string::npos; ++i, Sleep(50)) {
+  for (int i = 0; i < 600 && report.find('\n') == std::string::npos; ++i, Sleep(50)) {
     report = ReadFileBytes(temp.Join("launched.txt"));
   }
   SetEnvironmentVariableA("Path", saved);

@@ -1,5 +1,6 @@
-// ProcessClient: the interface through which a protocol session hands an update-service client
-// everything it receives, and the client's connection bundle (codec, socket, session).
+// ProcessClient: an update-service client's one handle on its connection (connect, send, close,
+// bytes received), and the interface through which the connection's session hands the client
+// everything it receives.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@ class FrameCodec;
 class TcpSocket;
 class Protocol;
 struct ConnectionBundle;
+struct ProcessClientPeer;
 
 // Disconnect texts (GBK) and codes passed to OnClientDisconnect.
 constexpr char kDisconnectProxyErrorText[] = "\xB4\xFA\xC0\xED\xB4\xED\xCE\xF3";  // "代理错误"
@@ -23,8 +25,9 @@ constexpr int32_t kDisconnectTimeout = 8;
 class ProcessClient {
  public:
   ProcessClient();
-  // Releases every bundle this client built. Their receive threads must not be able to call
-  // into a half-destroyed client: a derived class calls StopConnections() in its own destructor.
+  // Releases every connection this client made. Their receive threads must not be able to call
+  // into a half-destroyed client: a derived class calls ReleaseConnections() in its own
+  // destructor.
   virtual ~ProcessClient();
   ProcessClient(const ProcessClient&) = delete;
   ProcessClient& operator=(const ProcessClient&) = delete;
@@ -44,30 +47,48 @@ class ProcessClient {
   // Authentication link response; with 0 the session keys are installed.
   virtual void OnAuthentLink(int32_t error_code) = 0;
 
-  // Builds a new connection bundle: a codec keyed with the built-in key, a socket with its TTcp
-  // in the initial state (the sockets library started), a session without a thread, all linked
-  // to each other and to this client; clears the logged-in flag. The caller then sets the
-  // server address and port on codec() and calls its Connect. The previous bundle is kept (not
-  // released), so a thread still inside it never meets freed memory.
-  void CreateConnection();
+  // Makes a new connection to dotted-quad `address` (at most 15 characters are kept) and `port`,
+  // keyed with the built-in key, and sends the authentication link request; clears the
+  // logged-in flag. With port 0 no address is kept and the attempt fails. True when the
+  // connection is up; a failed attempt is also reported through OnClientDisconnect. Without a
+  // record no attempt is made. The previous connection is kept (not released), so a thread still
+  // inside it never meets freed memory. The attempt is written to the install log.
+  bool Connect(const char* address, uint16_t port, const AccountRecord* account);
 
-  // Ends the receive threads of every bundle and releases their sockets without reporting.
-  // After this no callback reaches the client any more.
-  void StopConnections();
+  // Sends one message on the current connection (see FrameCodec::SendFrame for `type`). False
+  // without a connection, or when the send failed (the connection is then closed).
+  bool Send(const uint8_t* message, size_t length, char type);
 
-  FrameCodec* codec() const { return codec_; }
-  TcpSocket* socket() const { return socket_; }
-  Protocol* session() const { return session_; }
+  // Ends the current connection without waiting: the session is told to stop and the transport
+  // is closed. The loss reaches OnClientDisconnect once, as any other. Safe from any thread,
+  // a receive thread's callback included; nothing without a connection.
+  void CloseConnection();
+
+  bool IsConnected() const;
+  // Bytes received on the current connection so far; 0 without one. Any thread.
+  uint64_t BytesReceived() const;
   bool logged_in() const { return logged_in_; }
 
  protected:
-  FrameCodec* codec_ = nullptr;
-  TcpSocket* socket_ = nullptr;
-  Protocol* session_ = nullptr;
+  // Sends the login request with the account record given to Connect.
+  bool SendLogin();
+
+  // Ends the receive threads of every connection, waits for them, and releases the sockets
+  // without reporting. After this no callback reaches the client any more. For destructors.
+  void ReleaseConnections();
+
   bool logged_in_ = false;
   // The first 51 bytes of the records of a successful login response, kept unread.
   uint8_t LoginReply[kLoginReplyRecordSize] = {};
 
  private:
+  friend struct ProcessClientPeer;  // tests reach the parts of the current connection
+
+  // Makes the new current connection, not yet connected.
+  void NewConnection();
+
+  FrameCodec* codec_ = nullptr;
+  TcpSocket* socket_ = nullptr;
+  Protocol* session_ = nullptr;
   std::vector<std::unique_ptr<ConnectionBundle>> bundles_;
 };

@@ -12,6 +12,7 @@
 #include "net/protocol.h"
 #include "net/tcp_receive_buffer.h"
 #include "net/testing/loopback_peer.h"
+#include "net/testing/process_client_peer.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ const char kReceiveKey[] = "receive-key-0123";
 class ParseFramesTest : public testing::Test {
  protected:
   void SetUp() override {
-    client_.CreateConnection();
+    ProcessClientPeer::NewConnection(client_);
     receive_ = KeyedContext(kReceiveKey);
     fixed_ = KeyedContext(kBuiltInKey);
     // The receive session key as a successful authentication link would install it.
@@ -30,7 +31,7 @@ class ParseFramesTest : public testing::Test {
   static const uint8_t* Bytes(const std::string& s) {
     return reinterpret_cast<const uint8_t*>(s.data());
   }
-  Protocol* session() { return client_.session(); }
+  Protocol* session() { return ProcessClientPeer::session(client_); }
   void Deliver(const std::string& message) {
     session()->Dispatch(Bytes(message), static_cast<uint32_t>(message.size()));
   }
@@ -214,7 +215,7 @@ TEST_F(ParseFramesTest, DispatchRoutesByCode) {
 }
 
 TEST_F(ParseFramesTest, AuthentLinkResponseInstallsKeysOnlyOnSuccess) {
-  FrameCodec* codec = client_.codec();
+  FrameCodec* codec = ProcessClientPeer::codec(client_);
   auto send = [&](const std::string& m) { Deliver(m); };
   send(MakeAuthentLinkResponse(0, "ABCDEFGHIJKLMNOPQRST", 30, "abcde"));
   EXPECT_EQ(0, memcmp(codec->send_context().key(), "ABCDEFGHIJKLMNOP", 16));
@@ -241,13 +242,13 @@ TEST_F(ParseFramesTest, AuthentLinkResponseInstallsKeysOnlyOnSuccess) {
 
 TEST(FreshSessionTest, FiveCharacterKeyIsZeroPadded) {
   RecordingClient client;
-  client.CreateConnection();
+  ProcessClientPeer::NewConnection(client);
   std::string m = MakeAuthentLinkResponse(0, "s1234", 0, "abcde");
-  client.session()->Dispatch(reinterpret_cast<const uint8_t*>(m.data()), static_cast<uint32_t>(m.size()));
+  ProcessClientPeer::session(client)->Dispatch(reinterpret_cast<const uint8_t*>(m.data()), static_cast<uint32_t>(m.size()));
   const uint8_t expected[16] = {'a', 'b', 'c', 'd', 'e'};
-  EXPECT_EQ(0, memcmp(client.codec()->receive_context().key(), expected, 16));
+  EXPECT_EQ(0, memcmp(ProcessClientPeer::codec(client)->receive_context().key(), expected, 16));
   const uint8_t expected_send[16] = {'s', '1', '2', '3', '4'};
-  EXPECT_EQ(0, memcmp(client.codec()->send_context().key(), expected_send, 16));
+  EXPECT_EQ(0, memcmp(ProcessClientPeer::codec(client)->send_context().key(), expected_send, 16));
 }
 
 }  // namespace

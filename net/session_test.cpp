@@ -15,6 +15,7 @@
 #include "net/tcp_socket.h"
 #include "net/testing/loopback_peer.h"
 #include "test_support/temp_dir.h"
+#include "net/testing/process_client_peer.h"
 
 namespace {
 
@@ -35,12 +36,12 @@ class SessionTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(peer_.listening());
-    client_.CreateConnection();
+    ProcessClientPeer::NewConnection(client_);
     codec()->SetServer(kLoopbackAddress, peer_.port());
   }
 
-  FrameCodec* codec() { return client_.codec(); }
-  Protocol* session() { return client_.session(); }
+  FrameCodec* codec() { return ProcessClientPeer::codec(client_); }
+  Protocol* session() { return ProcessClientPeer::session(client_); }
 
   // Connects and reads the authentication link request.
   void ConnectAndLink(std::string* request = nullptr) {
@@ -129,7 +130,7 @@ TEST_F(SessionTest, OpeningExchangeAndRouting) {
   // The server goes away: one report with the GBK text and code 9.
   peer_.Drop();
   ASSERT_TRUE(client_.WaitFor("disconnect"));
-  client_.socket()->tcp().Close();
+  ProcessClientPeer::socket(client_)->tcp().Close();
   EXPECT_EQ(client_.Count("disconnect"), 1u);
   EXPECT_EQ(client_.Events().back().bytes, "\xB4\xFA\xC0\xED\xB4\xED\xCE\xF3");
   EXPECT_EQ(client_.Events().back().code, 9);
@@ -177,7 +178,7 @@ TEST_F(SessionTest, SendFrameTypes) {
   EXPECT_EQ(got, message);
 
   // Not connected: false.
-  client_.socket()->tcp().Close();
+  ProcessClientPeer::socket(client_)->tcp().Close();
   EXPECT_FALSE(codec()->SendFrame(bytes, message.size(), '6'));
   EXPECT_EQ(client_.Count("disconnect"), 1u);
 }
@@ -274,10 +275,10 @@ TEST_F(SessionTest, KeepAliveLoopReportsAnUnlinkedConnection) {
 
 TEST_F(SessionTest, ANewBundleLeavesTheOldOneWorking) {
   ConnectAndLink();
-  TcpSocket* first = client_.socket();
-  client_.CreateConnection();
-  EXPECT_NE(client_.socket(), first);
-  EXPECT_NE(&client_.socket()->tcp(), &first->tcp());
+  TcpSocket* first = ProcessClientPeer::socket(client_);
+  ProcessClientPeer::NewConnection(client_);
+  EXPECT_NE(ProcessClientPeer::socket(client_), first);
+  EXPECT_NE(&ProcessClientPeer::socket(client_)->tcp(), &first->tcp());
   codec()->SetServer(kLoopbackAddress, peer_.port());
   AccountRecord record = Kivor();
   ASSERT_TRUE(codec()->Connect(&record));
@@ -285,7 +286,7 @@ TEST_F(SessionTest, ANewBundleLeavesTheOldOneWorking) {
   EXPECT_TRUE(first->tcp().IsConnected());
   first->tcp().Close();
   EXPECT_EQ(client_.Count("disconnect"), 1u);
-  EXPECT_TRUE(client_.socket()->tcp().IsConnected());
+  EXPECT_TRUE(ProcessClientPeer::socket(client_)->tcp().IsConnected());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "base/scoped_generic.h"
+
 // A socket handle; -1 is "no socket" on both sides (INVALID_SOCKET is ~0 on Windows).
 using SocketHandle = intptr_t;
 constexpr SocketHandle kInvalidSocket = -1;
@@ -54,32 +56,11 @@ SocketHandle OpenListener(const char* address, uint16_t port, int backlog, uint1
 // Accepts one connection within `timeout_ms` (a blocking socket), or kInvalidSocket.
 SocketHandle AcceptConnection(SocketHandle listener, int timeout_ms);
 
-// Owns one socket handle and closes it when it goes.
-class UniqueSocket {
- public:
-  UniqueSocket() = default;
-  explicit UniqueSocket(SocketHandle socket) : socket_(socket) {}
-  ~UniqueSocket() { reset(); }
-  UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.release()) {}
-  UniqueSocket& operator=(UniqueSocket&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueSocket(const UniqueSocket&) = delete;
-  UniqueSocket& operator=(const UniqueSocket&) = delete;
-
-  SocketHandle get() const { return socket_; }
-  bool valid() const { return socket_ != kInvalidSocket; }
-  SocketHandle release() {
-    SocketHandle s = socket_;
-    socket_ = kInvalidSocket;
-    return s;
-  }
-  void reset(SocketHandle socket = kInvalidSocket) {
-    if (socket_ != kInvalidSocket) CloseSocket(socket_);
-    socket_ = socket;
-  }
-
- private:
-  SocketHandle socket_ = kInvalidSocket;
+struct SocketTraits {
+  using Handle = SocketHandle;
+  static SocketHandle InvalidValue() { return kInvalidSocket; }
+  static void Free(SocketHandle socket) { CloseSocket(socket); }
 };
+
+// Owns one socket handle and closes it when it goes.
+using UniqueSocket = ScopedGeneric<SocketTraits>;

@@ -1,4 +1,5 @@
-// Each fault flag, as an installer meets it.
+// The faults the end-to-end cases rely on, each as an installer meets it. The others are shown
+// with the installer's own clients (clients/clients_exchange_test.cpp).
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -24,6 +25,9 @@ class FaultsTest : public ::testing::Test {
                      {{"", "a.exe", TestBytes(300 * 1001, 1)}, {"D\\", "b", TestBytes(10, 2)},
                       {"D\\", "c", TestBytes(10, 3)}, {"D\\", "d", "", 'D'}});
   }
+
+  // Waits for the service to log `text`: woken by the line itself, not by polling.
+  bool WaitForLog(const std::string& text) { return service_.WaitForLog(text); }
 
   TempDir temp_;
   TestService service_;
@@ -54,24 +58,6 @@ TEST_F(FaultsTest, RefuseLoginAnswersTheRightAccountWithAnError) {
   ASSERT_TRUE(c.Login("kivor", "kivor", &error));
   EXPECT_EQ(error, kErrorRefused);
   EXPECT_TRUE(service_.LogHas("refused on purpose"));
-}
-
-TEST_F(FaultsTest, RefuseAuthGivesAnErrorAndNoKeysThenClosesOnTheNextRequest) {
-  faults_.refuse_auth_download = true;
-  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
-  TestClient update;
-  EXPECT_TRUE(update.Link(service_.update()));  // only the download endpoint refuses
-
-  TestClient dl;
-  int32_t error = 0;
-  ASSERT_TRUE(dl.Connect(service_.download()));
-  ASSERT_TRUE(dl.AuthentLink(&error));
-  EXPECT_EQ(error, kErrorRefused);
-  EXPECT_STREQ(dl.send_key(), "");
-  std::string base;
-  EXPECT_FALSE(dl.DownloadBase(&base));
-  EXPECT_TRUE(dl.socket().WaitClosed());
-  EXPECT_TRUE(service_.LogHas("after a refused authentication link"));
 }
 
 TEST_F(FaultsTest, DropAfterDeliversExactlyThatManyChunksThenCloses) {
@@ -140,12 +126,7 @@ TEST_F(FaultsTest, HoldReauthUntilKeepsALaterDownloadLinkWaitingForTheFile) {
     linked = again.AuthentLink(&error);
     answered = true;
   });
-  bool held = false;
-  for (int i = 0; i < 500 && !held; ++i) {
-    held = service_.LogHas("authentication link reply held on purpose until " + release);
-    if (!held) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(held);
+  EXPECT_TRUE(WaitForLog("authentication link reply held on purpose until " + release));
   // The service has decided to hold it: nothing has come, nothing comes while the file is missing.
   EXPECT_FALSE(answered.load());
   std::ofstream(release).put('x');
@@ -239,73 +220,6 @@ TEST_F(FaultsTest, DropAllAfterDownloadClosesTheWholeSessionOnceTheFilesAreOut) 
   EXPECT_TRUE(service_.LogHas("closed: dropped on purpose with its session after the download"));
 }
 
-TEST_F(FaultsTest, GarbageFirstIsDroppedByTheClientAndTheExchangeGoesOn) {
-  faults_.garbage_first = true;
-  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
-  UpdateReply reply;
-  std::vector<ModuleRecord> records;
-  TestClient c;
-  ASSERT_TRUE(c.LogIn(service_.update()));
-  EXPECT_EQ(c.dropped_frames(), 1);
-  TestClient dl;
-  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
-  ASSERT_TRUE(dl.Link(service_.download()));
-  std::map<std::string, std::string> files;
-  ASSERT_TRUE(dl.DownloadModules(records, &files));
-  EXPECT_TRUE(files["a.exe"] == TestBytes(300 * 1001, 1));
-}
-
-TEST_F(FaultsTest, SplitModulesSpreadsTheReplyOverThatManyMessages) {
-  faults_.split_module_messages = 3;
-  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
-  TestClient c;
-  ASSERT_TRUE(c.LogIn(service_.update()));
-  std::vector<ModuleRecord> records;
-  int messages = 0;
-  ASSERT_TRUE(c.ModuleCheck("100201", 5, 17, &records, &messages));
-  EXPECT_EQ(messages, 3);
-  ASSERT_EQ(records.size(), 4u);
-  EXPECT_STREQ(records[3].Name, "D\\d");
-}
-
-TEST_F(FaultsTest, SplitModulesIntoMoreMessagesThanRecordsSendsEmptyOnes) {
-  faults_.split_module_messages = 6;
-  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
-  TestClient c;
-  ASSERT_TRUE(c.LogIn(service_.update()));
-  std::vector<ModuleRecord> records;
-  int messages = 0;
-  ASSERT_TRUE(c.ModuleCheck("100201", 5, 17, &records, &messages));
-  EXPECT_EQ(messages, 6);
-  EXPECT_EQ(records.size(), 4u);
-}
-
-TEST_F(FaultsTest, QueryDelayHoldsTheAnswerBackOnTheNamedAddressOnly) {
-  faults_.query_delay_ms = 400;
-  faults_.query_delay_address = "127.0.0.1";
-  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
-  TestClient q;
-  ASSERT_TRUE(q.Connect(service_.query()));
-  auto start = Clock::now();
-  uint16_t code = 0;
-  std::string name;
-  ASSERT_TRUE(q.PackageQuery("100201", &code, &name));
-  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
-  EXPECT_EQ(code, 0x5052);
-  EXPECT_EQ(name, "\xE7\xBE\xBD\xE7\xAC\x94 ix");
-}
-
-TEST_F(FaultsTest, QueryWrongCodeAnswersWithAnotherCode) {
-  faults_.query_wrong_code = true;
-  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
-  TestClient q;
-  ASSERT_TRUE(q.Connect(service_.query()));
-  uint16_t code = 0;
-  std::string name;
-  ASSERT_TRUE(q.PackageQuery("100201", &code, &name));
-  EXPECT_NE(code, 0x5052);
-}
-
 // With the message cache on (as by default): the second download, when the other modules come
 // from the cache, is corrupted in the same way and nothing else.
 TEST_F(FaultsTest, CorruptModuleFlipsTheFirstByteOfThatModuleOnly) {
@@ -332,16 +246,31 @@ TEST_F(FaultsTest, CorruptModuleFlipsTheFirstByteOfThatModuleOnly) {
   }
 }
 
-TEST_F(FaultsTest, PackageQueryForAnUnknownPackageHasAnEmptyName) {
-  ASSERT_TRUE(service_.Start({temp_.path()}));
-  TestClient q;
-  ASSERT_TRUE(q.Connect(service_.query()));
-  uint16_t code = 0;
-  std::string name = "x";
-  ASSERT_TRUE(q.PackageQuery("42", &code, &name));
-  EXPECT_EQ(code, 0x5052);
-  EXPECT_EQ(name, "");
-  // The connection stays for further queries.
-  ASSERT_TRUE(q.PackageQuery("100201", &code, &name));
-  EXPECT_EQ(name, "\xE7\xBE\xBD\xE7\xAC\x94 ix");
+// The last module file of a request waits for the release file; the download then completes
+// whole.
+TEST_F(FaultsTest, HoldLastFileUntilKeepsTheLastModuleForTheFile) {
+  const std::string release = temp_.path() + "/release";
+  faults_.hold_last_file_until = release;
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  ASSERT_GE(records.size(), 2u);
+  TestClient dl;
+  ASSERT_TRUE(dl.Link(service_.download()));
+  ASSERT_TRUE(dl.RequestModules(records));
+  std::atomic<bool> done{false};
+  std::map<std::string, std::string> files;
+  bool received = false;
+  std::thread receiver([&] {
+    received = dl.ReceiveModules(records, &files);
+    done = true;
+  });
+  EXPECT_TRUE(WaitForLog("last module file held on purpose until " + release));
+  EXPECT_FALSE(done.load());
+  std::ofstream(release).put('x');
+  receiver.join();
+  EXPECT_TRUE(received);
+  EXPECT_EQ(files["a.exe"], TestBytes(300 * 1001, 1));
+  EXPECT_EQ(files["D\\c"], TestBytes(10, 3));
 }

@@ -39,9 +39,11 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
   return pid;
 }
 
+// The program's exit code, or -1 (and the program killed) when it has not ended within a minute:
+// generous, so that a slow start under the sanitizers on a busy machine is never taken for a hang.
 int Wait(pid_t pid) {
   int status = 0;
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 1200; ++i) {
     if (waitpid(pid, &status, WNOHANG) == pid) {
       return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
@@ -67,9 +69,9 @@ size_t Occurrences(const std::string& text, const std::string& part) {
   return n;
 }
 
-// The port the log says an endpoint got.
+// The port the log says an endpoint got (0 when it says none within 30 s).
 uint16_t ListenPort(const std::string& log, const std::string& endpoint) {
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < 600; ++i) {
     std::string text = Read(log);
     size_t at = text.find(endpoint + " listening on 127.0.0.1:");
     if (at != std::string::npos) {

@@ -2,6 +2,8 @@
 // the counts a whole install leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <filesystem>
 #include <fstream>
 
@@ -103,6 +105,14 @@ TEST(Metrics, AWholeInstallShowsItsCounts) {
   ServiceOptions options;
   options.packages = {dir.path()};
   options.metrics_given = true;
+  // The early download below must end before everything went out, however fast the loop sends
+  // (the whole package fits the sockets' buffers): its last file waits for a file that is
+  // removed before it asks. Until then the file is there, and nothing waits.
+  const std::string release = dir.path() + "/release";
+  ASSERT_TRUE(WriteFileBytes(release, "go"));
+  FaultConfig faults;
+  faults.hold_last_file_until = release;
+  options.faults = MakeFaultPlan(faults);
   ASSERT_TRUE(service.Start(options));
 
   UpdateReply reply;
@@ -121,6 +131,12 @@ TEST(Metrics, AWholeInstallShowsItsCounts) {
   EXPECT_EQ(Sample(text, "quillbank_installs_started_total"), 1) << text;
   EXPECT_EQ(Sample(text, "quillbank_installs_completed_total"), 1);
   EXPECT_EQ(text.find("quillbank_installs_failed_total{"), std::string::npos);
+  // Its two module files, in the histogram of files per install.
+  EXPECT_EQ(Sample(text, "quillbank_install_module_files_count"), 1);
+  EXPECT_EQ(Sample(text, "quillbank_install_module_files_sum"), 2);
+  EXPECT_EQ(Sample(text, "quillbank_install_module_files_bucket{le=\"1\"}"), 0);
+  EXPECT_EQ(Sample(text, "quillbank_install_module_files_bucket{le=\"10\"}"), 1);
+  EXPECT_EQ(Sample(text, "quillbank_install_module_files_bucket{le=\"+Inf\"}"), 1);
   EXPECT_EQ(Sample(text, "quillbank_connections_open{endpoint=\"download\"}"), 1);
   EXPECT_EQ(Sample(text, "quillbank_connections_total{endpoint=\"update\"}"), 1);
   EXPECT_EQ(Sample(text, "quillbank_connections_total{endpoint=\"metrics\"}"), 1);
@@ -137,6 +153,7 @@ TEST(Metrics, AWholeInstallShowsItsCounts) {
             std::string::npos);
 
   // A download that ends early is a failed install, with its reason; a bad request is refused.
+  ASSERT_EQ(std::remove(release.c_str()), 0);
   TestClient early;
   ASSERT_TRUE(early.Link(service.download()));
   ASSERT_TRUE(early.RequestModules(records));

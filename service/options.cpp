@@ -46,30 +46,6 @@ void SetDefaults(ServiceOptions* o) {
 
 }  // namespace
 
-std::string FaultConfig::Describe() const {
-  std::string text;
-  auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
-  if (refuse_update) add("refuse-update " + std::to_string(refuse_update_code));
-  if (refuse_login) add("refuse-login");
-  if (refuse_auth_update) add("refuse-auth on update");
-  if (refuse_auth_download) add("refuse-auth on download");
-  if (drop_after_chunks >= 0) add("drop-after " + std::to_string(drop_after_chunks));
-  if (drop_connections >= 0) add("drop-connections " + std::to_string(drop_connections));
-  if (!hold_reauth_until.empty()) add("hold-reauth-until " + hold_reauth_until);
-  if (stall_after_chunks >= 0) add("stall-after " + std::to_string(stall_after_chunks));
-  if (drop_check_after_list) add("drop-check-after-list");
-  if (drop_all_after_download) add("drop-all-after-download");
-  if (garbage_first) add("garbage-first");
-  if (split_module_messages > 0) add("split-modules " + std::to_string(split_module_messages));
-  if (query_delay_ms > 0) {
-    add("query-delay " + std::to_string(query_delay_ms) + " ms" +
-        (query_delay_address.empty() ? "" : " on " + query_delay_address));
-  }
-  if (query_wrong_code) add("query-wrong-code");
-  if (!corrupt_module.empty()) add("corrupt-module " + corrupt_module);
-  return text;
-}
-
 namespace {
 
 using ValueHandler = std::function<bool(const std::string&)>;
@@ -104,21 +80,7 @@ ValueHandler Number(long long min, long long max, Setter setter) {
   };
 }
 
-bool ParseQueryDelay(const std::string& v, FaultConfig* faults) {
-  size_t at = v.find('@');
-  long long ms = 0;
-  if (!ParseInt(v.substr(0, at), 1, 600000, &ms)) return false;
-  faults->query_delay_ms = int(ms);
-  if (at != std::string::npos) {
-    ListenAddress a;
-    if (!ParseListenAddress(v.substr(at + 1), QB_QUERY_PORT, &a)) return false;
-    faults->query_delay_address = a.host;
-  }
-  return true;
-}
-
-OptionTable ServeOptionTable(ServiceOptions* o) {
-  FaultConfig* f = &o->faults;
+OptionTable ServeOptionTable(ServiceOptions* o, const ServeOptionExtension* extension) {
   OptionTable table;
   table.flags = {
       {"--package", [=](const std::string& v) { o->packages.push_back(v); return !v.empty(); }},
@@ -134,21 +96,6 @@ OptionTable ServeOptionTable(ServiceOptions* o) {
       {"--idle-timeout", Number(1, 86400, [=](long long n) { o->idle_timeout_s = int(n); })},
       {"--max-connections", Number(1, 100000, [=](long long n) { o->max_connections = n; })},
       {"--log", [=](const std::string& v) { o->log_file = v; return !v.empty(); }},
-      {"--refuse-update", Number(INT32_MIN, INT32_MAX,
-                                 [=](long long n) {
-                                   f->refuse_update = true;
-                                   f->refuse_update_code = static_cast<int32_t>(n);
-                                 })},
-      {"--drop-after", Number(0, INT64_MAX, [=](long long n) { f->drop_after_chunks = n; })},
-      {"--drop-connections",
-       Number(1, INT64_MAX, [=](long long n) { f->drop_connections = n; })},
-      {"--hold-reauth-until",
-       [=](const std::string& v) { f->hold_reauth_until = v; return !v.empty(); }},
-      {"--stall-after", Number(0, INT64_MAX, [=](long long n) { f->stall_after_chunks = n; })},
-      {"--split-modules", Number(1, 10000, [=](long long n) { f->split_module_messages = int(n); })},
-      {"--query-delay", [=](const std::string& v) { return ParseQueryDelay(v, f); }},
-      {"--corrupt-module",
-       [=](const std::string& v) { f->corrupt_module = v; return !v.empty(); }},
   };
   // Operations.
   table.flags["--cache-mib"] = Number(0, 1 << 20, [=](long long n) { o->cache_mib = n; });
@@ -161,19 +108,11 @@ OptionTable ServeOptionTable(ServiceOptions* o) {
   };
   table.switches = {
       {"--quiet", [=] { o->quiet = true; }},
-      {"--refuse-login", [=] { f->refuse_login = true; }},
-      {"--refuse-auth",
-       [=] {
-         f->refuse_auth_update = true;
-         f->refuse_auth_download = true;
-       }},
-      {"--refuse-auth=update", [=] { f->refuse_auth_update = true; }},
-      {"--refuse-auth=download", [=] { f->refuse_auth_download = true; }},
-      {"--garbage-first", [=] { f->garbage_first = true; }},
-      {"--query-wrong-code", [=] { f->query_wrong_code = true; }},
-      {"--drop-check-after-list", [=] { f->drop_check_after_list = true; }},
-      {"--drop-all-after-download", [=] { f->drop_all_after_download = true; }},
   };
+  if (extension != nullptr) {
+    for (const auto& [name, handler] : extension->flags) table.flags[name] = handler;
+    for (const auto& [name, handler] : extension->switches) table.switches[name] = handler;
+  }
   return table;
 }
 
@@ -186,6 +125,9 @@ OptionTable PackOptionTable(ServiceOptions* o) {
       {"--key", [=](const std::string& v) { p->package_key = v; return v.size() <= 10; }},
       {"--base", [=](const std::string& v) { p->base_archive = v; return !v.empty(); }},
       {"--sign", [=](const std::string& v) { p->signing_key_file = v; return !v.empty(); }},
+      {"--expires", Number(1, 36500, [=](long long n) { p->expires_days = int(n); })},
+      {"--expires-at",
+       Number(1, INT64_MAX, [=](long long n) { p->expires_at = uint64_t(n); })},
       {"--version",
        [=](const std::string& v) { return ParseVersion(v, &p->version_part3, &p->version_part4); }},
   };
@@ -196,6 +138,9 @@ OptionTable SignOptionTable(ServiceOptions* o) {
   OptionTable table;
   table.flags = {
       {"--key", [=](const std::string& v) { o->sign_key_file = v; return !v.empty(); }},
+      {"--expires", Number(1, 36500, [=](long long n) { o->sign_expires_days = int(n); })},
+      {"--expires-at",
+       Number(1, INT64_MAX, [=](long long n) { o->sign_expires_at = uint64_t(n); })},
   };
   return table;
 }
@@ -255,10 +200,6 @@ bool FinishServe(const std::vector<std::string>& positional, ServiceOptions* o,
     *error = "no listen address left";
     return false;
   }
-  if (o->faults.drop_connections >= 0 && o->faults.drop_after_chunks < 0) {
-    *error = "--drop-connections needs --drop-after";
-    return false;
-  }
   if (!o->advertise_given) o->advertise = o->download;
   return true;
 }
@@ -296,7 +237,13 @@ bool FinishKeygen(const std::vector<std::string>& positional, ServiceOptions* o,
 
 }  // namespace
 
-bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::string* error) {
+std::function<bool(const std::string&)> NumberOption(long long min, long long max,
+                                                     std::function<void(long long)> set) {
+  return Number(min, max, std::move(set));
+}
+
+bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::string* error,
+                  const ServeOptionExtension* extension) {
   *o = ServiceOptions();
   SetDefaults(o);
   if (argc < 2) {
@@ -321,7 +268,7 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
     return false;
   }
   const ServiceOptions::Command chosen = o->command;
-  const OptionTable table = chosen == ServiceOptions::Command::kServe  ? ServeOptionTable(o)
+  const OptionTable table = chosen == ServiceOptions::Command::kServe  ? ServeOptionTable(o, extension)
                             : chosen == ServiceOptions::Command::kPack ? PackOptionTable(o)
                             : chosen == ServiceOptions::Command::kSign ? SignOptionTable(o)
                                                                        : OptionTable();
@@ -337,7 +284,8 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
   }
   switch (chosen) {
     case ServiceOptions::Command::kServe:
-      return FinishServe(positional, o, error);
+      if (!FinishServe(positional, o, error)) return false;
+      return extension == nullptr || !extension->finish || extension->finish(error);
     case ServiceOptions::Command::kPack:
       return FinishPack(positional, o, error);
     case ServiceOptions::Command::kSign:
@@ -347,12 +295,12 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
   }
 }
 
-std::string UsageText() {
+std::string UsageText(const ServeOptionExtension* extension) {
   return R"(Usage:
-  quillbank-service serve [--package DIR]... [listen options] [fault options]
+  quillbank-service serve [--package DIR]... [listen options]
   quillbank-service pack DIR OUT [pack options]
   quillbank-service keygen DIR
-  quillbank-service sign DIR --key KEYFILE
+  quillbank-service sign DIR --key KEYFILE [--expires DAYS | --expires-at UTC]
   quillbank-service --help
 
 serve: publishes packages to installers. Without --package it serves the demo package of this
@@ -373,29 +321,7 @@ ones they started with, and a folder that fails to load keeps its old package (t
   --metrics ADDR:PORT    serve Prometheus metrics over HTTP at http://ADDR:PORT/metrics
   --log FILE             append log lines to FILE instead of standard error
   --quiet                no log lines
-Fault injection (for tests):
-  --refuse-update CODE   update check answered with proceed flag 0 and error code CODE
-  --refuse-login         login answered with an error
-  --refuse-auth[=update|=download]  authentication link refused (default: on both)
-  --drop-after K         download connection closed after K chunk records
-  --drop-connections N   with --drop-after: only the first N download connections are closed
-                         (counted by their authentication links); later ones run to the end
-  --hold-reauth-until FILE  the authentication link reply of every download connection after
-                         the first is held back until FILE exists
-  --stall-after K        download connection silent after K chunk records: nothing more is
-                         sent, requests are ignored, kept open (no idle time-out) until the
-                         installer goes
-  --drop-check-after-list  update connection closed right after the last module-check reply
-  --drop-all-after-download  once a download connection has sent the module files and has
-                         nothing more to send, every update and download connection from that
-                         installer's address closes
-  --garbage-first        an undecodable frame goes out first on every session
-  --split-modules M      module-check reply spread over M messages
-  --query-delay MS[@ADDR]  package-query answer held back MS ms (only on ADDR if given)
-  --query-wrong-code     package-query answered with a wrong message code
-  --corrupt-module NAME  every download of the module named NAME has the first byte of its
-                         file flipped as it is sent (sizes unchanged; never cached)
-
+)" + (extension != nullptr ? extension->help : std::string()) + R"(
 pack: writes a package folder OUT from the tree DIR, one module per file (files copied).
   --number N             package number (default 100201)
   --name TEXT            product name, UTF-8, at most 50 bytes (default "quillbank ix")
@@ -405,6 +331,9 @@ pack: writes a package folder OUT from the tree DIR, one module per file (files 
   --sign KEYFILE         sign the package: adds the module "package.manifest" (sizes and
                          SHA-256 of every file and of the base archive, signed with the
                          private key of KEYFILE, as keygen writes it)
+  --expires DAYS         with --sign: installers refuse the manifest DAYS days after packing
+                         (default: it never expires); sign again before then
+  --expires-at UTC       with --sign: the same at a given time, in seconds since 1970 (UTC)
 
 keygen: writes a new signing key pair into DIR (created when missing): package-signing.key,
 the private key (mode 0600; keep it off the servers), and package-signing.pub, the public key
@@ -413,7 +342,7 @@ an installer build takes (CMake cache variable QB_PACKAGE_PUBLIC_KEY). Never rep
 sign: signs the package folder DIR in place, as pack --sign does for a new one: writes its
 package.manifest for the files as they are now and adds that module to its package.json (a
 manifest signed before is replaced). For packages made by other means; package.json is
-replaced only once the new manifest verifies.
+replaced only once the new manifest verifies. --expires and --expires-at as for pack.
 
 Default addresses: package query )" QB_QUERY_SERVER_0 ", " QB_QUERY_SERVER_1 ", " QB_QUERY_SERVER_2
          ", " QB_QUERY_SERVER_3 R"( port )" + std::to_string(QB_QUERY_PORT) +

@@ -1,12 +1,18 @@
 // The command line of quillbank-service: serve, pack and keygen, with their flags.
 #pragma once
 
+#include <cstdint>
+
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "service/endpoint.h"
-#include "service/faults.h"
 #include "service/pack.h"
+
+class FaultPlan;
 
 // Exit codes of the program.
 constexpr int kExitOk = 0;
@@ -32,7 +38,7 @@ struct ServiceOptions {
   ListenAddress metrics;  // the Prometheus endpoint (GET /metrics), only when given
   std::string log_file;
   bool quiet = false;
-  FaultConfig faults;
+  std::shared_ptr<FaultPlan> faults;  // a test build's; none from the command line alone
 
   // pack
   std::string pack_tree;
@@ -45,10 +51,27 @@ struct ServiceOptions {
   // sign
   std::string sign_dir;
   std::string sign_key_file;
+  int sign_expires_days = 0;
+  uint64_t sign_expires_at = 0;
 };
+
+// More serve options, which a test build of the program adds: flags take a value ("--name
+// VALUE" or "--name=VALUE"), switches take none; `help` goes into the usage text after the
+// serve options; `finish` checks them once all are read.
+struct ServeOptionExtension {
+  std::map<std::string, std::function<bool(const std::string&)>> flags;
+  std::map<std::string, std::function<void()>> switches;
+  std::string help;
+  std::function<bool(std::string* error)> finish;
+};
+
+// The handler of a flag whose value is a whole number in [min, max], given to `set`.
+std::function<bool(const std::string&)> NumberOption(long long min, long long max,
+                                                     std::function<void(long long)> set);
 
 // Fills `options` from argv (defaults: the deployment addresses of this build). False with a
 // message in `error` on anything it does not understand.
-bool ParseOptions(int argc, const char* const* argv, ServiceOptions* options, std::string* error);
+bool ParseOptions(int argc, const char* const* argv, ServiceOptions* options, std::string* error,
+                  const ServeOptionExtension* extension = nullptr);
 
-std::string UsageText();
+std::string UsageText(const ServeOptionExtension* extension = nullptr);

@@ -1,15 +1,26 @@
-// The command line: defaults from the deployment values, every flag, and what is refused.
+// The command line: defaults from the deployment values, every flag, and what is refused; the
+// fault options only in the test build's.
 #include "service/options.h"
 
 #include <gtest/gtest.h>
 
 #include "base/deployment_values.h"
+#include "service/testing/fault_options.h"
 
 namespace {
 
-bool Parse(std::vector<const char*> args, ServiceOptions* o, std::string* error) {
+bool Parse(std::vector<const char*> args, ServiceOptions* o, std::string* error,
+           const ServeOptionExtension* extension = nullptr) {
   args.insert(args.begin(), "quillbank-service");
-  return ParseOptions(static_cast<int>(args.size()), args.data(), o, error);
+  return ParseOptions(static_cast<int>(args.size()), args.data(), o, error, extension);
+}
+
+// The options of the test build, filling `config`.
+bool ParseWithFaults(std::vector<const char*> args, FaultConfig* config, ServiceOptions* o,
+                     std::string* error) {
+  *config = FaultConfig();
+  const ServeOptionExtension extension = FaultOptions(config);
+  return Parse(std::move(args), o, error, &extension);
 }
 
 }  // namespace
@@ -32,13 +43,14 @@ TEST(Options, ServeDefaultsToTheDeploymentAddresses) {
   EXPECT_EQ(o.download.port, QB_DOWNLOAD_PORT);
   EXPECT_EQ(o.advertise.ToString(), o.download.ToString());
   EXPECT_TRUE(o.packages.empty());
-  EXPECT_FALSE(o.faults.any());
+  EXPECT_EQ(o.faults, nullptr);
 }
 
 TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
   ServiceOptions o;
   std::string error;
-  ASSERT_TRUE(Parse({"serve", "--package", "a", "--package=b", "--query", "127.0.0.5:9",
+  FaultConfig f;
+  ASSERT_TRUE(ParseWithFaults({"serve", "--package", "a", "--package=b", "--query", "127.0.0.5:9",
                      "--query", "127.0.0.6", "--update=127.0.0.7:0", "--download", "127.0.0.8:1",
                      "--advertise", "10.0.0.1:2000", "--idle-timeout", "5", "--quiet",
                      "--refuse-update", "-7", "--refuse-login", "--refuse-auth=download",
@@ -47,7 +59,7 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
                      "--stall-after=40", "--drop-check-after-list", "--drop-all-after-download",
                      "--drop-connections", "2", "--hold-reauth-until", "/tmp/go",
                      "--corrupt-module", "Data\\x.bin"},
-                    &o, &error))
+                    &f, &o, &error))
       << error;
   EXPECT_EQ(o.packages, (std::vector<std::string>{"a", "b"}));
   ASSERT_EQ(o.query.size(), 2u);
@@ -59,7 +71,6 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
   EXPECT_EQ(o.advertise.ToString(), "10.0.0.1:2000");
   EXPECT_EQ(o.idle_timeout_s, 5);
   EXPECT_TRUE(o.quiet);
-  const FaultConfig& f = o.faults;
   EXPECT_TRUE(f.refuse_update);
   EXPECT_EQ(f.refuse_update_code, -7);
   EXPECT_TRUE(f.refuse_login);
@@ -86,19 +97,41 @@ TEST(Options, ServeFlagsReplaceDefaultsAndSetFaults) {
   for (const char* flag : {"--stall-after=0", "--drop-check-after-list",
                            "--drop-all-after-download", "--hold-reauth-until=f",
                            "--corrupt-module=a.exe"}) {
-    ASSERT_TRUE(Parse({"serve", flag}, &o, &error)) << flag;
-    EXPECT_TRUE(o.faults.any()) << flag;
+    ASSERT_TRUE(ParseWithFaults({"serve", flag}, &f, &o, &error)) << flag;
+    EXPECT_TRUE(f.any()) << flag;
+    EXPECT_NE(MakeFaultPlan(f), nullptr) << flag;
   }
+  EXPECT_EQ(MakeFaultPlan(FaultConfig()), nullptr);
 
-  ASSERT_TRUE(Parse({"serve", "--refuse-auth"}, &o, &error));
-  EXPECT_TRUE(o.faults.refuse_auth_update && o.faults.refuse_auth_download);
+  ASSERT_TRUE(ParseWithFaults({"serve", "--refuse-auth"}, &f, &o, &error));
+  EXPECT_TRUE(f.refuse_auth_update && f.refuse_auth_download);
+}
+
+TEST(Options, TheOperatorsBuildHasNoFaultOptions) {
+  ServiceOptions o;
+  std::string error;
+  FaultConfig f;
+  for (const char* flag : {"--drop-after=1", "--refuse-login", "--refuse-auth",
+                           "--hold-last-file-until=x", "--garbage-first", "--corrupt-module=a"}) {
+    EXPECT_FALSE(Parse({"serve", flag}, &o, &error)) << flag;
+    EXPECT_TRUE(ParseWithFaults({"serve", flag}, &f, &o, &error)) << flag << ": " << error;
+  }
+  EXPECT_EQ(UsageText().find("Fault"), std::string::npos);
+  EXPECT_EQ(UsageText().find("--drop-after"), std::string::npos);
+  const ServeOptionExtension extension = FaultOptions(&f);
+  for (const char* text : {"Fault injection", "--drop-after K", "--stall-after K",
+                           "--drop-check-after-list", "--drop-all-after-download",
+                           "--corrupt-module NAME", "--sign KEYFILE", "keygen DIR"}) {
+    EXPECT_NE(UsageText(&extension).find(text), std::string::npos) << text;
+  }
 }
 
 TEST(Options, PackTakesTwoFoldersAndItsFlags) {
   ServiceOptions o;
   std::string error;
   ASSERT_TRUE(Parse({"pack", "tree", "out", "--number", "123", "--name", "羽笔",
-                     "--version", "9.-2", "--key", "K", "--base", "d.zip", "--sign", "k.key"},
+                     "--version", "9.-2", "--key", "K", "--base", "d.zip", "--sign", "k.key",
+                     "--expires", "30"},
                     &o, &error))
       << error;
   EXPECT_EQ(o.command, ServiceOptions::Command::kPack);
@@ -111,8 +144,16 @@ TEST(Options, PackTakesTwoFoldersAndItsFlags) {
   EXPECT_EQ(o.pack.package_key, "K");
   EXPECT_EQ(o.pack.base_archive, "d.zip");
   EXPECT_EQ(o.pack.signing_key_file, "k.key");
-  ASSERT_TRUE(Parse({"pack", "tree", "out"}, &o, &error)) << error;
-  EXPECT_TRUE(o.pack.signing_key_file.empty());
+  EXPECT_EQ(o.pack.expires_days, 30);
+  ServiceOptions plain;
+  ASSERT_TRUE(Parse({"pack", "tree", "out"}, &plain, &error)) << error;
+  EXPECT_TRUE(plain.pack.signing_key_file.empty());
+  EXPECT_EQ(plain.pack.expires_days, 0);
+  ServiceOptions sign;
+  ASSERT_TRUE(Parse({"sign", "dir", "--key", "k.key", "--expires", "7"}, &sign, &error)) << error;
+  EXPECT_EQ(sign.sign_expires_days, 7);
+  ASSERT_TRUE(Parse({"sign", "dir", "--key", "k.key", "--expires-at", "1"}, &sign, &error)) << error;
+  EXPECT_EQ(sign.sign_expires_at, 1u);
 }
 
 TEST(Options, KeygenTakesOneFolderAndNoFlags) {
@@ -129,6 +170,7 @@ TEST(Options, KeygenTakesOneFolderAndNoFlags) {
 TEST(Options, RefusesWhatItDoesNotUnderstand) {
   ServiceOptions o;
   std::string error;
+  FaultConfig f;
   for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
            {},
            {"run"},
@@ -155,20 +197,17 @@ TEST(Options, RefusesWhatItDoesNotUnderstand) {
            {"pack", "a", "b", "--key", "12345678901"},
            {"pack", "a", "b", "--garbage-first"},
            {"pack", "a", "b", "--sign", ""},
+           {"pack", "a", "b", "--expires", "0"},
+           {"sign", "a", "--key", "k", "--expires", "x"},
            {"pack", "a", "b", "--corrupt-module", "x"},  // a serve flag
            {"serve", "--corrupt-module", ""},
            {"serve", "--sign", "k"},  // a pack flag
        }) {
-    EXPECT_FALSE(Parse(args, &o, &error)) << (args.empty() ? "" : args.back());
+    EXPECT_FALSE(ParseWithFaults(args, &f, &o, &error)) << (args.empty() ? "" : args.back());
     EXPECT_FALSE(error.empty());
   }
   ASSERT_TRUE(Parse({"serve", "--query", "127.0.0.1", "--help"}, &o, &error));
   EXPECT_EQ(o.command, ServiceOptions::Command::kHelp);
-  EXPECT_NE(UsageText().find("--drop-after K"), std::string::npos);
-  EXPECT_NE(UsageText().find("--stall-after K"), std::string::npos);
-  EXPECT_NE(UsageText().find("--drop-check-after-list"), std::string::npos);
-  EXPECT_NE(UsageText().find("--drop-all-after-download"), std::string::npos);
-  EXPECT_NE(UsageText().find("--corrupt-module NAME"), std::string::npos);
   EXPECT_NE(UsageText().find("--sign KEYFILE"), std::string::npos);
   EXPECT_NE(UsageText().find("keygen DIR"), std::string::npos);
 }

@@ -164,7 +164,8 @@ bool PackTree(const std::string& tree_text, const std::string& out_text,
   }
   if (ok && signing) {
     PackageModule manifest;
-    ok = WriteSignedManifest(package, key, &manifest, error);
+    ok = WriteSignedManifest(package, key, ManifestExpiry(options.expires_days, options.expires_at), &manifest,
+                             error);
     if (ok) package.modules.push_back(std::move(manifest));
   }
   if (ok) {

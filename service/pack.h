@@ -15,6 +15,8 @@ struct PackOptions {
   // A key file (see signing_key.h): the package then carries a signed manifest of its files as
   // one more module, "package.manifest" at the top. Empty: no manifest.
   std::string signing_key_file;
+  int expires_days = 0;  // a signed manifest expires this many days after packing; 0: never
+  uint64_t expires_at = 0;  // or at this time (UTC seconds), when not 0
 };
 
 // Packs `tree` into `out` (which must be missing or empty and must not lie inside `tree`).

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -57,8 +58,16 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
 
 }  // namespace
 
-bool BuildManifest(const Package& package, PackageManifest* manifest, std::string* error) {
+uint64_t ManifestExpiry(int days, uint64_t at) {
+  if (at != 0) return at;
+  if (days <= 0) return 0;
+  return static_cast<uint64_t>(std::time(nullptr)) + static_cast<uint64_t>(days) * 86400u;
+}
+
+bool BuildManifest(const Package& package, uint64_t expires, PackageManifest* manifest,
+                   std::string* error) {
   *manifest = PackageManifest();
+  manifest->expires = expires;
   manifest->package_number = package.number;
   manifest->version.Part3 = package.version_part3;
   manifest->version.Part4 = package.version_part4;
@@ -66,6 +75,7 @@ bool BuildManifest(const Package& package, PackageManifest* manifest, std::strin
     if (module.kind == 'D') continue;  // never downloaded, so never staged
     ManifestFile file;
     file.path = module.folder_part + module.file_part;
+    file.module = module.name;
     if (!HashFile(module.source_path, &file, error)) return false;
     manifest->files.push_back(std::move(file));
   }
@@ -76,13 +86,14 @@ bool BuildManifest(const Package& package, PackageManifest* manifest, std::strin
   return true;
 }
 
-bool WriteSignedManifest(const Package& package, const SigningKey& key, PackageModule* module,
-                         std::string* error) {
+bool WriteSignedManifest(const Package& package, const SigningKey& key, uint64_t expires,
+                         PackageModule* module, std::string* error) {
   PackageManifest manifest;
-  if (!BuildManifest(package, &manifest, error)) return false;
+  if (!BuildManifest(package, expires, &manifest, error)) return false;
   std::vector<uint8_t> bytes;
   if (!EncodeManifestBody(manifest, &bytes)) {
-    *error = "the package does not fit a manifest (too many files, or a path too long)";
+    *error = "the package does not fit a manifest (too many files, or a path or module name too "
+             "long)";
     return false;
   }
   uint8_t signature[kManifestSignatureSize];
@@ -127,7 +138,8 @@ bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::
   return true;
 }
 
-bool SignPackageFolder(const std::string& dir, const std::string& key_file, std::string* error) {
+bool SignPackageFolder(const std::string& dir, const std::string& key_file, uint64_t expires,
+                       std::string* error) {
   SigningKey key;
   if (!SigningKey::ReadFile(key_file, &key, error)) return false;
   Package package;
@@ -159,7 +171,7 @@ bool SignPackageFolder(const std::string& dir, const std::string& key_file, std:
     if (had_manifest) fs::rename(aside, manifest_path, ignored);
   };
   PackageModule manifest;
-  if (!WriteSignedManifest(package, key, &manifest, error) ||
+  if (!WriteSignedManifest(package, key, expires, &manifest, error) ||
       !CheckManifestFile(manifest_path.string(), key.public_key(), error)) {
     put_back();
     return false;

@@ -11,13 +11,19 @@
 #include "service/package.h"
 #include "service/signing_key.h"
 
-// The manifest of `package` as its files are now (hashed from their sources), unsigned.
-bool BuildManifest(const Package& package, PackageManifest* manifest, std::string* error);
+// The manifest of `package` as its files are now (hashed from their sources), unsigned: each
+// file with its module's name, and `expires` (UTC seconds, 0: never).
+bool BuildManifest(const Package& package, uint64_t expires, PackageManifest* manifest,
+                   std::string* error);
 
 // Writes the signed manifest of `package` into its folder and fills `module` with the module
 // that carries it (the next Num1, the package's version part 4). False with a reason.
-bool WriteSignedManifest(const Package& package, const SigningKey& key, PackageModule* module,
-                         std::string* error);
+bool WriteSignedManifest(const Package& package, const SigningKey& key, uint64_t expires,
+                         PackageModule* module, std::string* error);
+
+// The expiry of a manifest signed now: `at` (UTC seconds) when not 0, else `days` days from now
+// (0: it never expires).
+uint64_t ManifestExpiry(int days, uint64_t at);
 
 // Reads a manifest file back and checks that it decodes and its signature verifies under
 // `public_key`. False with a reason.
@@ -28,4 +34,5 @@ bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::
 // is replaced (by rename) only once the new manifest verifies; until then a manifest signed
 // before stays in place, and a failure leaves the folder as it was. The folder is loaded again
 // at the end as a check.
-bool SignPackageFolder(const std::string& dir, const std::string& key_file, std::string* error);
+bool SignPackageFolder(const std::string& dir, const std::string& key_file, uint64_t expires,
+                       std::string* error);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <filesystem>
 #include <fstream>
 
@@ -96,6 +98,8 @@ TEST_F(PackSignTest, ManifestListsEveryOtherFileAndTheBaseArchiveAndVerifies) {
   const uint8_t* signature = nullptr;
   ASSERT_TRUE(DecodeManifest(bytes.data(), bytes.size(), &manifest, &signed_size, &signature));
   EXPECT_EQ(manifest.package_number, "4242");
+  EXPECT_EQ(manifest.format, kManifestFormat);
+  EXPECT_EQ(manifest.expires, 0u);  // no --expires
   EXPECT_EQ(manifest.version.Part3, 7);
   EXPECT_EQ(manifest.version.Part4, 31);
   ASSERT_EQ(manifest.files.size(), 4u);
@@ -103,6 +107,7 @@ TEST_F(PackSignTest, ManifestListsEveryOtherFileAndTheBaseArchiveAndVerifies) {
     const PackageModule& m = package.modules[i];
     SCOPED_TRACE(m.name);
     EXPECT_EQ(manifest.files[i].path, m.folder_part + m.file_part);
+    EXPECT_EQ(manifest.files[i].module, m.name);
     // Hashed here from the tree the package was made of.
     std::string rel = manifest.files[i].path;
     for (char& c : rel) c = c == '\\' ? '/' : c;
@@ -197,7 +202,7 @@ TEST(PackageManifestBuild, ModulesOfKindDAreNotListed) {
   std::string error;
   ASSERT_TRUE(LoadPackage(temp.path(), &package, &error)) << error;
   PackageManifest manifest;
-  ASSERT_TRUE(BuildManifest(package, &manifest, &error)) << error;
+  ASSERT_TRUE(BuildManifest(package, /*expires=*/0, &manifest, &error)) << error;
   ASSERT_EQ(manifest.files.size(), 2u);
   EXPECT_EQ(manifest.files[0].path, "a.exe");
   EXPECT_EQ(manifest.files[1].path, "D\\b");
@@ -245,18 +250,24 @@ TEST_F(PackSignTest, SignInPlaceAddsOneManifestModuleAndReplacesItWhenSignedAgai
     return n;
   };
 
-  ASSERT_TRUE(SignPackageFolder(out_.string(), key_file_, &error)) << error;
+  ASSERT_TRUE(SignPackageFolder(out_.string(), key_file_, /*expires=*/0, &error)) << error;
   EXPECT_EQ(manifest_modules(), 1u);
   PackageManifest first;
   manifest_of(&first);
   EXPECT_EQ(first.files.size(), count);
+  EXPECT_EQ(first.expires, 0u);
   EXPECT_EQ(first.base_archive.path, "SystemDepend.zip");
 
   Write(out_ / "Data/empty.bin", "no longer empty");
-  ASSERT_TRUE(SignPackageFolder(out_.string(), key_file_, &error)) << error;
+  // Signed again, good for 30 days from now.
+  const uint64_t before = static_cast<uint64_t>(std::time(nullptr));
+  ASSERT_TRUE(SignPackageFolder(out_.string(), key_file_, ManifestExpiry(30, 0), &error)) << error;
+  const uint64_t after = static_cast<uint64_t>(std::time(nullptr));
   EXPECT_EQ(manifest_modules(), 1u);
   PackageManifest second;
   manifest_of(&second);
+  EXPECT_GE(second.expires, before + 30 * 86400);
+  EXPECT_LE(second.expires, after + 30 * 86400);
   ASSERT_EQ(second.files.size(), first.files.size());
   for (size_t i = 0; i < second.files.size(); ++i) {
     EXPECT_EQ(second.files[i].path, first.files[i].path);
@@ -266,6 +277,6 @@ TEST_F(PackSignTest, SignInPlaceAddsOneManifestModuleAndReplacesItWhenSignedAgai
 
   // A key file that cannot be read leaves package.json as it was.
   const std::string json = ReadFileBytes((out_ / "package.json").string());
-  EXPECT_FALSE(SignPackageFolder(out_.string(), key_file_ + ".missing", &error));
+  EXPECT_FALSE(SignPackageFolder(out_.string(), key_file_ + ".missing", 0, &error));
   EXPECT_EQ(ReadFileBytes((out_ / "package.json").string()), json);
 }

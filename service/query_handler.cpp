@@ -1,8 +1,6 @@
 // Package queries: one plain frame in, one plain frame out.
 #include "service/query_handler.h"
 
-#include <chrono>
-
 #include "wire/cipher_context.h"
 #include "wire/message.h"
 #include "service/frame_io.h"
@@ -36,22 +34,16 @@ bool QueryHandler::OnReceive(const uint8_t* data, size_t length, size_t* consume
 
     const Package* package = state_.packages->Find(request.package_number);
     if (!package) ++state_.metrics.refused["unknown_package"];
-    const FaultConfig& faults = state_.faults;
-    uint16_t code = faults.query_wrong_code ? kMsgPackageQueryReply + 1 : kMsgPackageQueryReply;
+    const uint16_t code = faults_->OnQueryReply(kMsgPackageQueryReply, out);
     std::vector<uint8_t> reply =
         PackageQueryReply(code, package ? 0 : kErrorUnknownPackage, request.package_number,
                           package ? package->product_name : std::string());
-    std::string host = info_.local.substr(0, info_.local.find(':'));
-    if (faults.query_delay_ms > 0 &&
-        (faults.query_delay_address.empty() || faults.query_delay_address == host)) {
-      out.HoldFrom(Outbox::Clock::now() + std::chrono::milliseconds(faults.query_delay_ms));
-    }
     AppendFrame(out, reply, '1', nullptr);
     state_.metrics.CountOut(code);
     ServiceLogF("%s package query %s (language 0x%04X, %s): %s%s", info_.Tag().c_str(),
                 request.package_number.c_str(), request.language_id,
                 request.client_version.c_str(), package ? "answered" : "unknown package",
-                faults.query_wrong_code ? " with a wrong code on purpose" : "");
+                code != kMsgPackageQueryReply ? " with a wrong code on purpose" : "");
   }
   *consumed = pos;
   return true;

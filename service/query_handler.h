@@ -2,13 +2,16 @@
 // product name of the package asked for (code 0x5052).
 #pragma once
 
+#include <memory>
+
 #include "service/connection_handler.h"
+#include "service/fault_plan.h"
 #include "service/service_state.h"
 
 class QueryHandler : public ConnectionHandler {
  public:
   QueryHandler(const ServiceState& state, const ConnectionInfo& info)
-      : state_(state), info_(info) {}
+      : state_(state), info_(info), faults_(FaultsFor(state.faults.get(), info)) {}
 
   bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
                  std::string* reason) override;
@@ -17,4 +20,5 @@ class QueryHandler : public ConnectionHandler {
  private:
   const ServiceState& state_;
   ConnectionInfo info_;
+  std::unique_ptr<SessionFaults> faults_;
 };

@@ -1,5 +1,6 @@
-// Requests no installer sends close only their own connection, and many installers downloading
-// at once all finish byte-identical while one of them has stopped reading.
+// Requests no installer sends close only their own connection while good downloads go on, and
+// silent connections time out. (Many installers at once with one stalled: clients_exchange_test,
+// with the installer's own clients.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -22,8 +23,8 @@ class RobustnessTest : public ::testing::Test {
     files_ = {{"", "a.exe", TestBytes(200000, 1)},
               {"Data\\", "b.bin", TestBytes(350001, 2)},
               {"Data\\", "c.bin", TestBytes(3, 3)},
-              // Never asked for by an installer (kind "D"); the stalled one asks for it.
-              {"Big\\", "stall.bin", TestBytes(16 << 20, 4), 'D'}};
+              // Listed, never asked for by an installer (kind "D").
+              {"Docs\\", "never.bin", TestBytes(1000, 4), 'D'}};
     WriteTestPackage(temp_.path(), "100201", files_, "PK\x05\x06" + std::string(18, '\0'));
     ASSERT_TRUE(service_.Start({temp_.path()}));
     ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply_, &records_));
@@ -207,32 +208,6 @@ TEST_F(RobustnessTest, MalformedRequestsCloseOnlyTheirConnection) {
   EXPECT_GT(downloads.load(), 0);
   EXPECT_EQ(failures.load(), 0);
   EXPECT_TRUE(Download());
-}
-
-TEST_F(RobustnessTest, SixtyFourInstallersDownloadAtOnceWithOneStalled) {
-  // The stalled installer asks five times for 16 MB, far more than socket buffers hold, and
-  // then reads nothing.
-  TestClient stalled;
-  ASSERT_TRUE(stalled.Link(service_.download()));
-  ModuleRecord big = records_.back();
-  ASSERT_EQ(big.Kind, 'D');
-  big.Kind = 'F';  // what RequestModules asks for
-  for (int i = 0; i < 5; ++i) ASSERT_TRUE(stalled.RequestModules({big}));
-
-  std::vector<std::thread> installers;
-  std::atomic<int> intact{0};
-  for (int i = 0; i < 63; ++i) {
-    installers.emplace_back([&] {
-      if (Download()) ++intact;
-    });
-  }
-  for (auto& t : installers) t.join();
-  EXPECT_EQ(intact.load(), 63);
-  // The stalled connection is still open and its download still unsent.
-  EXPECT_GE(service_.service().connection_count(), 1u);
-  for (const std::string& line : service_.Log()) {
-    EXPECT_EQ(line.find("module files sent: 1 file(s), 16.8 MB"), std::string::npos) << line;
-  }
 }
 
 TEST_F(RobustnessTest, SilentConnectionsTimeOut) {

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -14,16 +17,25 @@
 
 #include "service/service_log.h"
 #include "service/testing/test_socket.h"
+#include "test_support/event_log.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Input the handler saw but left for the next read: what a test waits on to know that the server
+// has read the first part of a request on its own.
+struct KeptInput {
+  std::string bytes;
+};
+using KeptInputLog = EventLog<KeptInput, std::string, &KeptInput::bytes>;
+
 // Requests are lines: "echo TEXT", "stream N" (N bytes of a counting pattern), "hold MS TEXT",
 // "bye TEXT" (reply, then close), anything else is refused.
 class LineHandler : public ConnectionHandler {
  public:
-  explicit LineHandler(std::atomic<uint64_t>* produced) : produced_(produced) {}
+  LineHandler(std::atomic<uint64_t>* produced, KeptInputLog* kept)
+      : produced_(produced), kept_(kept) {}
 
   bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
                  std::string* reason) override {
@@ -48,6 +60,7 @@ class LineHandler : public ConnectionHandler {
       }
     }
     *consumed = start;
+    if (start < text.size()) kept_->Record({text.substr(start)});
     return true;
   }
   bool OnRoom(Outbox& out, std::string*) override {
@@ -68,6 +81,7 @@ class LineHandler : public ConnectionHandler {
     out.Append(reinterpret_cast<const uint8_t*>(line.data()), line.size());
   }
   std::atomic<uint64_t>* produced_;
+  KeptInputLog* kept_;
   uint64_t stream_left_ = 0;
   uint64_t sent_ = 0;
 };
@@ -78,10 +92,11 @@ class ServerTest : public ::testing::Test {
     SetServiceLogSink([this](const std::string& line) {
       std::lock_guard<std::mutex> lock(log_mutex_);
       log_.push_back(line);
+      log_changed_.notify_all();
     });
     server_ = std::make_unique<Server>(limits, [this](const ConnectionInfo& info) {
       std::lock_guard<std::mutex> lock(log_mutex_);
-      return std::make_unique<LineHandler>(&produced_[info.id]);
+      return std::make_unique<LineHandler>(&produced_[info.id], &kept_);
     });
     std::string error;
     ASSERT_TRUE(server_->Listen(EndpointKind::kUpdate, {"127.0.0.1", 0}, &error)) << error;
@@ -97,6 +112,14 @@ class ServerTest : public ::testing::Test {
   }
   bool LogHas(const std::string& part) {
     std::lock_guard<std::mutex> lock(log_mutex_);
+    return LogHasLocked(part);
+  }
+  bool WaitForLog(const std::string& part) {
+    std::unique_lock<std::mutex> lock(log_mutex_);
+    return log_changed_.wait_for(lock, std::chrono::seconds(30),
+                                 [&] { return LogHasLocked(part); });
+  }
+  bool LogHasLocked(const std::string& part) {
     for (const std::string& line : log_) {
       if (line.find(part) != std::string::npos) return true;
     }
@@ -107,9 +130,17 @@ class ServerTest : public ::testing::Test {
   std::thread thread_;
   uint16_t port_ = 0;
   std::mutex log_mutex_;
+  std::condition_variable log_changed_;
   std::vector<std::string> log_;
   std::map<uint64_t, std::atomic<uint64_t>> produced_;
+  KeptInputLog kept_;
 };
+
+// True once `s` has something to read (data or the end of the stream), within `timeout_ms`.
+bool Readable(const TestSocket& s, int timeout_ms) {
+  pollfd p{s.fd(), POLLIN, 0};
+  return poll(&p, 1, timeout_ms) == 1;
+}
 
 bool CheckPattern(const std::string& bytes, uint64_t offset) {
   for (size_t i = 0; i < bytes.size(); ++i) {
@@ -171,7 +202,8 @@ TEST_F(ServerTest, RequestsSplitAcrossReadsAreJoined) {
   TestSocket s;
   ASSERT_TRUE(s.Connect("127.0.0.1", port_));
   ASSERT_TRUE(s.Send("ec"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The server has read the first part alone and kept it; the rest comes in a read of its own.
+  ASSERT_TRUE(kept_.WaitFor("ec"));
   ASSERT_TRUE(s.Send("ho a\necho b\n"));
   std::string reply;
   ASSERT_TRUE(s.ReceiveExactly(4, &reply));
@@ -201,15 +233,22 @@ TEST_F(ServerTest, IdleConnectionsTimeOutButBusyOnesStay) {
   limits.idle_timeout_ms = 400;
   Start(limits);
   TestSocket idle, busy;
+  const Clock::time_point connecting = Clock::now();
   ASSERT_TRUE(idle.Connect("127.0.0.1", port_));
   ASSERT_TRUE(busy.Connect("127.0.0.1", port_));
-  for (int i = 0; i < 8; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The busy one talks, never silent for more than a few milliseconds, until the server has
+  // closed the idle one; then it must still be served.
+  std::string reply;
+  while (!Readable(idle, 10)) {
+    ASSERT_LT(Clock::now() - connecting, std::chrono::seconds(30)) << "the idle one stayed open";
     ASSERT_TRUE(busy.Send("echo x\n"));
-    std::string reply;
     ASSERT_TRUE(busy.ReceiveExactly(2, &reply));
   }
   EXPECT_TRUE(idle.WaitClosed());
+  EXPECT_GE(Clock::now() - connecting, std::chrono::milliseconds(400));
+  ASSERT_TRUE(busy.Send("echo y\n"));
+  ASSERT_TRUE(busy.ReceiveExactly(2, &reply));
+  EXPECT_EQ(reply, "y\n");
   EXPECT_TRUE(LogHas("update#1 closed: idle for"));
   EXPECT_FALSE(LogHas("update#2 closed"));
 }
@@ -220,9 +259,8 @@ TEST_F(ServerTest, StopClosesEveryConnectionAndReturns) {
   ASSERT_TRUE(a.Connect("127.0.0.1", port_));
   ASSERT_TRUE(b.Connect("127.0.0.1", port_));
   ASSERT_TRUE(b.Send("stream 100000000\n"));
-  for (int i = 0; i < 100 && server_->connection_count() < 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // Connections are numbered as they are accepted: the second one's line means both are in.
+  ASSERT_TRUE(WaitForLog("update#2 accepted"));
   server_->Stop();
   thread_.join();
   EXPECT_EQ(server_->connection_count(), 0u);

@@ -60,7 +60,7 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
   SetCache(packages.get());
   state_.packages = std::move(packages);
   state_.faults = options.faults;
-  if (options.faults.any()) ServiceLogF("faults: %s", options.faults.Describe().c_str());
+  if (options.faults) ServiceLogF("faults: %s", options.faults->Describe().c_str());
 
   ServerLimits limits;
   limits.idle_timeout_ms = options.idle_timeout_s * 1000;

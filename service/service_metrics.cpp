@@ -1,6 +1,8 @@
 // Prometheus text exposition (version 0.0.4) of the service's counters.
 #include "service/service_metrics.h"
 
+#include <iterator>
+
 #include "wire/message.h"
 
 namespace {
@@ -74,6 +76,14 @@ bool KnownRequest(uint16_t code) {
 
 }  // namespace
 
+void ServiceMetrics::CountInstallFiles(uint64_t files) {
+  install_files_sum += files;
+  // Cumulative, as Prometheus buckets are.
+  for (size_t i = 0; i < std::size(kFileBuckets); ++i) {
+    if (files <= kFileBuckets[i]) ++install_files_buckets[i];
+  }
+}
+
 void ServiceMetrics::CountIn(uint16_t code) {
   // Codes a client makes up do not each get a series of their own.
   if (KnownRequest(code)) {
@@ -112,6 +122,16 @@ std::string MetricsText(const ServiceMetrics& m, const PackageSet& packages,
   w.Family("quillbank_installs_completed_total", "counter",
            "Download connections that sent everything asked of them.");
   w.Sample("quillbank_installs_completed_total", "", m.installs_completed);
+  w.Family("quillbank_install_module_files", "histogram",
+           "Module files sent to each completed install (fewer when installers reuse files).");
+  for (size_t i = 0; i < std::size(ServiceMetrics::kFileBuckets); ++i) {
+    w.Sample("quillbank_install_module_files_bucket",
+             "le=\"" + std::to_string(ServiceMetrics::kFileBuckets[i]) + "\"",
+             m.install_files_buckets[i]);
+  }
+  w.Sample("quillbank_install_module_files_bucket", "le=\"+Inf\"", m.installs_completed);
+  w.Sample("quillbank_install_module_files_sum", "", m.install_files_sum);
+  w.Sample("quillbank_install_module_files_count", "", m.installs_completed);
   w.Family("quillbank_installs_failed_total", "counter",
            "Download connections closed before they sent everything asked, by reason.");
   w.ByLabel("quillbank_installs_failed_total", "reason", m.installs_failed);

@@ -1,6 +1,6 @@
 // What every connection handler of one running service reads: the published packages, the
-// accepted account, the download server it names and the faults it injects, and the counters
-// they add to (metrics, fault counts). Only the loop's thread touches it, so handlers share it
+// accepted account, the download server it names, the fault plan of a test build (none in the
+// operators' build), and the metrics they add to. Only the loop's thread touches it, so handlers share it
 // without locks. A reload replaces `packages` with a new set; a connection keeps the set it
 // started with alive.
 #pragma once
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "wire/records.h"
-#include "service/faults.h"
+#include "service/fault_plan.h"
 #include "service/package_set.h"
 #include "service/service_metrics.h"
 
@@ -21,7 +21,6 @@ struct ServiceState {
   std::string download_host;  // named in the update-check reply
   int32_t download_port = 0;
   int32_t heartbeat_interval = 30;  // seconds, told to installers in the authentication link
-  FaultConfig faults;
+  std::shared_ptr<FaultPlan> faults;  // null: none
   mutable ServiceMetrics metrics;
-  mutable FaultCounters fault_counters;
 };

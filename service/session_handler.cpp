@@ -1,9 +1,7 @@
 // Requests of the update and download endpoints and the replies they get.
 #include "service/session_handler.h"
 
-#include <unistd.h>
-
-#include <chrono>
+#include <algorithm>
 #include <cstring>
 
 #include "wire/message.h"
@@ -34,24 +32,16 @@ std::string Megabytes(uint64_t bytes) {
   return text;
 }
 
-// The garbage frame goes out at once; whatever follows waits this long, so that an installer
-// reads the garbage on its own before the real reply arrives.
-constexpr auto kGarbagePause = std::chrono::milliseconds(200);
-
 }  // namespace
 
 SessionHandler::SessionHandler(const ServiceState& state, const ConnectionInfo& info)
     : state_(state),
       packages_(state.packages),
       info_(info),
-      update_endpoint_(info.kind == EndpointKind::kUpdate) {}
+      update_endpoint_(info.kind == EndpointKind::kUpdate),
+      faults_(FaultsFor(state.faults.get(), info)) {}
 
-void SessionHandler::OnOpen(Outbox& out) {
-  if (!state_.faults.garbage_first) return;
-  out.Append(GarbageFrame());
-  out.HoldFrom(Outbox::Clock::now() + kGarbagePause);
-  ServiceLogF("%s sent a garbage frame on purpose", info_.Tag().c_str());
-}
+void SessionHandler::OnOpen(Outbox& out) { faults_->OnOpen(out); }
 
 bool SessionHandler::OnReceive(const uint8_t* data, size_t length, size_t* consumed,
                                Outbox& out, std::string* reason) {
@@ -145,9 +135,7 @@ bool SessionHandler::Reply(Outbox& out, const std::vector<uint8_t>& message,
 bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox& out,
                                    std::string* reason) {
   if (!ParseAuthentLinkRequest(message, length, reason)) return false;
-  const FaultConfig& f = state_.faults;
-  if (!update_endpoint_) download_link_ = ++state_.fault_counters.download_links;
-  if (update_endpoint_ ? f.refuse_auth_update : f.refuse_auth_download) {
+  if (!faults_->OnAuthentLink(out)) {
     stage_ = Stage::kLinkRefused;
     ServiceLogF("%s authentication link refused on purpose", info_.Tag().c_str());
     ++state_.metrics.refused["link_refused"];
@@ -161,12 +149,6 @@ bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox
   stage_ = Stage::kLinked;
   ServiceLogF("%s authentication link: session keys issued", info_.Tag().c_str());
   state_.metrics.CountOut(kMsgAuthentLinkResponse);
-  if (download_link_ > 1 && !f.hold_reauth_until.empty()) {
-    const std::string release_file = f.hold_reauth_until;
-    out.HoldUntilReleased([release_file] { return access(release_file.c_str(), F_OK) == 0; });
-    ServiceLogF("%s authentication link reply held on purpose until %s exists",
-                info_.Tag().c_str(), release_file.c_str());
-  }
   return AppendFrame(out, AuthentLinkReply(0, &keys, state_.heartbeat_interval), '4',
                      &BuiltInContext());
 }
@@ -175,13 +157,14 @@ bool SessionHandler::OnLogin(const uint8_t* message, size_t length, Outbox& out,
                              std::string* reason) {
   LoginRequest login;
   if (!ParseLoginRequest(message, length, &login, reason)) return false;
-  bool accepted = !state_.faults.refuse_login && login.user == state_.account_user &&
+  const bool refused_on_purpose = faults_->RefuseLogin();
+  bool accepted = !refused_on_purpose && login.user == state_.account_user &&
                   login.password == state_.account_password;
   logged_in_ = accepted;
   if (!accepted) ++state_.metrics.refused["login_refused"];
   ServiceLogF("%s login \"%s\" %s", info_.Tag().c_str(), login.user.c_str(),
               accepted                      ? "accepted"
-              : state_.faults.refuse_login ? "refused on purpose"
+              : refused_on_purpose          ? "refused on purpose"
                                             : "refused");
   return Reply(out, LoginReply(accepted ? 0 : kErrorRefused, login.user), reason);
 }
@@ -199,8 +182,7 @@ bool SessionHandler::OnUpdateCheck(const uint8_t* message, size_t length, Outbox
     proceed = false;
     outcome = "unknown package";
     ++state_.metrics.refused["unknown_package"];
-  } else if (state_.faults.refuse_update) {
-    error = state_.faults.refuse_update_code;
+  } else if (faults_->RefuseUpdate(&error)) {
     proceed = false;
     outcome = "refused on purpose";
     ++state_.metrics.refused["update_refused"];
@@ -237,10 +219,7 @@ bool SessionHandler::OnModuleCheck(const uint8_t* message, size_t length, Outbox
   }
   // Messages of at most 1000 records (well inside one frame), or as many as asked for.
   const size_t n = package->modules.size();
-  size_t messages = std::max<size_t>((n + 999) / 1000, 1);
-  if (state_.faults.split_module_messages > 0) {
-    messages = std::max<size_t>(messages, static_cast<size_t>(state_.faults.split_module_messages));
-  }
+  const size_t messages = faults_->ModuleListMessages(std::max<size_t>((n + 999) / 1000, 1));
   for (size_t i = 0; i < messages; ++i) {
     size_t first = n * i / messages;
     size_t end = n * (i + 1) / messages;
@@ -251,9 +230,7 @@ bool SessionHandler::OnModuleCheck(const uint8_t* message, size_t length, Outbox
   }
   ServiceLogF("%s module check %s: %zu modules in %zu message(s)", info_.Tag().c_str(),
               request.package_number.c_str(), n, messages);
-  if (state_.faults.drop_check_after_list) {
-    out.CloseAfterFlush("dropped on purpose after the module list");
-  }
+  faults_->AfterModuleList(out);
   return true;
 }
 
@@ -281,12 +258,21 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
   ServiceLogF("%s module download: %zu files, %s", info_.Tag().c_str(), modules.size(),
               Megabytes(bytes).c_str());
   module_files_queued_ = true;
-  // Faults that cut downloads at a chunk count build their messages one by one.
-  const bool exact_cuts =
-      state_.faults.drop_after_chunks >= 0 || state_.faults.stall_after_chunks >= 0;
-  return Queue(Transfer::Modules(std::move(modules), exact_cuts ? nullptr : packages_->cache(),
-                                 state_.faults.corrupt_module),
-               reason);
+  const DownloadFaults faults = faults_->OnModuleDownload();
+  MessageCache* cache = faults.uncached ? nullptr : packages_->cache();
+  if (!faults.hold_last_file || modules.empty()) {
+    return Queue(Transfer::Modules(std::move(modules), cache, faults.corrupt_module), reason);
+  }
+  // The last file in a transfer of its own, which the faults hold back.
+  const PackageModule* last = modules.back();
+  modules.pop_back();
+  if (!modules.empty() &&
+      !Queue(Transfer::Modules(std::move(modules), cache, faults.corrupt_module), reason)) {
+    return false;
+  }
+  std::unique_ptr<Transfer> held = Transfer::Modules({last}, cache, faults.corrupt_module);
+  held_transfer_ = held.get();
+  return Queue(std::move(held), reason);
 }
 
 bool SessionHandler::OnBaseZip(const uint8_t* message, size_t length, Outbox& out,
@@ -329,29 +315,25 @@ bool SessionHandler::Queue(std::unique_ptr<Transfer> transfer, std::string* reas
 
 bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
   if (!transfer_) return true;
-  size_t max_records = Transfer::kChunksPerMessage;
-  const int64_t stall_after = state_.faults.stall_after_chunks;
-  if (stall_after >= 0) {
-    if (chunks_sent_ >= stall_after) {
-      stalled_ = true;
-      ServiceLogF("%s stalled on purpose after %lld chunks", info_.Tag().c_str(),
-                  static_cast<long long>(stall_after));
-      return true;
-    }
-    max_records = std::min<size_t>(max_records, static_cast<size_t>(stall_after - chunks_sent_));
+  if (transfer_.get() == held_transfer_) {
+    held_transfer_ = nullptr;
+    faults_->BeforeHeldFile(out);
   }
-  const int64_t drop_after = state_.faults.drop_after_chunks;
-  const int64_t drop_connections = state_.faults.drop_connections;
-  if (drop_after >= 0 && (drop_connections < 0 || download_link_ <= drop_connections)) {
-    if (chunks_sent_ >= drop_after) {
-      out.CloseAfterFlush("dropped on purpose after " + std::to_string(drop_after) + " chunks");
-      failure_ = "dropped_on_purpose";
-      transfer_.reset();
-      waiting_.clear();
-      return true;
-    }
-    max_records = std::min<size_t>(max_records, static_cast<size_t>(drop_after - chunks_sent_));
+  const ChunkCut cut = faults_->BeforeChunks(chunks_sent_);
+  if (cut.kind == ChunkCut::kStall) {
+    stalled_ = true;
+    ServiceLogF("%s %s", info_.Tag().c_str(), cut.reason.c_str());
+    return true;
   }
+  if (cut.kind == ChunkCut::kDrop) {
+    out.CloseAfterFlush(cut.reason);
+    failure_ = "dropped_on_purpose";
+    transfer_.reset();
+    waiting_.clear();
+    held_transfer_ = nullptr;
+    return true;
+  }
+  const size_t max_records = std::min<size_t>(Transfer::kChunksPerMessage, cut.max_records);
   Transfer::Next next;
   uint64_t before = transfer_->chunks();
   if (!transfer_->NextPiece(max_records, &next, reason)) {
@@ -376,11 +358,12 @@ bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
     // The download is over once module files are out and nothing more is asked for; a base
     // archive alone is only its first stage.
     const bool module_files = transfer_->code() == kMsgFileDownloadRsp;
+    if (module_files) module_files_sent_ += transfer_->files_total();
     transfer_.reset();
     if (!waiting_.empty()) {
       transfer_ = std::move(waiting_.front());
       waiting_.pop_front();
-    } else if (module_files && state_.faults.drop_all_after_download) {
+    } else if (module_files && faults_->CloseSessionAfterDownload()) {
       closes_session_ = true;
       out.CloseAfterFlush("dropped on purpose with its session after the download");
     }
@@ -396,6 +379,7 @@ void SessionHandler::OnAllSent() {
   }
   install_done_ = true;
   ++state_.metrics.installs_completed;
+  state_.metrics.CountInstallFiles(module_files_sent_);
 }
 
 void SessionHandler::OnClose(CloseCause cause, size_t unsent) {

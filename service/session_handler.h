@@ -61,22 +61,23 @@ class SessionHandler : public ConnectionHandler {
   CipherContext client_receive_;  // enciphers what the client receives
   std::unique_ptr<Transfer> transfer_;
   std::deque<std::unique_ptr<Transfer>> waiting_;
+  std::unique_ptr<SessionFaults> faults_;
+  // The queued transfer that the faults hold back before it starts; null when none.
+  const Transfer* held_transfer_ = nullptr;
   // The running transfer and the waiting ones hold every request of the largest package and
   // the base archive.
   static_assert(1 + kMaxQueuedTransfers >=
                     (kMaxPackageModules + kMaxModulesPerRequest - 1) / kMaxModulesPerRequest + 1,
                 "the queue holds the requests of the largest package");
   int64_t chunks_sent_ = 0;
-  // Which download connection of the service this is, by its authentication link (1 for the
-  // first); 0 on the update endpoint and before the link.
-  int64_t download_link_ = 0;
-  bool stalled_ = false;         // the stall fault has struck: nothing more goes out
+  bool stalled_ = false;         // stalled by the faults: nothing more goes out
   bool closes_session_ = false;  // the download is complete and takes its session with it
   // The install this download connection serves: started with its first download request,
   // completed once module files and everything else asked for went out.
   bool install_started_ = false;
   bool install_done_ = false;
   bool module_files_queued_ = false;
+  uint64_t module_files_sent_ = 0;  // on this connection, for the metrics
   // Why this handler refused to go on or dropped the connection, for the refusal and failure
   // counters (empty: the close was not the handler's doing).
   std::string failure_;

@@ -216,3 +216,17 @@ TEST_F(SessionTest, FilesGoOutAsTheyAreWhenTheirDownloadStarts) {
   ASSERT_TRUE(dl.DownloadModules(records, &got));
   EXPECT_EQ(got["Data\\big.bin"].size(), 10u);
 }
+
+TEST_F(SessionTest, PackageQueryForAnUnknownPackageHasAnEmptyName) {
+  ASSERT_TRUE(service_.Start({temp_.path()}));
+  TestClient q;
+  ASSERT_TRUE(q.Connect(service_.query()));
+  uint16_t code = 0;
+  std::string name = "x";
+  ASSERT_TRUE(q.PackageQuery("42", &code, &name));
+  EXPECT_EQ(code, 0x5052);
+  EXPECT_EQ(name, "");
+  // The connection stays for further queries.
+  ASSERT_TRUE(q.PackageQuery("100201", &code, &name));
+  EXPECT_EQ(name, "\xE7\xBE\xBD\xE7\xAC\x94 ix");
+}

@@ -3,31 +3,14 @@
 
 #include <unistd.h>
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
+#include "base/scoped_generic.h"
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_ = -1;
+struct FdTraits {
+  using Handle = int;
+  static int InvalidValue() { return -1; }
+  // Any negative value is what a failed open, eventfd or signalfd gave.
+  static bool IsValid(int fd) { return fd >= 0; }
+  static void Free(int fd) { close(fd); }
 };
+
+using UniqueFd = ScopedGeneric<FdTraits>;

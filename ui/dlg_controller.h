@@ -26,6 +26,9 @@ class TDlgController {
   }
   // A timer of the window (SetTimer on its handle) fired.
   virtual void OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) { (void)dlg, (void)timer_id; }
+  // Whether the close box is offered while the window shows Installing (it always is in the other
+  // states). Not while the install steps run.
+  virtual bool CloseBoxWhileInstalling() const { return false; }
   // The window is closing (close box, system close command, after "Open"): called before the
   // modal loop is told to end and the window is destroyed. The place to stop the connections.
   virtual void OnClose(TQuillbankDlg& dlg) { (void)dlg; }

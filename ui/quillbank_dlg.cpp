@@ -75,7 +75,7 @@ LRESULT TQuillbankDlg::WndProc(UINT message, WPARAM w_param, LPARAM l_param) {
       OnLButtonDown(w_param, l_param);
       return 0;
     case WM_LBUTTONUP:
-      if (state_ != WindowState::Installing && CursorInCloseBox()) Close();
+      if (CloseBoxShown() && CursorInCloseBox()) Close();
       return 0;
     case WM_TIMER:
       if (controller_ != nullptr) controller_->OnTimer(*this, static_cast<UINT_PTR>(w_param));
@@ -132,6 +132,11 @@ void TQuillbankDlg::OnLButtonDown(WPARAM w_param, LPARAM l_param) {
   if (w_param == MK_LBUTTON && !PtInRect(&close_box_, cursor)) {
     PostMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, l_param);
   }
+}
+
+bool TQuillbankDlg::CloseBoxShown() const {
+  if (state_ != WindowState::Installing) return true;
+  return !finishing_ && controller_ != nullptr && controller_->CloseBoxWhileInstalling();
 }
 
 void TQuillbankDlg::ShowProgressBarForState() {

@@ -15,7 +15,7 @@
 
 enum class WindowState : int32_t {
   Ready = 0,       // button "Install", close box
-  Installing = 1,  // percentage and progress bar; no button, no close box
+  Installing = 1,  // percentage and progress bar; no button; the close box as the controller says
   Failed = 2,      // status text, close box
   Installed = 3,   // button "Open", close box
 };
@@ -76,6 +76,9 @@ class TQuillbankDlg : public TModalWnd {
   const RECT& ButtonRect() const { return button_rect_; }
   const RECT& StatusRect() const { return status_rect_; }
   const RECT& CloseBox() const { return close_box_; }
+  // The close glyph is drawn and a release on it closes: in every state but Installing, and in
+  // Installing while the controller offers it and the install steps are not running.
+  bool CloseBoxShown() const;
   // Invalidates the window and repaints it before returning.
   void RepaintNow();
 

@@ -27,7 +27,9 @@ void TQuillbankDlg::Paint() {
   const RECT& client = back_buffer.ClientRect();
   PaintWindowBase(dc, client, caption_rect_, background_.get());
 
-  if (state_ != WindowState::Installing) {
+  // Nothing to hit where nothing is drawn.
+  close_box_ = {};
+  if (CloseBoxShown()) {
     const int size = caption_button_size_;
     RECT glyph = {};
     glyph.left = client.right - (2 * size) / 3;

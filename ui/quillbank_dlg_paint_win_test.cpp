@@ -195,6 +195,13 @@ TEST_F(InstallerWindowPaint, ShowsEveryStateInEveryLanguage) {
       shot = Shoot(dlg, "");
       EXPECT_EQ(CountDifferences(shot, ExpectedStatus(L"74%", kPercentFormat), kStatusArea), 0);
 
+      // A controller that offers the close box while downloading: the glyph beside the bar.
+      controller.close_while_installing = true;
+      shot = Shoot(dlg, "installer-installing-closable" + suffix);
+      ExpectCloseGlyph(shot, true);
+      EXPECT_EQ(CountDifferences(shot, ExpectedStatus(L"74%", kPercentFormat), kStatusArea), 0);
+      controller.close_while_installing = false;
+
       // Failed: the status text; the close glyph is back; no button, no bar.
       dlg.ShowFailure(GetMessageText(kTextInstallFail));
       EXPECT_EQ(dlg.StatusText(), language.install_fail);

@@ -131,7 +131,7 @@ TEST_F(InstallerWindow, ButtonActsOnlyInReadyAndInstalled) {
   });
 }
 
-TEST_F(InstallerWindow, CloseBoxClosesExceptWhileInstalling) {
+TEST_F(InstallerWindow, CloseBoxClosesExceptWhileInstallingUnlessOffered) {
   for (WindowState state : {WindowState::Ready, WindowState::Failed, WindowState::Installed}) {
     ScriptController controller;
     const bool result = RunDlgScript(controller, [&](TQuillbankDlg& dlg) {
@@ -152,6 +152,26 @@ TEST_F(InstallerWindow, CloseBoxClosesExceptWhileInstalling) {
     EXPECT_TRUE(dlg.Running());
     EXPECT_EQ(controller_.closes, 0);
   });
+
+  // A controller that offers it while downloading: it closes then, but not once the install
+  // steps run (100% shown).
+  for (bool finishing : {true, false}) {
+    ScriptController controller;
+    controller.close_while_installing = true;
+    RunDlgScript(controller, [&](TQuillbankDlg& dlg) {
+      if (finishing) {
+        dlg.ShowInstallFinishing();
+      } else {
+        dlg.SetState(WindowState::Installing);
+      }
+      EXPECT_EQ(dlg.CloseBoxShown(), !finishing);
+      UpdateWindow(dlg.Handle());
+      SendMouse(dlg.Handle(), WM_LBUTTONUP, 0, kCloseGlyphCentre.x, kCloseGlyphCentre.y);
+      EXPECT_EQ(dlg.Running(), finishing);
+      if (finishing) dlg.SetState(WindowState::Failed);
+    });
+    EXPECT_EQ(controller.closes, 1);
+  }
 }
 
 TEST_F(InstallerWindow, PressElsewhereDragsTheWindowInEveryState) {

@@ -61,8 +61,9 @@ class ScriptedController : public InstallController {
   Script script_;
 };
 
-// Dispatches the thread's messages until `done` holds or the time is up.
-inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 8000) {
+// Dispatches the thread's messages until `done` holds or the time is up. Callers only wait for
+// what must come, so the time is generous for a busy machine; a message wakes the wait at once.
+inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 30000) {
   const DWORD start = GetTickCount();
   while (!done()) {
     if (GetTickCount() - start > static_cast<DWORD>(timeout_ms)) return false;
@@ -71,7 +72,9 @@ inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 8000) 
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    Sleep(10);
+    // What other threads do (a client's connection, a file written) may decide `done` without a
+    // message for this thread: look again after a short while at the latest.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
   return true;
 }
@@ -153,6 +156,12 @@ class InstallStepTest : public InstallControllerTest {
     const std::string path = InstallContext::Get().StagingDir + "\\data\\quotes.dat";
     return CreateFileA(path.c_str(), GENERIC_READ, /*dwShareMode=*/0, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  // Opens a folder so that it cannot be renamed (no delete sharing); what is in it can still
+  // be listed and read.
+  static HANDLE HoldFolder(const std::string& folder) {
+    return CreateFileA(folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   }
   TempDir dir_;
 };

@@ -1,36 +1,27 @@
-// Owner of one COM interface pointer: released when it goes.
+// Owner of one COM interface pointer: released when it goes. It owns the one reference it was
+// given and never adds one, so it moves but does not copy.
 #pragma once
 
 #include <unknwn.h>
 
+#include "base/scoped_generic.h"
+
 template <typename T>
-class ComPtr {
+struct ComReferenceTraits {
+  using Handle = T*;
+  static T* InvalidValue() { return nullptr; }
+  static void Free(T* pointer) { pointer->Release(); }
+};
+
+template <typename T>
+class ComPtr : public ScopedGeneric<ComReferenceTraits<T>> {
+  using Base = ScopedGeneric<ComReferenceTraits<T>>;
+
  public:
-  ComPtr() = default;
-  ~ComPtr() { reset(); }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
+  // Takes `pointer` with the reference it carries.
+  using Base::Base;
 
-  T* get() const { return pointer_; }
-  T* operator->() const { return pointer_; }
-  bool valid() const { return pointer_ != nullptr; }
-  // Releases what was held and takes `pointer` (with the reference it carries).
-  void reset(T* pointer = nullptr) {
-    if (pointer_ != nullptr) pointer_->Release();
-    pointer_ = pointer;
-  }
-  // Gives the pointer up with its reference, without releasing it.
-  T* release() {
-    T* pointer = pointer_;
-    pointer_ = nullptr;
-    return pointer;
-  }
+  T* operator->() const { return this->get(); }
   // For the out-argument of CoCreateInstance / QueryInterface; releases what was held.
-  void** receive() {
-    reset();
-    return reinterpret_cast<void**>(&pointer_);
-  }
-
- private:
-  T* pointer_ = nullptr;
+  void** receive() { return reinterpret_cast<void**>(Base::receive()); }
 };

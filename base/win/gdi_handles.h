@@ -3,86 +3,93 @@
 
 #include <windows.h>
 
+#include <utility>
+
+#include "base/scoped_generic.h"
+
 // Deletes the pen, brush, bitmap or font it owns.
-template <typename Handle>
-class GdiObject {
- public:
-  GdiObject() = default;
-  explicit GdiObject(Handle handle) : handle_(handle) {}
-  ~GdiObject() { reset(); }
-  GdiObject(const GdiObject&) = delete;
-  GdiObject& operator=(const GdiObject&) = delete;
-
-  Handle get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr; }
-  // Deletes what was held and takes `handle`.
-  void reset(Handle handle = nullptr) {
-    if (handle_ != nullptr) DeleteObject(handle_);
-    handle_ = handle;
-  }
-  // Gives the object up without deleting it.
-  Handle release() {
-    const Handle handle = handle_;
-    handle_ = nullptr;
-    return handle;
-  }
-
- private:
-  Handle handle_ = nullptr;
+template <typename GdiHandle>
+struct GdiObjectTraits {
+  using Handle = GdiHandle;
+  static GdiHandle InvalidValue() { return nullptr; }
+  static void Free(GdiHandle handle) { DeleteObject(handle); }
 };
 
+template <typename Handle>
+using GdiObject = ScopedGeneric<GdiObjectTraits<Handle>>;
 using PenHandle = GdiObject<HPEN>;
 using BrushHandle = GdiObject<HBRUSH>;
 using BitmapHandle = GdiObject<HBITMAP>;
 
-// A memory device context made with CreateCompatibleDC, deleted with DeleteDC.
-class MemoryDc {
- public:
-  // Compatible with `compatible_with`, or with the screen when it is null.
-  explicit MemoryDc(HDC compatible_with) : dc_(CreateCompatibleDC(compatible_with)) {}
-  ~MemoryDc() { reset(); }
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
-
-  HDC get() const { return dc_; }
-  bool valid() const { return dc_ != nullptr; }
-  // Deletes what was held and takes `dc` (a memory DC, or null).
-  void reset(HDC dc = nullptr) {
-    if (dc_ != nullptr) DeleteDC(dc_);
-    dc_ = dc;
-  }
-  // Gives the DC up without deleting it.
-  HDC release() {
-    const HDC dc = dc_;
-    dc_ = nullptr;
-    return dc;
-  }
-
- private:
-  HDC dc_;
+struct MemoryDcTraits {
+  using Handle = HDC;
+  static HDC InvalidValue() { return nullptr; }
+  static void Free(HDC dc) { DeleteDC(dc); }
 };
 
-// Selects an object into a DC for one scope. A null object selects nothing.
+// A memory device context made with CreateCompatibleDC, deleted with DeleteDC. Its own class
+// rather than an alias so that MemoryDc(dc) keeps meaning "make one compatible with dc" and is
+// never read as taking ownership of `dc`; reset() takes a memory DC, or null.
+class MemoryDc : public ScopedGeneric<MemoryDcTraits> {
+ public:
+  // Compatible with `compatible_with`, or with the screen when it is null.
+  explicit MemoryDc(HDC compatible_with)
+      : ScopedGeneric<MemoryDcTraits>(CreateCompatibleDC(compatible_with)) {}
+};
+
+// Selects an object into a DC for one scope. A null object selects nothing. Not a handle owner:
+// what it undoes is the selection, and that needs the DC as well as the previous object.
 class SelectGuard {
  public:
   SelectGuard(HDC dc, HGDIOBJ object)
       : dc_(dc), previous_(object != nullptr ? SelectObject(dc, object) : nullptr) {}
-  ~SelectGuard() {
-    if (previous_ != nullptr) SelectObject(dc_, previous_);
+  ~SelectGuard() { Restore(); }
+  // The moved-from guard restores nothing.
+  SelectGuard(SelectGuard&& other) noexcept
+      : dc_(other.dc_), previous_(std::exchange(other.previous_, nullptr)) {}
+  // Restores this guard's selection, then takes over the other's.
+  SelectGuard& operator=(SelectGuard&& other) noexcept {
+    if (this != &other) {
+      Restore();
+      dc_ = other.dc_;
+      previous_ = std::exchange(other.previous_, nullptr);
+    }
+    return *this;
   }
   SelectGuard(const SelectGuard&) = delete;
   SelectGuard& operator=(const SelectGuard&) = delete;
 
  private:
+  void Restore() {
+    if (previous_ != nullptr) SelectObject(dc_, previous_);
+    previous_ = nullptr;
+  }
+
   HDC dc_;
   HGDIOBJ previous_;
 };
 
-// One WM_PAINT: BeginPaint when made, EndPaint when it goes.
+// One WM_PAINT: BeginPaint when made, EndPaint when it goes. Not a handle owner: EndPaint needs
+// the window and the PAINTSTRUCT that BeginPaint filled in, not only the DC.
 class PaintDc {
  public:
   explicit PaintDc(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &paint_)) {}
-  ~PaintDc() { EndPaint(hwnd_, &paint_); }
+  ~PaintDc() { End(); }
+  // The moved-from object ends nothing.
+  PaintDc(PaintDc&& other) noexcept
+      : hwnd_(std::exchange(other.hwnd_, nullptr)),
+        paint_(other.paint_),
+        dc_(std::exchange(other.dc_, nullptr)) {}
+  // Ends this paint, then takes over the other's.
+  PaintDc& operator=(PaintDc&& other) noexcept {
+    if (this != &other) {
+      End();
+      hwnd_ = std::exchange(other.hwnd_, nullptr);
+      paint_ = other.paint_;
+      dc_ = std::exchange(other.dc_, nullptr);
+    }
+    return *this;
+  }
   PaintDc(const PaintDc&) = delete;
   PaintDc& operator=(const PaintDc&) = delete;
 
@@ -90,6 +97,11 @@ class PaintDc {
   bool valid() const { return dc_ != nullptr; }
 
  private:
+  void End() {
+    if (hwnd_ != nullptr) EndPaint(hwnd_, &paint_);
+    hwnd_ = nullptr;
+  }
+
   HWND hwnd_;
   PAINTSTRUCT paint_ = {};
   HDC dc_;

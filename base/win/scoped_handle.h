@@ -3,28 +3,14 @@
 
 #include <windows.h>
 
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~ScopedHandle() { reset(); }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
+#include "base/scoped_generic.h"
 
-  HANDLE get() const { return handle_; }
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static HANDLE InvalidValue() { return INVALID_HANDLE_VALUE; }
   // Both null and INVALID_HANDLE_VALUE mean "no handle": the API uses each for failure.
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  // Closes what was held and takes `handle`.
-  void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-    if (valid()) CloseHandle(handle_);
-    handle_ = handle;
-  }
-  // Gives the handle up without closing it.
-  HANDLE release() {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-
- private:
-  HANDLE handle_;
+  static bool IsValid(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE handle) { CloseHandle(handle); }
 };
+
+using ScopedHandle = ScopedGeneric<KernelHandleTraits>;

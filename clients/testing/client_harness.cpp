@@ -14,7 +14,6 @@
 #include "core/install_log.h"
 #include "core/window_messages.h"
 #include "wire/message.h"
-#include "net/protocol.h"
 #include "wire/records.h"
 
 namespace {
@@ -51,10 +50,8 @@ std::vector<unsigned> WindowMessages::Kinds() {
 
 bool ServiceSide::Open(ProcessClient* client, int32_t authent_error) {
   if (!peer_.listening()) return false;
-  client->CreateConnection();
-  client->codec()->SetServer(kLoopbackAddress, peer_.port());
   const AccountRecord record = InstallerAccountRecord();
-  if (!client->codec()->Connect(&record) || !peer_.Accept()) return false;
+  if (!client->Connect(kLoopbackAddress, peer_.port(), &record) || !peer_.Accept()) return false;
   char type = 0;
   std::string request;
   if (!peer_.ReadMessage(fixed_, CipherContext(), &type, &request) ||

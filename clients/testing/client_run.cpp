@@ -8,7 +8,6 @@
 #include "clients/process_dl.h"
 #include "core/install_context.h"
 #include "core/window_messages.h"
-#include "net/frame_codec.h"
 
 namespace {
 
@@ -68,10 +67,8 @@ bool ClientRun::Next(WindowMessage* out, int timeout_ms) {
 
 bool ClientRun::Check(const ListenAddress& update, int timeout_ms) {
   ProcessCheck& check = clients_->check;
-  check.CreateConnection();
-  check.codec()->SetServer(update.host.c_str(), update.port);
   AccountRecord account = InstallerAccountRecord();
-  if (!check.codec()->Connect(&account)) return false;
+  if (!check.Connect(update.host.c_str(), update.port, &account)) return false;
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (true) {
     int left = static_cast<int>(
@@ -91,14 +88,9 @@ bool ClientRun::Download(int timeout_ms, const ListenAddress* download, int reco
   InstallContext& ctx = InstallContext::Get();
   requests_.clear();
   auto connect = [&] {
-    dl.CreateConnection();
-    if (download) {
-      dl.codec()->SetServer(download->host.c_str(), download->port);
-    } else {
-      dl.codec()->SetServer(ctx.DownloadHost, static_cast<uint16_t>(ctx.DownloadPort));
-    }
     AccountRecord account = InstallerAccountRecord();
-    return dl.codec()->Connect(&account);
+    if (download) return dl.Connect(download->host.c_str(), download->port, &account);
+    return dl.Connect(ctx.DownloadHost, static_cast<uint16_t>(ctx.DownloadPort), &account);
   };
   // A connect that fails reports UM_DL_DISCONNECT as well, which the loop below counts.
   if (!connect() && reconnects == 0) return false;

@@ -52,6 +52,8 @@ PackageManifest ManifestOfFolder(const std::string& folder, const std::string& n
     if (std::find(skip.begin(), skip.end(), file.relative) != skip.end()) continue;
     ManifestFile entry;
     entry.path = file.relative;
+    // One module per file, named after it, as far as a module name holds it.
+    entry.module = file.relative.substr(0, kManifestModuleMax);
     Sha256OfFile((folder + "\\" + file.relative).c_str(), &entry.sha256, &entry.size);
     manifest.files.push_back(entry);
   }

@@ -77,7 +77,7 @@ class RecordingClient : public ProcessClient {
     std::string bytes;  // message, records or disconnect text
   };
 
-  ~RecordingClient() override { StopConnections(); }
+  ~RecordingClient() override { ReleaseConnections(); }
 
   void OnMessage(const uint8_t* message, uint32_t length) override;
   void OnClientDisconnect(const char* text, int32_t code) override;

@@ -114,7 +114,7 @@ bool TestService::Start(const std::vector<std::string>& packages, const FaultCon
                         int idle_timeout_s) {
   ServiceOptions options;
   options.packages = packages;
-  options.faults = faults;
+  options.faults = MakeFaultPlan(faults);
   options.idle_timeout_s = idle_timeout_s;
   return Start(options);
 }

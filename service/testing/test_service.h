@@ -11,6 +11,7 @@
 
 #include "service/package.h"
 #include "service/service.h"
+#include "service/testing/faults.h"
 #include "test_support/temp_dir.h"
 
 struct TestFile {

@@ -19,8 +19,10 @@ class ScriptController : public TDlgController {
   bool OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM w_param, LPARAM l_param) override;
   void OnClose(TQuillbankDlg& dlg) override;
   void OnDestroy(TQuillbankDlg& dlg) override;
+  bool CloseBoxWhileInstalling() const override { return close_while_installing; }
 
   Script script;
+  bool close_while_installing = false;
   bool keep_open = false;  // the script ends the loop itself (otherwise the window is closed)
   int creates = 0;
   int button_clicks = 0;

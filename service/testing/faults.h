@@ -1,8 +1,12 @@
-// Faults the service injects on request, so that tests can watch how installers cope.
+// The faults the test build of the service injects on request (quillbank-service-faults, and
+// the in-process service of the tests), so that tests can watch how installers cope.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "service/fault_plan.h"
 
 struct FaultConfig {
   bool refuse_update = false;  // update-check reply with proceed flag 0 and this error code
@@ -17,6 +21,9 @@ struct FaultConfig {
   // The authentication link reply of every download connection after the first (an installer
   // coming back after a loss) is held back until this file exists; empty: never held.
   std::string hold_reauth_until;
+  // The last module file of every module request is held back until this file exists, the
+  // others sent at once; empty: never held.
+  std::string hold_last_file_until;
   // Download connection falls silent after this many chunk records: nothing more is sent on
   // it, what it receives is ignored, and the idle time-out spares it until the client goes.
   int64_t stall_after_chunks = -1;
@@ -36,6 +43,7 @@ struct FaultConfig {
   bool any() const {
     return refuse_update || refuse_login || refuse_auth_update || refuse_auth_download ||
            drop_after_chunks >= 0 || drop_connections >= 0 || !hold_reauth_until.empty() ||
+           !hold_last_file_until.empty() ||
            stall_after_chunks >= 0 || drop_check_after_list ||
            drop_all_after_download || garbage_first || split_module_messages > 0 ||
            query_delay_ms > 0 || query_wrong_code || !corrupt_module.empty();
@@ -44,8 +52,5 @@ struct FaultConfig {
   std::string Describe() const;
 };
 
-// What the faults count across the connections of one service. Only the serving loop's thread
-// touches it.
-struct FaultCounters {
-  int64_t download_links = 0;  // authentication links asked for on the download endpoint
-};
+// The plan that injects `config`'s faults; null when it asks for none.
+std::shared_ptr<FaultPlan> MakeFaultPlan(const FaultConfig& config);

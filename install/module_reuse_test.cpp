@@ -1,0 +1,130 @@
+// The reuse decision against real folders: a module is taken from the install only when every
+// one of its files is there byte for byte; whatever else, it is downloaded and nothing of it stays
+// in staging.
+#include "install/module_reuse.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/file_system.h"
+#include "base/make_path_dirs.h"
+#include "base/sha256.h"
+#include "install/system.h"
+#include "test_support/temp_dir.h"
+
+namespace {
+
+class ModuleReuseTest : public ::testing::Test {
+ protected:
+  ModuleReuseTest() : install_(dir_.Join("install")), staging_(dir_.Join("staging")) {
+    manifest_.package_number = "100201";
+    // The new version: "core" of two files, "quotes", "doc", and the manifest's own module.
+    List("core", "quillbank ix.exe", "terminal v2");
+    List("core", "bin\\core.dll", std::string(3000, 'c'));
+    List("quotes", "Data\\Quotes\\SH600000.day", std::string(70000, 'q'));
+    List("doc", "Docs\\readme.txt", "read me");
+    List("package.manifest", "package.manifest", "signed bytes");
+    // The earlier install holds the same, plus a file the new version no longer has.
+    for (const ManifestFile& file : manifest_.files) Put(install_, file.path, bytes_[file.path]);
+    Put(install_, "Data\\old.dat", "gone in the new version");
+  }
+
+  void List(const std::string& module, const std::string& path, const std::string& bytes) {
+    ManifestFile file;
+    file.path = path;
+    file.module = module;
+    file.size = bytes.size();
+    file.sha256 = Sha256Of(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    manifest_.files.push_back(file);
+    bytes_[path] = bytes;
+  }
+  static void Put(const std::string& folder, const std::string& path, const std::string& bytes) {
+    const std::string full = folder + "\\" + path;
+    ASSERT_TRUE(MakePathDirs(full.c_str()));
+    ASSERT_TRUE(WriteFileBytes(full, bytes));
+  }
+  ReuseResult Reuse() {
+    return ReuseInstalledModules(manifest_, install_, staging_, "package.manifest");
+  }
+  bool Staged(const std::string& path) {
+    return PathExists((staging_ + "\\" + path).c_str());
+  }
+
+  TempDir dir_;
+  std::string install_, staging_;
+  PackageManifest manifest_;
+  std::map<std::string, std::string> bytes_;
+};
+
+TEST_F(ModuleReuseTest, UnchangedModulesAreCopiedWithTheHashOfWhatWasWritten) {
+  const ReuseResult result = Reuse();
+  EXPECT_EQ(result.modules, (std::vector<std::string>{"core", "quotes", "doc"}));
+  EXPECT_EQ(result.modules_listed, 3u);
+  EXPECT_EQ(result.bytes, 11u + 3000 + 70000 + 7);
+  ASSERT_EQ(result.files.size(), 4u);
+  for (const ReusedFile& file : result.files) {
+    SCOPED_TRACE(file.path);
+    EXPECT_EQ(ReadFileBytes(staging_ + "\\" + file.path), bytes_[file.path]);
+    const std::string& bytes = bytes_[file.path];
+    EXPECT_EQ(file.size, bytes.size());
+    EXPECT_TRUE(file.sha256 ==
+                Sha256Of(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  }
+  // Neither the manifest's own module nor what the new version dropped.
+  EXPECT_FALSE(Staged("package.manifest"));
+  EXPECT_FALSE(Staged("Data\\old.dat"));
+}
+
+TEST_F(ModuleReuseTest, AModuleWithAnyFileOtherThanListedIsDownloadedWhole) {
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string bytes;  // empty with remove: the file is deleted
+    bool remove;
+  };
+  const Case cases[] = {
+      {"size differs", "Docs\\readme.txt", "read me, longer", false},
+      {"same size, other bytes", "Data\\Quotes\\SH600000.day", std::string(69999, 'q') + "x", false},
+      {"missing", "quillbank ix.exe", "", true},
+      // One file of the two of "core" changed: the other one is not taken alone.
+      {"one of several files", "bin\\core.dll", std::string(2999, 'c') + "C", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeletePath(staging_.c_str());
+    const std::string full = install_ + "\\" + c.path;
+    const std::string original = ReadFileBytes(full);
+    if (c.remove) {
+      ASSERT_TRUE(DeletePath(full.c_str()));
+    } else {
+      ASSERT_TRUE(WriteFileBytes(full, c.bytes));
+    }
+    const ReuseResult result = Reuse();
+    std::string module;
+    for (const ManifestFile& file : manifest_.files) {
+      if (file.path == c.path) {
+        module = file.module;
+      }
+    }
+    for (const std::string& reused : result.modules) EXPECT_NE(reused, module);
+    EXPECT_EQ(result.modules.size(), 2u);
+    for (const ManifestFile& file : manifest_.files) {
+      if (file.module == module) {
+        EXPECT_FALSE(Staged(file.path)) << file.path;
+      }
+    }
+    ASSERT_TRUE(WriteFileBytes(full, original));
+  }
+}
+
+TEST_F(ModuleReuseTest, AFormatOneManifestReusesNothing) {
+  manifest_.format = kManifestFormat1;
+  const ReuseResult result = Reuse();
+  EXPECT_TRUE(result.modules.empty());
+  EXPECT_FALSE(PathExists(staging_.c_str()));
+}
+
+}  // namespace
