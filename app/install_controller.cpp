@@ -16,6 +16,7 @@
 #include "core/install_log.h"
 #include "core/message_text.h"
 #include "core/window_messages.h"
+#include "app/uninstall.h"
 #include "app/wait_painting.h"
 #include "install/folder_swap.h"
 #include "install/install_records.h"
@@ -323,6 +324,7 @@ void InstallController::OnInstall(TQuillbankDlg& dlg) {
   DebugOutput(text);
   CreateDesktopShortcut();
   WriteTerminalConfig();
+  if (!RegisterUninstall()) DebugOutput("OnInstall cannot register the uninstall\r\n");
   DeleteFileA(FailedLogPath().c_str());
   // A signed install raises the floor below which no later install may go, wherever the
   // install folder goes.

@@ -5,11 +5,13 @@
 #include "app/package_key.h"
 #include "app/single_instance.h"
 #include "app/swap_steps.h"
+#include "app/uninstall.h"
 #include "base/debug_output.h"
 #include "base/resources.h"
 #include "clients/server_selection.h"
 #include "core/install_context.h"
 #include "core/message_text.h"
+#include "install/uninstall_entry.h"
 #include "net/socket_ops.h"
 #include "ui/drawing_objects.h"
 #include "ui/quillbank_dlg.h"
@@ -29,15 +31,24 @@ void InitInstaller() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
+  const UninstallCommand uninstall = ParseUninstallCommand(arguments);
+  // The uninstall's second stage starts while its first still holds the mutex.
+  if (uninstall.stage == UninstallStage::FromTemp) WaitForUninstallParent(uninstall.parent);
   // First of all, before any server is probed or any folder touched: a user who started the
-  // installer twice gets the running one back.
+  // installer twice gets the running one back (an uninstall too: it waits for no install).
   SingleInstance instance(LoadPackageNumberString());
   if (!instance.first()) {
     DebugOutput(instance.BringRunningToFront()
                     ? "WinMain: the installer of this package runs already; its window is in front\r\n"
                     : "WinMain: the installer of this package runs already (no window yet)\r\n");
-    return 0;
+    return uninstall.stage == UninstallStage::None ? 0 : 1;
+  }
+  if (uninstall.stage != UninstallStage::None) {
+    InstallContext::Get().PackageNumber = LoadPackageNumberString();
+    SetUpPaths();
+    return uninstall.stage == UninstallStage::FromEntry ? UninstallFromEntry()
+                                                        : UninstallFromTemp();
   }
   InitInstaller();
   {

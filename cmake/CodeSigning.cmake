@@ -9,8 +9,6 @@ set(QB_SIGNING_PASSWORD_FILE "" CACHE FILEPATH "File holding the PKCS#12 file's 
 set(QB_SIGNING_CA_FILE "" CACHE FILEPATH
     "CA certificates the signature is checked against after signing (empty: the test CA)")
 set(QB_SIGNING_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server (empty: no time stamp)")
-set(QB_PUBLISHER_NAME "Quillbank" CACHE STRING "Publisher named in signatures and in Apps")
-set(QB_PUBLISHER_URL "https://quillbank.invalid/" CACHE STRING "Publisher's web address")
 
 find_program(QB_OSSLSIGNCODE osslsigncode REQUIRED)
 

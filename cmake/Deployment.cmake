@@ -8,6 +8,10 @@ set(QB_UPDATE_PORT 31711 CACHE STRING "Update-server port")
 set(QB_DOWNLOAD_HOST "127.0.0.22" CACHE STRING "Download server the reference service names")
 set(QB_DOWNLOAD_PORT 31712 CACHE STRING "Download port the reference service names")
 
+# The publisher, as signatures and the Apps & features entry name it (plain ASCII).
+set(QB_PUBLISHER_NAME "Quillbank" CACHE STRING "Publisher named in signatures and in Apps")
+set(QB_PUBLISHER_URL "https://quillbank.invalid/" CACHE STRING "Publisher's web address")
+
 list(GET QB_QUERY_SERVERS 0 QB_QUERY_SERVER_0)
 list(GET QB_QUERY_SERVERS 1 QB_QUERY_SERVER_1)
 list(GET QB_QUERY_SERVERS 2 QB_QUERY_SERVER_2)

@@ -6,6 +6,7 @@ xdotool, ImageMagick's import/convert and Xvfb; Xvfb and the Wine environment co
 cmake/qb-wine, as for every other caller.
 """
 import os
+import re
 import shlex
 import shutil
 import signal
@@ -65,6 +66,11 @@ def wine_env(arch, prefix):
     return env
 
 
+def _reg_unescape(text):
+    """A string of a .reg file as it is: every backslash escapes the character after it."""
+    return re.sub(r"\\(.)", r"\1", text)
+
+
 def wine_which(arch):
     """Which Wine runs programs of this architecture here (cmake/qb-wine decides)."""
     return _run([QB_WINE, "which", arch]).stdout.strip()
@@ -109,6 +115,28 @@ class Prefix:
     def desktop(self):
         return os.path.join(self.user_dir(), "Desktop")
 
+    def registry_key(self, key):
+        """The values of one registry key as {name: str or int} (REG_SZ and REG_DWORD), or None
+        when there is no such key. Read through `reg export`, whose UTF-16 file keeps every
+        character (reg query's console output would not)."""
+        out = os.path.join(self.path, "export.reg")
+        if os.path.exists(out):
+            os.remove(out)
+        _run(self.wine("reg", "export", key, "Z:" + out.replace("/", "\\"), "/y"),
+             env=self.base_env, check=False)
+        if not os.path.exists(out):
+            return None
+        with open(out, "rb") as f:
+            text = f.read().decode("utf-16")
+        os.remove(out)
+        values = {}
+        for line in text.splitlines():
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-fA-F]{8}))$', line)
+            if m:
+                values[_reg_unescape(m.group(1))] = (_reg_unescape(m.group(2)) if m.group(3) is None
+                                                     else int(m.group(3), 16))
+        return values
+
     def user_path_value(self):
         """The user's stored Path (HKCU\\Environment), or None when absent."""
         out = _run(self.wine("reg", "query", r"HKCU\Environment", "/v", "Path"),
@@ -125,10 +153,10 @@ class Prefix:
 
 
 class Process:
-    def __init__(self, cmd, env, log_path):
+    def __init__(self, cmd, env, log_path, cwd=None):
         self.log = open(log_path, "wb")
         self.proc = subprocess.Popen(cmd, env=env, stdout=self.log, stderr=subprocess.STDOUT,
-                                     start_new_session=True)
+                                     start_new_session=True, cwd=cwd)
 
     def running(self):
         return self.proc.poll() is None

@@ -5,6 +5,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import signal
 import struct
@@ -881,6 +882,117 @@ def case_second_key_installs(display):
         check_tree(run, folder)
 
 
+# -- the uninstall ------------------------------------------------------------------------------
+
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillbank100201"
+
+
+def check_uninstall_entry(run, pkg):
+    """The Apps & features entry of a finished install: every value, the size that of the
+    install folder before the terminal wrote its launch record. Returns the entry."""
+    entry = run.prefix.registry_key(UNINSTALL_KEY)
+    check(entry is not None, "no Apps & features entry after the install")
+    links = [n for n in os.listdir(run.prefix.desktop()) if n.endswith(".lnk")]
+    check(entry.get("DisplayName", "") + ".lnk" in links,
+          "DisplayName %r does not name the shortcut (%r)" % (entry.get("DisplayName"), links))
+    check(entry.get("DisplayVersion") == "9.3.%d.%d" % (pkg["version_part3"], pkg["version_part4"]),
+          "DisplayVersion %r" % entry.get("DisplayVersion"))
+    check(entry.get("Publisher") == "Quillbank", "Publisher %r" % entry.get("Publisher"))
+    location = entry.get("InstallLocation", "")
+    check(location.lower().endswith("\\appdata\\roaming\\quillbank100201"),
+          "InstallLocation %r" % location)
+    check(entry.get("DisplayIcon") == location + "\\quillbank ix.exe",
+          "DisplayIcon %r" % entry.get("DisplayIcon"))
+    check(entry.get("UninstallString") == '"%s.uninstall.exe" /uninstall' % location,
+          "UninstallString %r" % entry.get("UninstallString"))
+    size = 0
+    for base, _, files in os.walk(run.install_dir()):
+        size += sum(os.path.getsize(os.path.join(base, n)) for n in files if n != "launch.txt")
+    check(entry.get("EstimatedSize") == (size + 1023) // 1024,
+          "EstimatedSize %r for %d bytes" % (entry.get("EstimatedSize"), size))
+    check(entry.get("NoModify") == 1 and entry.get("NoRepair") == 1, "NoModify or NoRepair not 1")
+    return entry
+
+
+def uninstall_from_entry(run, entry, work):
+    """Runs the entry's UninstallString as Windows does, in the install folder as the current
+    folder, and waits until its copy in the temporary folder has removed the program beside the
+    install (its last step)."""
+    m = re.match(r'^"([^"]+)" (.*)$', entry["UninstallString"])
+    check(m, "UninstallString %r is not a quoted program and its argument" % entry["UninstallString"])
+    first = qbdrive.Process(run.prefix.wine(m.group(1), m.group(2)), run.prefix.env(run.display),
+                            os.path.join(work, "uninstall.out"), cwd=run.install_dir())
+    check(first.wait(60) == 0, "the uninstall started from the entry did not exit 0")
+    beside = run.install_dir() + ".uninstall.exe"
+    check(qbdrive.wait_until(lambda: not os.path.exists(beside), 90),
+          "the uninstall did not finish (the program beside the install is still there)")
+
+
+def start_terminal(run, work):
+    """The installed terminal started by the user, recording its start in launch.txt."""
+    launch = os.path.join(run.install_dir(), "launch.txt")
+    if os.path.exists(launch):
+        os.remove(launch)
+    terminal = qbdrive.Process(run.prefix.wine(os.path.join(run.install_dir(), scenario.TERMINAL),
+                                               "running"),
+                               run.prefix.env(run.display), os.path.join(work, "terminal.out"))
+    check(qbdrive.wait_until(lambda: os.path.exists(launch), 60), "the terminal did not start")
+    return terminal
+
+
+def check_uninstalled(run):
+    appdata = run.prefix.appdata()
+    for name in ("Quillbank100201", "Quillbank100201temp", "Quillbank100201.previous",
+                 "Quillbank100201.failed.log"):
+        check(not os.path.exists(os.path.join(appdata, name)), name + " left after the uninstall")
+    links = [n for n in os.listdir(run.prefix.desktop()) if n.endswith(".lnk")]
+    check(not links, "shortcut left after the uninstall: %r" % links)
+    check(run.prefix.registry_key(UNINSTALL_KEY) is None, "Apps & features entry left")
+
+
+def case_uninstall_win7(display):
+    work = os.path.join(WORK, "uninstall-win7")
+    pkg = package()
+    with scenario.InstallerRun(BUILD, work, display=display, windows_version="win7") as run:
+        path_before = run.prefix.user_path_value()
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        entry = check_uninstall_entry(run, pkg)
+        check("QuillbankDependBase" in (run.prefix.user_path_value() or ""),
+              "the install did not put the dependency folder on the user's Path")
+        terminal = start_terminal(run, work)
+        try:
+            uninstall_from_entry(run, entry, work)
+            check(terminal.wait(30) is not None, "the running terminal was not stopped")
+        finally:
+            terminal.stop()
+        check_uninstalled(run)
+        check(run.prefix.user_path_value() == path_before,
+              "user Path %r, before the install %r" % (run.prefix.user_path_value(), path_before))
+        check(not os.path.exists(run.depend_dir()), "dependency folder left with no other package")
+
+
+def case_uninstall_win10_keeps_what_another_package_uses(display):
+    work = os.path.join(WORK, "uninstall-win10")
+    with scenario.InstallerRun(BUILD, work, display=display, windows_version="win10") as run:
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        entry = check_uninstall_entry(run, package())
+        # Another of the publisher's packages, installed beside, with the dependency folder.
+        other = os.path.join(run.prefix.appdata(), "Quillbank100777")
+        os.makedirs(other)
+        with open(os.path.join(other, "module.info"), "wb") as f:
+            f.write(b"another package")
+        os.makedirs(run.depend_dir(), exist_ok=True)
+        with open(os.path.join(run.depend_dir(), "shared.dll"), "wb") as f:
+            f.write(b"used by the other package")
+        uninstall_from_entry(run, entry, work)
+        check_uninstalled(run)
+        check(os.path.isfile(os.path.join(run.depend_dir(), "shared.dll")),
+              "the dependency folder another package uses was removed")
+        check(os.path.isfile(os.path.join(other, "module.info")), "the other package was touched")
+
+
 CASES = [
     ("full install on Windows 7 (base archive, user Path), English", case_full_install_win7),
     ("Windows 10: no base archive, Path untouched; Simplified Chinese", case_win10_and_simplified_chinese),
@@ -913,6 +1025,10 @@ CASES = [
     ("rollback refused with the install folder gone", case_rollback_refused_without_the_install),
     ("expired manifest refused before the module files", case_expired_manifest_refused_before_the_files),
     ("package signed with the second key installs", case_second_key_installs),
+    ("installed: the Apps & features entry; uninstall from it on Windows 7 (terminal stopped, Path restored)",
+     case_uninstall_win7),
+    ("uninstall on Windows 10 keeps the dependency folder another package uses",
+     case_uninstall_win10_keeps_what_another_package_uses),
 ]
 
 

@@ -12,3 +12,25 @@ bool AddDependDirToStoredPath(std::string* path, const std::string& depend_dir) 
   *path += needle;
   return true;
 }
+
+bool RemoveDependDirFromStoredPath(std::string* path, const std::string& depend_dir) {
+  std::string kept;
+  bool removed = false;
+  bool first = true;
+  size_t begin = 0;
+  while (begin <= path->size()) {
+    size_t end = path->find(';', begin);
+    if (end == std::string::npos) end = path->size();
+    const std::string entry = path->substr(begin, end - begin);
+    if (entry == depend_dir) {
+      removed = true;
+    } else {
+      if (!first) kept += ';';
+      kept += entry;
+      first = false;
+    }
+    begin = end + 1;
+  }
+  if (removed) *path = kept;
+  return removed;
+}

@@ -34,4 +34,23 @@ TEST(PathTextTest, StoredPathLooksForTheSeparatorToo) {
   EXPECT_EQ(path, kDepend + ";" + kDepend);
 }
 
+TEST(PathTextTest, RemovingTakesOffWhatAddingPutOnAndNothingElse) {
+  // What the add wrote comes off again, back to the text before it.
+  for (const std::string before : {std::string(), std::string("C:\\Tools"),
+                                   std::string("C:\\Tools;;D:\\Bin")}) {
+    std::string path = before;
+    ASSERT_TRUE(AddDependDirToStoredPath(&path, kDepend));
+    EXPECT_TRUE(RemoveDependDirFromStoredPath(&path, kDepend));
+    EXPECT_EQ(path, before);
+  }
+  // Wherever it stands, each whole entry equal to it goes; a longer folder or another letter
+  // case is someone else's.
+  std::string path = kDepend + ";C:\\A;" + kDepend + "Old;" + kDepend;
+  EXPECT_TRUE(RemoveDependDirFromStoredPath(&path, kDepend));
+  EXPECT_EQ(path, "C:\\A;" + kDepend + "Old");
+  path = "c:\\users\\u\\appdata\\roaming\\quillbankdependbase";
+  EXPECT_FALSE(RemoveDependDirFromStoredPath(&path, kDepend));
+  EXPECT_EQ(path, "c:\\users\\u\\appdata\\roaming\\quillbankdependbase");
+}
+
 }  // namespace

@@ -21,6 +21,7 @@
 #include "core/install_context.h"
 #include "install/path_text.h"
 #include "install/system_win.h"
+#include "install/uninstall_registry.h"
 
 namespace {
 
@@ -78,6 +79,40 @@ bool ReadStoredPath(HKEY key, std::string* text, DWORD* type) {
   return false;
 }
 
+// Tells every top-level window that the stored environment changed (Explorer re-reads it).
+void BroadcastEnvironmentChange() {
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, /*wParam=*/0,
+                      reinterpret_cast<LPARAM>(L"Environment"), SMTO_NOTIMEOUTIFNOTHUNG,
+                      /*uTimeout=*/0xFFFFFFFF, /*lpdwResult=*/nullptr);
+}
+
+enum class PathEdit { Failed, Unchanged, Written };
+
+// Applies `edit` to HKCU\Environment "Path" and writes the result back with a broadcast: the
+// value's type kept (REG_EXPAND_SZ stays REG_EXPAND_SZ, so its %-references keep expanding), a
+// value left empty deleted, as it was before an install made it. A value that cannot be read
+// whole, or is not text, is left as it is.
+PathEdit EditStoredPath(bool (*edit)(std::string* path, const std::string& depend_dir)) {
+  RegistryKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", /*ulOptions=*/0, KEY_READ | KEY_WRITE,
+                    key.receive()) != ERROR_SUCCESS) {
+    return PathEdit::Failed;
+  }
+  std::string text;
+  DWORD type = REG_SZ;
+  if (!ReadStoredPath(key.get(), &text, &type)) return PathEdit::Failed;
+  if (!edit(&text, InstallContext::Get().DependDir)) return PathEdit::Unchanged;
+  const LONG rc = text.empty()
+                      ? RegDeleteValueA(key.get(), "Path")
+                      : RegSetValueExA(key.get(), "Path", /*Reserved=*/0, type,
+                                       reinterpret_cast<const BYTE*>(text.c_str()),
+                                       static_cast<DWORD>(text.size() + 1));
+  if (rc != ERROR_SUCCESS) return PathEdit::Failed;
+  key.reset();
+  BroadcastEnvironmentChange();
+  return PathEdit::Written;
+}
+
 }  // namespace
 
 std::wstring GetExeDir() {
@@ -98,7 +133,12 @@ std::wstring GetProcessImagePath(unsigned long process_id) {
 }
 
 int KillRunningTerminal() {
-  const std::wstring expected = GetExeDir() + kTerminalExeNameW;
+  StopTerminalRunningFrom(GetExeDir());
+  return 0;
+}
+
+bool StopTerminalRunningFrom(const std::wstring& folder) {
+  const std::wstring expected = folder + kTerminalExeNameW;
   ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, /*th32ProcessID=*/0));
   if (!snapshot.valid()) return 0;
   PROCESSENTRY32W entry = {};
@@ -116,14 +156,14 @@ int KillRunningTerminal() {
     }
   }
   snapshot.reset();
-  if (!found) return 0;
+  if (!found) return false;
   // SYNCHRONIZE as well, or the wait below could not wait at all.
   ScopedHandle process(
       OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, /*bInheritHandle=*/FALSE, process_id));
   TerminateProcess(process.get(), /*uExitCode=*/0);
   WaitForSingleObject(process.get(), kTerminateWaitMs);
   Sleep(kPauseAfterTerminateMs);
-  return 0;
+  return true;
 }
 
 void ExtendProcessPath() {
@@ -215,17 +255,22 @@ bool DeletePath(const char* path) {
   return SHFileOperationA(&operation) == 0;
 }
 
-bool CreateDesktopShortcut() {
-  const InstallContext& ctx = InstallContext::Get();
+std::wstring DesktopShortcutPath() {
   std::string link;
   GetSpecialFolder(kCsidlDesktopDirectory, link);
-  link += "\\" + ctx.ProductName + ".lnk";
+  link += "\\" + InstallContext::Get().ProductName + ".lnk";
   wchar_t link_wide[kShortcutPathChars] = {};
   if (!ToWide(link.c_str(), reinterpret_cast<char16_t*>(link_wide), kShortcutPathChars,
-              kCodePageGbk) ||
-      link_wide[0] == 0) {
-    return false;
+              kCodePageGbk)) {
+    return std::wstring();
   }
+  return link_wide;
+}
+
+bool CreateDesktopShortcut() {
+  const InstallContext& ctx = InstallContext::Get();
+  const std::wstring link = DesktopShortcutPath();
+  if (link.empty()) return false;
   const std::string target = ctx.InstallDir + "\\" + kTerminalExeName;
   wchar_t target_wide[kShortcutPathChars] = {};
   if (!ToWide(target.c_str(), reinterpret_cast<char16_t*>(target_wide), kShortcutPathChars,
@@ -241,7 +286,7 @@ bool CreateDesktopShortcut() {
       shell_link->SetPath(target_wide);
       ComPtr<IPersistFile> file;
       if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.receive()))) {
-        file->Save(link_wide, /*fRemember=*/FALSE);
+        file->Save(link.c_str(), /*fRemember=*/FALSE);
       }
     }
   }  // both released before COM goes
@@ -269,25 +314,12 @@ bool BaseZipNeeded() {
 }
 
 bool AddToUserPath() {
-  RegistryKey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", /*ulOptions=*/0, KEY_READ | KEY_WRITE,
-                    key.receive()) != ERROR_SUCCESS) {
-    return false;
-  }
-  std::string text;
-  DWORD type = REG_SZ;
-  // A value that cannot be read whole, or is not text, is left as it is.
-  if (!ReadStoredPath(key.get(), &text, &type)) return false;
-  if (!AddDependDirToStoredPath(&text, InstallContext::Get().DependDir)) return true;
-  // REG_EXPAND_SZ stays REG_EXPAND_SZ, so its %-references keep expanding.
-  if (RegSetValueExA(key.get(), "Path", /*Reserved=*/0, type,
-                     reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS) {
-    return false;
-  }
-  key.reset();
-  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, /*wParam=*/0,
-                      reinterpret_cast<LPARAM>(L"Environment"), SMTO_NOTIMEOUTIFNOTHUNG,
-                      /*uTimeout=*/0xFFFFFFFF, /*lpdwResult=*/nullptr);
-  return true;
+  const PathEdit edit = EditStoredPath(AddDependDirToStoredPath);
+  // Ours now, for the uninstall to take off again.
+  if (edit == PathEdit::Written) RecordDependPathAdded();
+  return edit != PathEdit::Failed;
+}
+
+bool RemoveDependDirFromUserPath() {
+  return EditStoredPath(RemoveDependDirFromStoredPath) != PathEdit::Failed;
 }

@@ -15,9 +15,16 @@ std::wstring GetProcessImagePath(unsigned long process_id);
 // Ends the first "quillbank ix.exe" that runs from the installer's own folder, waits for it and
 // pauses 2.5 s; returns at once when none runs. Returns 0.
 int KillRunningTerminal();
+// The same for a terminal that runs from `folder` (ending in "\\"). True when one was ended.
+bool StopTerminalRunningFrom(const std::wstring& folder);
+// Takes DependDir off HKCU\Environment "Path" (the value goes when nothing else is left in it)
+// and broadcasts the change. True when it is not there afterwards.
+bool RemoveDependDirFromUserPath();
 // Starts InstallDir\quillbank ix.exe with the argument "end" in a new console. Nonzero if the
 // process was created.
 int LaunchTerminal();
 // Desktop\<ProductName>.lnk pointing at InstallDir\quillbank ix.exe, replacing one of that name.
 // False only when a path cannot be formed.
 bool CreateDesktopShortcut();
+// Desktop\<ProductName>.lnk; empty when the path cannot be formed.
+std::wstring DesktopShortcutPath();

@@ -1,0 +1,22 @@
+// The package's Apps & features entry and its uninstall. A successful install copies this program
+// beside the install folder ("<InstallDir>.uninstall.exe") and names it, with "/uninstall", in the
+// entry. Run from there it copies itself to the temporary folder and starts that copy, which
+// waits until the first one has exited and then removes the install and everything the installs
+// left, the program beside the install included.
+#pragma once
+
+#include <cstdint>
+
+// After a successful install: the program beside the install folder and the entry. False when
+// either could not be written.
+bool RegisterUninstall();
+
+// The first stage, from the entry: the copy in the temporary folder is started (or, when it cannot
+// be, the uninstall runs here). Returns the program's exit code.
+int UninstallFromEntry();
+// The second stage: waits (a while at most) for the process `parent` names to exit.
+void WaitForUninstallParent(uint64_t parent);
+// Stops the terminal and removes what the installs left, in the folders InstallContext names;
+// the rollback floor stays. 0 when everything is gone; otherwise a message names what is left,
+// and 1.
+int UninstallFromTemp();

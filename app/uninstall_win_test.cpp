@@ -1,0 +1,194 @@
+// The Apps & features entry a successful install registers, and the uninstall it names: what goes,
+// and what stays (the rollback floor; the dependency folder and its Path entry while another of
+// the publisher's packages is installed beside).
+#include "app/uninstall.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/deployment_values.h"
+#include "base/file_system.h"
+#include "base/make_path_dirs.h"
+#include "core/install_context.h"
+#include "install/rollback_floor.h"
+#include "install/system_win.h"
+#include "install/uninstall_entry.h"
+#include "install/uninstall_registry.h"
+#include "test_support/temp_dir.h"
+
+namespace {
+
+const std::wstring kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillbank100201";
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::wstring TextValue(const wchar_t* name) {
+  wchar_t text[2048] = {};
+  DWORD size = sizeof text;
+  if (RegGetValueW(HKEY_CURRENT_USER, kKey.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) !=
+      ERROR_SUCCESS) {
+    return L"<none>";
+  }
+  return text;
+}
+
+DWORD NumberValue(const wchar_t* name) {
+  DWORD value = 0xDEADBEEF;
+  DWORD size = sizeof value;
+  RegGetValueW(HKEY_CURRENT_USER, kKey.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+  return value;
+}
+
+bool EntryExists() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// The user's stored Path, or "<none>".
+std::string StoredPath() {
+  char text[4096] = {};
+  DWORD size = sizeof text;
+  if (RegGetValueA(HKEY_CURRENT_USER, "Environment", "Path", RRF_RT_REG_SZ | RRF_NOEXPAND,
+                   nullptr, text, &size) != ERROR_SUCCESS) {
+    return "<none>";
+  }
+  return text;
+}
+
+void SetStoredPath(const std::string& text) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Environment", 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  if (text == "<none>") {
+    RegDeleteValueA(key, "Path");
+  } else {
+    RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+  }
+  RegCloseKey(key);
+}
+
+class UninstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_path_ = StoredPath();
+    InstallContext& ctx = InstallContext::Get();
+    ctx.PackageNumber = "100201";
+    ctx.ProductName = "qb-uninstall-test";
+    ctx.InstallDir = dir_.Join("Quillbank100201");
+    ctx.StagingDir = ctx.InstallDir + "temp";
+    ctx.DependDir = dir_.Join("QuillbankDependBase");
+    ctx.LatestVersion.Part3 = 5;
+    ctx.LatestVersion.Part4 = 77;
+    shortcut_ = DesktopShortcutPath();
+    // An install as a successful one leaves it: 3000 + 100 bytes, the shortcut, the leftovers of
+    // earlier attempts beside it, and the dependency folder.
+    Put(ctx.InstallDir + "\\quillbank ix.exe", std::string(3000, 't'));
+    Put(ctx.InstallDir + "\\data\\quotes.dat", std::string(100, 'q'));
+    HANDLE link = CreateFileW(shortcut_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(link, INVALID_HANDLE_VALUE);
+    CloseHandle(link);
+    Put(ctx.StagingDir + "\\half.dat", "staged");
+    Put(ctx.InstallDir + ".previous\\old.dat", "old");
+    Put(ctx.InstallDir + ".failed.log", "log");
+    Put(ctx.DependDir + "\\base.dll", "base");
+  }
+  void TearDown() override {
+    DeleteUninstallEntry("100201");
+    DeleteFileW(shortcut_.c_str());
+    ClearDependPathAdded();
+    SetStoredPath(saved_path_);
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quillbank\\100201");
+  }
+  static void Put(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(MakePathDirs(path.c_str()));
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
+  }
+  static bool There(const std::string& path) { return PathExists(path.c_str()); }
+
+  TempDir dir_;
+  std::wstring shortcut_;
+  std::string saved_path_;
+};
+
+TEST_F(UninstallTest, TheEntryNamesTheInstallAndTheProgramBesideIt) {
+  const InstallContext& ctx = InstallContext::Get();
+  ASSERT_TRUE(RegisterUninstall());
+  const std::wstring install = Wide(ctx.InstallDir);
+  EXPECT_EQ(TextValue(L"DisplayName"), L"qb-uninstall-test");
+  EXPECT_EQ(TextValue(L"DisplayVersion"), L"9.3.5.77");
+  EXPECT_EQ(TextValue(L"Publisher"), Wide(QB_PUBLISHER_NAME));
+  EXPECT_EQ(TextValue(L"InstallLocation"), install);
+  EXPECT_EQ(TextValue(L"DisplayIcon"), install + L"\\quillbank ix.exe");
+  EXPECT_EQ(TextValue(L"UninstallString"), L"\"" + install + L".uninstall.exe\" /uninstall");
+  EXPECT_EQ(NumberValue(L"EstimatedSize"), 4u);  // 3100 bytes, rounded up
+  EXPECT_EQ(NumberValue(L"NoModify"), 1u);
+  EXPECT_EQ(NumberValue(L"NoRepair"), 1u);
+  // The program beside the install is this one.
+  uint64_t size = 0;
+  EXPECT_TRUE(RegularFileSize((ctx.InstallDir + ".uninstall.exe").c_str(), &size));
+  EXPECT_GT(size, 0u);
+}
+
+TEST_F(UninstallTest, RemovesWhatTheInstallsLeftAndTheirPathEntryButKeepsTheFloor) {
+  const InstallContext& ctx = InstallContext::Get();
+  ASSERT_TRUE(RegisterUninstall());
+  VersionPair floor;
+  floor.Part3 = 5;
+  floor.Part4 = 77;
+  ASSERT_TRUE(WriteRollbackFloor("100201", floor));
+  SetStoredPath("C:\\Tools;" + ctx.DependDir);
+  RecordDependPathAdded();
+
+  EXPECT_EQ(UninstallFromTemp(), 0);
+  for (const std::string& gone : {ctx.InstallDir, ctx.StagingDir, ctx.InstallDir + ".previous",
+                                  ctx.InstallDir + ".failed.log", ctx.InstallDir + ".uninstall.exe",
+                                  ctx.DependDir}) {
+    EXPECT_FALSE(There(gone)) << gone;
+  }
+  EXPECT_EQ(GetFileAttributesW(shortcut_.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(EntryExists());
+  EXPECT_EQ(StoredPath(), "C:\\Tools");
+  EXPECT_FALSE(DependPathAdded());
+  VersionPair kept;
+  ASSERT_TRUE(ReadRollbackFloor("100201", &kept));
+  EXPECT_EQ(kept.Part4, 77);
+}
+
+TEST_F(UninstallTest, AnotherPackageBesideKeepsTheDependencyFolderAndItsPathEntry) {
+  const InstallContext& ctx = InstallContext::Get();
+  ASSERT_TRUE(RegisterUninstall());
+  Put(dir_.Join("Quillbank100777") + "\\module.info", "another package");
+  SetStoredPath(ctx.DependDir);
+  RecordDependPathAdded();
+
+  EXPECT_EQ(UninstallFromTemp(), 0);
+  EXPECT_FALSE(There(ctx.InstallDir));
+  EXPECT_FALSE(EntryExists());
+  EXPECT_EQ(ReadFileBytes(ctx.DependDir + "\\base.dll"), "base");
+  EXPECT_EQ(StoredPath(), ctx.DependDir);
+  // The last of the publisher's uninstalls takes it off.
+  EXPECT_TRUE(DependPathAdded());
+}
+
+TEST_F(UninstallTest, APathEntryTheInstallsDidNotAddStays) {
+  const InstallContext& ctx = InstallContext::Get();
+  ASSERT_TRUE(RegisterUninstall());
+  SetStoredPath(ctx.DependDir + ";C:\\Tools");
+
+  EXPECT_EQ(UninstallFromTemp(), 0);
+  EXPECT_FALSE(There(ctx.DependDir));
+  EXPECT_EQ(StoredPath(), ctx.DependDir + ";C:\\Tools");
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// The uninstall's portable rules; the registry and the steps are in uninstall_registry_win.cpp
+// and app/uninstall.cpp.
+#include "install/uninstall_entry.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr char kFolderPrefix[] = "quillbank";
+
+// The word at `*text` (up to a space or the end), skipping leading spaces; `*text` moves past it.
+std::string NextWord(const char** text) {
+  const char* at = *text;
+  while (*at == ' ' || *at == '\t') ++at;
+  const char* begin = at;
+  while (*at != '\0' && *at != ' ' && *at != '\t') ++at;
+  *text = at;
+  return std::string(begin, at);
+}
+
+}  // namespace
+
+std::string UninstallKeyPath(const std::string& package_number) {
+  return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillbank" + package_number;
+}
+
+std::string DisplayVersionText(const VersionPair& version) {
+  char text[32];
+  std::snprintf(text, sizeof text, "9.3.%d.%d", static_cast<int>(version.Part3),
+                static_cast<int>(version.Part4));
+  return text;
+}
+
+uint32_t EstimatedSizeKb(uint64_t bytes) {
+  const uint64_t kb = bytes / 1024 + (bytes % 1024 != 0 ? 1 : 0);
+  return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(kb);
+}
+
+bool IsPackageFolderName(const std::string& name) {
+  const size_t prefix = sizeof kFolderPrefix - 1;
+  if (name.size() <= prefix) return false;
+  for (size_t i = 0; i < prefix; ++i) {
+    if (std::tolower(static_cast<unsigned char>(name[i])) != kFolderPrefix[i]) return false;
+  }
+  for (size_t i = prefix; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  return true;
+}
+
+UninstallCommand ParseUninstallCommand(const char* arguments) {
+  UninstallCommand command;
+  if (arguments == nullptr) return command;
+  const char* at = arguments;
+  const std::string first = NextWord(&at);
+  if (first == kUninstallArgument && NextWord(&at).empty()) {
+    command.stage = UninstallStage::FromEntry;
+  } else if (first == kUninstallRunArgument) {
+    const std::string handle = NextWord(&at);
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(handle.c_str(), &end, 10);
+    if (!handle.empty() && *end == '\0' && NextWord(&at).empty()) {
+      command.stage = UninstallStage::FromTemp;
+      command.parent = value;
+    }
+  }
+  return command;
+}
