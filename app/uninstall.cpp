@@ -127,7 +127,7 @@ int UninstallFromEntry() {
   if (self.empty() || copy.empty() || !CopyFileW(self.c_str(), copy.c_str(), FALSE) ||
       !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
                        SYNCHRONIZE, /*bInheritHandle=*/TRUE, 0)) {
-    DebugOutput("Uninstall: no copy in the temporary folder; this program stays until a restart\r\n");
+    DebugOutput("Uninstall: no copy in the temporary folder; this one stays until a restart\r\n");
     return UninstallFromTemp();
   }
   const std::string run_argument = kUninstallRunArgument;

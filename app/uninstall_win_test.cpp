@@ -22,7 +22,8 @@
 
 namespace {
 
-const std::wstring kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillbank100201";
+const std::wstring kKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillbank100201";
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 

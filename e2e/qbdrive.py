@@ -131,7 +131,8 @@ class Prefix:
         os.remove(out)
         values = {}
         for line in text.splitlines():
-            m = re.match(r'^"((?:[^"\\]|\\.)*)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-fA-F]{8}))$', line)
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"='
+                         r'(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-fA-F]{8}))$', line)
             if m:
                 values[_reg_unescape(m.group(1))] = (_reg_unescape(m.group(2)) if m.group(3) is None
                                                      else int(m.group(3), 16))

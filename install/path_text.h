@@ -1,5 +1,5 @@
-// The edits of a "Path" text that put DependDir on the search path, and the one that takes it off. Both searches are exact,
-// case-sensitive sub-string tests.
+// The edits of a "Path" text that put DependDir on the search path, and the one that takes it
+// off. The two that put it on are exact, case-sensitive sub-string tests.
 #pragma once
 
 #include <string>

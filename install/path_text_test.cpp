@@ -36,7 +36,7 @@ TEST(PathTextTest, StoredPathLooksForTheSeparatorToo) {
 
 TEST(PathTextTest, RemovingTakesOffWhatAddingPutOnAndNothingElse) {
   // What the add wrote comes off again, back to the text before it.
-  for (const std::string before : {std::string(), std::string("C:\\Tools"),
+  for (const std::string& before : {std::string(), std::string("C:\\Tools"),
                                    std::string("C:\\Tools;;D:\\Bin")}) {
     std::string path = before;
     ASSERT_TRUE(AddDependDirToStoredPath(&path, kDepend));

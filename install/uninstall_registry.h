@@ -15,7 +15,8 @@ struct UninstallValues {
   std::wstring install_location;
   std::wstring display_icon;
   std::wstring uninstall_string;
-  std::wstring shortcut;  // the desktop shortcut's file, for the uninstall (value "QuillbankShortcut")
+  // The desktop shortcut's file, for the uninstall (value "QuillbankShortcut").
+  std::wstring shortcut;
   uint32_t estimated_size_kb = 0;
 };
 
