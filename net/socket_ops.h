@@ -49,6 +49,9 @@ int WaitReadable(SocketHandle socket, int timeout_ms);
 int SendBytes(SocketHandle socket, const void* data, int length);
 // One recv call; the count received, 0 at end of stream, -1 on error.
 int ReceiveBytes(SocketHandle socket, void* buffer, int capacity);
+// What has already arrived, without waiting for more: the count received, 0 when nothing is
+// queued now (or the stream has ended, which the next wait and receive then report), -1 on error.
+int ReceiveQueued(SocketHandle socket, void* buffer, int capacity);
 
 // A blocking listener on address:port (port 0 picks a free one, written to `bound_port`), or
 // kInvalidSocket. For tests and the reference service.

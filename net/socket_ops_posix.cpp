@@ -111,6 +111,15 @@ int ReceiveBytes(SocketHandle socket, void* buffer, int capacity) {
   return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int ReceiveQueued(SocketHandle socket, void* buffer, int capacity) {
+  ssize_t n;
+  do {
+    n = recv(Fd(socket), buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  return static_cast<int>(n);
+}
+
 SocketHandle OpenListener(const char* address, uint16_t port, int backlog, uint16_t* bound_port) {
   sockaddr_in addr;
   if (!MakeAddress(address, port, &addr)) return kInvalidSocket;

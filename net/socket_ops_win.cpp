@@ -115,6 +115,16 @@ int ReceiveBytes(SocketHandle socket, void* buffer, int capacity) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+int ReceiveQueued(SocketHandle socket, void* buffer, int capacity) {
+  // A blocking socket has no "don't wait" flag here: ask how much is queued, then take at most
+  // that, which a blocking recv returns at once.
+  u_long queued = 0;
+  if (ioctlsocket(Sock(socket), FIONREAD, &queued) == SOCKET_ERROR) return -1;
+  if (queued == 0) return 0;
+  const int length = queued < static_cast<u_long>(capacity) ? static_cast<int>(queued) : capacity;
+  return ReceiveBytes(socket, buffer, length);
+}
+
 SocketHandle OpenListener(const char* address, uint16_t port, int backlog, uint16_t* bound_port) {
   sockaddr_in addr;
   if (!MakeAddress(address, port, &addr)) return kInvalidSocket;

@@ -182,14 +182,20 @@ void TTcp::Run() {
     if (ready < 0 || (ready > 0 && buffer_.Full())) {
       drop = true;
     } else if (ready > 0) {
+      // One wait, then everything already queued: each wait is a system call of its own (a
+      // round trip to wineserver under Wine), so it is paid per burst, not per receive.
       int n = ReceiveBytes(s, buffer_.FreeSpace(), static_cast<int>(buffer_.FreeLength()));
-      if (n <= 0) {
-        drop = true;
-      } else {
+      while (n > 0) {
         buffer_.Commit(static_cast<uint32_t>(n));
         bytes_received_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
         received = true;
+        n = buffer_.Full() ? 0
+                           : ReceiveQueued(s, buffer_.FreeSpace(),
+                                           static_cast<int>(buffer_.FreeLength()));
       }
+      // An error after data is left to the next wait and receive, so that what came before
+      // it is still handed on.
+      drop = !received;
     }
     bool current;
     {
