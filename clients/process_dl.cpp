@@ -331,14 +331,26 @@ bool ProcessDL::CompletedFilesIntact(std::string* first_bad, std::string* reason
 
 void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records) {
   const std::string& staging = InstallContext::Get().StagingDir;
-  // Every path first: a message naming one unsafe path writes nothing at all.
-  std::vector<std::string> paths(header.RecordCount);
+  // Every path first: a message naming one unsafe path writes nothing at all. A message holds
+  // chunks of a few files, one after another: a path is formed (and checked) once per file, not
+  // once per 1001-byte chunk.
+  std::vector<FileChunkRecord> chunks(header.RecordCount);
+  std::vector<std::string> files;
+  std::vector<uint32_t> file_of(header.RecordCount);
   for (uint32_t i = 0; i < header.RecordCount; ++i) {
-    const FileChunkRecord chunk = DecodeFileChunkRecord(records + i * header.RecordSize);
-    if (!FormStagingPath(staging, chunk.Folder, chunk.FileName, &paths[i])) {
+    chunks[i] = DecodeFileChunkRecord(records + i * header.RecordSize);
+    const FileChunkRecord& chunk = chunks[i];
+    if (i > 0 && std::strcmp(chunk.Folder, chunks[i - 1].Folder) == 0 &&
+        std::strcmp(chunk.FileName, chunks[i - 1].FileName) == 0) {
+      file_of[i] = file_of[i - 1];
+      continue;
+    }
+    files.emplace_back();
+    if (!FormStagingPath(staging, chunk.Folder, chunk.FileName, &files.back())) {
       Refuse(staging + "\\" + chunk.Folder + chunk.FileName);
       return;
     }
+    file_of[i] = static_cast<uint32_t>(files.size() - 1);
   }
 
   std::string failed_path;
@@ -347,8 +359,9 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
     if (refused_) return;
     if (header.RecordCount > 0) NoteChunk();
     for (uint32_t i = 0; i < header.RecordCount; ++i) {
-      const FileChunkRecord chunk = DecodeFileChunkRecord(records + i * header.RecordSize);
-      const char* path = paths[i].c_str();
+      const FileChunkRecord& chunk = chunks[i];
+      const std::string& file_path = files[file_of[i]];
+      const char* path = file_path.c_str();
       if (std::strcmp(path, current_path_) != 0) {
         const std::string previous = current_path_;
         current_path_[0] = '\0';
@@ -359,19 +372,19 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
         // The folders of the file already open exist: they are made only for a new path,
         // which saves a walk of the whole path per 1001-byte chunk.
         MakePathDirs(path);
-        if (hashes_ != nullptr) hashes_->Forget(paths[i]);
-        completed_sizes_.erase(paths[i]);
+        if (hashes_ != nullptr) hashes_->Forget(file_path);
+        completed_sizes_.erase(file_path);
         current_written_ = 0;
         module_file_ = OpenForWriting(path, &module_buffer_);
         // A file that cannot be created would never complete: the download fails instead.
         if (module_file_ == nullptr) {
-          failed_path = paths[i];
+          failed_path = file_path;
           break;
         }
         std::snprintf(current_path_, sizeof current_path_, "%s", path);
       }
       if (!WriteAll(chunk.Data, chunk.DataLength, module_file_)) {
-        failed_path = paths[i];
+        failed_path = file_path;
         break;
       }
       current_written_ += static_cast<uint64_t>(chunk.DataLength);
@@ -380,11 +393,11 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
       // download before the file counts as done.
       current_path_[0] = '\0';
       if (!CloseWritten(&module_file_)) {
-        failed_path = paths[i];
+        failed_path = file_path;
         break;
       }
-      if (hashes_ != nullptr) hashes_->Add(paths[i]);
-      completed_sizes_[paths[i]] = current_written_;
+      if (hashes_ != nullptr) hashes_->Add(file_path);
+      completed_sizes_[file_path] = current_written_;
       auto pending = std::find(pending_names_.begin(), pending_names_.end(),
                                std::string(chunk.ModuleName));
       // A last chunk of a module not asked for (or already complete) counts nothing.
