@@ -28,6 +28,15 @@ LRESULT TProcess::WndProc(UINT message, WPARAM, LPARAM) {
   return 0;
 }
 
+void TProcess::MoveTo(int32_t position) {
+  RECT client = {};
+  if (hwnd_ != nullptr) GetClientRect(hwnd_, &client);
+  const RECT before = FilledPart(client, position_, range_);
+  position_ = position;
+  const RECT after = FilledPart(client, position_, range_);
+  if (!EqualRect(&before, &after)) Invalidate();
+}
+
 RECT TProcess::FilledPart(const RECT& client, int32_t position, int32_t range) {
   RECT fill = {};
   if (position <= 0 || range < position) return fill;

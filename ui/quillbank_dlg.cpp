@@ -172,8 +172,20 @@ void TQuillbankDlg::SetFilesTotal(int32_t files_total) {
 }
 
 void TQuillbankDlg::StepProgress() {
-  SetFilesDone(files_done_ + 1);
-  SetState(WindowState::Installing);
+  if (state_ != WindowState::Installing || finishing_) {
+    SetFilesDone(files_done_ + 1);
+    SetState(WindowState::Installing);
+    return;
+  }
+  // One step per file, thousands per install, each a repaint of the whole window before: now
+  // only what the step changes is painted again, the bar when its fill grows and the percentage
+  // when it changes.
+  const int shown = DownloadPercentage(files_done_, files_total_);
+  ++files_done_;
+  if (progress_bar_ != nullptr) progress_bar_->MoveTo(files_done_);
+  if (hwnd_ != nullptr && DownloadPercentage(files_done_, files_total_) != shown) {
+    InvalidateRect(hwnd_, &status_rect_, /*bErase=*/FALSE);
+  }
 }
 
 void TQuillbankDlg::RepaintNow() {

@@ -282,6 +282,33 @@ TEST_F(InstallerWindowPaint, PercentageIsTruncatedAndNeverShows100UntilTheInstal
   });
 }
 
+// Thousands of files step the counter: a step repaints only what it changes, so that the window
+// does not repaint itself whole once per file.
+TEST_F(InstallerWindowPaint, AStepRepaintsOnlyWhatItChanges) {
+  RunDlgScript(controller_, [&](TQuillbankDlg& dlg) {
+    dlg.SetFilesTotal(1000);
+    dlg.SetFilesDone(102);
+    dlg.SetState(WindowState::Installing);
+    const HWND window = dlg.Handle();
+    const HWND bar = dlg.ProgressBar()->Handle();
+    // As after a paint: nothing left to repaint.
+    ValidateRect(window, nullptr);
+    ValidateRect(bar, nullptr);
+    RECT update = {};
+    // 103 of 1000: still 10%, and the bar's fill a fraction of a pixel longer.
+    dlg.StepProgress();
+    EXPECT_FALSE(GetUpdateRect(window, &update, FALSE));
+    EXPECT_FALSE(GetUpdateRect(bar, &update, FALSE));
+    for (int i = 0; i < 10; ++i) dlg.StepProgress();
+    // 113: 11%, the percentage alone is painted again, and the bar, now longer.
+    ASSERT_TRUE(GetUpdateRect(window, &update, FALSE));
+    EXPECT_TRUE(EqualRect(&update, &dlg.StatusRect()));
+    EXPECT_TRUE(GetUpdateRect(bar, &update, FALSE));
+    EXPECT_EQ(CountDifferences(Shoot(dlg, ""), ExpectedStatus(L"11%", kPercentFormat), kStatusArea), 0);
+    EXPECT_EQ(dlg.ProgressBar()->Position(), 113);
+  });
+}
+
 TEST_F(InstallerWindowPaint, RefusalShowsTheSignedErrorCode) {
   for (const Language& language : {kLanguages[0], kLanguages[1]}) {
     UseLanguage(language);
