@@ -126,7 +126,9 @@ TEST(Metrics, AWholeInstallShowsItsCounts) {
   ASSERT_TRUE(dl.DownloadModules(records, &files));
   ASSERT_TRUE(files["Data\\a.dat"] == data);
 
-  // Still connected: the install is complete once everything asked for went out.
+  // Still connected: the install is complete once everything asked for went out. The worker
+  // that sent it counts it right after its last bytes, maybe after they arrived here.
+  ASSERT_TRUE(service.WaitForLog("install complete: 2 module file(s)"));
   std::string text = Get(service.metrics());
   EXPECT_EQ(Sample(text, "quillbank_installs_started_total"), 1) << text;
   EXPECT_EQ(Sample(text, "quillbank_installs_completed_total"), 1);

@@ -106,6 +106,7 @@ OptionTable ServeOptionTable(ServiceOptions* o, const ServeOptionExtension* exte
     o->metrics = a;
     return true;
   };
+  table.flags["--workers"] = Number(1, 1024, [=](long long n) { o->workers = size_t(n); });
   table.switches = {
       {"--quiet", [=] { o->quiet = true; }},
   };
@@ -319,6 +320,8 @@ ones they started with, and a folder that fails to load keeps its old package (t
                          all packages (default 512; 0: none). Past it, modules not kept yet
                          are compressed again for every download; nothing is evicted
   --metrics ADDR:PORT    serve Prometheus metrics over HTTP at http://ADDR:PORT/metrics
+  --workers N            event loops serving connections, one thread each (default: one per
+                         core); each new connection goes to the loop with the fewest open
   --log FILE             append log lines to FILE instead of standard error
   --quiet                no log lines
 )" + (extension != nullptr ? extension->help : std::string()) + R"(

@@ -36,6 +36,7 @@ struct ServiceOptions {
   uint64_t cache_mib = 512;  // compressed download messages kept, all packages together
   bool metrics_given = false;
   ListenAddress metrics;  // the Prometheus endpoint (GET /metrics), only when given
+  size_t workers = 0;     // event loops serving connections, one thread each; 0: one per core
   std::string log_file;
   bool quiet = false;
   std::shared_ptr<FaultPlan> faults;  // a test build's; none from the command line alone

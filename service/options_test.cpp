@@ -218,6 +218,7 @@ TEST(Options, OperationsFlags) {
   ASSERT_TRUE(Parse({"serve"}, &o, &error)) << error;
   EXPECT_FALSE(o.metrics_given);
   EXPECT_EQ(o.cache_mib, 512u);
+  EXPECT_EQ(o.workers, 0u);  // one per core
   ASSERT_TRUE(Parse({"serve", "--metrics", "127.0.0.1:9731", "--cache-mib=0"}, &o, &error))
       << error;
   EXPECT_TRUE(o.metrics_given);
@@ -228,4 +229,12 @@ TEST(Options, OperationsFlags) {
   EXPECT_FALSE(Parse({"serve", "--metrics", "localhost:9731"}, &o, &error));
   EXPECT_FALSE(Parse({"serve", "--cache-mib", "-1"}, &o, &error));
   EXPECT_FALSE(Parse({"serve", "--cache-mib", "1.5"}, &o, &error));
+
+  ASSERT_TRUE(Parse({"serve", "--workers=6"}, &o, &error)) << error;
+  EXPECT_EQ(o.workers, 6u);
+  // At least one loop.
+  for (const char* bad : {"0", "-2", "x", "1025"}) {
+    EXPECT_FALSE(Parse({"serve", "--workers", bad}, &o, &error)) << bad;
+  }
+  EXPECT_NE(UsageText().find("--workers N"), std::string::npos);
 }

@@ -1,5 +1,7 @@
 // One running reference service: loads the packages, listens on every endpoint, and serves
-// until stopped. main() and the tests drive it the same way.
+// until stopped. main() and the tests drive it the same way. One loop accepts and hands each
+// connection to one of the worker loops (a thread per core by default), which serves it to
+// its end; the packages, their message caches and the fault plan are shared by all.
 #pragma once
 
 #include <memory>
@@ -8,12 +10,15 @@
 
 #include "service/options.h"
 #include "service/server.h"
+#include "service/service_metrics.h"
 #include "service/service_state.h"
 #include "service/unique_fd.h"
+#include "service/worker_pool.h"
 
 class Service {
  public:
   Service() = default;
+  ~Service();
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
@@ -21,41 +26,55 @@ class Service {
   // listen address. Returns kExitOk, or kExitBadPackage / kExitFailure with the reason in
   // `error`.
   int Start(const ServiceOptions& options, std::string* error);
-  // Takes SIGHUP (reload), SIGINT and SIGTERM (stop) in the loop through a signal descriptor.
-  // The caller has blocked them in every thread. False with the reason when it cannot.
+  // Takes SIGHUP (reload), SIGINT and SIGTERM (stop) in the accepting loop through a signal
+  // descriptor. The caller has blocked them in every thread. False with the reason when it
+  // cannot.
   bool HandleSignals(std::string* error);
-  // Serves until Stop() (from any thread or a signal handler).
+  // Starts the worker loops and runs the accepting one until the service stops; every
+  // connection is closed when it returns.
   void Run();
+  // From any thread or a signal handler.
   void Stop();
-  // Asks the loop to reload the package folders (from any thread), as SIGHUP does.
+  // Asks the accepting loop to reload the package folders (from any thread), as SIGHUP does.
   void RequestReload();
 
   const ServiceState& state() const { return state_; }
+  size_t worker_count() const { return workers_ ? workers_->size() : 0; }
+  // What every loop counted, summed.
+  MetricsCounts Counts() const;
   // Bound addresses, with real ports where 0 was asked.
-  const ListenAddress& query_address(size_t i) const { return server_->bound()[i]; }
+  const ListenAddress& query_address(size_t i) const { return acceptor_->bound()[i]; }
   const ListenAddress& update_address(size_t i) const {
-    return server_->bound()[query_count_ + i];
+    return acceptor_->bound()[query_count_ + i];
   }
   const ListenAddress& download_address() const {
-    return server_->bound()[query_count_ + update_count_];
+    return acceptor_->bound()[query_count_ + update_count_];
   }
   // The metrics listener's address; only when --metrics was given.
   const ListenAddress& metrics_address() const {
-    return server_->bound()[query_count_ + update_count_ + 1];
+    return acceptor_->bound()[query_count_ + update_count_ + 1];
   }
-  size_t connection_count() const { return server_ ? server_->connection_count() : 0; }
+  size_t connection_count() const;
 
  private:
   // Reads every package folder again. A folder that fails keeps its package as it was loaded
-  // before, with a log line saying why; the others are served anew. In the loop's thread.
+  // before, with a log line saying why; the others are served anew. In the accepting loop.
   void Reload();
   void OnSignal();
   // A new message cache for a package set, unless --cache-mib 0 turned the cache off: then the
   // set has none and downloads run as they would without one.
   void SetCache(PackageSet* packages) const;
+  std::unique_ptr<ConnectionHandler> MakeHandler(const ConnectionInfo& info,
+                                                 ServiceMetrics* metrics);
+  std::string MetricsPage() const;
 
   ServiceState state_;
-  std::unique_ptr<Server> server_;
+  // The accepting loop: every listener, signals, reloads and the stop, and the metrics
+  // endpoint, which it serves itself so that it answers however busy the workers are.
+  ServiceMetrics acceptor_metrics_;  // reloads
+  std::unique_ptr<Server> acceptor_;
+  std::vector<std::unique_ptr<ServiceMetrics>> worker_metrics_;
+  std::unique_ptr<WorkerPool> workers_;
   std::vector<std::string> dirs_;  // the package folders, in --package order
   bool default_dir_ = false;       // no --package: the build's default folder
   size_t query_count_ = 0;

@@ -173,6 +173,17 @@ bool TestService::WaitForLog(const std::string& part, int timeout_ms) {
   });
 }
 
+bool TestService::WaitForLogCount(const std::string& part, size_t count, int timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return logged_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+    size_t n = 0;
+    for (const std::string& line : log_) {
+      if (line.find(part) != std::string::npos) ++n;
+    }
+    return n >= count;
+  });
+}
+
 std::vector<std::string> TestService::Log() {
   std::lock_guard<std::mutex> lock(mutex_);
   return log_;

@@ -55,6 +55,8 @@ class TestService {
   bool LogHas(const std::string& part);
   // Waits for a log line holding `part` (false after `timeout_ms`).
   bool WaitForLog(const std::string& part, int timeout_ms = 30000);
+  // Waits for `count` log lines holding `part` (false after `timeout_ms`).
+  bool WaitForLogCount(const std::string& part, size_t count, int timeout_ms = 30000);
   std::vector<std::string> Log();
 
  private:
