@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/timerfd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -51,7 +52,8 @@ std::unique_ptr<ConnectionHandler> Service::MakeHandler(const ConnectionInfo& in
     case EndpointKind::kQuery:
       return std::make_unique<QueryHandler>(state_, *metrics, info);
     case EndpointKind::kMetrics:
-      return std::make_unique<MetricsHandler>([this] { return MetricsPage(); }, info);
+      return std::make_unique<MetricsHandler>([this] { return MetricsPage(); },
+                                              [this] { return !stopping(); }, info);
     default:
       return std::make_unique<SessionHandler>(state_, *metrics, info);
   }
@@ -140,7 +142,9 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
   }
 
   reload_fd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-  if (!reload_fd_.valid()) {
+  stop_fd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  drain_fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+  if (!reload_fd_.valid() || !stop_fd_.valid() || !drain_fd_.valid()) {
     *error = std::string("eventfd: ") + strerror(errno);
     return kExitFailure;
   }
@@ -148,6 +152,19 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
     uint64_t count = 0;
     if (read(reload_fd_.get(), &count, sizeof(count)) == sizeof(count)) Reload();
   });
+  acceptor_->Watch(stop_fd_.get(), [this] {
+    uint64_t count = 0;
+    if (read(stop_fd_.get(), &count, sizeof(count)) != sizeof(count)) return;
+    // Two requests read at once: the second stops at once, as it would have later.
+    for (uint64_t i = 0; i < std::min<uint64_t>(count, 2); ++i) StopAsked();
+  });
+  acceptor_->Watch(drain_fd_.get(), [this] {
+    uint64_t expirations = 0;
+    if (read(drain_fd_.get(), &expirations, sizeof(expirations)) != sizeof(expirations)) return;
+    ServiceLog("drain over: closing every connection");
+    acceptor_->Stop();
+  });
+  drain_ms_ = options.drain_ms;
   ServiceLogF("%zu worker loop(s) serve the connections", workers);
 
   // The download server installers are sent to: as given, else the download listener; a port
@@ -184,7 +201,7 @@ void Service::OnSignal() {
       Reload();
     } else {
       ServiceLogF("%s received: stopping", info.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM");
-      Stop();
+      StopAsked();
     }
   }
 }
@@ -193,6 +210,19 @@ void Service::RequestReload() {
   uint64_t one = 1;
   ssize_t ignored = write(reload_fd_.get(), &one, sizeof(one));
   (void)ignored;
+}
+
+void Service::StopAsked() {
+  if (stopping_.exchange(true) || drain_ms_ == 0) {
+    if (drain_ms_ > 0) ServiceLog("stop asked again: closing every connection now");
+    acceptor_->Stop();
+    return;
+  }
+  ServiceLogF("draining for %d ms: /healthz answers 503, connections are still served", drain_ms_);
+  itimerspec drain{};
+  drain.it_value.tv_sec = drain_ms_ / 1000;
+  drain.it_value.tv_nsec = static_cast<long>(drain_ms_ % 1000) * 1000000;
+  timerfd_settime(drain_fd_.get(), 0, &drain, nullptr);
 }
 
 void Service::Reload() {
@@ -240,5 +270,11 @@ void Service::Run() {
 }
 
 void Service::Stop() {
+  uint64_t one = 1;
+  ssize_t ignored = write(stop_fd_.get(), &one, sizeof(one));
+  (void)ignored;
+}
+
+void Service::StopNow() {
   if (acceptor_) acceptor_->Stop();
 }

@@ -4,6 +4,7 @@
 // its end; the packages, their message caches and the fault plan are shared by all.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,12 +34,18 @@ class Service {
   // Starts the worker loops and runs the accepting one until the service stops; every
   // connection is closed when it returns.
   void Run();
-  // From any thread or a signal handler.
+  // Asks the service to stop (from any thread or a signal handler): /healthz answers 503 at
+  // once, connections go on being served for the drain time (--drain), then all close. Asked
+  // again during the drain, it stops at once.
   void Stop();
+  // Stops at once, without the drain (from any thread).
+  void StopNow();
   // Asks the accepting loop to reload the package folders (from any thread), as SIGHUP does.
   void RequestReload();
 
   const ServiceState& state() const { return state_; }
+  // True once a stop was asked and taken up: what /healthz answers 503 for.
+  bool stopping() const { return stopping_.load(); }
   size_t worker_count() const { return workers_ ? workers_->size() : 0; }
   // What every loop counted, summed.
   MetricsCounts Counts() const;
@@ -61,6 +68,9 @@ class Service {
   // before, with a log line saying why; the others are served anew. In the accepting loop.
   void Reload();
   void OnSignal();
+  // A stop was asked: starts the drain, or stops at once when one runs already (or none is
+  // wanted). In the accepting loop.
+  void StopAsked();
   // A new message cache for a package set, unless --cache-mib 0 turned the cache off: then the
   // set has none and downloads run as they would without one.
   void SetCache(PackageSet* packages) const;
@@ -70,7 +80,7 @@ class Service {
 
   ServiceState state_;
   // The accepting loop: every listener, signals, reloads and the stop, and the metrics
-  // endpoint, which it serves itself so that it answers however busy the workers are.
+  // endpoint, which it serves itself so that /healthz answers however busy the workers are.
   ServiceMetrics acceptor_metrics_;  // reloads
   std::unique_ptr<Server> acceptor_;
   std::vector<std::unique_ptr<ServiceMetrics>> worker_metrics_;
@@ -80,7 +90,11 @@ class Service {
   size_t query_count_ = 0;
   size_t update_count_ = 0;
   std::shared_ptr<MessageCacheBudget> cache_budget_ = std::make_shared<MessageCacheBudget>();
+  int drain_ms_ = 0;
+  std::atomic<bool> stopping_{false};
   UniqueFd reload_fd_;  // eventfd: RequestReload from another thread
+  UniqueFd stop_fd_;    // eventfd: Stop from another thread or a signal handler
+  UniqueFd drain_fd_;   // timerfd: the end of the drain
   UniqueFd signal_fd_;
 };
 

@@ -1,6 +1,7 @@
 // Several worker loops serving one service: connections spread over them and are served whole,
 // a reload reaches every loop while the downloads running go on from their version, the
-// metrics sum what each loop counted, and an installer's session closes across loops.
+// metrics sum what each loop counted, an installer's session closes across loops, and the
+// stop answers /healthz with 503 for its drain before anything closes.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -243,4 +244,58 @@ TEST(Workers, AnInstallersSessionClosesAcrossLoops) {
   EXPECT_TRUE(dl.socket().WaitClosed());
   EXPECT_TRUE(check.socket().WaitClosed());
   EXPECT_TRUE(service.LogHas("closed: dropped on purpose with its session"));
+}
+
+TEST(Workers, AStopAnswersHealthz503ForItsDrainAndStillServes) {
+  TempDir dir;
+  WriteTestPackage(dir.path(), "100201", {{"", "a.dat", "a"}});
+  ServiceOptions options = WithWorkers({dir.path()}, 2);
+  options.metrics_given = true;
+  options.drain_ms = 3600 * 1000;  // longer than any test: it ends only when asked again
+  TestService service;
+  ASSERT_TRUE(service.Start(options));
+  const uint16_t metrics = service.metrics().port;
+  std::string health = HttpGet("127.0.0.1", metrics, "/healthz");
+  EXPECT_EQ(health.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << health;
+  EXPECT_EQ(health.substr(health.size() - 3), "ok\n");
+  TestClient open_one;  // connected before the stop, open through the drain
+  ASSERT_TRUE(open_one.LogIn(service.update()));
+
+  service.service().Stop();
+  ASSERT_TRUE(service.WaitForLog("draining for 3600000 ms"));
+  EXPECT_TRUE(service.service().stopping());
+  health = HttpGet("127.0.0.1", metrics, "/healthz");
+  EXPECT_EQ(health.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u) << health;
+  // Installers are still served meanwhile, old connections and new ones.
+  UpdateReply reply;
+  ASSERT_TRUE(open_one.UpdateCheck("100201", 0, 0, &reply));
+  EXPECT_EQ(reply.part4, 17);
+  std::vector<ModuleRecord> records;
+  EXPECT_TRUE(CheckExchange(service.update(), "100201", &reply, &records));
+  EXPECT_EQ(HttpGet("127.0.0.1", metrics, "/metrics").rfind("HTTP/1.1 200", 0), 0u);
+
+  // Asked again, it stops at once.
+  service.service().Stop();
+  EXPECT_TRUE(open_one.socket().WaitClosed());
+  EXPECT_TRUE(service.LogHas("stop asked again: closing every connection now"));
+}
+
+TEST(Workers, TheDrainEndsByItselfAndEveryLoopCloses) {
+  TempDir dir;
+  WriteTestPackage(dir.path(), "100201", {{"", "a.dat", "a"}});
+  ServiceOptions options = WithWorkers({dir.path()}, 2);
+  options.drain_ms = 1;
+  TestService service;
+  ASSERT_TRUE(service.Start(options));
+  // One connection on each loop.
+  TestClient first, second;
+  ASSERT_TRUE(first.LogIn(service.update()));
+  ASSERT_TRUE(second.LogIn(service.update()));
+  ASSERT_NE(WorkerOf(service, first.socket()), WorkerOf(service, second.socket()));
+
+  service.service().Stop();
+  EXPECT_TRUE(first.socket().WaitClosed());
+  EXPECT_TRUE(second.socket().WaitClosed());
+  EXPECT_TRUE(service.WaitForLog("drain over: closing every connection"));
+  EXPECT_TRUE(service.LogHas("closed: service stopping"));
 }

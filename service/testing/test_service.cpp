@@ -145,7 +145,7 @@ bool TestService::Start(ServiceOptions options) {
 
 void TestService::Stop() {
   if (thread_.joinable()) {
-    service_.Stop();
+    service_.StopNow();
     thread_.join();
   }
 }

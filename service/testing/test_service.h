@@ -44,6 +44,7 @@ class TestService {
   // the metrics endpoint too when `options.metrics_given`).
   bool Start(ServiceOptions options);
   ~TestService();
+  // Stops at once, without the drain a test may have set.
   void Stop();
 
   ListenAddress query() const { return service_.query_address(0); }

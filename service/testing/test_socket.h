@@ -33,3 +33,5 @@ class TestSocket {
 // GET `path` over HTTP/1.1 and everything answered until the server closed; empty when the
 // connection cannot be made.
 std::string HttpGet(const std::string& host, uint16_t port, const std::string& path);
+// A port nothing listens on now, for a program that needs one named (as --metrics does).
+uint16_t FreePort();
