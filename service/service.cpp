@@ -145,7 +145,7 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
   stop_fd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   drain_fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
   if (!reload_fd_.valid() || !stop_fd_.valid() || !drain_fd_.valid()) {
-    *error = std::string("eventfd: ") + strerror(errno);
+    *error = std::string("eventfd or timerfd: ") + strerror(errno);
     return kExitFailure;
   }
   acceptor_->Watch(reload_fd_.get(), [this] {
