@@ -270,7 +270,7 @@ def run_install(work, service, build_dir, arch, launcher, signed=False, package_
         raise SystemExit("whole install: another service listens on %s:%d (a demo or end-to-end "
                          "run?); try again when it is done" % DOWNLOAD_ADDRESS)
     log = open(os.path.join(work, "service.log"), "wb")
-    server = subprocess.Popen([service, "serve", "--package", package], stdout=log,
+    server = subprocess.Popen([service, "serve", "--package", package, "--drain", "0"], stdout=log,
                               stderr=subprocess.STDOUT, start_new_session=True)
     try:
         if not scenario.wait_listening(*DOWNLOAD_ADDRESS) or server.poll() is not None:

@@ -121,7 +121,9 @@ class InstallerRun:
         log = os.path.join(self.work_dir, "service.log")
         start = os.path.getsize(log) if os.path.exists(log) else 0
         package = self.package_folder or self.build.package()
-        cmd = [SERVICE, "serve", "--package", package, "--log", log]
+        # No drain: a case that stops the service means the installer to lose it at once, and a
+        # restart on the same addresses must not wait for it.
+        cmd = [SERVICE, "serve", "--package", package, "--log", log, "--drain", "0"]
         self.service = qbdrive.Process(cmd + self.service_args, os.environ.copy(),
                                        os.path.join(self.work_dir, "service.out"))
         # Our own service must be the one listening: another service on the machine may hold the

@@ -154,7 +154,7 @@ TEST(Program, PackThenServeThenStopOnSignals) {
 
   for (int sig : {SIGTERM, SIGINT}) {
     pid_t pid = Spawn({"serve", "--package", dir.path() + "/pkg", "--query", "127.0.0.1:0",
-                       "--update", "127.0.0.1:0", "--download", "127.0.0.1:0"},
+                       "--update", "127.0.0.1:0", "--download", "127.0.0.1:0", "--drain", "0"},
                       log);
     uint16_t update = ListenPort(log, "update");
     uint16_t download = ListenPort(log, "download");
@@ -190,6 +190,40 @@ TEST(Program, PackThenServeThenStopOnSignals) {
     EXPECT_NE(text.find("download#"), std::string::npos);
     EXPECT_NE(text.find("accepted 127.0.0.1:"), std::string::npos);
   }
+}
+
+// What a load balancer sees: /healthz 200 while serving, 503 from SIGTERM on while the service
+// drains and still serves; a second SIGTERM ends the drain.
+TEST(Program, HealthzTurns503OnSigtermAndASecondSignalEndsTheDrain) {
+  TempDir dir;
+  WriteTestPackage(dir.path() + "/pkg", "555", {{"", "a.dat", "a"}});
+  std::string log = dir.path() + "/out.txt";
+  const uint16_t metrics = FreePort();
+  pid_t pid = Spawn({"serve", "--package", dir.path() + "/pkg", "--query", "127.0.0.1:0",
+                     "--update", "127.0.0.1:0", "--download", "127.0.0.1:0", "--metrics",
+                     "127.0.0.1:" + std::to_string(metrics), "--workers", "3", "--drain", "3600"},
+                    log);
+  ASSERT_NE(ListenPort(log, "metrics"), 0) << Read(log);
+  uint16_t update = ListenPort(log, "update");
+  EXPECT_NE(Read(log).find("3 worker loop(s)"), std::string::npos);
+  std::string health = HttpGet("127.0.0.1", metrics, "/healthz");
+  EXPECT_EQ(health.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << health;
+
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 2000 && Read(log).find("draining for") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(Read(log).find("SIGTERM received: stopping"), std::string::npos) << Read(log);
+  ASSERT_NE(Read(log).find("draining for 3600000 ms"), std::string::npos) << Read(log);
+  health = HttpGet("127.0.0.1", metrics, "/healthz");
+  EXPECT_EQ(health.rfind("HTTP/1.1 503", 0), 0u) << health;
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  EXPECT_TRUE(CheckExchange({"127.0.0.1", update}, "555", &reply, &records));
+
+  kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid), kExitOk);
+  EXPECT_NE(Read(log).find("stop asked again"), std::string::npos) << Read(log);
 }
 
 TEST(Program, SighupReloadsAndABrokenPackageKeepsTheOldOneAndTheExitCode) {

@@ -3,12 +3,16 @@
 // later download of the module only enciphers it. One budget bounds every set's cache: past
 // it, modules not yet kept are compressed for each download as before, and nothing is evicted
 // (under many downloads of a package larger than the budget, eviction would only churn).
+// Every worker loop uses the caches at once: the budget's lock guards every cache's
+// bookkeeping, and a module once kept is never changed or dropped until its cache goes, so
+// what Find returned is read without the lock.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "service/package.h"
@@ -16,8 +20,9 @@
 // The bytes all caches may hold together (--cache-mib). Shared by the caches of the package
 // sets still alive after reloads; a set's bytes come back when its last connection closes.
 struct MessageCacheBudget {
-  uint64_t limit = 0;
+  uint64_t limit = 0;  // set before any cache is used
   uint64_t used = 0;
+  std::mutex mutex;  // guards `used` and the bookkeeping of every cache sharing the budget
 };
 
 // One module's messages: the compressed payloads in order with their chunk counts, the last
@@ -45,8 +50,8 @@ class MessageCache {
   void FinishBuild(const PackageModule* module, CachedModule built);
   void AbandonBuild(const PackageModule* module);
 
-  uint64_t bytes() const { return bytes_; }
-  size_t modules() const { return kept_.size(); }
+  uint64_t bytes() const;
+  size_t modules() const;
 
  private:
   std::shared_ptr<MessageCacheBudget> budget_;

@@ -27,10 +27,10 @@ std::string Printable(const std::string& text, size_t max) {
 }  // namespace
 
 void MetricsHandler::Answer(Outbox& out, int status, const char* status_text,
-                            const std::string& body, const char* extra_headers) {
+                            const std::string& body, const char* extra_headers, bool prometheus) {
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + status_text + "\r\n";
-  head += status == 200 ? "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
-                        : "Content-Type: text/plain; charset=utf-8\r\n";
+  head += prometheus ? "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
+                     : "Content-Type: text/plain; charset=utf-8\r\n";
   head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   head += extra_headers;
   head += "Connection: close\r\n\r\n";
@@ -69,12 +69,19 @@ bool MetricsHandler::OnReceive(const uint8_t* data, size_t length, size_t* consu
   const std::string method = line.substr(0, sp1);
   std::string target = line.substr(sp1 + 1, sp2 - sp1 - 1);
   target = target.substr(0, target.find('?'));
-  if (target != "/metrics") {
-    Answer(out, 404, "Not Found", "only /metrics is served here\n");
+  if (target != "/metrics" && target != "/healthz") {
+    Answer(out, 404, "Not Found", "only /metrics and /healthz are served here\n");
   } else if (method != "GET") {
     Answer(out, 405, "Method Not Allowed", "only GET is served here\n", "Allow: GET\r\n");
+  } else if (target == "/healthz") {
+    // Load balancers take a 503 as "send no more here"; the service still serves meanwhile.
+    if (serving_()) {
+      Answer(out, 200, "OK", "ok\n");
+    } else {
+      Answer(out, 503, "Service Unavailable", "stopping\n");
+    }
   } else {
-    Answer(out, 200, "OK", render_());
+    Answer(out, 200, "OK", render_(), "", true);
   }
   ServiceLogF("%s %s %s", info_.Tag().c_str(), Printable(method, 16).c_str(),
               Printable(target, 64).c_str());

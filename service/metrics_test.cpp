@@ -40,8 +40,9 @@ class ResponderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetServiceLogSink([](const std::string&) {});
-    server_ = std::make_unique<Server>(ServerLimits(), [](const ConnectionInfo& info) {
-      return std::make_unique<MetricsHandler>([] { return std::string("up 1\n"); }, info);
+    server_ = std::make_unique<Server>(ServerLimits(), [this](const ConnectionInfo& info) {
+      return std::make_unique<MetricsHandler>([] { return std::string("up 1\n"); },
+                                              [this] { return serving_.load(); }, info);
     });
     std::string error;
     ASSERT_TRUE(server_->Listen(EndpointKind::kMetrics, {"127.0.0.1", 0}, &error)) << error;
@@ -56,6 +57,7 @@ class ResponderTest : public ::testing::Test {
   std::unique_ptr<Server> server_;
   std::thread thread_;
   ListenAddress address_;
+  std::atomic<bool> serving_{true};
 };
 
 }  // namespace
@@ -77,6 +79,21 @@ TEST_F(ResponderTest, AnswersGetMetricsAndNothingElse) {
   EXPECT_EQ(Exchange(address_, "HEAD /metrics HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 405", 0), 0u);
   EXPECT_EQ(Exchange(address_, "hello\r\n\r\n").rfind("HTTP/1.1 400", 0), 0u);
   EXPECT_EQ(Exchange(address_, "GET /metrics\r\n\r\n").rfind("HTTP/1.1 400", 0), 0u);
+}
+
+TEST_F(ResponderTest, HealthzSaysWhetherTheServiceIsServing) {
+  std::string ok = Get(address_, "/healthz");
+  EXPECT_EQ(ok.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << ok;
+  EXPECT_NE(ok.find("Content-Type: text/plain; charset=utf-8\r\n"), std::string::npos);
+  EXPECT_EQ(ok.substr(ok.size() - 7), "\r\n\r\nok\n");
+  EXPECT_EQ(Exchange(address_, "HEAD /healthz HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 405", 0), 0u);
+
+  serving_ = false;
+  std::string stopping = Get(address_, "/healthz?probe=1");
+  EXPECT_EQ(stopping.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u) << stopping;
+  EXPECT_EQ(stopping.substr(stopping.size() - 13), "\r\n\r\nstopping\n");
+  // The metrics are still there for whoever watches the stop.
+  EXPECT_EQ(Get(address_).rfind("HTTP/1.1 200", 0), 0u);
 }
 
 TEST_F(ResponderTest, WaitsForTheWholeHeadAndRefusesAnOversizedOne) {
@@ -126,7 +143,9 @@ TEST(Metrics, AWholeInstallShowsItsCounts) {
   ASSERT_TRUE(dl.DownloadModules(records, &files));
   ASSERT_TRUE(files["Data\\a.dat"] == data);
 
-  // Still connected: the install is complete once everything asked for went out.
+  // Still connected: the install is complete once everything asked for went out. The worker
+  // that sent it counts it right after its last bytes, maybe after they arrived here.
+  ASSERT_TRUE(service.WaitForLog("install complete: 2 module file(s)"));
   std::string text = Get(service.metrics());
   EXPECT_EQ(Sample(text, "quillbank_installs_started_total"), 1) << text;
   EXPECT_EQ(Sample(text, "quillbank_installs_completed_total"), 1);

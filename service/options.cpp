@@ -106,6 +106,8 @@ OptionTable ServeOptionTable(ServiceOptions* o, const ServeOptionExtension* exte
     o->metrics = a;
     return true;
   };
+  table.flags["--workers"] = Number(1, 1024, [=](long long n) { o->workers = size_t(n); });
+  table.flags["--drain"] = Number(0, 3600, [=](long long n) { o->drain_ms = int(n) * 1000; });
   table.switches = {
       {"--quiet", [=] { o->quiet = true; }},
   };
@@ -304,9 +306,11 @@ std::string UsageText(const ServeOptionExtension* extension) {
   quillbank-service --help
 
 serve: publishes packages to installers. Without --package it serves the demo package of this
-build. Log lines go to standard error; SIGINT or SIGTERM stops it cleanly. SIGHUP reads the
-package folders again: new connections get the new packages, connections open go on with the
-ones they started with, and a folder that fails to load keeps its old package (the log says why).
+build. Log lines go to standard error. SIGINT or SIGTERM stops it cleanly: it goes on serving
+for the --drain time, with /healthz answering 503, then closes every connection (a second
+signal stops it at once). SIGHUP reads the package folders again: new connections get the new
+packages, connections open go on with the ones they started with, and a folder that fails to
+load keeps its old package (the log says why).
   --package DIR          a package folder (package.json beside its files); repeatable
   --query ADDR[:PORT]    package-query listen address (repeatable; replaces the default four)
   --update ADDR[:PORT]   update-check listen address (repeatable; replaces the default three)
@@ -318,7 +322,13 @@ ones they started with, and a folder that fails to load keeps its old package (t
   --cache-mib N          keep the compressed download messages of modules, up to N MiB for
                          all packages (default 512; 0: none). Past it, modules not kept yet
                          are compressed again for every download; nothing is evicted
-  --metrics ADDR:PORT    serve Prometheus metrics over HTTP at http://ADDR:PORT/metrics
+  --metrics ADDR:PORT    serve Prometheus metrics over HTTP at http://ADDR:PORT/metrics, and
+                         a health check for load balancers at /healthz: 200 "ok" while
+                         serving, 503 "stopping" once a stop was asked
+  --workers N            event loops serving connections, one thread each (default: one per
+                         core); each new connection goes to the loop with the fewest open
+  --drain SEC            after SIGTERM or SIGINT, go on serving this long with /healthz
+                         answering 503 before closing every connection (default 5; 0: none)
   --log FILE             append log lines to FILE instead of standard error
   --quiet                no log lines
 )" + (extension != nullptr ? extension->help : std::string()) + R"(

@@ -35,7 +35,11 @@ struct ServiceOptions {
   size_t max_connections = 1024;
   uint64_t cache_mib = 512;  // compressed download messages kept, all packages together
   bool metrics_given = false;
-  ListenAddress metrics;  // the Prometheus endpoint (GET /metrics), only when given
+  ListenAddress metrics;  // the Prometheus endpoint (GET /metrics, /healthz), only when given
+  size_t workers = 0;     // event loops serving connections, one thread each; 0: one per core
+  // Once a stop is asked: how long the service goes on serving, with /healthz answering 503 so
+  // that load balancers take it out of rotation, before it closes every connection.
+  int drain_ms = 5000;
   std::string log_file;
   bool quiet = false;
   std::shared_ptr<FaultPlan> faults;  // a test build's; none from the command line alone

@@ -218,6 +218,8 @@ TEST(Options, OperationsFlags) {
   ASSERT_TRUE(Parse({"serve"}, &o, &error)) << error;
   EXPECT_FALSE(o.metrics_given);
   EXPECT_EQ(o.cache_mib, 512u);
+  EXPECT_EQ(o.workers, 0u);  // one per core
+  EXPECT_EQ(o.drain_ms, 5000);
   ASSERT_TRUE(Parse({"serve", "--metrics", "127.0.0.1:9731", "--cache-mib=0"}, &o, &error))
       << error;
   EXPECT_TRUE(o.metrics_given);
@@ -228,4 +230,19 @@ TEST(Options, OperationsFlags) {
   EXPECT_FALSE(Parse({"serve", "--metrics", "localhost:9731"}, &o, &error));
   EXPECT_FALSE(Parse({"serve", "--cache-mib", "-1"}, &o, &error));
   EXPECT_FALSE(Parse({"serve", "--cache-mib", "1.5"}, &o, &error));
+
+  ASSERT_TRUE(Parse({"serve", "--workers", "6", "--drain=0"}, &o, &error)) << error;
+  EXPECT_EQ(o.workers, 6u);
+  EXPECT_EQ(o.drain_ms, 0);
+  ASSERT_TRUE(Parse({"serve", "--drain", "3600"}, &o, &error)) << error;
+  EXPECT_EQ(o.drain_ms, 3600000);
+  // At least one loop; a drain of whole seconds, at most an hour.
+  for (const char* bad : {"0", "-2", "x", "1025"}) {
+    EXPECT_FALSE(Parse({"serve", "--workers", bad}, &o, &error)) << bad;
+  }
+  for (const char* bad : {"-1", "0.5", "3601"}) {
+    EXPECT_FALSE(Parse({"serve", "--drain", bad}, &o, &error)) << bad;
+  }
+  EXPECT_NE(UsageText().find("/healthz"), std::string::npos);
+  EXPECT_NE(UsageText().find("--workers N"), std::string::npos);
 }

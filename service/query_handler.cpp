@@ -28,18 +28,20 @@ bool QueryHandler::OnReceive(const uint8_t* data, size_t length, size_t* consume
       *reason = "not a package query";
       return false;
     }
-    state_.metrics.CountIn(header.Code);
+    metrics_.CountIn(header.Code);
     PackageQueryRequest request;
     if (!ParsePackageQuery(frame.message, frame.message_length, &request, reason)) return false;
 
-    const Package* package = state_.packages->Find(request.package_number);
-    if (!package) ++state_.metrics.refused["unknown_package"];
+    // The set published now, kept while its package is read.
+    const std::shared_ptr<const PackageSet> packages = state_.packages.Get();
+    const Package* package = packages->Find(request.package_number);
+    if (!package) metrics_.CountRefused("unknown_package");
     const uint16_t code = faults_->OnQueryReply(kMsgPackageQueryReply, out);
     std::vector<uint8_t> reply =
         PackageQueryReply(code, package ? 0 : kErrorUnknownPackage, request.package_number,
                           package ? package->product_name : std::string());
     AppendFrame(out, reply, '1', nullptr);
-    state_.metrics.CountOut(code);
+    metrics_.CountOut(code);
     ServiceLogF("%s package query %s (language 0x%04X, %s): %s%s", info_.Tag().c_str(),
                 request.package_number.c_str(), request.language_id,
                 request.client_version.c_str(), package ? "answered" : "unknown package",
@@ -51,6 +53,6 @@ bool QueryHandler::OnReceive(const uint8_t* data, size_t length, size_t* consume
 
 void QueryHandler::OnClose(CloseCause cause, size_t unsent) {
   (void)unsent;
-  if (cause == CloseCause::kRefused) ++state_.metrics.refused["bad_request"];
-  if (cause == CloseCause::kTooLarge) ++state_.metrics.refused["too_large"];
+  if (cause == CloseCause::kRefused) metrics_.CountRefused("bad_request");
+  if (cause == CloseCause::kTooLarge) metrics_.CountRefused("too_large");
 }

@@ -6,12 +6,17 @@
 
 #include "service/connection_handler.h"
 #include "service/fault_plan.h"
+#include "service/service_metrics.h"
 #include "service/service_state.h"
 
 class QueryHandler : public ConnectionHandler {
  public:
-  QueryHandler(const ServiceState& state, const ConnectionInfo& info)
-      : state_(state), info_(info), faults_(FaultsFor(state.faults.get(), info)) {}
+  // Counts into `metrics`, the counters of the loop serving the connection.
+  QueryHandler(const ServiceState& state, ServiceMetrics& metrics, const ConnectionInfo& info)
+      : state_(state),
+        metrics_(metrics),
+        info_(info),
+        faults_(FaultsFor(state.faults.get(), info)) {}
 
   bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
                  std::string* reason) override;
@@ -19,6 +24,7 @@ class QueryHandler : public ConnectionHandler {
 
  private:
   const ServiceState& state_;
+  ServiceMetrics& metrics_;
   ConnectionInfo info_;
   std::unique_ptr<SessionFaults> faults_;
 };

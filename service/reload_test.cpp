@@ -75,7 +75,7 @@ TEST(Reload, DownloadRunningFinishesFromItsPackageAndTheNextGetsTheNewOne) {
   ASSERT_TRUE(next.DownloadModules(new_records, &files));
   EXPECT_EQ(files["Data\\a.dat"], "new a");
   EXPECT_EQ(files["b.dat"], "new b");
-  EXPECT_EQ(service.service().state().metrics.reloads, 1u);
+  EXPECT_EQ(service.service().Counts().reloads, 1u);
 }
 
 TEST(Reload, AFolderThatFailsToLoadKeepsItsPackageAndTheOthersMoveOn) {
@@ -111,7 +111,7 @@ TEST(Reload, AFolderThatFailsToLoadKeepsItsPackageAndTheOthersMoveOn) {
   ASSERT_TRUE(dl2.Link(service.download()));
   ASSERT_TRUE(dl2.DownloadModules(records, &files));
   EXPECT_EQ(files["c.dat"], "second c, new");
-  EXPECT_EQ(service.service().state().metrics.reload_failures, 1u);
+  EXPECT_EQ(service.service().Counts().reload_failures, 1u);
 }
 
 TEST(Reload, ANewSetThatCannotBeServedTogetherKeepsEverythingAsItWas) {

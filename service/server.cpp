@@ -1,5 +1,5 @@
-// The epoll loop: accept, read, hand bytes to the connection's handler, write what it queued,
-// time out idle connections, stop on request.
+// The epoll loop: accept (or take up what another loop accepted), read, hand bytes to the
+// connection's handler, write what it queued, time out idle connections, stop on request.
 #include "service/server.h"
 
 #include <arpa/inet.h>
@@ -23,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 constexpr uint64_t kListenerTag = 1ULL << 63;
 constexpr uint64_t kStopTag = 1ULL << 62;
 constexpr uint64_t kWatchTag = 1ULL << 61;
+constexpr uint64_t kPostTag = 1ULL << 60;
 // Room for one largest frame and the start of the next; a request never needs more. The buffer
 // starts small and grows towards this only while a large request is arriving.
 constexpr size_t kInputCapacity = 2 * (131072 + 6);
@@ -76,21 +77,44 @@ const char* CloseCauseName(CloseCause cause) {
   return "?";
 }
 
-Server::Server(ServerLimits limits, HandlerFactory factory)
-    : limits_(limits), factory_(std::move(factory)) {
+EndpointCounters& EndpointCounters::operator+=(const EndpointCounters& other) {
+  open += other.open;
+  total += other.total;
+  refused += other.refused;
+  bytes_sent += other.bytes_sent;
+  return *this;
+}
+
+Server::Server(ServerLimits limits, HandlerFactory factory, int worker)
+    : limits_(limits), factory_(std::move(factory)), worker_(worker) {
   epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
   stop_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  post_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   epoll_event ev{};
   ev.events = EPOLLIN;
   ev.data.u64 = kStopTag;
   epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, stop_fd_, &ev);
+  ev.data.u64 = kPostTag;
+  epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, post_fd_, &ev);
 }
 
 Server::~Server() {
   for (auto& [id, c] : connections_) close(c->fd);
+  for (AcceptedSocket& s : posted_sockets_) close(s.fd);
   for (Listener& l : listeners_) close(l.fd);
+  if (post_fd_ >= 0) close(post_fd_);
   if (stop_fd_ >= 0) close(stop_fd_);
   if (epoll_fd_ >= 0) close(epoll_fd_);
+}
+
+EndpointCounters Server::counters(EndpointKind kind) const {
+  const AtomicCounters& c = counters_[static_cast<size_t>(kind)];
+  EndpointCounters copy;
+  copy.open = c.open.load();
+  copy.total = c.total.load();
+  copy.refused = c.refused.load();
+  copy.bytes_sent = c.bytes_sent.load();
+  return copy;
 }
 
 bool Server::Listen(EndpointKind kind, const ListenAddress& address, std::string* error) {
@@ -140,6 +164,42 @@ void Server::Stop() {
   (void)ignored;
 }
 
+void Server::Adopt(AcceptedSocket socket) {
+  ++connection_count_;
+  {
+    std::lock_guard<std::mutex> lock(posted_mutex_);
+    posted_sockets_.push_back(std::move(socket));
+  }
+  uint64_t one = 1;
+  ssize_t ignored = write(post_fd_, &one, sizeof(one));
+  (void)ignored;
+}
+
+void Server::Post(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(posted_mutex_);
+    posted_tasks_.push_back(std::move(task));
+  }
+  uint64_t one = 1;
+  ssize_t ignored = write(post_fd_, &one, sizeof(one));
+  (void)ignored;
+}
+
+void Server::TakePosted() {
+  uint64_t count = 0;
+  ssize_t ignored = read(post_fd_, &count, sizeof(count));
+  (void)ignored;
+  std::vector<AcceptedSocket> sockets;
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> lock(posted_mutex_);
+    sockets.swap(posted_sockets_);
+    tasks.swap(posted_tasks_);
+  }
+  for (AcceptedSocket& s : sockets) Serve(std::move(s));
+  for (auto& task : tasks) task();
+}
+
 void Server::Run() {
   epoll_event events[64];
   bool stopping = false;
@@ -154,6 +214,8 @@ void Server::Run() {
       uint64_t tag = events[i].data.u64;
       if (tag == kStopTag) {
         stopping = true;
+      } else if (tag == kPostTag) {
+        TakePosted();
       } else if (tag & kWatchTag) {
         watches_[tag & ~kWatchTag]();
       } else if (tag & kListenerTag) {
@@ -170,6 +232,15 @@ void Server::Run() {
   for (uint64_t id : ids) Close(id, CloseCause::kStopping, "service stopping");
   for (Listener& l : listeners_) close(l.fd);
   listeners_.clear();
+  // Sockets handed here after the last event were never served.
+  std::lock_guard<std::mutex> lock(posted_mutex_);
+  for (AcceptedSocket& s : posted_sockets_) {
+    ServiceLogF("%s#%llu closed before it was served: service stopping", EndpointName(s.kind),
+                static_cast<unsigned long long>(s.id));
+    close(s.fd);
+    --connection_count_;
+  }
+  posted_sockets_.clear();
 }
 
 int Server::WaitTimeoutMs() const {
@@ -201,46 +272,60 @@ void Server::Accept(Listener& listener) {
       }
       return;
     }
-    if (connections_.size() >= limits_.max_connections) {
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    AcceptedSocket socket;
+    socket.fd = fd;
+    socket.id = next_id_++;
+    socket.kind = listener.kind;
+    socket.peer = AddressText(peer);
+    socket.local = listener.address.ToString();
+    HandOffResult handed = hand_off_ ? hand_off_(socket) : HandOffResult::kServeHere;
+    if (handed == HandOffResult::kHandedOff) continue;
+    if (handed == HandOffResult::kRefused || connections_.size() >= limits_.max_connections) {
       ServiceLogF("%s %s: refused %s: %zu connections open", EndpointName(listener.kind),
-                  listener.address.ToString().c_str(), AddressText(peer).c_str(),
-                  connections_.size());
+                  listener.address.ToString().c_str(), socket.peer.c_str(),
+                  handed == HandOffResult::kRefused ? limits_.max_connections
+                                                    : connections_.size());
       close(fd);
       ++counters_[static_cast<size_t>(listener.kind)].refused;
       continue;
     }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    auto c = std::make_unique<Connection>();
-    c->fd = fd;
-    c->info.id = next_id_++;
-    c->info.kind = listener.kind;
-    c->info.peer = AddressText(peer);
-    c->info.local = listener.address.ToString();
-    c->last_activity = Clock::now();
-    c->handler = factory_(c->info);
-    ServiceLogF("%s accepted %s on %s", c->info.Tag().c_str(), c->info.peer.c_str(),
-                c->info.local.c_str());
-    uint64_t id = c->info.id;
-    Connection& ref = *c;
-    connections_.emplace(id, std::move(c));
-    connection_count_ = connections_.size();
-    EndpointCounters& counters = counters_[static_cast<size_t>(listener.kind)];
-    ++counters.open;
-    ++counters.total;
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = id;
-    ref.interest = EPOLLIN;
-    epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
-    ref.handler->OnOpen(ref.out);
-    std::string reason;
-    if (!Service(ref, &reason)) {
-      Close(id, reason);
-      continue;
-    }
-    UpdateInterest(ref);
+    ++connection_count_;
+    Serve(std::move(socket));
   }
+}
+
+void Server::Serve(AcceptedSocket socket) {
+  auto c = std::make_unique<Connection>();
+  c->fd = socket.fd;
+  c->info.id = socket.id;
+  c->info.kind = socket.kind;
+  c->info.peer = std::move(socket.peer);
+  c->info.local = std::move(socket.local);
+  c->last_activity = Clock::now();
+  c->handler = factory_(c->info);
+  const std::string by = worker_ >= 0 ? " by worker " + std::to_string(worker_) : "";
+  ServiceLogF("%s accepted %s on %s%s", c->info.Tag().c_str(), c->info.peer.c_str(),
+              c->info.local.c_str(), by.c_str());
+  uint64_t id = c->info.id;
+  Connection& ref = *c;
+  connections_.emplace(id, std::move(c));
+  AtomicCounters& counters = counters_[static_cast<size_t>(ref.info.kind)];
+  ++counters.open;
+  ++counters.total;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = id;
+  ref.interest = EPOLLIN;
+  epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, ref.fd, &ev);
+  ref.handler->OnOpen(ref.out);
+  std::string reason;
+  if (!Service(ref, &reason)) {
+    Close(id, reason);
+    return;
+  }
+  UpdateInterest(ref);
 }
 
 void Server::HandleEvent(Connection& c, uint32_t events) {
@@ -411,18 +496,23 @@ void Server::Close(uint64_t id, CloseCause cause, const std::string& reason) {
   const bool closes_session = c.handler->ClosesSession();
   const std::string host = c.info.peer.substr(0, c.info.peer.rfind(':'));
   connections_.erase(it);
-  connection_count_ = connections_.size();
+  --connection_count_;
   if (!closes_session) return;
-  // The installer's other connections, as the idle time-out would close them later.
+  // The installer's other connections, as the idle time-out would close them later: here, and
+  // in the other loops (once, from the connection that started it).
+  CloseSession(host);
+  if (on_session_closed_ && cause != CloseCause::kSession) on_session_closed_(host);
+}
+
+void Server::CloseSession(const std::string& host) {
   std::vector<uint64_t> session;
-  for (const auto& [other_id, other] : connections_) {
-    if ((other->info.kind == EndpointKind::kUpdate ||
-         other->info.kind == EndpointKind::kDownload) &&
-        other->info.peer.substr(0, other->info.peer.rfind(':')) == host) {
-      session.push_back(other_id);
+  for (const auto& [id, c] : connections_) {
+    if ((c->info.kind == EndpointKind::kUpdate || c->info.kind == EndpointKind::kDownload) &&
+        c->info.peer.substr(0, c->info.peer.rfind(':')) == host) {
+      session.push_back(id);
     }
   }
-  for (uint64_t other_id : session) {
-    Close(other_id, CloseCause::kSession, "dropped on purpose with its session");
+  for (uint64_t id : session) {
+    Close(id, CloseCause::kSession, "dropped on purpose with its session");
   }
 }

@@ -1,6 +1,8 @@
 // The service's network side: listening sockets and client connections on one epoll loop.
 // Every socket is non-blocking, so a slow or stuck client never holds up another; each
-// connection's memory is bounded by its input buffer and the outbox high-water mark.
+// connection's memory is bounded by its input buffer and the outbox high-water mark. A loop
+// may also only accept and hand its sockets to other loops (the service's workers), which
+// then serve them: everything about a connection stays in the thread of the loop serving it.
 #pragma once
 
 #include <atomic>
@@ -8,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,17 +24,34 @@ struct ServerLimits {
 
 using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(const ConnectionInfo&)>;
 
-// What the loop counts per endpoint kind, for the metrics endpoint. Read in the loop's thread.
+// What the loop counts per endpoint kind, for the metrics endpoint: a copy, taken from any
+// thread, of counters the loop keeps as atomics.
 struct EndpointCounters {
   uint64_t open = 0;
   uint64_t total = 0;       // accepted since the start
   uint64_t refused = 0;     // closed at once: too many connections open
   uint64_t bytes_sent = 0;
+
+  EndpointCounters& operator+=(const EndpointCounters& other);
 };
+
+// A connection accepted by one loop and given to another to serve.
+struct AcceptedSocket {
+  int fd = -1;
+  uint64_t id = 0;  // unique in the service: the accepting loop numbers them all
+  EndpointKind kind = EndpointKind::kQuery;
+  std::string peer;   // "A.B.C.D:PORT"
+  std::string local;  // the listen address
+};
+
+// What a loop that hands connections out does with one it accepted.
+enum class HandOffResult { kHandedOff, kServeHere, kRefused };
+using HandOff = std::function<HandOffResult(AcceptedSocket&)>;
 
 class Server {
  public:
-  Server(ServerLimits limits, HandlerFactory factory);
+  // `worker` names the loop in its log lines when the service runs several; -1: the only one.
+  Server(ServerLimits limits, HandlerFactory factory, int worker = -1);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -46,18 +66,39 @@ class Server {
   // `fd` open while the server runs.
   void Watch(int fd, std::function<void()> on_readable);
 
+  // Sockets accepted here go to `hand_off` first; set before Run(). kRefused closes the socket
+  // at once (too many connections open in the service), counted as refused here.
+  void SetHandOff(HandOff hand_off) { hand_off_ = std::move(hand_off); }
+  // Serves `socket` here, from now on (from any thread): it counts in connection_count() at
+  // once, and the loop takes it up between two events.
+  void Adopt(AcceptedSocket socket);
+  // Runs `task` in the loop between two events (from any thread).
+  void Post(std::function<void()> task);
+  // Called in the loop when a connection closed that takes its installer's other update and
+  // download connections with it (ClosesSession), with the client's address: for the loops
+  // serving those connections. Set before Run().
+  void SetOnSessionClosed(std::function<void(const std::string& host)> hook) {
+    on_session_closed_ = std::move(hook);
+  }
+  // Closes the update and download connections from `host` served here. In the loop's thread.
+  void CloseSession(const std::string& host);
+
   // Serves until Stop(); closes every connection and listener before it returns.
   void Run();
   // From any thread or a signal handler.
   void Stop();
 
   size_t connection_count() const { return connection_count_.load(); }
-  const EndpointCounters& counters(EndpointKind kind) const {
-    return counters_[static_cast<size_t>(kind)];
-  }
+  EndpointCounters counters(EndpointKind kind) const;
 
  private:
   struct Connection;
+  struct AtomicCounters {
+    std::atomic<uint64_t> open{0};
+    std::atomic<uint64_t> total{0};
+    std::atomic<uint64_t> refused{0};
+    std::atomic<uint64_t> bytes_sent{0};
+  };
   struct Listener {
     int fd;
     EndpointKind kind;
@@ -66,6 +107,10 @@ class Server {
   };
 
   void Accept(Listener& listener);
+  // Starts serving an accepted socket in this loop.
+  void Serve(AcceptedSocket socket);
+  // Takes up the sockets and tasks other threads posted.
+  void TakePosted();
   void HandleEvent(Connection& c, uint32_t events);
   // Hands the buffered input to the handler and drops what it consumed.
   bool HandleInput(Connection& c, std::string* reason);
@@ -79,11 +124,18 @@ class Server {
 
   ServerLimits limits_;
   HandlerFactory factory_;
+  int worker_;
+  HandOff hand_off_;
+  std::function<void(const std::string&)> on_session_closed_;
   int epoll_fd_ = -1;
   int stop_fd_ = -1;
+  int post_fd_ = -1;  // eventfd: something was posted
+  std::mutex posted_mutex_;
+  std::vector<AcceptedSocket> posted_sockets_;
+  std::vector<std::function<void()>> posted_tasks_;
   std::vector<Listener> listeners_;
   std::vector<std::function<void()>> watches_;
-  EndpointCounters counters_[kEndpointKinds];
+  AtomicCounters counters_[kEndpointKinds];
   std::vector<ListenAddress> bound_;
   std::map<uint64_t, std::unique_ptr<Connection>> connections_;
   uint64_t next_id_ = 1;

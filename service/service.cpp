@@ -4,10 +4,13 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/timerfd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "service/metrics_handler.h"
 #include "service/query_handler.h"
@@ -38,6 +41,47 @@ void LogPackage(const Package& p) {
 
 std::string DemoPackageDir() { return QB_DEMO_PACKAGE_DIR; }
 
+Service::~Service() {
+  // Stopped loops only: the accepting loop's handlers and the pool's threads read state_.
+  if (workers_) workers_->Stop();
+}
+
+std::unique_ptr<ConnectionHandler> Service::MakeHandler(const ConnectionInfo& info,
+                                                        ServiceMetrics* metrics) {
+  switch (info.kind) {
+    case EndpointKind::kQuery:
+      return std::make_unique<QueryHandler>(state_, *metrics, info);
+    case EndpointKind::kMetrics:
+      return std::make_unique<MetricsHandler>([this] { return MetricsPage(); },
+                                              [this] { return !stopping(); }, info);
+    default:
+      return std::make_unique<SessionHandler>(state_, *metrics, info);
+  }
+}
+
+MetricsCounts Service::Counts() const {
+  MetricsCounts sum = acceptor_metrics_.Counts();
+  for (const auto& m : worker_metrics_) sum += m->Counts();
+  return sum;
+}
+
+size_t Service::connection_count() const {
+  return (acceptor_ ? acceptor_->connection_count() : 0) +
+         (workers_ ? workers_->connection_count() : 0);
+}
+
+std::string Service::MetricsPage() const {
+  EndpointCounters endpoints[kEndpointKinds];
+  for (size_t k = 0; k < kEndpointKinds; ++k) {
+    const EndpointKind kind = static_cast<EndpointKind>(k);
+    endpoints[k] = acceptor_->counters(kind);
+    for (size_t i = 0; i < workers_->size(); ++i) {
+      endpoints[k] += workers_->worker(i).counters(kind);
+    }
+  }
+  return MetricsText(Counts(), *state_.packages.Get(), endpoints);
+}
+
 int Service::Start(const ServiceOptions& options, std::string* error) {
   dirs_ = options.packages;
   default_dir_ = dirs_.empty();
@@ -58,48 +102,70 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
   for (const Package& p : packages->packages()) LogPackage(p);
   cache_budget_->limit = options.cache_mib << 20;
   SetCache(packages.get());
-  state_.packages = std::move(packages);
+  state_.packages.Publish(std::move(packages));
   state_.faults = options.faults;
   if (options.faults) ServiceLogF("faults: %s", options.faults->Describe().c_str());
 
   ServerLimits limits;
   limits.idle_timeout_ms = options.idle_timeout_s * 1000;
   limits.max_connections = options.max_connections;
-  server_ = std::make_unique<Server>(limits, [this](const ConnectionInfo& info)
-                                                 -> std::unique_ptr<ConnectionHandler> {
-    switch (info.kind) {
-      case EndpointKind::kQuery:
-        return std::make_unique<QueryHandler>(state_, info);
-      case EndpointKind::kMetrics:
-        return std::make_unique<MetricsHandler>(
-            [this] { return MetricsText(state_.metrics, *state_.packages, *server_); }, info);
-      default:
-        return std::make_unique<SessionHandler>(state_, info);
-    }
+  const size_t workers =
+      options.workers > 0 ? options.workers
+                          : std::max<size_t>(1, std::thread::hardware_concurrency());
+  for (size_t i = 0; i < workers; ++i) {
+    worker_metrics_.push_back(std::make_unique<ServiceMetrics>());
+  }
+  workers_ = std::make_unique<WorkerPool>(workers, limits, [this](size_t i) -> HandlerFactory {
+    ServiceMetrics* metrics = worker_metrics_[i].get();
+    return [this, metrics](const ConnectionInfo& info) { return MakeHandler(info, metrics); };
+  });
+  acceptor_ = std::make_unique<Server>(limits, [this](const ConnectionInfo& info) {
+    return MakeHandler(info, &acceptor_metrics_);
+  });
+  // The metrics endpoint is served where it is accepted; everything else by a worker.
+  acceptor_->SetHandOff([this](AcceptedSocket& socket) {
+    return socket.kind == EndpointKind::kMetrics ? HandOffResult::kServeHere
+                                                 : workers_->HandOff(socket);
   });
   for (const ListenAddress& a : options.query) {
-    if (!server_->Listen(EndpointKind::kQuery, a, error)) return kExitFailure;
+    if (!acceptor_->Listen(EndpointKind::kQuery, a, error)) return kExitFailure;
   }
   for (const ListenAddress& a : options.update) {
-    if (!server_->Listen(EndpointKind::kUpdate, a, error)) return kExitFailure;
+    if (!acceptor_->Listen(EndpointKind::kUpdate, a, error)) return kExitFailure;
   }
-  if (!server_->Listen(EndpointKind::kDownload, options.download, error)) return kExitFailure;
+  if (!acceptor_->Listen(EndpointKind::kDownload, options.download, error)) return kExitFailure;
   query_count_ = options.query.size();
   update_count_ = options.update.size();
   if (options.metrics_given &&
-      !server_->Listen(EndpointKind::kMetrics, options.metrics, error)) {
+      !acceptor_->Listen(EndpointKind::kMetrics, options.metrics, error)) {
     return kExitFailure;
   }
 
   reload_fd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-  if (!reload_fd_.valid()) {
-    *error = std::string("eventfd: ") + strerror(errno);
+  stop_fd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  drain_fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+  if (!reload_fd_.valid() || !stop_fd_.valid() || !drain_fd_.valid()) {
+    *error = std::string("eventfd or timerfd: ") + strerror(errno);
     return kExitFailure;
   }
-  server_->Watch(reload_fd_.get(), [this] {
+  acceptor_->Watch(reload_fd_.get(), [this] {
     uint64_t count = 0;
     if (read(reload_fd_.get(), &count, sizeof(count)) == sizeof(count)) Reload();
   });
+  acceptor_->Watch(stop_fd_.get(), [this] {
+    uint64_t count = 0;
+    if (read(stop_fd_.get(), &count, sizeof(count)) != sizeof(count)) return;
+    // Two requests read at once: the second stops at once, as it would have later.
+    for (uint64_t i = 0; i < std::min<uint64_t>(count, 2); ++i) StopAsked();
+  });
+  acceptor_->Watch(drain_fd_.get(), [this] {
+    uint64_t expirations = 0;
+    if (read(drain_fd_.get(), &expirations, sizeof(expirations)) != sizeof(expirations)) return;
+    ServiceLog("drain over: closing every connection");
+    acceptor_->Stop();
+  });
+  drain_ms_ = options.drain_ms;
+  ServiceLogF("%zu worker loop(s) serve the connections", workers);
 
   // The download server installers are sent to: as given, else the download listener; a port
   // of 0 means the port that listener got.
@@ -123,7 +189,7 @@ bool Service::HandleSignals(std::string* error) {
     *error = std::string("signalfd: ") + strerror(errno);
     return false;
   }
-  server_->Watch(signal_fd_.get(), [this] { OnSignal(); });
+  acceptor_->Watch(signal_fd_.get(), [this] { OnSignal(); });
   return true;
 }
 
@@ -135,7 +201,7 @@ void Service::OnSignal() {
       Reload();
     } else {
       ServiceLogF("%s received: stopping", info.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM");
-      Stop();
+      StopAsked();
     }
   }
 }
@@ -146,9 +212,23 @@ void Service::RequestReload() {
   (void)ignored;
 }
 
+void Service::StopAsked() {
+  if (stopping_.exchange(true) || drain_ms_ == 0) {
+    if (drain_ms_ > 0) ServiceLog("stop asked again: closing every connection now");
+    acceptor_->Stop();
+    return;
+  }
+  ServiceLogF("draining for %d ms: /healthz answers 503, connections are still served", drain_ms_);
+  itimerspec drain{};
+  drain.it_value.tv_sec = drain_ms_ / 1000;
+  drain.it_value.tv_nsec = static_cast<long>(drain_ms_ % 1000) * 1000000;
+  timerfd_settime(drain_fd_.get(), 0, &drain, nullptr);
+}
+
 void Service::Reload() {
-  ++state_.metrics.reloads;
-  const std::vector<Package>& before = state_.packages->packages();
+  acceptor_metrics_.CountReload();
+  const std::shared_ptr<const PackageSet> published = state_.packages.Get();
+  const std::vector<Package>& before = published->packages();
   auto packages = std::make_shared<PackageSet>();
   size_t failed = 0;
   for (size_t i = 0; i < dirs_.size(); ++i) {
@@ -163,16 +243,17 @@ void Service::Reload() {
       package = before[i];
     }
     if (!packages->Add(std::move(package), &why)) {
-      ++state_.metrics.reload_failures;
+      acceptor_metrics_.CountReloadFailure();
       ServiceLogF("reload failed: %s; still serving every package loaded before", why.c_str());
       return;
     }
   }
-  if (failed > 0) ++state_.metrics.reload_failures;
+  if (failed > 0) acceptor_metrics_.CountReloadFailure();
   for (const Package& p : packages->packages()) LogPackage(p);
   SetCache(packages.get());
-  // Connections open now keep the set they hold; the old one goes with the last of them.
-  state_.packages = std::move(packages);
+  // Every loop's new connections get the new set from now on; connections open now keep the
+  // set they hold, and the old one goes with the last of them.
+  state_.packages.Publish(std::move(packages));
   ServiceLogF("reload done: %zu package(s) served to new connections, %zu kept from before",
               dirs_.size(), failed);
 }
@@ -182,9 +263,18 @@ void Service::SetCache(PackageSet* packages) const {
 }
 
 void Service::Run() {
-  if (server_) server_->Run();
+  if (!acceptor_) return;
+  workers_->Start();
+  acceptor_->Run();
+  workers_->Stop();
 }
 
 void Service::Stop() {
-  if (server_) server_->Stop();
+  uint64_t one = 1;
+  ssize_t ignored = write(stop_fd_.get(), &one, sizeof(one));
+  (void)ignored;
+}
+
+void Service::StopNow() {
+  if (acceptor_) acceptor_->Stop();
 }

@@ -2,6 +2,7 @@
 #include "service/service_metrics.h"
 
 #include <iterator>
+#include <map>
 
 #include "wire/message.h"
 
@@ -76,34 +77,96 @@ bool KnownRequest(uint16_t code) {
 
 }  // namespace
 
-void ServiceMetrics::CountInstallFiles(uint64_t files) {
-  install_files_sum += files;
-  // Cumulative, as Prometheus buckets are.
+namespace {
+
+template <typename Key>
+void AddAll(std::map<Key, uint64_t>* to, const std::map<Key, uint64_t>& from) {
+  for (const auto& [key, count] : from) (*to)[key] += count;
+}
+
+}  // namespace
+
+MetricsCounts& MetricsCounts::operator+=(const MetricsCounts& other) {
+  installs_started += other.installs_started;
+  installs_completed += other.installs_completed;
+  AddAll(&installs_failed, other.installs_failed);
   for (size_t i = 0; i < std::size(kFileBuckets); ++i) {
-    if (files <= kFileBuckets[i]) ++install_files_buckets[i];
+    install_files_buckets[i] += other.install_files_buckets[i];
   }
+  install_files_sum += other.install_files_sum;
+  AddAll(&messages_in, other.messages_in);
+  messages_in_other += other.messages_in_other;
+  AddAll(&messages_out, other.messages_out);
+  AddAll(&refused, other.refused);
+  reloads += other.reloads;
+  reload_failures += other.reload_failures;
+  return *this;
 }
 
 void ServiceMetrics::CountIn(uint16_t code) {
+  std::lock_guard<std::mutex> lock(mutex_);
   // Codes a client makes up do not each get a series of their own.
   if (KnownRequest(code)) {
-    ++messages_in[code];
+    ++counts_.messages_in[code];
   } else {
-    ++messages_in_other;
+    ++counts_.messages_in_other;
   }
 }
 
-void ServiceMetrics::CountOut(uint16_t code) { ++messages_out[code]; }
+void ServiceMetrics::CountOut(uint16_t code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.messages_out[code];
+}
 
-std::string MetricsText(const ServiceMetrics& m, const PackageSet& packages,
-                        const Server& server) {
+void ServiceMetrics::CountRefused(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.refused[reason];
+}
+
+void ServiceMetrics::CountInstallStarted() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.installs_started;
+}
+
+void ServiceMetrics::CountInstallCompleted(uint64_t module_files) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.installs_completed;
+  counts_.install_files_sum += module_files;
+  // Cumulative, as Prometheus buckets are.
+  for (size_t i = 0; i < std::size(MetricsCounts::kFileBuckets); ++i) {
+    if (module_files <= MetricsCounts::kFileBuckets[i]) ++counts_.install_files_buckets[i];
+  }
+}
+
+void ServiceMetrics::CountInstallFailed(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.installs_failed[reason];
+}
+
+void ServiceMetrics::CountReload() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.reloads;
+}
+
+void ServiceMetrics::CountReloadFailure() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.reload_failures;
+}
+
+MetricsCounts ServiceMetrics::Counts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counts_;
+}
+
+std::string MetricsText(const MetricsCounts& m, const PackageSet& packages,
+                        const EndpointCounters (&endpoints)[kEndpointKinds]) {
   Writer w;
   const EndpointKind kinds[] = {EndpointKind::kQuery, EndpointKind::kUpdate,
                                 EndpointKind::kDownload, EndpointKind::kMetrics};
   auto each_endpoint = [&](const char* name, uint64_t EndpointCounters::*field) {
     for (EndpointKind kind : kinds) {
       w.Sample(name, std::string("endpoint=\"") + EndpointName(kind) + "\"",
-               server.counters(kind).*field);
+               endpoints[static_cast<size_t>(kind)].*field);
     }
   };
   w.Family("quillbank_connections_open", "gauge", "Connections open now.");
@@ -124,9 +187,9 @@ std::string MetricsText(const ServiceMetrics& m, const PackageSet& packages,
   w.Sample("quillbank_installs_completed_total", "", m.installs_completed);
   w.Family("quillbank_install_module_files", "histogram",
            "Module files sent to each completed install (fewer when installers reuse files).");
-  for (size_t i = 0; i < std::size(ServiceMetrics::kFileBuckets); ++i) {
+  for (size_t i = 0; i < std::size(MetricsCounts::kFileBuckets); ++i) {
     w.Sample("quillbank_install_module_files_bucket",
-             "le=\"" + std::to_string(ServiceMetrics::kFileBuckets[i]) + "\"",
+             "le=\"" + std::to_string(MetricsCounts::kFileBuckets[i]) + "\"",
              m.install_files_buckets[i]);
   }
   w.Sample("quillbank_install_module_files_bucket", "le=\"+Inf\"", m.installs_completed);

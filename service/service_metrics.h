@@ -1,17 +1,19 @@
-// What a running service counts for its operators, and its Prometheus text exposition. Counted
-// and read in the loop's thread only, so plain integers do.
+// What a running service counts for its operators, and its Prometheus text exposition. Each
+// worker loop counts into its own ServiceMetrics; the metrics endpoint sums copies of them.
 #pragma once
 
 #include <cstdint>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "service/endpoint.h"
 #include "service/package_set.h"
 #include "service/server.h"
 
-struct ServiceMetrics {
+// The counts themselves, as one copy: what a worker counted, or the sum over all of them.
+struct MetricsCounts {
   uint64_t installs_started = 0;    // download connections that asked for something
   uint64_t installs_completed = 0;  // ... and sent everything asked, module files included
   std::map<std::string, uint64_t> installs_failed;  // by reason: closed before that
@@ -20,7 +22,6 @@ struct ServiceMetrics {
   static constexpr uint64_t kFileBuckets[] = {1, 10, 100, 1000, 10000, 100000};
   uint64_t install_files_buckets[std::size(kFileBuckets)] = {};
   uint64_t install_files_sum = 0;
-  void CountInstallFiles(uint64_t files);
   // By code, counted per message: numbers here, labels ("0x3071") only when the metrics are read.
   std::map<uint16_t, uint64_t> messages_in;   // requests the service knows
   uint64_t messages_in_other = 0;             // codes a client made up
@@ -29,11 +30,31 @@ struct ServiceMetrics {
   uint64_t reloads = 0;
   uint64_t reload_failures = 0;
 
-  void CountIn(uint16_t code);
-  void CountOut(uint16_t code);
+  MetricsCounts& operator+=(const MetricsCounts& other);
 };
 
-// The text GET /metrics answers: every counter above, the server's per-endpoint connection and
-// byte counters, and one line per package served.
-std::string MetricsText(const ServiceMetrics& metrics, const PackageSet& packages,
-                        const Server& server);
+// What one loop counts. The loop adds and the metrics endpoint copies from another thread, so
+// each step takes a lock of its own: held for a few map updates, and contended only by a read.
+class ServiceMetrics {
+ public:
+  void CountIn(uint16_t code);
+  void CountOut(uint16_t code);
+  void CountRefused(const std::string& reason);
+  void CountInstallStarted();
+  // An install completed with `module_files` module files sent.
+  void CountInstallCompleted(uint64_t module_files);
+  void CountInstallFailed(const std::string& reason);
+  void CountReload();
+  void CountReloadFailure();
+
+  MetricsCounts Counts() const;
+
+ private:
+  mutable std::mutex mutex_;
+  MetricsCounts counts_;
+};
+
+// The text GET /metrics answers: every count above, the per-endpoint connection and byte
+// counters (summed over the loops), and one line per package served.
+std::string MetricsText(const MetricsCounts& counts, const PackageSet& packages,
+                        const EndpointCounters (&endpoints)[kEndpointKinds]);

@@ -34,9 +34,11 @@ std::string Megabytes(uint64_t bytes) {
 
 }  // namespace
 
-SessionHandler::SessionHandler(const ServiceState& state, const ConnectionInfo& info)
+SessionHandler::SessionHandler(const ServiceState& state, ServiceMetrics& metrics,
+                               const ConnectionInfo& info)
     : state_(state),
-      packages_(state.packages),
+      metrics_(metrics),
+      packages_(state.packages.Get()),
       info_(info),
       update_endpoint_(info.kind == EndpointKind::kUpdate),
       faults_(FaultsFor(state.faults.get(), info)) {}
@@ -72,7 +74,7 @@ bool SessionHandler::Handle(char type, const uint8_t* message, size_t length, Ou
     return false;
   }
   const uint16_t code = header.Code;
-  state_.metrics.CountIn(code);
+  metrics_.CountIn(code);
   // The authentication link and the heartbeat travel under the built-in key, all else under
   // the session key.
   const bool fixed_key = code == kMsgAuthentLinkRequest || code == kMsgHeartbeat;
@@ -97,7 +99,7 @@ bool SessionHandler::Handle(char type, const uint8_t* message, size_t length, Ou
   }
   if (code == kMsgHeartbeat) {
     if (!ParseHeartbeat(message, length, reason)) return false;
-    state_.metrics.CountOut(kMsgHeartbeatAnswer);
+    metrics_.CountOut(kMsgHeartbeatAnswer);
     return AppendFrame(out, HeartbeatAnswer(), '4', &BuiltInContext());
   }
   if (code == kMsgLoginRequest) return OnLogin(message, length, out, reason);
@@ -124,7 +126,7 @@ bool SessionHandler::Reply(Outbox& out, const std::vector<uint8_t>& message,
   if (AppendFrame(out, message, '6', &client_receive_)) {
     MessageHeader header;
     if (DecodeMessageHeader(message.data(), message.size(), &header)) {
-      state_.metrics.CountOut(header.Code);
+      metrics_.CountOut(header.Code);
     }
     return true;
   }
@@ -138,8 +140,8 @@ bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox
   if (!faults_->OnAuthentLink(out)) {
     stage_ = Stage::kLinkRefused;
     ServiceLogF("%s authentication link refused on purpose", info_.Tag().c_str());
-    ++state_.metrics.refused["link_refused"];
-    state_.metrics.CountOut(kMsgAuthentLinkResponse);
+    metrics_.CountRefused("link_refused");
+    metrics_.CountOut(kMsgAuthentLinkResponse);
     return AppendFrame(out, AuthentLinkReply(kErrorRefused, nullptr, state_.heartbeat_interval),
                        '4', &BuiltInContext());
   }
@@ -148,7 +150,7 @@ bool SessionHandler::OnAuthentLink(const uint8_t* message, size_t length, Outbox
   client_receive_.SetKey(keys.receive, 16);
   stage_ = Stage::kLinked;
   ServiceLogF("%s authentication link: session keys issued", info_.Tag().c_str());
-  state_.metrics.CountOut(kMsgAuthentLinkResponse);
+  metrics_.CountOut(kMsgAuthentLinkResponse);
   return AppendFrame(out, AuthentLinkReply(0, &keys, state_.heartbeat_interval), '4',
                      &BuiltInContext());
 }
@@ -161,7 +163,7 @@ bool SessionHandler::OnLogin(const uint8_t* message, size_t length, Outbox& out,
   bool accepted = !refused_on_purpose && login.user == state_.account_user &&
                   login.password == state_.account_password;
   logged_in_ = accepted;
-  if (!accepted) ++state_.metrics.refused["login_refused"];
+  if (!accepted) metrics_.CountRefused("login_refused");
   ServiceLogF("%s login \"%s\" %s", info_.Tag().c_str(), login.user.c_str(),
               accepted                      ? "accepted"
               : refused_on_purpose          ? "refused on purpose"
@@ -181,11 +183,11 @@ bool SessionHandler::OnUpdateCheck(const uint8_t* message, size_t length, Outbox
     error = kErrorUnknownPackage;
     proceed = false;
     outcome = "unknown package";
-    ++state_.metrics.refused["unknown_package"];
+    metrics_.CountRefused("unknown_package");
   } else if (faults_->RefuseUpdate(&error)) {
     proceed = false;
     outcome = "refused on purpose";
-    ++state_.metrics.refused["update_refused"];
+    metrics_.CountRefused("update_refused");
   } else if (request.part3 == package->version_part3 && request.part4 == package->version_part4) {
     error = kErrorUpToDate;
     proceed = false;
@@ -298,7 +300,7 @@ bool SessionHandler::OnBaseZip(const uint8_t* message, size_t length, Outbox& ou
 bool SessionHandler::Queue(std::unique_ptr<Transfer> transfer, std::string* reason) {
   if (!install_started_) {
     install_started_ = true;
-    ++state_.metrics.installs_started;
+    metrics_.CountInstallStarted();
   }
   if (!transfer_) {
     transfer_ = std::move(transfer);
@@ -346,7 +348,7 @@ bool SessionHandler::OnRoom(Outbox& out, std::string* reason) {
       *reason = "a reply did not fit one frame";
       return false;
     }
-    state_.metrics.CountOut(transfer_->code());
+    metrics_.CountOut(transfer_->code());
   } else if (!Reply(out, next.message, reason)) {
     return false;
   }
@@ -378,8 +380,9 @@ void SessionHandler::OnAllSent() {
     return;
   }
   install_done_ = true;
-  ++state_.metrics.installs_completed;
-  state_.metrics.CountInstallFiles(module_files_sent_);
+  metrics_.CountInstallCompleted(module_files_sent_);
+  ServiceLogF("%s install complete: %llu module file(s) sent", info_.Tag().c_str(),
+              static_cast<unsigned long long>(module_files_sent_));
 }
 
 void SessionHandler::OnClose(CloseCause cause, size_t unsent) {
@@ -389,8 +392,8 @@ void SessionHandler::OnClose(CloseCause cause, size_t unsent) {
   if (cause == CloseCause::kTooLarge) why = "too_large";
   // A file that failed is the service's fault, not a refused request.
   const bool refused = cause == CloseCause::kRefused || cause == CloseCause::kTooLarge;
-  if (refused && why != "file_error") ++state_.metrics.refused[why];
+  if (refused && why != "file_error") metrics_.CountRefused(why);
   if (install_started_ && !install_done_) {
-    ++state_.metrics.installs_failed[why.empty() ? CloseCauseName(cause) : why];
+    metrics_.CountInstallFailed(why.empty() ? CloseCauseName(cause) : why);
   }
 }

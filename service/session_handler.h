@@ -11,6 +11,7 @@
 #include "wire/records.h"
 #include "service/connection_handler.h"
 #include "service/replies.h"
+#include "service/service_metrics.h"
 #include "service/service_state.h"
 #include "service/transfer.h"
 
@@ -21,7 +22,8 @@ class SessionHandler : public ConnectionHandler {
   static constexpr size_t kMaxQueuedTransfers =
       (kMaxPackageModules + kMaxModulesPerRequest - 1) / kMaxModulesPerRequest + 1;
 
-  SessionHandler(const ServiceState& state, const ConnectionInfo& info);
+  // Counts into `metrics`, the counters of the loop serving the connection.
+  SessionHandler(const ServiceState& state, ServiceMetrics& metrics, const ConnectionInfo& info);
 
   void OnOpen(Outbox& out) override;
   bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
@@ -50,6 +52,7 @@ class SessionHandler : public ConnectionHandler {
   bool Reply(Outbox& out, const std::vector<uint8_t>& message, std::string* reason);
 
   const ServiceState& state_;
+  ServiceMetrics& metrics_;
   // The packages served when the connection came: a reload while it is open changes nothing
   // for it, and the modules its transfers point into stay alive until it closes.
   std::shared_ptr<const PackageSet> packages_;

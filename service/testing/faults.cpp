@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 
 #include "service/frame_io.h"
@@ -23,7 +24,8 @@ void HoldUntilFileExists(Outbox& out, const std::string& path) {
 // The faults of one connection.
 class ConnectionFaults : public SessionFaults {
  public:
-  ConnectionFaults(const FaultConfig& config, int64_t* download_links, const ConnectionInfo& info)
+  ConnectionFaults(const FaultConfig& config, std::atomic<int64_t>* download_links,
+                   const ConnectionInfo& info)
       : f_(config), download_links_(download_links), info_(info) {}
 
   void OnOpen(Outbox& out) override {
@@ -115,7 +117,7 @@ class ConnectionFaults : public SessionFaults {
 
  private:
   const FaultConfig& f_;
-  int64_t* download_links_;
+  std::atomic<int64_t>* download_links_;
   ConnectionInfo info_;
   // Which download connection of the service this is, by its authentication link (1 for the
   // first); 0 on the other endpoints and before the link.
@@ -132,9 +134,8 @@ class ConfiguredFaults : public FaultPlan {
 
  private:
   const FaultConfig config_;
-  // Authentication links asked for on the download endpoint. Only the serving loop's thread
-  // touches it.
-  int64_t download_links_ = 0;
+  // Authentication links asked for on the download endpoint, counted by every worker loop.
+  std::atomic<int64_t> download_links_{0};
 };
 
 }  // namespace

@@ -145,7 +145,7 @@ bool TestService::Start(ServiceOptions options) {
 
 void TestService::Stop() {
   if (thread_.joinable()) {
-    service_.Stop();
+    service_.StopNow();
     thread_.join();
   }
 }
@@ -170,6 +170,17 @@ bool TestService::WaitForLog(const std::string& part, int timeout_ms) {
       if (line.find(part) != std::string::npos) return true;
     }
     return false;
+  });
+}
+
+bool TestService::WaitForLogCount(const std::string& part, size_t count, int timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return logged_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+    size_t n = 0;
+    for (const std::string& line : log_) {
+      if (line.find(part) != std::string::npos) ++n;
+    }
+    return n >= count;
   });
 }
 

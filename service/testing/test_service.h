@@ -44,6 +44,7 @@ class TestService {
   // the metrics endpoint too when `options.metrics_given`).
   bool Start(ServiceOptions options);
   ~TestService();
+  // Stops at once, without the drain a test may have set.
   void Stop();
 
   ListenAddress query() const { return service_.query_address(0); }
@@ -55,6 +56,8 @@ class TestService {
   bool LogHas(const std::string& part);
   // Waits for a log line holding `part` (false after `timeout_ms`).
   bool WaitForLog(const std::string& part, int timeout_ms = 30000);
+  // Waits for `count` log lines holding `part` (false after `timeout_ms`).
+  bool WaitForLogCount(const std::string& part, size_t count, int timeout_ms = 30000);
   std::vector<std::string> Log();
 
  private:

@@ -72,3 +72,34 @@ void TestSocket::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
 }
+
+uint16_t TestSocket::LocalPort() const {
+  sockaddr_in addr{};
+  socklen_t len = sizeof(addr);
+  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+std::string HttpGet(const std::string& host, uint16_t port, const std::string& path) {
+  TestSocket socket;
+  if (!socket.Connect(host, port)) return "";
+  if (!socket.Send("GET " + path + " HTTP/1.1\r\nHost: test\r\n\r\n")) return "";
+  std::string answer;
+  for (std::string more; !(more = socket.ReceiveSome()).empty();) answer += more;
+  return answer;
+}
+
+uint16_t FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+  socklen_t len = sizeof(addr);
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  close(fd);
+  return port;
+}

@@ -23,7 +23,15 @@ class TestSocket {
   bool WaitClosed();
   void Close();
   int fd() const { return fd_; }
+  // The port this end of the connection got: what the service's log names the client by.
+  uint16_t LocalPort() const;
 
  private:
   int fd_ = -1;
 };
+
+// GET `path` over HTTP/1.1 and everything answered until the server closed; empty when the
+// connection cannot be made.
+std::string HttpGet(const std::string& host, uint16_t port, const std::string& path);
+// A port nothing listens on now, for a program that needs one named (as --metrics does).
+uint16_t FreePort();
