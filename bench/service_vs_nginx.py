@@ -153,7 +153,8 @@ class Service:
                                         start_new_session=True)
         for port in (self.update, self.download):
             if not scenario.wait_listening("127.0.0.1", port) or self.process.poll() is not None:
-                raise SystemExit("service vs nginx: the service did not start; see " + self.log.name)
+                raise SystemExit("service vs nginx: the service did not start; see "
+                                 + self.log.name)
         self.address = "127.0.0.1:%d" % self.update
 
     def stop(self):
