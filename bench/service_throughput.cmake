@@ -3,3 +3,8 @@ add_executable(bench_service_throughput service_throughput_bench.cpp)
 target_link_libraries(bench_service_throughput PRIVATE qb_service qb_service_test_support qb_demo_data
                       benchmark::benchmark)
 add_dependencies(qb_bench_targets bench_service_throughput)
+
+# Downloads from a service (or nginx) running on its own, for bench/service_vs_nginx.py.
+add_executable(qb_download_client download_client.cpp)
+target_link_libraries(qb_download_client PRIVATE qb_service_test_support qb_demo_data)
+add_dependencies(qb_bench_targets qb_download_client)

@@ -723,6 +723,89 @@ def case_close_box_during_download(display):
         check(b"OnClose" in failed_log(run), "the kept log does not say the window was closed")
 
 
+# -- behind a load balancer: service/haproxy.cfg as operators run it ---------------------------
+
+HAPROXY = "/usr/sbin/haproxy"
+HAPROXY_CONFIG = os.path.join(scenario.ROOT, "service", "haproxy.cfg")
+# The instances that file sends connections to: every endpoint on the address, metrics on 9731.
+BALANCED = ("127.0.1.1", "127.0.1.2")
+BALANCER_DOWNLOAD = ("127.0.0.22", 31712)
+
+
+def log_count(path, text):
+    if not os.path.exists(path):
+        return 0
+    with open(path, encoding="utf-8", errors="replace") as f:
+        return sum(1 for line in f if text in line)
+
+
+def case_instance_killed_behind_haproxy(display):
+    """HAProxy holds the deployment's addresses, two instances listen behind it and name its
+    download address. Both hold the last file of a module request back; the one the download
+    went to is killed (SIGKILL) while it holds it, the file is released, and the installer's
+    reconnection goes through HAProxy to the other: the install completes, every file identical."""
+    check(os.access(HAPROXY, os.X_OK), "no %s (scripts/setup installs haproxy)" % HAPROXY)
+    check(not scenario.wait_listening(*BALANCER_DOWNLOAD, timeout=0.5),
+          "another service listens on %s:%d (another end-to-end run?)" % BALANCER_DOWNLOAD)
+    work, release = case_folder("behind-haproxy", "release-last-file")
+    pkg = package()
+    folder = BUILD.package()
+    logs = {host: os.path.join(work, "service-%s.log" % host) for host in BALANCED}
+    instances = {}
+    balancer = None
+    try:
+        for host in BALANCED:
+            if os.path.exists(logs[host]):
+                os.remove(logs[host])
+            instances[host] = qbdrive.Process(
+                [scenario.SERVICE, "serve", "--package", folder, "--log", logs[host],
+                 "--query", host, "--update", host, "--download", host,
+                 "--advertise", "%s:%d" % BALANCER_DOWNLOAD, "--metrics", host + ":9731",
+                 "--hold-last-file-until", release],
+                os.environ.copy(), logs[host] + ".out")
+        for host in BALANCED:
+            check(qbdrive.wait_until(lambda: not instances[host].running()
+                                     or log_count(logs[host], "serving") > 0, 30)
+                  and instances[host].running(), "instance %s did not start; see %s"
+                  % (host, logs[host]))
+        balancer = qbdrive.Process([HAPROXY, "-f", HAPROXY_CONFIG, "-db"], os.environ.copy(),
+                                   os.path.join(work, "haproxy.out"))
+        check(qbdrive.wait_until(lambda: not balancer.running()
+                                 or scenario.wait_listening(*BALANCER_DOWNLOAD, timeout=0.5), 30)
+              and balancer.running(), "HAProxy did not start; see " + balancer.log.name)
+        with scenario.InstallerRun(BUILD, work, display=display, start_service=False) as run:
+            start_clicked(run)
+
+            def holding():
+                return [h for h in BALANCED
+                        if log_count(logs[h], "last module file held on purpose") > 0]
+            check(qbdrive.wait_until(holding, 180), "the download never reached its last file")
+            victim = holding()[0]
+            other = [h for h in BALANCED if h != victim][0]
+            instances[victim].stop(signal.SIGKILL)
+            with open(release, "w") as f:
+                f.write("go")
+            open_and_exit(run)
+            check_installed_files(run, pkg)
+            check(log_count(logs[other], "module download:") >= 1,
+                  "instance %s (alive) served no module request" % other)
+            colon = b"\xa3\xba"
+            lines = log_lines(run)
+            check(b"OnDLDisconnect" + colon + b"Reconnect 1 of 3 in 1000 ms" in lines,
+                  "install.log does not show the reconnection")
+            again = [l for l in lines
+                     if l.startswith(b"ProcessDL" + colon + b"DownloadModule Again ")]
+            check(len(again) == 1 and int(again[0].split()[-1]) >= 1,
+                  "install.log: the second request %r" % again)
+    finally:
+        if balancer is not None:
+            balancer.stop()
+        for process in instances.values():
+            process.stop()
+
+
+
+
 # -- updates: only what changed, proven by the signed manifest ----------------------------------
 
 def signed_version(work, part4, change=(), add=(), remove=(), key=None, expires_at=None):
@@ -1003,6 +1086,8 @@ CASES = [
     ("download dropped four times keeps the earlier install", case_dropped_download_keeps_earlier_install),
     ("download dropped once half-way resumes: Open, files identical", case_one_drop_resumes),
     ("reconnecting shown in three languages", case_reconnecting_shown_in_three_languages),
+    ("behind HAProxy: the instance downloading killed, the resume goes to the other: Open, files identical",
+     case_instance_killed_behind_haproxy),
     ("no server reachable", case_no_server),
     ("reinstall replaces, ends a running terminal", case_reinstall_ends_running_terminal),
     ("check link lost during the download: after two refusals Failed stays, else installs",
