@@ -761,7 +761,7 @@ def case_instance_killed_behind_haproxy(display):
                 [scenario.SERVICE, "serve", "--package", folder, "--log", logs[host],
                  "--query", host, "--update", host, "--download", host,
                  "--advertise", "%s:%d" % BALANCER_DOWNLOAD, "--metrics", host + ":9731",
-                 "--hold-last-file-until", release],
+                 "--hold-last-file-until", release, "--drain", "0"],
                 os.environ.copy(), logs[host] + ".out")
         for host in BALANCED:
             check(qbdrive.wait_until(lambda: not instances[host].running()
