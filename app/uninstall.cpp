@@ -1,4 +1,6 @@
-// The uninstall: registration after an install, and the two stages run from the entry.
+// The uninstall: registration after an install, and the two stages run from the entry. Texts are
+// built in fixed buffers with the system's string functions, which keeps the shipped program
+// within its size budget.
 #include "app/uninstall.h"
 
 #include <windows.h>
@@ -9,7 +11,6 @@
 #include "base/debug_output.h"
 #include "base/deployment_values.h"
 #include "base/file_system.h"
-#include "base/special_folder.h"
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "install/folder_swap.h"
@@ -17,40 +18,83 @@
 #include "install/system_win.h"
 #include "install/uninstall_entry.h"
 #include "install/uninstall_registry.h"
-#include "ui/wide_text.h"
 
 namespace {
 
-constexpr int kPathChars = 32768;
 constexpr DWORD kParentWaitMs = 30000;
 constexpr int kMaxTerminals = 8;
+constexpr UINT kCodePageGbk = 936;
 
-std::wstring Wide(const std::string& gbk) { return GbkToWide(gbk.c_str(), kPathChars); }
+// A UTF-16 text of at most kChars characters, built by appending; `ok()` is false once anything
+// did not fit (and then the text is not to be used).
+class WideText {
+ public:
+  static constexpr int kChars = 1024;
+  WideText() { text_[0] = L'\0'; }
+  WideText& Add(const wchar_t* text) {
+    const int length = lstrlenW(text);
+    if (length_ + length >= kChars) {
+      ok_ = false;
+      return *this;
+    }
+    lstrcpyW(text_ + length_, text);
+    length_ += length;
+    return *this;
+  }
+  // GBK (or plain ASCII) text.
+  WideText& AddGbk(const std::string& text) {
+    if (text.empty()) return *this;
+    const int length = MultiByteToWideChar(kCodePageGbk, 0, text.data(),
+                                           static_cast<int>(text.size()), text_ + length_,
+                                           kChars - 1 - length_);
+    if (length <= 0) {
+      ok_ = false;
+      return *this;
+    }
+    length_ += length;
+    text_[length_] = L'\0';
+    return *this;
+  }
+  bool ok() const { return ok_ && length_ > 0; }
+  const wchar_t* get() const { return text_; }
+  wchar_t* buffer() { return text_; }
+  // After the buffer was written by someone else.
+  void Adopt() { length_ = lstrlenW(text_); }
 
-std::wstring OwnProgramPath() {
-  std::vector<wchar_t> buffer(kPathChars, L'\0');
-  const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), kPathChars);
-  return length == 0 || length >= kPathChars ? std::wstring() : std::wstring(buffer.data(), length);
+ private:
+  wchar_t text_[kChars];
+  int length_ = 0;
+  bool ok_ = true;
+};
+
+bool OwnProgramPath(WideText* path) {
+  const DWORD length = GetModuleFileNameW(nullptr, path->buffer(), WideText::kChars);
+  if (length == 0 || length >= WideText::kChars) return false;
+  path->Adopt();
+  return true;
 }
 
-std::wstring TempFolder() {
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
-  return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(buffer, length);
+// The temporary folder, ending in "\".
+bool TempFolder(WideText* folder) {
+  const DWORD length = GetTempPathW(WideText::kChars, folder->buffer());
+  if (length == 0 || length >= WideText::kChars) return false;
+  folder->Adopt();
+  return true;
 }
 
 // Where the first stage puts the copy that does the work.
-std::wstring TempCopyPath() {
-  const std::wstring temp = TempFolder();
-  const std::string& number = InstallContext::Get().PackageNumber;
-  return temp.empty() ? temp
-                      : temp + L"Quillbank" + std::wstring(number.begin(), number.end()) +
-                            L"-uninstall.exe";
+bool TempCopyPath(WideText* path) {
+  if (!TempFolder(path)) return false;
+  path->Add(L"Quillbank").AddGbk(InstallContext::Get().PackageNumber).Add(L"-uninstall.exe");
+  return path->ok();
 }
 
-std::wstring UninstallProgramPath() {
-  return Wide(InstallContext::Get().InstallDir + kUninstallProgramSuffix);
+bool UninstallProgramPath(WideText* path) {
+  path->AddGbk(InstallContext::Get().InstallDir + kUninstallProgramSuffix);
+  return path->ok();
 }
+
+bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 // True when the application-data folder holds the install folder of another of the publisher's
 // packages, which may use the dependency folder too. In doubt (the folder cannot be listed) true.
@@ -71,26 +115,24 @@ bool OtherPackageInstalled() {
   return other;
 }
 
-// Removes `path` (a file or a folder) when it is there; false when it is there afterwards.
-bool RemoveIfThere(const std::string& path, std::vector<std::string>* left) {
+// Removes `path` (a file or a folder) when it is there; false when it is there afterwards, and
+// then it is named in `left`.
+bool RemoveIfThere(const std::string& path, std::string* left) {
   if (!PathExists(path.c_str())) return true;
   DeletePath(path.c_str());
-  if (!PathExists(path.c_str())) {
-    DebugOutput(("Uninstall: removed " + path + "\r\n").c_str());
-    return true;
-  }
-  DebugOutput(("Uninstall: cannot remove " + path + "\r\n").c_str());
-  left->push_back(path);
-  return false;
+  const bool gone = !PathExists(path.c_str());
+  DebugOutput(((gone ? "Uninstall: removed " : "Uninstall: cannot remove ") + path + "\r\n").c_str());
+  if (!gone) *left += path + "\r\n";
+  return gone;
 }
 
 }  // namespace
 
 bool RegisterUninstall() {
   const InstallContext& ctx = InstallContext::Get();
-  const std::wstring self = OwnProgramPath();
-  const std::wstring program = UninstallProgramPath();
-  if (self.empty() || program.empty() || !CopyFileW(self.c_str(), program.c_str(), FALSE)) {
+  WideText self, program;
+  if (!OwnProgramPath(&self) || !UninstallProgramPath(&program) ||
+      !CopyFileW(self.get(), program.get(), FALSE)) {
     return false;
   }
   std::vector<FileEntry> files;
@@ -98,54 +140,55 @@ bool RegisterUninstall() {
   if (ListFiles(ctx.InstallDir, &files)) {
     for (const FileEntry& file : files) bytes += file.size;
   }
-  const std::string version = DisplayVersionText(ctx.LatestVersion);
-  const std::string publisher = QB_PUBLISHER_NAME;
-  UninstallValues values;
   // A product name the package query did not give still names the entry.
-  values.display_name = Wide(ctx.ProductName.empty() ? "Quillbank" + ctx.PackageNumber
-                                                      : ctx.ProductName);
-  values.display_version.assign(version.begin(), version.end());
-  values.publisher.assign(publisher.begin(), publisher.end());
-  values.install_location = Wide(ctx.InstallDir);
-  values.display_icon = Wide(ctx.InstallDir + "\\" + kTerminalExeName);
-  values.uninstall_string = L"\"" + program + L"\" " +
-                            std::wstring(kUninstallArgument, kUninstallArgument +
-                                                                 sizeof kUninstallArgument - 1);
-  values.shortcut = DesktopShortcutPath();
+  WideText name, version, publisher, location, icon, command;
+  name.AddGbk(ctx.ProductName.empty() ? "Quillbank" + ctx.PackageNumber : ctx.ProductName);
+  version.AddGbk(DisplayVersionText(ctx.LatestVersion));
+  publisher.AddGbk(QB_PUBLISHER_NAME);
+  location.AddGbk(ctx.InstallDir);
+  icon.AddGbk(ctx.InstallDir + "\\" + kTerminalExeName);
+  command.Add(L"\"").Add(program.get()).Add(L"\" ").AddGbk(kUninstallArgument);
+  const std::wstring shortcut = DesktopShortcutPath();
+  if (!name.ok() || !version.ok() || !location.ok() || !icon.ok() || !command.ok()) return false;
+  UninstallValues values;
+  values.display_name = name.get();
+  values.display_version = version.get();
+  values.publisher = publisher.get();
+  values.install_location = location.get();
+  values.display_icon = icon.get();
+  values.uninstall_string = command.get();
+  values.shortcut = shortcut.c_str();
   values.estimated_size_kb = EstimatedSizeKb(bytes);
-  return !values.display_name.empty() && !values.install_location.empty() &&
-         WriteUninstallEntry(ctx.PackageNumber, values);
+  return WriteUninstallEntry(ctx.PackageNumber, values);
 }
 
 int UninstallFromEntry() {
   // The copy in the temporary folder does the work, so that this program, and the folder Windows
   // may have started it in, can go.
-  const std::wstring self = OwnProgramPath();
-  const std::wstring temp = TempFolder();
-  const std::wstring copy = TempCopyPath();
+  WideText self, temp, copy;
   HANDLE own = nullptr;
-  if (self.empty() || copy.empty() || !CopyFileW(self.c_str(), copy.c_str(), FALSE) ||
+  if (!OwnProgramPath(&self) || !TempFolder(&temp) || !TempCopyPath(&copy) ||
+      !CopyFileW(self.get(), copy.get(), FALSE) ||
       !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
                        SYNCHRONIZE, /*bInheritHandle=*/TRUE, 0)) {
     DebugOutput("Uninstall: no copy in the temporary folder; this one stays until a restart\r\n");
     return UninstallFromTemp();
   }
-  const std::string run_argument = kUninstallRunArgument;
-  std::wstring command = L"\"" + copy + L"\" " +
-                         std::wstring(run_argument.begin(), run_argument.end()) + L" " +
-                         std::to_wstring(reinterpret_cast<uintptr_t>(own));
-  std::vector<wchar_t> line(command.begin(), command.end());
-  line.push_back(L'\0');
+  char handle[24];
+  wsprintfA(handle, " %lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(own)));
+  WideText command;
+  command.Add(L"\"").Add(copy.get()).Add(L"\" ").AddGbk(kUninstallRunArgument).AddGbk(handle);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   const BOOL started =
-      CreateProcessW(copy.c_str(), line.data(), nullptr, nullptr, /*bInheritHandles=*/TRUE, 0,
-                     nullptr, temp.c_str(), &startup, &process);
+      command.ok() && CreateProcessW(copy.get(), command.buffer(), nullptr, nullptr,
+                                     /*bInheritHandles=*/TRUE, 0, nullptr, temp.get(), &startup,
+                                     &process);
   CloseHandle(own);
   if (!started) {
     DebugOutput("Uninstall: the copy in the temporary folder did not start\r\n");
-    DeleteFileW(copy.c_str());
+    DeleteFileW(copy.get());
     return UninstallFromTemp();
   }
   CloseHandle(process.hThread);
@@ -162,24 +205,24 @@ void WaitForUninstallParent(uint64_t parent) {
 }
 
 int UninstallFromTemp() {
-  const std::wstring temp = TempFolder();
-  if (!temp.empty()) SetCurrentDirectoryW(temp.c_str());
+  WideText temp;
+  if (TempFolder(&temp)) SetCurrentDirectoryW(temp.get());
   const InstallContext& ctx = InstallContext::Get();
+  WideText folder;
+  folder.AddGbk(ctx.InstallDir).Add(L"\\");
   // Every terminal of the install, however often the user started it (a few at the most).
-  for (int i = 0; i < kMaxTerminals && StopTerminalRunningFrom(Wide(ctx.InstallDir) + L"\\"); ++i) {
+  for (int i = 0; i < kMaxTerminals && folder.ok() && StopTerminalRunningFrom(folder.get()); ++i) {
     DebugOutput("Uninstall: a running terminal was ended\r\n");
   }
-  std::vector<std::string> left;
+  std::string left;
   const bool install_gone = RemoveIfThere(ctx.InstallDir, &left);
   RemoveIfThere(ctx.StagingDir, &left);
   RemoveIfThere(ctx.InstallDir + kPreviousSuffix, &left);
   RemoveIfThere(ctx.InstallDir + kFailedLogSuffix, &left);
-  std::wstring shortcut;
-  if (ReadUninstallShortcut(ctx.PackageNumber, &shortcut) &&
-      GetFileAttributesW(shortcut.c_str()) != INVALID_FILE_ATTRIBUTES &&
-      !DeleteFileW(shortcut.c_str())) {
-    DebugOutput("Uninstall: cannot remove the desktop shortcut\r\n");
-    left.push_back("desktop shortcut");
+  WideText shortcut;
+  if (ReadUninstallShortcut(ctx.PackageNumber, shortcut.buffer(), WideText::kChars) &&
+      Exists(shortcut.get()) && !DeleteFileW(shortcut.get())) {
+    left += "desktop shortcut\r\n";
   }
   // The dependency folder, and its place on the Path, stay while another package may use them.
   if (!OtherPackageInstalled()) {
@@ -188,33 +231,32 @@ int UninstallFromTemp() {
         ClearDependPathAdded();
         DebugOutput("Uninstall: the dependency folder is off the user's Path\r\n");
       } else {
-        left.push_back("Path");
+        left += "Path\r\n";
       }
     }
     RemoveIfThere(ctx.DependDir, &left);
   }
   // While the install is there the entry stays, so that the uninstall can be run again.
   if (install_gone) {
-    if (!DeleteUninstallEntry(ctx.PackageNumber)) left.push_back("Apps & features entry");
-    const std::wstring beside = UninstallProgramPath();
-    if (GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        !DeleteFileW(beside.c_str())) {
-      MoveFileExW(beside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!DeleteUninstallEntry(ctx.PackageNumber)) left += "Apps & features entry\r\n";
+    WideText beside;
+    if (UninstallProgramPath(&beside) && Exists(beside.get()) && !DeleteFileW(beside.get())) {
+      MoveFileExW(beside.get(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
   }
   // The copy in the temporary folder goes at the next restart (where the system lets a program
   // ask for that). Any other program running this stays.
-  const std::wstring self = OwnProgramPath();
-  if (!self.empty() && lstrcmpiW(self.c_str(), TempCopyPath().c_str()) == 0) {
-    MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  WideText self, copy;
+  if (OwnProgramPath(&self) && TempCopyPath(&copy) && lstrcmpiW(self.get(), copy.get()) == 0) {
+    MoveFileExW(self.get(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   }
   if (left.empty()) {
     DebugOutput("Uninstall: done\r\n");
     return 0;
   }
-  std::string text = "These could not be removed:\r\n";
-  for (const std::string& item : left) text += item + "\r\n";
-  MessageBoxW(nullptr, Wide(text).c_str(), Wide("Quillbank" + ctx.PackageNumber).c_str(),
-              MB_OK | MB_ICONWARNING);
+  WideText text, caption;
+  text.Add(L"These could not be removed:\r\n").AddGbk(left);
+  caption.Add(L"Quillbank").AddGbk(ctx.PackageNumber);
+  MessageBoxW(nullptr, text.get(), caption.get(), MB_OK | MB_ICONWARNING);
   return 1;
 }

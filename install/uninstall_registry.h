@@ -9,21 +9,22 @@
 #include <string>
 
 struct UninstallValues {
-  std::wstring display_name;  // the product name
-  std::wstring display_version;
-  std::wstring publisher;
-  std::wstring install_location;
-  std::wstring display_icon;
-  std::wstring uninstall_string;
+  const wchar_t* display_name = L"";  // the product name
+  const wchar_t* display_version = L"";
+  const wchar_t* publisher = L"";
+  const wchar_t* install_location = L"";
+  const wchar_t* display_icon = L"";
+  const wchar_t* uninstall_string = L"";
   // The desktop shortcut's file, for the uninstall (value "QuillbankShortcut").
-  std::wstring shortcut;
+  const wchar_t* shortcut = L"";
   uint32_t estimated_size_kb = 0;
 };
 
 // Writes every value (replacing an entry of the same package). False when one cannot be written.
 bool WriteUninstallEntry(const std::string& package_number, const UninstallValues& values);
-// The desktop shortcut the entry names; false when there is no entry or no such text.
-bool ReadUninstallShortcut(const std::string& package_number, std::wstring* path);
+// The desktop shortcut the entry names, into `path` (`capacity` characters); false when there is
+// no entry, no such text, or it does not fit.
+bool ReadUninstallShortcut(const std::string& package_number, wchar_t* path, unsigned capacity);
 // True when the entry is gone afterwards (also when there was none).
 bool DeleteUninstallEntry(const std::string& package_number);
 

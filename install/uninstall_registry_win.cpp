@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "base/win/registry_key.h"
 #include "install/uninstall_entry.h"
 
@@ -16,9 +14,10 @@ constexpr wchar_t kShortcutValue[] = L"QuillbankShortcut";
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-bool SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
-  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+bool SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                        static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(wchar_t))) ==
+         ERROR_SUCCESS;
 }
 
 bool SetNumber(HKEY key, const wchar_t* name, DWORD number) {
@@ -48,27 +47,23 @@ bool WriteUninstallEntry(const std::string& package_number, const UninstallValue
   return ok;
 }
 
-bool ReadUninstallShortcut(const std::string& package_number, std::wstring* name) {
+bool ReadUninstallShortcut(const std::string& package_number, wchar_t* path, unsigned capacity) {
   RegistryKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide(UninstallKeyPath(package_number)).c_str(), 0,
-                    KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) {
+  if (capacity < 2 || RegOpenKeyExW(HKEY_CURRENT_USER, Wide(UninstallKeyPath(package_number)).c_str(),
+                                    0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) {
     return false;
   }
+  // One character kept back, so the text ends in a zero even if the stored one does not.
   DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExW(key.get(), kShortcutValue, nullptr, &type, nullptr, &size) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ || size == 0) {
+  DWORD size = (capacity - 1) * sizeof(wchar_t);
+  path[capacity - 1] = L'\0';
+  if (RegQueryValueExW(key.get(), kShortcutValue, nullptr, &type, reinterpret_cast<BYTE*>(path),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
     return false;
   }
-  // One more character than asked for, so the text ends in a zero even if the stored one does not.
-  std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
-  if (RegQueryValueExW(key.get(), kShortcutValue, nullptr, &type,
-                       reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS) {
-    return false;
-  }
-  *name = text.data();
-  return !name->empty();
+  path[size / sizeof(wchar_t)] = L'\0';
+  return path[0] != L'\0';
 }
 
 bool DeleteUninstallEntry(const std::string& package_number) {
