@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/coding.h"
+#include "base/path_rules.h"
 
 namespace {
 
@@ -33,6 +34,25 @@ void Put64(std::vector<uint8_t>* out, uint64_t value) {
 bool IsTextSafe(const std::string& text) {
   for (unsigned char c : text) {
     if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+// A path below the install folder that stays there: "\"-separated components, none empty, none
+// only dots and blanks (".."), none a device; no "/" (Windows' other separator) and no ":" (a
+// drive or a stream). The installer reads and writes these paths in the install and staging
+// folders, so a manifest naming any other path is refused whole.
+bool IsInstallPathSafe(const std::string& path) {
+  if (path.empty() || path.find_first_of("/:") != std::string::npos) return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view component(path.data() + start, end - start);
+    if (component.empty() || IsOnlyDotsAndBlanks(component) || IsWindowsDeviceName(component)) {
+      return false;
+    }
+    start = end + 1;
   }
   return true;
 }
@@ -117,11 +137,13 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
       manifest.package_number.empty() || manifest.package_number.size() > kManifestNumberMax ||
       !IsTextSafe(manifest.package_number) || manifest.files.size() > kManifestMaxFiles ||
       manifest.base_archive.path.size() > kManifestBaseNameMax ||
-      !IsTextSafe(manifest.base_archive.path)) {
+      !IsTextSafe(manifest.base_archive.path) ||
+      (!manifest.base_archive.path.empty() && !IsInstallPathSafe(manifest.base_archive.path))) {
     return false;
   }
   for (const ManifestFile& file : manifest.files) {
-    if (file.path.empty() || file.path.size() > kManifestPathMax || !IsTextSafe(file.path)) {
+    if (file.path.empty() || file.path.size() > kManifestPathMax || !IsTextSafe(file.path) ||
+        !IsInstallPathSafe(file.path)) {
       return false;
     }
     if (format2 && (file.module.empty() || file.module.size() > kManifestModuleMax ||
@@ -188,7 +210,7 @@ bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
     uint16_t length = 0;
     uint8_t module_length = 0;
     if (!in.U16(&length) || length == 0 || length > kManifestPathMax ||
-        !in.Text(length, &file.path)) {
+        !in.Text(length, &file.path) || !IsInstallPathSafe(file.path)) {
       return false;
     }
     if (format2 && (!in.U8(&module_length) || module_length == 0 ||
@@ -201,7 +223,8 @@ bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
   uint8_t base_length = 0;
   if (!in.U8(&base_length) || base_length > kManifestBaseNameMax) return false;
   if (base_length > 0 &&
-      (!in.Text(base_length, &out.base_archive.path) || !in.U64(&out.base_archive.size) ||
+      (!in.Text(base_length, &out.base_archive.path) ||
+       !IsInstallPathSafe(out.base_archive.path) || !in.U64(&out.base_archive.size) ||
        !in.Digest(&out.base_archive.sha256))) {
     return false;
   }

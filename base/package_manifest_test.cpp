@@ -336,6 +336,18 @@ TEST(PackageManifestTest, UnsafeOrRepeatedPathsAreRefused) {
     EXPECT_FALSE(Decodes(WithFiles({std::string(1, bad)})));
   }
 
+  // A path that would leave the install folder, or name a drive, a stream or a device.
+  for (const char* leaves : {"..\\x.dat", "a\\..\\..\\x.dat", "a\\. .\\x", "\\x.dat", "a\\\\x",
+                             "a\\", "C:x.dat", "a.dat:stream", "a/../x.dat", "a\\nul.txt", "CON"}) {
+    SCOPED_TRACE(leaves);
+    EXPECT_FALSE(Decodes(WithFiles({leaves})));
+    PackageManifest manifest = SmallManifest();
+    manifest.files[0].path = leaves;
+    std::vector<uint8_t> body;
+    EXPECT_FALSE(EncodeManifestBody(manifest, &body));
+  }
+  EXPECT_TRUE(Decodes(WithFiles({"a.b\\..c\\x.dat.bak"})));
+
   // The package number and the base archive name are held to the same rule.
   std::vector<uint8_t> number = Signed(HexBytes(kSmallManifestBody));
   number[8] = '\n';
