@@ -29,6 +29,7 @@ import re
 import shutil
 import socket
 import subprocess
+from statistics import median_high as median  # of an even count, the upper of the two middle ones
 import sys
 import time
 
@@ -188,11 +189,6 @@ def measure(client, mode, server, package, downloads, rounds):
         raise SystemExit("service vs nginx: %d downloads at once from %s (%s) failed"
                          % (downloads, mode, server.address))
     return (int(result[1]), float(result[3]), after - before, usage.ru_utime + usage.ru_stime)
-
-
-def median(values):
-    values = sorted(values)
-    return values[len(values) // 2]
 
 
 def main():

@@ -25,6 +25,7 @@ import os
 import random
 import shutil
 import subprocess
+from statistics import median_high as median  # of an even count, the upper of the two middle ones
 import sys
 import time
 import zlib
@@ -355,11 +356,6 @@ def run_install(work, service, build_dir, arch, launcher, signed=False, package_
                 peak = int(value)
     xcopy = (xcopy_seen[-1] - xcopy_seen[0]) if len(xcopy_seen) > 1 else None
     return t, xcopy, installed, peak
-
-
-def median(values):
-    values = sorted(values)
-    return values[len(values) // 2]
 
 
 def main():
