@@ -11,6 +11,7 @@
 #include "base/debug_output.h"
 #include "base/deployment_values.h"
 #include "base/file_system.h"
+#include "base/text_convert.h"
 #include "core/install_context.h"
 #include "core/install_log.h"
 #include "install/folder_swap.h"
@@ -23,7 +24,6 @@ namespace {
 
 constexpr DWORD kParentWaitMs = 30000;
 constexpr int kMaxTerminals = 8;
-constexpr UINT kCodePageGbk = 936;
 
 // A UTF-16 text of at most kChars characters, built by appending; `ok()` is false once anything
 // did not fit (and then the text is not to be used).
@@ -43,16 +43,12 @@ class WideText {
   }
   // GBK (or plain ASCII) text.
   WideText& AddGbk(const std::string& text) {
-    if (text.empty()) return *this;
-    const int length = MultiByteToWideChar(kCodePageGbk, 0, text.data(),
-                                           static_cast<int>(text.size()), text_ + length_,
-                                           kChars - 1 - length_);
-    if (length <= 0) {
+    if (!ToWide(text.c_str(), reinterpret_cast<char16_t*>(text_ + length_), kChars - length_,
+                kCodePageGbk)) {
       ok_ = false;
       return *this;
     }
-    length_ += length;
-    text_[length_] = L'\0';
+    length_ = lstrlenW(text_);
     return *this;
   }
   bool ok() const { return ok_ && length_ > 0; }
