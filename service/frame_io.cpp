@@ -32,11 +32,11 @@ bool AppendFrame(Outbox& out, const std::vector<uint8_t>& message, char type,
 
 bool AppendCompressedFrame(Outbox& out, const uint8_t* payload, size_t length,
                            const CipherContext& context) {
-  if (length == 0) return false;
-  Scratch& s = ThreadScratch();
-  const size_t n = FrameFromPayload(payload, length, '6', &context, s.frame);
+  if (length == 0 || length > kMaxSendPayload) return false;
+  const size_t n = FrameFromPayload(payload, length, '6', &context,
+                                    out.Reserve(kFrameHeaderSize + length));
   if (n == 0) return false;
-  out.Append(s.frame, n);
+  out.Commit(n);
   return true;
 }
 

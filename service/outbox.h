@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ class Outbox {
 
   void Append(const uint8_t* data, size_t length);
   void Append(const std::vector<uint8_t>& bytes) { Append(bytes.data(), bytes.size()); }
+  // Room for up to `length` more bytes at the end of the queue, for a frame to be built in place
+  // (a download's frames are enciphered straight into the queue, not copied into it). Valid
+  // until the next call on the outbox; Commit then takes the bytes written into the queue.
+  uint8_t* Reserve(size_t length);
+  void Commit(size_t length);
+  // Room for `capacity` bytes in all, at once: a queue that a transfer keeps full would otherwise
+  // grow by doubling, copying itself into fresh memory each time.
+  void Grow(size_t capacity);
   // Whatever is appended after this call goes out no earlier than `until`.
   void HoldFrom(Clock::time_point until);
   // Whatever is appended after this call goes out once `released` returns true; it is asked
@@ -30,9 +39,9 @@ class Outbox {
   }
 
   // Bytes not yet sent, held ones included.
-  size_t pending() const { return buffer_.size() - sent_; }
+  size_t pending() const { return size_ - sent_; }
   // The bytes that may go out now.
-  const uint8_t* ready_data() const { return buffer_.data() + sent_; }
+  const uint8_t* ready_data() const { return data_.get() + sent_; }
   size_t ready_length(Clock::time_point now) const;
   // The time at which held bytes become ready, when some are held.
   // For a hold until release: the next time to ask again.
@@ -45,7 +54,10 @@ class Outbox {
   // The hold still keeps the tail back at `now`.
   bool Holding(Clock::time_point now) const;
 
-  std::vector<uint8_t> buffer_;
+  // The queue's bytes, never zero-filled: [sent_, size_) is pending.
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
   size_t sent_ = 0;
   size_t hold_offset_ = 0;
   bool holding_ = false;

@@ -389,6 +389,8 @@ bool Server::ReadInput(Connection& c, std::string* reason) {
 
 // Queues transfer data while the outbox is short of it and writes what may go out.
 bool Server::Service(Connection& c, std::string* reason) {
+  // The queue of a transfer holds up to the high-water mark and one more append.
+  if (c.handler->HasMore()) c.out.Grow(2 * limits_.high_water);
   for (int round = 0; round < kServiceRounds; ++round) {
     while (c.handler->HasMore() && !c.out.close_after_flush() &&
            c.out.pending() < limits_.high_water) {

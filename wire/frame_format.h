@@ -35,8 +35,9 @@ size_t BuildFrame(const uint8_t* message, size_t length, char type, const Cipher
                   uint8_t* frame);
 
 // The second half of BuildFrame: a frame of `type` from a payload that is already compressed when
-// the type says so (a sender that keeps compressed payloads). 0 when it would not fit the buffer
-// or an enciphered type has no context.
+// the type says so (a sender that keeps compressed payloads), into `frame`, which needs room for
+// kFrameHeaderSize + payload_length bytes only. 0 when it would not fit kFrameBufferSize or an
+// enciphered type has no context.
 size_t FrameFromPayload(const uint8_t* payload, size_t payload_length, char type,
                         const CipherContext* context, uint8_t* frame);
 
