@@ -14,7 +14,8 @@ installer does; for nginx one HTTP/1.1 connection that asks for the 16 files at 
 (pipelined). Both clients are qb_download_client, which only counts what arrives. Each figure is
 at least --mib MiB of file data (rounds of N downloads at once), the median of --runs.
 
-Reports file data per second, and the server's processor time per GiB served: user + system time
+Reports file data per second (ours/nginx: the median of the ratios of runs taken in turn), and
+the server's processor time per GiB served: user + system time
 of the server's processes (nginx's master and workers; the service and any processes it starts),
 from /proc/PID/stat right before and after the downloads. The service does more for each byte
 than nginx by design: every message is enciphered for its session (and compressed once, kept in
@@ -236,18 +237,26 @@ def main():
                      "MB/s", "CPU"))
             for n in counts:
                 rounds = max(1, -(-args.mib * MIB // (n * download_bytes)))
+                # The two servers take turns, run by run, and the ratio is the median of each
+                # pair's: a machine whose speed drifts during the figure (other guests on the
+                # same host) then weighs on both alike.
+                runs = {"nginx": [], "ours": []}
+                for _ in range(args.runs):
+                    for name, mode, server in (("nginx", "http", nginx),
+                                               ("ours", "protocol", service)):
+                        runs[name].append(measure(args.client, mode, server, package, n, rounds))
                 figures = {}
-                for name, mode, server in (("nginx", "http", nginx), ("ours", "protocol", service)):
-                    runs = [measure(args.client, mode, server, package, n, rounds)
-                            for _ in range(args.runs)]
+                for name in runs:
                     figures[name] = (
-                        median([b / s / 1e6 for b, s, _, _ in runs]),
-                        median([cpu / (b / GIB) for b, _, cpu, _ in runs]),
-                        median([c / (b / GIB) for b, _, _, c in runs]))
+                        median([b / s / 1e6 for b, s, _, _ in runs[name]]),
+                        median([cpu / (b / GIB) for b, _, cpu, _ in runs[name]]),
+                        median([c / (b / GIB) for b, _, _, c in runs[name]]))
+                ratio = median([(ob / os_) / (nb / ns) for (nb, ns, _, _), (ob, os_, _, _)
+                                in zip(runs["nginx"], runs["ours"])])
                 (nr, nc, ncl), (sr, sc, scl) = figures["nginx"], figures["ours"]
                 # nginx's time can be below the clock's tick (10 ms) for a whole figure.
                 print("  %-9d %9.1f %9.3f %7.3f %9.1f %9.3f %7.3f %7.2f %7s"
-                      % (n, nr, nc, ncl, sr, sc, scl, sr / nr,
+                      % (n, nr, nc, ncl, sr, sc, scl, ratio,
                          "%.2f" % (sc / nc) if nc else "-"), flush=True)
         except SystemExit as e:
             print(e, flush=True)
