@@ -32,20 +32,15 @@
 #include <thread>
 #include <vector>
 
-#include "demo/demo_data.h"
+#include "bench/download_package.h"
 #include "wire/frame_format.h"
-#include "wire/message.h"
-#include "wire/records.h"
 #include "service/testing/test_client.h"
-#include "service/testing/test_service.h"
 #include "service/testing/test_socket.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kFiles = 16;
-constexpr uint32_t kFileSize = 1 << 20;
 constexpr size_t kReceiveSize = 256 << 10;
 
 int Usage() {
@@ -67,44 +62,7 @@ bool ParseAddress(const std::string& text, ListenAddress* out) {
   return true;
 }
 
-int WritePackage(const std::string& dir) {
-  std::vector<TestFile> files;
-  for (int i = 0; i < kFiles; ++i) {
-    const std::string name = "part" + std::to_string(i) + ".day";
-    DemoFile file{"Data\\", name.c_str(), kFileSize, 'F'};
-    files.push_back({"Data\\", name, DemoFileBytes(file)});
-  }
-  fs::create_directories(dir);
-  WriteTestPackage(dir, "100201", files);
-  return 0;
-}
-
 // -- the protocol ------------------------------------------------------------------------------
-
-// One download decoded in full: link, ask for every module, read until the last message.
-// Returns the number of reply frames (0 on failure) and adds the file data they carried to
-// `bytes`.
-size_t DecodedDownload(const ListenAddress& download, const std::vector<ModuleRecord>& records,
-                       uint64_t* bytes) {
-  TestClient client;
-  if (!client.Link(download, 60000) || !client.RequestModules(records)) return 0;
-  for (size_t frames = 1;; ++frames) {
-    std::vector<uint8_t> message;
-    MessageHeader header;
-    if (!client.Receive(&message, &header) || header.Code != kMsgFileDownloadRsp) return 0;
-    if (message.size() < kMessageHeaderSize + size_t{header.RecordCount} * header.RecordSize ||
-        header.RecordSize < kFileChunkRecordSize) {
-      return 0;
-    }
-    for (size_t i = 0; i < header.RecordCount; ++i) {
-      const FileChunkRecord r =
-          DecodeFileChunkRecord(&message[kMessageHeaderSize + i * header.RecordSize]);
-      if (r.DataLength < 0) return 0;
-      *bytes += static_cast<uint64_t>(r.DataLength);
-    }
-    if (header.Chain == kChainLast) return frames;
-  }
-}
 
 // Reads and drops whole frames until `frames` have arrived; only their headers are looked at.
 bool CountFrames(int fd, size_t frames, std::vector<uint8_t>* buffer) {
@@ -245,7 +203,11 @@ int Run(int downloads, int rounds, uint64_t bytes_each, Download download) {
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string mode = argv[1];
-  if (mode == "package") return argc == 3 ? WritePackage(argv[2]) : Usage();
+  if (mode == "package") {
+    if (argc != 3) return Usage();
+    WriteBenchPackage(argv[2]);
+    return 0;
+  }
   ListenAddress server;
   if (!ParseAddress(argv[2], &server)) return Usage();
   int downloads = 0, rounds = 1;

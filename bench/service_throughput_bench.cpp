@@ -16,33 +16,23 @@
 #include <thread>
 #include <vector>
 
-#include "demo/demo_data.h"
+#include "bench/download_package.h"
 #include "wire/frame_format.h"
 #include "service/service.h"
 #include "service/service_log.h"
 #include "service/testing/test_client.h"
-#include "service/testing/test_service.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kFiles = 16;
-constexpr size_t kFileSize = 1 << 20;  // 16 MiB a download
-constexpr uint64_t kPackageBytes = uint64_t{kFiles} * kFileSize;
+constexpr uint64_t kPackageBytes = uint64_t{kBenchFiles} * kBenchFileSize;
 
 const std::string& PackageDir() {
   static const std::string dir = [] {
     char pattern[] = "/tmp/qb-service-bench-XXXXXX";
     std::string d = mkdtemp(pattern);
-    std::vector<TestFile> files;
-    // Quote-like data, as the demo package and the whole-run benchmark have.
-    for (int i = 0; i < kFiles; ++i) {
-      const std::string name = "part" + std::to_string(i) + ".day";
-      DemoFile file{"Data\\", name.c_str(), static_cast<uint32_t>(kFileSize), 'F'};
-      files.push_back({"Data\\", name, DemoFileBytes(file)});
-    }
-    WriteTestPackage(d, "100201", files);
+    WriteBenchPackage(d);
     return d;
   }();
   return dir;
@@ -53,19 +43,6 @@ double ThreadCpuSeconds(pthread_t thread) {
   timespec ts{};
   if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &ts) != 0) return 0;
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-// One installer's download decoded in full: link, ask for every module, read until the last
-// message. Returns the number of reply frames, 0 on failure.
-size_t DecodedDownload(const ListenAddress& download, const std::vector<ModuleRecord>& records) {
-  TestClient client;
-  if (!client.Link(download, 60000) || !client.RequestModules(records)) return 0;
-  for (size_t frames = 1;; ++frames) {
-    std::vector<uint8_t> message;
-    MessageHeader header;
-    if (!client.Receive(&message, &header) || header.Code != kMsgFileDownloadRsp) return 0;
-    if (header.Chain == kChainLast) return frames;
-  }
 }
 
 // The same download, with the reply frames counted and dropped.
