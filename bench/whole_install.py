@@ -169,7 +169,8 @@ def xcopy_running():
 
 
 def cpu_seconds(names):
-    """{name: processor seconds so far} of the processes whose command line holds each name."""
+    """{name: processor seconds so far} of the processes whose command line holds each name,
+    and under STOLEN the machine's steal time so far."""
     tick = os.sysconf("SC_CLK_TCK")
     found = dict.fromkeys(names, 0.0)
     for pid in os.listdir("/proc"):
