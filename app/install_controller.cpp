@@ -91,9 +91,14 @@ void InstallController::OnCreate(TQuillbankDlg& dlg) {
   // Before anything else touches the folders: a replace cut short at the last run is settled, so
   // that the old or the new install is in place before anyone clicks.
   const std::vector<std::string> recovered = RecoverInstallFolders(ctx.InstallDir);
-  DeletePath(ctx.StagingDir.c_str());
+  std::string held;
+  const bool staging_cleared = !PathExists(ctx.StagingDir.c_str()) ||
+                               DeletePath(ctx.StagingDir.c_str(), &held);
   OpenInstallLog();
   for (const std::string& line : recovered) WriteLog(("OnCreate" QB_COLON + line).c_str());
+  if (!staging_cleared) {
+    WriteLog(("OnCreate" QB_COLON "cannot delete " + ctx.StagingDir + " (" + held + ")").c_str());
+  }
 }
 
 bool InstallController::CloseBoxWhileInstalling() const {

@@ -19,6 +19,7 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
       switch (message) {
         case UM_LOGIN_FAIL: return Reaction::Fail;  // the download login refused
         case UM_WRITE_FAIL: return Reaction::Fail;
+        case UM_PACKAGE_REFUSED: return Reaction::FailPackageCheck;  // a path refused
         case UM_DL_DISCONNECT: return Reaction::DownloadLost;
         case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
         case UM_BASE_DONE: return Reaction::BaseDone;
@@ -36,6 +37,7 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
       switch (message) {
         case UM_LOGIN_FAIL: return Reaction::Fail;
         case UM_WRITE_FAIL: return Reaction::Fail;
+        case UM_PACKAGE_REFUSED: return Reaction::FailPackageCheck;
         case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
         case UM_FILE_DONE: return Reaction::StepProgress;
         // Neither needs the connection: the next one asks for what they leave.

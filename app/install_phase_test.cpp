@@ -86,9 +86,16 @@ TEST(InstallPhaseTest, OnlyClientMessagesActAndEachOneActsSomewhere) {
 TEST(InstallPhaseTest, EachConnectionsMessagesActOnlyWhileItIsAwaited) {
   const std::set<InstallPhase> checking = {InstallPhase::Checking};
   const std::set<InstallPhase> downloading = {InstallPhase::Downloading};
-  for (unsigned m : {UM_CHECK_AUTH_FAIL, UM_UPDATE_REFUSED, UM_MODULE_CHECK_DONE,
-                     UM_PACKAGE_REFUSED}) {
+  for (unsigned m : {UM_CHECK_AUTH_FAIL, UM_UPDATE_REFUSED, UM_MODULE_CHECK_DONE}) {
     EXPECT_EQ(ActsIn(m), checking) << m << " acts in " << Names(ActsIn(m));
+  }
+  // A refused package: the module list from the check, a path from the download (a refusal on
+  // the connection that was lost still counts, as a failed write does).
+  const std::set<InstallPhase> refusing = {InstallPhase::Checking, InstallPhase::Downloading,
+                                           InstallPhase::Reconnecting};
+  EXPECT_EQ(ActsIn(UM_PACKAGE_REFUSED), refusing) << Names(ActsIn(UM_PACKAGE_REFUSED));
+  for (InstallPhase p : refusing) {
+    EXPECT_EQ(ReactionFor(p, UM_PACKAGE_REFUSED), Reaction::FailPackageCheck) << PhaseName(p);
   }
   for (unsigned m : {UM_BASE_DONE, UM_DL_RECEIVING, UM_DL_DISCONNECT}) {
     EXPECT_EQ(ActsIn(m), downloading) << m << " acts in " << Names(ActsIn(m));

@@ -41,6 +41,14 @@ SingleInstance::SingleInstance(const std::string& package_number)
   first_ = !mutex_.valid() || GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
+bool SingleInstance::WaitForFirst(unsigned long ms) {
+  if (first_) return true;
+  // A holder that ended without letting go leaves the mutex abandoned, and ours all the same.
+  const DWORD waited = WaitForSingleObject(mutex_.get(), ms);
+  first_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  return first_;
+}
+
 SingleInstance::~SingleInstance() {
   if (window_ != nullptr && IsWindow(window_)) RemovePropW(window_, kWindowProperty);
   if (atom_ != 0) GlobalDeleteAtom(atom_);

@@ -41,23 +41,28 @@ class WideText {
     length_ += length;
     return *this;
   }
-  // GBK (or plain ASCII) text.
-  WideText& AddGbk(const std::string& text) {
+  // GBK (or plain ASCII) text: the product name, the package number.
+  WideText& AddGbk(const std::string& text) { return AddNarrow(text, kCodePageGbk); }
+  // A path as the system's narrow functions gave it (the install folder).
+  WideText& AddSystem(const std::string& text) { return AddNarrow(text, kCodePageSystem); }
+  bool ok() const { return ok_ && length_ > 0; }
+  const wchar_t* get() const { return text_; }
+  wchar_t* buffer() { return text_; }
+  int length() const { return length_; }
+  // After the buffer was written by someone else.
+  void Adopt() { length_ = lstrlenW(text_); }
+
+ private:
+  WideText& AddNarrow(const std::string& text, unsigned code_page) {
     if (!ToWide(text.c_str(), reinterpret_cast<char16_t*>(text_ + length_), kChars - length_,
-                kCodePageGbk)) {
+                code_page)) {
       ok_ = false;
       return *this;
     }
     length_ = lstrlenW(text_);
     return *this;
   }
-  bool ok() const { return ok_ && length_ > 0; }
-  const wchar_t* get() const { return text_; }
-  wchar_t* buffer() { return text_; }
-  // After the buffer was written by someone else.
-  void Adopt() { length_ = lstrlenW(text_); }
 
- private:
   wchar_t text_[kChars];
   int length_ = 0;
   bool ok_ = true;
@@ -86,7 +91,7 @@ bool TempCopyPath(WideText* path) {
 }
 
 bool UninstallProgramPath(WideText* path) {
-  path->AddGbk(InstallContext::Get().InstallDir + kUninstallProgramSuffix);
+  path->AddSystem(InstallContext::Get().InstallDir + kUninstallProgramSuffix);
   return path->ok();
 }
 
@@ -115,14 +120,24 @@ bool OtherPackageInstalled() {
 // then it is named in `left`.
 bool RemoveIfThere(const std::string& path, std::string* left) {
   if (!PathExists(path.c_str())) return true;
-  DeletePath(path.c_str());
+  std::string held;
+  DeletePath(path.c_str(), &held);
   const bool gone = !PathExists(path.c_str());
   DebugOutput(((gone ? "Uninstall: removed " : "Uninstall: cannot remove ") + path + "\r\n").c_str());
-  if (!gone) *left += path + "\r\n";
+  // The file in the way, when it is not the folder itself: what the user has to close.
+  if (!gone) *left += (held.empty() || held == path ? path : path + " (" + held + ")") + "\r\n";
   return gone;
 }
 
 }  // namespace
+
+void ShowUninstallMustWait(const std::string& package_number) {
+  WideText caption;
+  caption.Add(L"Quillbank").AddGbk(package_number);
+  MessageBoxW(nullptr,
+              L"The installer of this package is still running. Close it, then uninstall again.",
+              caption.get(), MB_OK | MB_ICONWARNING);
+}
 
 bool RegisterUninstall() {
   const InstallContext& ctx = InstallContext::Get();
@@ -141,8 +156,8 @@ bool RegisterUninstall() {
   name.AddGbk(ctx.ProductName.empty() ? "Quillbank" + ctx.PackageNumber : ctx.ProductName);
   version.AddGbk(DisplayVersionText(ctx.LatestVersion));
   publisher.AddGbk(QB_PUBLISHER_NAME);
-  location.AddGbk(ctx.InstallDir);
-  icon.AddGbk(ctx.InstallDir + "\\" + kTerminalExeName);
+  location.AddSystem(ctx.InstallDir);
+  icon.AddSystem(ctx.InstallDir + "\\" + kTerminalExeName);
   command.Add(L"\"").Add(program.get()).Add(L"\" ").AddGbk(kUninstallArgument);
   const std::wstring shortcut = DesktopShortcutPath();
   if (!name.ok() || !version.ok() || !location.ok() || !icon.ok() || !command.ok()) return false;
@@ -205,7 +220,7 @@ int UninstallFromTemp() {
   if (TempFolder(&temp)) SetCurrentDirectoryW(temp.get());
   const InstallContext& ctx = InstallContext::Get();
   WideText folder;
-  folder.AddGbk(ctx.InstallDir).Add(L"\\");
+  folder.AddSystem(ctx.InstallDir).Add(L"\\");
   // Every terminal of the install, however often the user started it (a few at the most).
   for (int i = 0; i < kMaxTerminals && folder.ok() && StopTerminalRunningFrom(folder.get()); ++i) {
     DebugOutput("Uninstall: a running terminal was ended\r\n");
@@ -217,8 +232,14 @@ int UninstallFromTemp() {
   RemoveIfThere(ctx.InstallDir + kFailedLogSuffix, &left);
   WideText shortcut;
   if (ReadUninstallShortcut(ctx.PackageNumber, shortcut.buffer(), WideText::kChars) &&
-      Exists(shortcut.get()) && !DeleteFileW(shortcut.get())) {
-    left += "desktop shortcut\r\n";
+      Exists(shortcut.get())) {
+    // Only the shortcut the install made: one the user (or another program) put in its place
+    // since stays.
+    if (!IsOurShortcut(shortcut.get())) {
+      DebugOutput("Uninstall: the desktop shortcut points elsewhere now; it stays\r\n");
+    } else if (!DeleteFileW(shortcut.get())) {
+      left += "desktop shortcut\r\n";
+    }
   }
   // The dependency folder, and its place on the Path, stay while another package may use them.
   if (!OtherPackageInstalled()) {
@@ -237,21 +258,22 @@ int UninstallFromTemp() {
     if (!DeleteUninstallEntry(ctx.PackageNumber)) left += "Apps & features entry\r\n";
     WideText beside;
     if (UninstallProgramPath(&beside) && Exists(beside.get()) && !DeleteFileW(beside.get())) {
-      MoveFileExW(beside.get(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      DeleteAtNextLogon(ctx.PackageNumber, L"UninstallProgram", beside.get());
     }
   }
-  // The copy in the temporary folder goes at the next restart (where the system lets a program
-  // ask for that). Any other program running this stays.
+  // The copy in the temporary folder, which cannot delete itself while it runs, goes at the
+  // user's next logon. Any other program running this stays.
   WideText self, copy;
-  if (OwnProgramPath(&self) && TempCopyPath(&copy) && lstrcmpiW(self.get(), copy.get()) == 0) {
-    MoveFileExW(self.get(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (OwnProgramPath(&self) && TempCopyPath(&copy) && lstrcmpiW(self.get(), copy.get()) == 0 &&
+      !DeleteAtNextLogon(ctx.PackageNumber, L"UninstallCopy", self.get())) {
+    DebugOutput("Uninstall: cannot have the copy in the temporary folder deleted at logon\r\n");
   }
   if (left.empty()) {
     DebugOutput("Uninstall: done\r\n");
     return 0;
   }
   WideText text, caption;
-  text.Add(L"These could not be removed:\r\n").AddGbk(left);
+  text.Add(L"These could not be removed:\r\n").AddSystem(left);
   caption.Add(L"Quillbank").AddGbk(ctx.PackageNumber);
   MessageBoxW(nullptr, text.get(), caption.get(), MB_OK | MB_ICONWARNING);
   return 1;

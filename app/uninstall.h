@@ -6,6 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+// How long an uninstall waits for a running installer of the package to end before it gives up.
+constexpr unsigned long kUninstallWaitMs = 60000;
+// Tells the user that the uninstall gave up waiting for the installer.
+void ShowUninstallMustWait(const std::string& package_number);
 
 // After a successful install: the program beside the install folder and the entry. False when
 // either could not be written.

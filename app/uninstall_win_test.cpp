@@ -90,15 +90,13 @@ class UninstallTest : public ::testing::Test {
     ctx.DependDir = dir_.Join("QuillbankDependBase");
     ctx.LatestVersion.Part3 = 5;
     ctx.LatestVersion.Part4 = 77;
-    shortcut_ = DesktopShortcutPath();
     // An install as a successful one leaves it: 3000 + 100 bytes, the shortcut, the leftovers of
     // earlier attempts beside it, and the dependency folder.
     Put(ctx.InstallDir + "\\quillbank ix.exe", std::string(3000, 't'));
     Put(ctx.InstallDir + "\\data\\quotes.dat", std::string(100, 'q'));
-    HANDLE link = CreateFileW(shortcut_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(link, INVALID_HANDLE_VALUE);
-    CloseHandle(link);
+    ASSERT_TRUE(CreateDesktopShortcut());
+    shortcut_ = DesktopShortcutPath();
+    ASSERT_TRUE(IsOurShortcut(shortcut_));
     Put(ctx.StagingDir + "\\half.dat", "staged");
     Put(ctx.InstallDir + ".previous\\old.dat", "old");
     Put(ctx.InstallDir + ".failed.log", "log");
@@ -164,6 +162,55 @@ TEST_F(UninstallTest, RemovesWhatTheInstallsLeftAndTheirPathEntryButKeepsTheFloo
   VersionPair kept;
   ASSERT_TRUE(ReadRollbackFloor("100201", &kept));
   EXPECT_EQ(kept.Part4, 77);
+}
+
+// A shortcut of that name that no longer points at our terminal (the user, or another program,
+// put its own there) is not ours to delete.
+TEST_F(UninstallTest, AShortcutThatPointsElsewhereNowStays) {
+  ASSERT_TRUE(RegisterUninstall());
+  InstallContext& ctx = InstallContext::Get();
+  const std::string install = ctx.InstallDir;
+  ctx.InstallDir = dir_.Join("Elsewhere");
+  ASSERT_TRUE(DeleteFileW(shortcut_.c_str()));
+  ASSERT_TRUE(CreateDesktopShortcut());
+  ASSERT_EQ(DesktopShortcutPath(), shortcut_);
+  ctx.InstallDir = install;
+  EXPECT_FALSE(IsOurShortcut(shortcut_));
+
+  EXPECT_EQ(UninstallFromTemp(), 0);
+  EXPECT_FALSE(There(ctx.InstallDir));
+  EXPECT_NE(GetFileAttributesW(shortcut_.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(EntryExists());
+}
+
+// The uninstall's copy in the temporary folder cannot delete itself; a command under the user's
+// RunOnce key does at the next logon, with no more than the user's rights.
+TEST(DeleteAtNextLogonTest, TheRecordedCommandDeletesTheFile) {
+  TempDir dir;
+  const std::string file = dir.Join("Quillbank100201-uninstall.exe");
+  ASSERT_TRUE(WriteFileBytes(file, "program"));
+  const std::wstring wide = Wide(file);
+  ASSERT_TRUE(DeleteAtNextLogon("100201", L"UninstallCopy", wide.c_str()));
+  wchar_t command[2048] = {};
+  DWORD size = sizeof command;
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, kRunOnceKey, L"Quillbank100201UninstallCopy",
+                         RRF_RT_REG_SZ, nullptr, command, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(command), DeleteAtLogonCommand(wide.c_str()));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  RegDeleteValueW(key, L"Quillbank100201UninstallCopy");
+  RegCloseKey(key);
+  // Run as the logon would run it.
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                             nullptr, &startup, &process));
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_FALSE(PathExists(file.c_str()));
 }
 
 TEST_F(UninstallTest, AnotherPackageBesideKeepsTheDependencyFolderAndItsPathEntry) {

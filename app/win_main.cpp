@@ -8,6 +8,7 @@
 #include "app/uninstall.h"
 #include "base/debug_output.h"
 #include "base/resources.h"
+#include "base/win/system_library.h"
 #include "clients/server_selection.h"
 #include "core/install_context.h"
 #include "core/message_text.h"
@@ -32,17 +33,26 @@ void InitInstaller() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
+  // Before anything can load a DLL: none from the program's own folder (a Downloads folder).
+  RestrictDllSearchToSystemFolder();
   const UninstallCommand uninstall = ParseUninstallCommand(arguments);
   // The uninstall's second stage starts while its first still holds the mutex.
   if (uninstall.stage == UninstallStage::FromTemp) WaitForUninstallParent(uninstall.parent);
   // First of all, before any server is probed or any folder touched: a user who started the
-  // installer twice gets the running one back (an uninstall too: it waits for no install).
+  // installer twice gets the running one back.
   SingleInstance instance(LoadPackageNumberString());
-  if (!instance.first()) {
+  if (!instance.first() && uninstall.stage == UninstallStage::None) {
     DebugOutput(instance.BringRunningToFront()
                     ? "WinMain: the installer of this package runs already; its window is in front\r\n"
                     : "WinMain: the installer of this package runs already (no window yet)\r\n");
-    return uninstall.stage == UninstallStage::None ? 0 : 1;
+    return 0;
+  }
+  // An uninstall waits its turn: an installer that was just told "Open" ends by itself, after it
+  // has deleted the install it replaced.
+  if (!instance.first() && !instance.WaitForFirst(kUninstallWaitMs)) {
+    DebugOutput("WinMain: the installer of this package still runs; no uninstall\r\n");
+    ShowUninstallMustWait(LoadPackageNumberString());
+    return 1;
   }
   if (uninstall.stage != UninstallStage::None) {
     InstallContext::Get().PackageNumber = LoadPackageNumberString();

@@ -30,8 +30,17 @@ struct FileEntry {
 };
 
 // Every regular file below `folder`, at any depth, in no particular order; folders are walked,
-// not listed. False when `folder` or one of its subfolders cannot be read.
+// not listed. Links (symbolic links, junctions: any reparse point) are neither listed nor
+// entered. False when `folder` or one of its subfolders cannot be read.
 bool ListFiles(const std::string& folder, std::vector<FileEntry>* out);
+
+// Deletes a file, or a folder with everything below it, without asking and without following a
+// link: a link (symbolic link, junction: any reparse point), at the top or anywhere below, is
+// removed itself and never entered, so nothing outside `path` is touched. Read-only files go
+// too. False when `path` does not exist, or when something below it could not be deleted (a file
+// a program holds open); everything else that could go is gone then, and `*first_left`, when
+// given, names the first path left.
+bool RemoveTree(const std::string& path, std::string* first_left = nullptr);
 
 // The size of a regular file; false when there is none of that name.
 bool RegularFileSize(const char* path, uint64_t* size);

@@ -57,6 +57,46 @@ bool ListFiles(const std::string& folder, std::vector<FileEntry>* out) {
   return ListBelow(NativePath(folder), "", out);
 }
 
+namespace {
+
+bool Left(const std::string& path, std::string* first_left) {
+  if (first_left != nullptr && first_left->empty()) *first_left = path;
+  return false;
+}
+
+// `path` is the Windows text (for what is left), `native` the same path here.
+bool RemoveEntry(const std::string& path, const std::string& native, std::string* first_left) {
+  struct stat st;
+  if (lstat(native.c_str(), &st) != 0) return Left(path, first_left);
+  if (!S_ISDIR(st.st_mode)) {  // a file, or a link of any kind: unlinked, never followed
+    return unlink(native.c_str()) == 0 || Left(path, first_left);
+  }
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(native.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  } else {
+    return Left(path, first_left);
+  }
+  bool ok = true;
+  for (const std::string& name : names) {
+    ok = RemoveEntry(path + "\\" + name, native + "/" + name, first_left) && ok;
+  }
+  if (rmdir(native.c_str()) == 0) return ok;
+  return ok ? Left(path, first_left) : false;
+}
+
+}  // namespace
+
+bool RemoveTree(const std::string& path, std::string* first_left) {
+  struct stat st;
+  if (path.empty() || lstat(NativePath(path).c_str(), &st) != 0) return false;
+  return RemoveEntry(path, NativePath(path), first_left);
+}
+
 bool RegularFileSize(const char* path, uint64_t* size) {
   struct stat st;
   if (stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

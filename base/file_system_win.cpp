@@ -5,6 +5,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <utility>
+
 std::string NativePath(const std::string& path) { return path; }
 
 FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
@@ -26,6 +28,7 @@ bool ListBelow(const std::string& folder, const std::string& prefix,
   do {
     const std::string name = found.cFileName;
     if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // never entered
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       ok = ListBelow(folder + "\\" + name, prefix + name + "\\", out) && ok;
     } else {
@@ -46,6 +49,68 @@ bool ListFiles(const std::string& folder, std::vector<FileEntry>* out) {
     return false;
   }
   return ListBelow(folder, "", out);
+}
+
+namespace {
+
+bool Left(const std::string& path, std::string* first_left) {
+  if (first_left != nullptr && first_left->empty()) *first_left = path;
+  return false;
+}
+
+// A read-only file or link cannot be deleted until the attribute is off.
+void AllowDelete(const std::string& path, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(path.c_str(), rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL);
+  }
+}
+
+bool RemoveEntry(const std::string& path, DWORD attributes, std::string* first_left);
+
+// Everything in `folder`, listed before anything goes.
+bool RemoveContents(const std::string& folder, std::string* first_left) {
+  std::vector<std::pair<std::string, DWORD>> entries;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND || Left(folder, first_left);
+  }
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") entries.emplace_back(name, found.dwFileAttributes);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  bool ok = true;
+  for (const auto& entry : entries) {
+    ok = RemoveEntry(folder + "\\" + entry.first, entry.second, first_left) && ok;
+  }
+  return ok;
+}
+
+bool RemoveEntry(const std::string& path, DWORD attributes, std::string* first_left) {
+  AllowDelete(path, attributes);
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // The link itself: a folder link goes with RemoveDirectory, a file link with DeleteFile (Wine
+    // shows a Unix symbolic link as a folder link, and takes it away with either).
+    const bool gone = ((attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryA(path.c_str())) ||
+                      DeleteFileA(path.c_str());
+    return gone || Left(path, first_left);
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    const bool emptied = RemoveContents(path, first_left);
+    if (RemoveDirectoryA(path.c_str())) return emptied;
+    return emptied ? Left(path, first_left) : false;
+  }
+  return DeleteFileA(path.c_str()) || Left(path, first_left);
+}
+
+}  // namespace
+
+bool RemoveTree(const std::string& path, std::string* first_left) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES) return false;
+  return RemoveEntry(path, attributes, first_left);
 }
 
 bool RegularFileSize(const char* path, uint64_t* size) {

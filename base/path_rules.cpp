@@ -1,6 +1,8 @@
 // Windows device names and dot-only path components.
 #include "base/path_rules.h"
 
+#include <string>
+
 namespace {
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -27,4 +29,17 @@ bool IsWindowsDeviceName(std::string_view component) {
 
 bool IsOnlyDotsAndBlanks(std::string_view component) {
   return !component.empty() && component.find_first_not_of(". ") == std::string_view::npos;
+}
+
+bool IsPlainFileName(std::u16string_view name) {
+  if (name.empty() || name.size() > kPlainFileNameMax) return false;
+  if (name.back() == u'.' || name.back() == u' ') return false;
+  if (name.find(u"..") != std::u16string_view::npos) return false;
+  std::string ascii;  // for the device-name rule; other characters stand as "_"
+  for (const char16_t c : name) {
+    if (c < 0x20 || c == 0x7F) return false;
+    if (std::u16string_view(u"\\/:<>\"|?*").find(c) != std::u16string_view::npos) return false;
+    ascii.push_back(c < 0x80 ? static_cast<char>(c) : '_');
+  }
+  return !IsWindowsDeviceName(ascii);
 }

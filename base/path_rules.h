@@ -2,7 +2,11 @@
 // before it becomes a file: staging paths, zip entry names, the service's package files.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
+
+// The longest text IsPlainFileName takes.
+constexpr size_t kPlainFileNameMax = 100;
 
 // True when Windows opens a device instead of a file for `component`, in any folder: CON, PRN,
 // AUX, NUL, COM1-COM9, LPT1-LPT9, CONIN$ and CONOUT$, in any case, with or without an extension
@@ -13,3 +17,11 @@ bool IsWindowsDeviceName(std::string_view component);
 // True when `component` is not empty and holds only dots and blanks (".", "..", "...", ". .").
 // Windows drops trailing dots and blanks, so any such name may stand for "." or "..".
 bool IsOnlyDotsAndBlanks(std::string_view component);
+
+// True when `name`, a text from outside (the product name the package query reports), can be
+// used as it is as the name of one file in one of our folders: 1 to kPlainFileNameMax
+// characters; no path separator ("\\" or "/"), no ":" (a drive or a stream), no ".."; none of
+// the characters Windows forbids in names (< > " | ? * and control characters); no trailing dot
+// or blank, which Windows would drop; no device name. Checked on the UTF-16 text that becomes
+// the name, since a byte of a double-byte GBK character may look like "\\" or "|".
+bool IsPlainFileName(std::u16string_view name);

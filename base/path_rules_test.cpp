@@ -28,3 +28,23 @@ TEST(PathRulesTest, OnlyDotsAndBlanks) {
     EXPECT_FALSE(IsOnlyDotsAndBlanks(name)) << name;
   }
 }
+
+// The product name the package query reports becomes a shortcut's file name only when it names
+// one plain file: nothing that climbs, names a stream or a device, or that Windows would change.
+TEST(PathRulesTest, PlainFileNamesFromTheNetwork) {
+  for (const char16_t* name :
+       {u"quillbank ix", u"\u5c9a\u821f", u"A.B", u"v1.2 (x64)", u".hidden", u" lead",
+        u"Quillbank100201", u"\u5c9a\u821f\u884c\u60c5", u"con_x", u"a.b.c"}) {
+    EXPECT_TRUE(IsPlainFileName(name));
+  }
+  const std::u16string longest(kPlainFileNameMax, u'x');
+  EXPECT_TRUE(IsPlainFileName(longest));
+  EXPECT_FALSE(IsPlainFileName(longest + u"x"));
+  for (const char16_t* name :
+       {u"", u"..\\Other App", u"../Other App", u"..", u".", u"a..b", u"Other\\App",
+        u"Other/App", u"C:evil", u"name:stream", u"trailing.", u"trailing ", u"a*", u"a?",
+        u"a<b", u"a>b", u"a|b", u"say \"hi\"", u"tab\there", u"bell\a", u"del\x7f", u"CON",
+        u"nul.lnk", u"COM1", u"Lpt9 ", u"conout$"}) {
+    EXPECT_FALSE(IsPlainFileName(name));
+  }
+}

@@ -20,10 +20,12 @@ struct Sha256::State {
 Sha256::Sha256() : state_(new State) {
   // The hash object's memory is left to CNG (allowed from Windows 7 on, and on Vista with a null
   // buffer of size 0 as well).
-  if (!Succeeded(BCryptOpenAlgorithmProvider(state_->provider.receive(), BCRYPT_SHA256_ALGORITHM,
-                                             nullptr, 0)) ||
-      !Succeeded(BCryptCreateHash(state_->provider.get(), state_->hash.receive(), nullptr, 0,
-                                  nullptr, 0, 0))) {
+  const BcryptApi& cng = Bcrypt();
+  if (!cng.loaded ||
+      !Succeeded(cng.OpenAlgorithmProvider(state_->provider.receive(), BCRYPT_SHA256_ALGORITHM,
+                                           nullptr, 0)) ||
+      !Succeeded(cng.CreateHash(state_->provider.get(), state_->hash.receive(), nullptr, 0,
+                                nullptr, 0, 0))) {
     state_->hash.reset();
     state_->failed = true;
   }
@@ -36,7 +38,7 @@ void Sha256::Update(const uint8_t* data, size_t size) {
   // CNG takes at most 4 GiB per call.
   while (size > 0) {
     const ULONG part = size > 0x40000000 ? 0x40000000 : static_cast<ULONG>(size);
-    if (!Succeeded(BCryptHashData(state_->hash.get(), const_cast<PUCHAR>(data), part, 0))) {
+    if (!Succeeded(Bcrypt().HashData(state_->hash.get(), const_cast<PUCHAR>(data), part, 0))) {
       state_->hash.reset();
       state_->failed = true;
       return;
@@ -49,7 +51,7 @@ void Sha256::Update(const uint8_t* data, size_t size) {
 Sha256Digest Sha256::Finish() {
   Sha256Digest digest = {};
   if (state_->hash.valid()) {
-    if (!Succeeded(BCryptFinishHash(state_->hash.get(), digest.data(),
+    if (!Succeeded(Bcrypt().FinishHash(state_->hash.get(), digest.data(),
                                     static_cast<ULONG>(digest.size()), 0))) {
       state_->failed = true;
     }

@@ -9,8 +9,10 @@
 
 bool VerifyP256Signature(const uint8_t* public_key, const Sha256Digest& digest,
                          const uint8_t* signature) {
+  const BcryptApi& cng = Bcrypt();
+  if (!cng.loaded) return false;
   AlgorithmProvider provider;
-  if (BCryptOpenAlgorithmProvider(provider.receive(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) < 0) {
+  if (cng.OpenAlgorithmProvider(provider.receive(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) < 0) {
     return false;
   }
   // BCRYPT_ECCPUBLIC_BLOB: the header, then X and Y.
@@ -21,11 +23,11 @@ bool VerifyP256Signature(const uint8_t* public_key, const Sha256Digest& digest,
   std::memcpy(blob, &header, sizeof header);
   std::memcpy(blob + sizeof header, public_key, kP256PublicKeySize);
   CngKey key;
-  if (BCryptImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.receive(), blob,
+  if (cng.ImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.receive(), blob,
                           sizeof blob, 0) < 0) {
     return false;
   }
-  return BCryptVerifySignature(key.get(), nullptr, const_cast<PUCHAR>(digest.data()),
+  return cng.VerifySignature(key.get(), nullptr, const_cast<PUCHAR>(digest.data()),
                                static_cast<ULONG>(digest.size()), const_cast<PUCHAR>(signature),
                                static_cast<ULONG>(kP256SignatureSize), 0) == 0;
 }

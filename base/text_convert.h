@@ -1,9 +1,14 @@
-// Conversions between the narrow texts the installer handles (GBK, code page 936; UTF-8 from the
-// service) and UTF-16 for drawing and wide system calls.
+// Conversions between the narrow texts the installer handles (GBK, code page 936, for the texts
+// that are GBK by protocol; the system's code page for paths; UTF-8 from the service) and UTF-16
+// for drawing and wide system calls.
 #pragma once
 
 constexpr unsigned kCodePageGbk = 936;
 constexpr unsigned kCodePageUtf8 = 65001;
+// The system's ANSI code page (CP_ACP): the one its narrow ("A") functions give and take paths in,
+// such as the user's profile folder. GBK on a Chinese system, 1252 on a Western one, so a path
+// from the system is converted with this one, never with kCodePageGbk.
+constexpr unsigned kCodePageSystem = 0;
 
 // Converts NUL-terminated `text` in `code_page` to UTF-16 with its terminator. Returns false and
 // leaves `buffer` untouched when the result, terminator included, needs more than `capacity`

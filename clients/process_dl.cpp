@@ -525,14 +525,15 @@ void ProcessDL::NoteChunk() {
 }
 
 void ProcessDL::Refuse(const std::string& path) {
-  Fail("ProcessDL" QB_COLON "Refused " + path);
+  // A package that names such a path fails its check on every machine.
+  Fail("ProcessDL" QB_COLON "Refused " + path, UM_PACKAGE_REFUSED);
 }
 
 void ProcessDL::FailWrite(const std::string& path) {
-  Fail("ProcessDL" QB_COLON "Write Faile " + path);
+  Fail("ProcessDL" QB_COLON "Write Faile " + path, UM_WRITE_FAIL);
 }
 
-void ProcessDL::Fail(const std::string& line) {
+void ProcessDL::Fail(const std::string& line, unsigned message) {
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     if (refused_) return;
@@ -541,7 +542,7 @@ void ProcessDL::Fail(const std::string& line) {
   WriteLog(line.c_str());
   // Sent, and before the close: the window has failed the install for this reason by the time
   // UM_DL_DISCONNECT comes (a sent message would overtake a posted one).
-  SendToMainWindow(UM_WRITE_FAIL, 0, 0);
+  SendToMainWindow(message, 0, 0);
   // Reported back through OnClientDisconnect, which closes the files and tells the window.
   CloseConnection();
 }

@@ -110,7 +110,7 @@ class ProcessDL : public ProcessClient {
   void FailWrite(const std::string& path);
   // Logs `line`, posts UM_WRITE_FAIL and closes the download connection, which the window then
   // hears as UM_DL_DISCONNECT. Only the first failure is reported.
-  void Fail(const std::string& line);
+  void Fail(const std::string& line, unsigned message);
   // The module list made pending, once (the first DownloadModule or DownloadManifest). Under the
   // state lock.
   void MakePendingLocked();

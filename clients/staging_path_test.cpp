@@ -51,12 +51,18 @@ TEST(StagingPathTest, FormsThatCouldLeaveTheFolderAreRefused) {
   }
 }
 
-TEST(StagingPathTest, AtMost255Characters) {
-  const std::string staging(149, 's');
+// Every staged file must fit in the old install's folder too, whose name is 5 characters longer:
+// 250 characters at most, so that the same file as InstallDir.previous\x has at most 255.
+TEST(StagingPathTest, LeavesRoomForThePreviousFolder) {
+  const std::string install = "C:\\" + std::string(136, 'i');
+  const std::string staging = install + "temp";
+  const std::string folder = std::string(99, 'd') + "\\";
   std::string path;
-  EXPECT_TRUE(FormStagingPath(staging, std::string(99, 'd') + "\\", "f.bin", &path));
-  EXPECT_EQ(path.size(), 255u);
-  EXPECT_FALSE(FormStagingPath(staging, std::string(99, 'd') + "\\", "ff.bin", &path));
+  EXPECT_TRUE(FormStagingPath(staging, folder, "ff.bin", &path));
+  EXPECT_EQ(path.size(), 250u);
+  const std::string previous = install + ".previous" + path.substr(staging.size());
+  EXPECT_EQ(previous.size(), kMaxInstallPathLength);
+  EXPECT_FALSE(FormStagingPath(staging, folder, "fff.bin", &path));
 }
 
 }  // namespace

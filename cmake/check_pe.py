@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the program we ship without running it: quillbank-setup.exe must be a 32-bit (PE32)
-Windows GUI program for x86 that imports from system DLLs only, carries its manifest, background
-bitmap, package-number string and version block, and stays within its size budget. With --ca,
+Windows GUI program for x86 that imports only from DLLs Windows always loads from its own folder,
+carries its manifest (asking for no more than the user's own rights), background bitmap,
+package-number string and version block, and stays within its size budget. With --ca,
 its Authenticode signature must verify against those CA certificates with SHA-256, and a copy of
 it with one byte changed must not.
 
@@ -10,20 +11,27 @@ it with one byte changed must not.
 Prints one line per finding and a verdict; exits 1 when anything is wrong."""
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 
-# DLLs every Windows from Vista on has in System32; anything else would have to ship with us.
-SYSTEM_DLLS = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll",
-    "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "ws2_32.dll", "wsock32.dll", "msvcrt.dll",
-    "shlwapi.dll", "uuid.dll", "version.dll", "msimg32.dll", "winmm.dll", "psapi.dll",
-    "bcrypt.dll", "crypt32.dll", "secur32.dll", "iphlpapi.dll", "userenv.dll", "ntdll.dll",
-    "imm32.dll", "uxtheme.dll", "dwmapi.dll", "shcore.dll", "setupapi.dll",
+# The DLLs the program may import: the known DLLs of every Windows it supports (Vista to 11, the
+# KnownDLLs lists those systems have in common), which the loader always takes from the system
+# folder, and ntdll, which every process has before its first import. Any other DLL the loader
+# looks for beside the program first, in a folder anyone may have left a DLL in (Downloads), before
+# the program's first line could restrict the search: such DLLs are loaded at run time, from the
+# system folder by full path (base/win/system_library.h).
+KNOWN_DLLS = {
+    "advapi32.dll", "clbcatq.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll",
+    "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll", "ntdll.dll",
+    "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "setupapi.dll", "shell32.dll",
+    "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll",
 }
+# The execution level the manifest must ask for: the user's own rights.
+EXECUTION_LEVEL = "asInvoker"
 RT_BITMAP, RT_STRING, RT_VERSION, RT_MANIFEST = 2, 6, 16, 24
 IMAGE_FILE_MACHINE_I386 = 0x14C
 PE32_MAGIC = 0x10B
@@ -95,6 +103,34 @@ class Image:
             names.append(self.cstring(entry[3]))
             off += 20
 
+    def resource_data(self, type_id, name_id):
+        """The bytes of resource type_id/name_id (its first language), or None."""
+        rva = self.dirs[2][0] if len(self.dirs) > 2 else 0
+        if not rva:
+            return None
+        base = self.offset(rva)
+        off = base
+        for wanted in (type_id, name_id, None):
+            named, ids = struct.unpack_from("<HH", self.data, off + 12)
+            target = None
+            for i in range(named + ids):
+                name, entry = struct.unpack_from("<II", self.data, off + 16 + 8 * i)
+                if wanted is None or name == wanted:
+                    target = entry
+                    break
+            if target is None:
+                return None
+            if wanted is None:
+                if target & 0x80000000:
+                    return None
+                data_rva, size = struct.unpack_from("<II", self.data, base + target)
+                start = self.offset(data_rva)
+                return self.data[start:start + size]
+            if not target & 0x80000000:
+                return None
+            off = base + (target & 0x7FFFFFFF)
+        return None
+
     def resources(self):
         """{type id: [name ids]} of the resource tree's first two levels."""
         rva = self.dirs[2][0] if len(self.dirs) > 2 else 0
@@ -127,9 +163,16 @@ def check(path, max_bytes):
     if image.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
         problems.append("subsystem %d, not Windows GUI" % image.subsystem)
     dlls = image.imports()
-    foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
+    foreign = [d for d in dlls if d.lower() not in KNOWN_DLLS]
     if foreign:
-        problems.append("imports from DLLs that are not the system's: " + ", ".join(foreign))
+        problems.append("imports from DLLs that are not known DLLs of every supported Windows "
+                        "(the loader would look for them beside the program): " + ", ".join(foreign))
+    manifest = image.resource_data(RT_MANIFEST, 1)
+    if manifest is not None:
+        levels = re.findall(rb'requestedExecutionLevel[^>]*level="([^"]*)"', manifest)
+        if levels != [EXECUTION_LEVEL.encode()]:
+            problems.append("manifest asks for execution level %s, not %s" % (
+                "/".join(l.decode("ascii", "replace") for l in levels) or "none", EXECUTION_LEVEL))
     res = image.resources()
     wanted = [(RT_MANIFEST, 1, "manifest 1"), (RT_BITMAP, 103, "bitmap 103"),
               (RT_STRING, 102 // 16 + 1, "string 102"), (RT_VERSION, 1, "version block")]
@@ -138,9 +181,10 @@ def check(path, max_bytes):
             problems.append("resource missing: " + label)
     if size > max_bytes:
         problems.append("%d bytes, over the budget of %d" % (size, max_bytes))
-    print("check_pe: %s: PE32 %s, %d bytes, imports %s" % (
+    print("check_pe: %s: PE32 %s, %d bytes, imports %s; manifest level %s" % (
         os.path.basename(path), "GUI" if image.subsystem == 2 else "subsystem %d" % image.subsystem,
-        size, " ".join(sorted(d.lower() for d in dlls))))
+        size, " ".join(sorted(d.lower() for d in dlls)),
+        "/".join(l.decode("ascii", "replace") for l in levels) if manifest is not None else "-"))
     return problems
 
 

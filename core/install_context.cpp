@@ -33,5 +33,5 @@ void SetUpPaths() {
   ctx.DependDir = ctx.InstallDir + "\\QuillbankDependBase";
   ctx.InstallDir += "\\Quillbank";
   ctx.InstallDir += LoadPackageNumberString();
-  ctx.StagingDir = ctx.InstallDir + "temp";
+  ctx.StagingDir = ctx.InstallDir + kStagingSuffix;
 }

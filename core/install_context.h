@@ -52,5 +52,10 @@ class ModuleList {
 // Handle of the installer window (an HWND on Windows); null until the window is created.
 extern void* MainWindowHandle;
 
+// The folders beside InstallDir that hold a whole install: StagingDir while it is downloaded, the
+// old install while the new one takes its place.
+constexpr char kStagingSuffix[] = "temp";
+constexpr char kPreviousSuffix[] = ".previous";
+
 // Fills InstallDir, StagingDir and DependDir from the application-data folder and string 102.
 void SetUpPaths();

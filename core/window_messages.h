@@ -14,14 +14,16 @@ constexpr unsigned UM_UPDATE_REFUSED = 1134;
 constexpr unsigned UM_DL_DISCONNECT = 1135;
 constexpr unsigned UM_CHECK_DISCONNECT = 1136;
 // Sent by ProcessDL when a module file or the base archive cannot be created, written, flushed
-// or closed, or a chunk names an unsafe path; lParam 0. Sent synchronously; the download
+// or closed; lParam 0. Sent synchronously; the download
 // connection is closed right after it, so UM_DL_DISCONNECT follows.
 constexpr unsigned UM_WRITE_FAIL = 1137;
 // Posted by ProcessDL with the first chunk (module file or base archive) that arrives on a
 // download connection; lParam 0. After a reconnection it tells the window that data flows again.
 constexpr unsigned UM_DL_RECEIVING = 1138;
-// Posted by ProcessCheck when the module list outgrows its bound; lParam 0. The check
-// connection is closed right after it, so UM_CHECK_DISCONNECT follows.
+// Posted by ProcessCheck when the module list outgrows its bound (the check connection is closed
+// right after it, so UM_CHECK_DISCONNECT follows), and sent by ProcessDL when a chunk names a path
+// that could leave the staging folder or is too long for the install's folders (the download
+// connection is closed right after it, so UM_DL_DISCONNECT follows); lParam 0.
 constexpr unsigned UM_PACKAGE_REFUSED = 1139;
 // Posted by ProcessDL when the manifest, asked for alone (DownloadManifest), is complete; lParam 0.
 constexpr unsigned UM_MANIFEST_DONE = 1140;

@@ -95,6 +95,10 @@ class InstallerRun:
         # A package folder to serve instead of the build's demo package.
         self.package_folder = None
         self.installer = None
+        # The program to run instead of the build's installer (a copy in a Downloads folder), and
+        # environment variables to set for it.
+        self.program = None
+        self.extra_env = {}
         self.window = None
         self.prefix = None
         self.screenshots = []
@@ -143,8 +147,8 @@ class InstallerRun:
         raise RuntimeError("the service did not start listening; see " + log)
 
     def start_installer(self, timeout=60):
-        env = self.prefix.env(self.display, self.lang)
-        self.installer = qbdrive.Process(self.prefix.wine(self.build.installer), env,
+        env = dict(self.prefix.env(self.display, self.lang), **self.extra_env)
+        self.installer = qbdrive.Process(self.prefix.wine(self.program or self.build.installer), env,
                                          os.path.join(self.work_dir, "installer.out"))
         self.window = qbdrive.Window(self.display, timeout=timeout)
         return self.window

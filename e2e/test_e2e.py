@@ -21,6 +21,7 @@ import scenario  # noqa: E402
 WORK = None
 PROBE = None
 HOLD = None
+PLANTED = None
 BUILD = None
 SIGNED = None
 
@@ -1076,6 +1077,194 @@ def case_uninstall_win10_keeps_what_another_package_uses(display):
         check(os.path.isfile(os.path.join(other, "module.info")), "the other package was touched")
 
 
+# -- trust: nothing planted runs, no link is followed, no name from the network is a path ------
+
+def case_planted_dlls_never_run(display):
+    """Two DLLs left beside the program in the Downloads folder under the names of system DLLs it
+    uses (msimg32.dll, which the window loads, and bcrypt.dll, which checks the package), with
+    Wine told to prefer such DLLs, as Windows searches the program's folder first for DLLs that
+    are not known DLLs. The signed program, so that bcrypt is used for real."""
+    work = os.path.join(WORK, "planted-dlls")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        downloads = os.path.join(run.prefix.user_dir(), "Downloads")
+        os.makedirs(downloads, exist_ok=True)
+        run.program = os.path.join(downloads, "quillbank-setup.exe")
+        shutil.copyfile(SIGNED.installer, run.program)
+        markers = []
+        for name in ("msimg32.dll", "bcrypt.dll"):
+            shutil.copyfile(os.path.join(PLANTED, name), os.path.join(downloads, name))
+            markers.append(os.path.join(downloads, name + ".ran"))
+        run.extra_env = {"WINEDLLOVERRIDES":
+                         run.prefix.base_env["WINEDLLOVERRIDES"] + ";msimg32,bcrypt=n,b"}
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        check_tree(run, run.build.package_dir)
+        ran = [os.path.basename(m) for m in markers if os.path.exists(m)]
+        check(not ran, "code planted beside the program ran: " + ", ".join(ran))
+
+
+def link_to_outside(run, where, name):
+    """A folder outside every folder of the installer, holding one file, and a link to it named
+    `name` in `where` (made if need be). Returns the outside file."""
+    outside = os.path.join(run.prefix.path, "drive_c", "outside-" + name)
+    os.makedirs(outside, exist_ok=True)
+    kept = os.path.join(outside, "kept.dat")
+    with open(kept, "wb") as f:
+        f.write(b"kept outside: " + name.encode())
+    os.makedirs(where, exist_ok=True)
+    os.symlink(outside, os.path.join(where, name))
+    return kept
+
+
+def check_kept(files):
+    for path in files:
+        check(os.path.isfile(path), "a file outside the install was deleted through a link: " + path)
+        with open(path, "rb") as f:
+            check(f.read().startswith(b"kept outside: "), "a file outside the install changed: " + path)
+
+
+def case_links_are_removed_never_followed(display):
+    """A user's link inside the install (history kept on another drive): the old install moved
+    aside by an update and deleted after "Open", a staging folder and a ".previous" left by an
+    earlier run (deleted at the start), and the uninstall remove the links and nothing they
+    point at."""
+    work = os.path.join(WORK, "links")
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
+        problems = run.install_and_open()
+        check(not problems, "first install: " + "; ".join(problems))
+        os.remove(os.path.join(run.install_dir(), "launch.txt"))
+        history = os.path.join(run.install_dir(), "history")
+        kept = [link_to_outside(run, run.install_dir(), "history"),
+                link_to_outside(run, run.staging_dir(), "staged"),
+                link_to_outside(run, run.install_dir() + ".previous", "previous")]
+        start_clicked(run)
+        # The old install (with its link) moved aside: the update replaces it.
+        check(qbdrive.wait_until(lambda: not os.path.lexists(history), 240),
+              "the update did not replace the install")
+        open_and_exit(run)
+        check(not os.path.lexists(run.install_dir() + ".previous"), ".previous left after \"Open\"")
+        check(not os.path.lexists(run.staging_dir()), "staging left after \"Open\"")
+        check_kept(kept)
+        kept.append(link_to_outside(run, run.install_dir(), "history"))
+        entry = run.prefix.registry_key(UNINSTALL_KEY)
+        check(entry is not None, "no Apps & features entry after the update")
+        uninstall_from_entry(run, entry, work)
+        check_uninstalled(run)
+        check_kept(kept)
+
+
+def package_named(work, name):
+    """The demo package with `name` as its product name (what the package query reports)."""
+    base = BUILD.package()
+    folder = os.path.join(work, "package-named")
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+    for entry in os.listdir(base):
+        if entry != "package.json":
+            os.symlink(os.path.realpath(os.path.join(base, entry)), os.path.join(folder, entry))
+    pkg = package(base)
+    pkg["product_name"] = name
+    with open(os.path.join(folder, "package.json"), "w", encoding="utf-8") as f:
+        json.dump(pkg, f, ensure_ascii=False, indent=1)
+    return folder
+
+
+def desktop_links(run):
+    return sorted(n for n in os.listdir(run.prefix.desktop()) if n.lower().endswith(".lnk"))
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def case_product_name_never_names_a_path(display):
+    """The product name comes from the package query, which nothing authenticates. One that
+    climbs out of the desktop, and one that names someone else's shortcut there: the shortcuts
+    of others stay byte for byte through the install and the uninstall, and ours is
+    Quillbank<package number>.lnk."""
+    work = os.path.join(WORK, "product-name")
+    ours = "Quillbank100201.lnk"
+    with scenario.InstallerRun(BUILD, work, display=display, start_service=False) as run:
+        climbed = os.path.join(run.prefix.user_dir(), "Other App.lnk")
+        taken = os.path.join(run.prefix.desktop(), "Collision.lnk")
+        for path in (climbed, taken):
+            with open(path, "wb") as f:
+                f.write(b"another program's shortcut, not ours: " + path.encode())
+        before = {path: read_bytes(path) for path in (climbed, taken)}
+        for name in ("..\\Other App", "Collision"):
+            run.package_folder = package_named(work, name)
+            if run.service is None:
+                run.start_the_service()
+            else:
+                serve(run, run.package_folder)
+            problems = run.install_and_open()
+            check(not problems, "%r: %s" % (name, "; ".join(problems)))
+            check(desktop_links(run) == sorted(["Collision.lnk", ours]),
+                  "%r: desktop shortcuts %r" % (name, desktop_links(run)))
+            entry = run.prefix.registry_key(UNINSTALL_KEY)
+            check(entry is not None and entry.get("DisplayName") == name,
+                  "%r: entry %r" % (name, entry))
+            for path, data in before.items():
+                check(read_bytes(path) == data, "%r: the install changed %s" % (name, path))
+            uninstall_from_entry(run, entry, work)
+            check(desktop_links(run) == ["Collision.lnk"],
+                  "%r: after the uninstall, desktop shortcuts %r" % (name, desktop_links(run)))
+            for path, data in before.items():
+                check(read_bytes(path) == data, "%r: the uninstall changed %s" % (name, path))
+
+
+def import_reg(run, lines):
+    """Imports registry values from a .reg file (UTF-16, so that every character arrives)."""
+    path = os.path.join(run.prefix.path, "import.reg")
+    with open(path, "wb") as f:
+        f.write("\r\n".join(["Windows Registry Editor Version 5.00", ""] + lines + [""])
+                .encode("utf-16"))
+    run.prefix.reg("import", "Z:" + path.replace("/", "\\"))
+    os.remove(path)
+
+
+def case_western_profile_folder(display):
+    """A profile folder with a character GBK does not have as the system gives it ("Jürgen",
+    on a Western system, whose code page is 1252): install, the entry, the uninstall stopping a
+    running terminal."""
+    work = os.path.join(WORK, "western-profile")
+    with scenario.InstallerRun(BUILD, work, display=display, lang="C.UTF-8") as run:
+        profile = "C:\\users\\J\u00fcrgen"
+        unix_profile = os.path.join(run.prefix.path, "drive_c", "users", "J\u00fcrgen")
+        appdata = os.path.join(unix_profile, "AppData", "Roaming")
+        desktop = os.path.join(unix_profile, "Desktop")
+        os.makedirs(appdata)
+        os.makedirs(desktop)
+        values = ['"AppData"="%s\\\\AppData\\\\Roaming"' % profile.replace("\\", "\\\\"),
+                  '"Desktop"="%s\\\\Desktop"' % profile.replace("\\", "\\\\")]
+        key = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer"
+        import_reg(run, ["[%s\\User Shell Folders]" % key] + values + ["", "[%s\\Shell Folders]" % key] + values)
+        run.prefix.appdata = lambda: appdata
+        run.prefix.desktop = lambda: desktop
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        check_installed_files(run, package())
+        entry = run.prefix.registry_key(UNINSTALL_KEY)
+        check(entry is not None, "no Apps & features entry")
+        want = profile + "\\AppData\\Roaming\\Quillbank100201"
+        check(entry.get("InstallLocation") == want,
+              "InstallLocation %r, not %r" % (entry.get("InstallLocation"), want))
+        check(entry.get("UninstallString") == '"%s.uninstall.exe" /uninstall' % want,
+              "UninstallString %r" % entry.get("UninstallString"))
+        check(desktop_links(run), "no shortcut on the desktop of the profile")
+        terminal = start_terminal(run, work)
+        try:
+            uninstall_from_entry(run, entry, work)
+            check(terminal.wait(30) is not None, "the running terminal was not stopped")
+        finally:
+            terminal.stop()
+        check(not os.path.exists(run.install_dir()), "the install is still there")
+        check(not desktop_links(run), "shortcut left: %r" % desktop_links(run))
+        check(run.prefix.registry_key(UNINSTALL_KEY) is None, "Apps & features entry left")
+
+
 CASES = [
     ("full install on Windows 7 (base archive, user Path), English", case_full_install_win7),
     ("Windows 10: no base archive, Path untouched; Simplified Chinese", case_win10_and_simplified_chinese),
@@ -1114,20 +1303,31 @@ CASES = [
      case_uninstall_win7),
     ("uninstall on Windows 10 keeps the dependency folder another package uses",
      case_uninstall_win10_keeps_what_another_package_uses),
+    ("DLLs planted beside the program in Downloads never run; the signed install completes",
+     case_planted_dlls_never_run),
+    ("links in the install, staging and .previous: removed by update and uninstall, never followed",
+     case_links_are_removed_never_followed),
+    ("product names that climb or collide: others' shortcuts unchanged, ours Quillbank<number>.lnk",
+     case_product_name_never_names_a_path),
+    ("a profile folder outside GBK (Western code page): install, entry, uninstall, terminal stopped",
+     case_western_profile_folder),
 ]
 
 
 def main():
-    global PROBE, HOLD, BUILD, SIGNED, WORK
+    global PROBE, HOLD, PLANTED, BUILD, SIGNED, WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--probe", required=True)
     parser.add_argument("--hold", required=True, help="qb_hold_file.exe")
+    parser.add_argument("--planted", required=True,
+                        help="the folder of the planted msimg32.dll and bcrypt.dll")
     parser.add_argument("--build-dir", required=True, help="the Windows build folder")
     parser.add_argument("--arch", required=True, choices=["win32", "win64"])
     parser.add_argument("-k", default="", help="run only cases whose name contains this")
     args = parser.parse_args()
     PROBE = args.probe
     HOLD = args.hold
+    PLANTED = args.planted
     BUILD = scenario.WindowsBuild(args.build_dir, args.arch)
     SIGNED = scenario.WindowsBuild(args.build_dir, args.arch, signed=True)
     WORK = os.path.join(BUILD.dir, "e2e", "cases")

@@ -105,14 +105,16 @@ std::vector<std::string> RecoverInstallFolders(const std::string& install_dir) {
   std::vector<std::string> lines;
   const std::string previous = install_dir + kPreviousSuffix;
   if (!PathExists(previous.c_str())) return lines;
+  std::string left;
   if (IsComplete(install_dir)) {
-    lines.push_back(DeletePath(previous.c_str()) ? "Recovery: deleted " + previous
-                                                 : "Recovery: cannot delete " + previous);
+    lines.push_back(DeletePath(previous.c_str(), &left)
+                        ? "Recovery: deleted " + previous
+                        : "Recovery: cannot delete " + previous + " (" + left + ")");
     return lines;
   }
   if (PathExists(install_dir.c_str())) {
-    if (!DeletePath(install_dir.c_str())) {
-      lines.push_back("Recovery: cannot delete the incomplete " + install_dir);
+    if (!DeletePath(install_dir.c_str(), &left)) {
+      lines.push_back("Recovery: cannot delete the incomplete " + install_dir + " (" + left + ")");
       return lines;
     }
     lines.push_back("Recovery: deleted the incomplete " + install_dir);

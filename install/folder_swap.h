@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-constexpr char kPreviousSuffix[] = ".previous";
+#include "core/install_context.h"
+
 // Written last into the staging folder: an install folder holding it is complete.
 constexpr char kModuleInfoName[] = "module.info";
 

@@ -68,6 +68,12 @@ bool CheckPackageManifest(const std::string& path, const PackageCheckInput& inpu
     verified = verified || (key != nullptr && VerifyP256Signature(key, body, signature));
   }
   if (!verified) return Fail(failure, kManifestFileName, "signature does not verify");
+  // The first format has no expiry: anyone answering on the service's addresses could replay a
+  // package signed in it for ever.
+  if (manifest.format != kManifestFormat) {
+    return Fail(failure, kManifestFileName,
+                "of the first format, which has no expiry: sign the package again");
+  }
   if (manifest.package_number != input.package_number) {
     return Fail(failure, kManifestFileName, "of another package");
   }

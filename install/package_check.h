@@ -45,7 +45,8 @@ struct PackageCheckFailure {
 };
 
 // The manifest alone, as soon as it is in (before the module files are asked for): it verifies,
-// is of this package and version, has not expired and is no rollback. On success `*manifest`
+// is of the current format (the first had no expiry), is of this package and version, has not
+// expired and is no rollback. On success `*manifest`
 // holds it; otherwise `*failure` names "package.manifest" and why. `input.staging_dir` is not used.
 bool CheckPackageManifest(const std::string& path, const PackageCheckInput& input,
                           PackageManifest* manifest, PackageCheckFailure* failure);

@@ -1,15 +1,20 @@
-// Ties the installed package into the user's account: running the copy command, shell deletion
+// Ties the installed package into the user's account: running the copy command, deletion
 // and the dependency folder on the Path. Special folders are in base/special_folder.h.
 #pragma once
 
 #include <string>
 
+#include "base/file_system.h"
+
 // Built in both builds: natively as stand-ins (see install/testing/system_stand_in.h). What only
 // the Windows program does is in install/system_win.h.
 
-// Deletes a file, or a folder with all it holds, without asking. True when the shell reports
-// success; a missing path is a failure.
-bool DeletePath(const char* path);
+// Deletes a file, or a folder with all it holds, without asking and without following links
+// (RemoveTree). True when it is gone; a missing path is a failure. `first_left`, when given,
+// receives the first file or folder that could not be deleted (a file a program holds).
+inline bool DeletePath(const char* path, std::string* first_left = nullptr) {
+  return path != nullptr && RemoveTree(path, first_left);
+}
 
 // The first file below `folder` that a program holds open without letting it be deleted or
 // renamed (so Windows will not move the folder), as a full path; empty when there is none or

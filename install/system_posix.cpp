@@ -99,15 +99,6 @@ bool RunShell(const std::string& command) {
 // POSIX lets a folder move whatever is open in it, and tells nobody who holds what.
 std::string FirstHeldFile(const std::string&) { return std::string(); }
 
-bool DeletePath(const char* path) {
-  if (path == nullptr || path[0] == '\0') return false;
-  const fs::path target = NativePath(path);
-  std::error_code error;
-  if (!fs::exists(fs::symlink_status(target, error))) return false;
-  fs::remove_all(target, error);
-  return !error;
-}
-
 bool RunAndWait(const char* command_line, unsigned long* exit_code) {
   bool ok = false;
   if (command_line != nullptr) {

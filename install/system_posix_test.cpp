@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -38,6 +39,40 @@ TEST_F(SystemStandInTest, DeletePathRemovesATreeOrAFileAndFailsOnAMissingPath) {
   EXPECT_TRUE(ListTree(temp.path()).empty());
   EXPECT_FALSE(DeletePath(temp.Join("tree").c_str()));
   EXPECT_FALSE(DeletePath(""));
+}
+
+// A user may keep the terminal's history on another drive through a link inside the install:
+// deleting the install (or staging, ".previous", recovery) removes the link and never what it
+// points at. A link to a folder, one to a file, one that points back up at the tree's own parent,
+// and a dangling one; a read-only file goes with the rest.
+TEST_F(SystemStandInTest, DeletePathRemovesLinksWithoutFollowingThem) {
+  namespace fs = std::filesystem;
+  TempDir temp;
+  const fs::path root = temp.path();
+  fs::create_directories(root / "outside" / "history");
+  ASSERT_TRUE(WriteFileBytes(temp.Join("outside\\history\\keep.dat"), "history"));
+  ASSERT_TRUE(WriteFileBytes(temp.Join("outside\\file.dat"), "file"));
+  fs::create_directories(root / "tree" / "sub");
+  ASSERT_TRUE(WriteFileBytes(temp.Join("tree\\sub\\f.txt"), "x"));
+  ASSERT_TRUE(WriteFileBytes(temp.Join("tree\\readonly.dat"), "r"));
+  fs::permissions(root / "tree" / "readonly.dat", fs::perms::owner_read);
+  fs::create_directory_symlink(root / "outside" / "history", root / "tree" / "history");
+  fs::create_symlink(root / "outside" / "file.dat", root / "tree" / "sub" / "file.lnk");
+  fs::create_directory_symlink(root, root / "tree" / "sub" / "up");
+  fs::create_symlink(root / "nowhere", root / "tree" / "dangling");
+
+  std::string left;
+  EXPECT_TRUE(DeletePath(temp.Join("tree").c_str(), &left));
+  EXPECT_EQ(left, "");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "tree")));
+  EXPECT_EQ(ReadFileBytes(temp.Join("outside\\history\\keep.dat")), "history");
+  EXPECT_EQ(ReadFileBytes(temp.Join("outside\\file.dat")), "file");
+
+  // A link given as the path itself: the link goes, its target stays.
+  fs::create_directory_symlink(root / "outside" / "history", root / "link");
+  EXPECT_TRUE(DeletePath(temp.Join("link").c_str()));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "link")));
+  EXPECT_EQ(ReadFileBytes(temp.Join("outside\\history\\keep.dat")), "history");
 }
 
 TEST_F(SystemStandInTest, TheCopyCommandCopiesTheTreeWithEmptyFolders) {

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <shellapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/path_rules.h"
 #include "base/special_folder.h"
 #include "base/text_convert.h"
 #include "base/win/com_ptr.h"
@@ -180,7 +180,7 @@ int LaunchTerminal() {
       "\"" + InstallContext::Get().InstallDir + "\\" + kTerminalExeName + "\" end";
   wchar_t wide[kCommandLineChars] = {};
   if (!ToWide(command.c_str(), reinterpret_cast<char16_t*>(wide), kCommandLineChars,
-              kCodePageGbk)) {
+              kCodePageSystem)) {
     return 0;
   }
   STARTUPINFOW startup = {};
@@ -240,57 +240,108 @@ std::string FirstHeldFile(const std::string& folder) {
   return std::string();
 }
 
-bool DeletePath(const char* path) {
-  if (path == nullptr || path[0] == '\0') return false;
-  // A list of one name: the path followed by two zero bytes.
-  std::vector<char> from(std::strlen(path) + 2, '\0');
-  std::memcpy(from.data(), path, from.size() - 2);
-  SHFILEOPSTRUCTA operation = {};
-  operation.hwnd = nullptr;
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = from.data();
-  operation.pTo = nullptr;
-  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
-  operation.lpszProgressTitle = nullptr;
-  return SHFileOperationA(&operation) == 0;
+namespace {
+
+// COM on this thread while it lives (COM counts nested initialisations).
+class ComScope {
+ public:
+  ComScope() : ok_(SUCCEEDED(CoInitialize(/*pvReserved=*/nullptr))) {}
+  ~ComScope() {
+    if (ok_) CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+// InstallDir\quillbank ix.exe as wide text; empty when it does not fit a shortcut path.
+std::wstring TerminalPathWide() {
+  const std::string target = InstallContext::Get().InstallDir + "\\" + kTerminalExeName;
+  wchar_t wide[kShortcutPathChars] = {};
+  if (!ToWide(target.c_str(), reinterpret_cast<char16_t*>(wide), kShortcutPathChars,
+              kCodePageSystem)) {
+    return std::wstring();
+  }
+  return wide;
 }
 
-std::wstring DesktopShortcutPath() {
-  std::string link;
-  GetSpecialFolder(kCsidlDesktopDirectory, link);
-  link += "\\" + InstallContext::Get().ProductName + ".lnk";
-  wchar_t link_wide[kShortcutPathChars] = {};
-  if (!ToWide(link.c_str(), reinterpret_cast<char16_t*>(link_wide), kShortcutPathChars,
+// GBK or ASCII text as wide text; empty when it cannot be converted.
+std::wstring WideFromGbk(const std::string& text) {
+  wchar_t wide[kShortcutPathChars] = {};
+  if (!ToWide(text.c_str(), reinterpret_cast<char16_t*>(wide), kShortcutPathChars,
               kCodePageGbk)) {
     return std::wstring();
   }
-  return link_wide;
+  return wide;
+}
+
+}  // namespace
+
+bool IsOurShortcut(const std::wstring& link) {
+  const std::wstring target = TerminalPathWide();
+  if (target.empty()) return false;
+  const ComScope com;  // outlives the objects below
+  if (!com.ok()) return false;
+  ComPtr<IShellLinkW> shell_link;
+  ComPtr<IPersistFile> file;
+  wchar_t path[kShortcutPathChars] = {};
+  return SUCCEEDED(CoCreateInstance(CLSID_ShellLink, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IShellLinkW, shell_link.receive())) &&
+         SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.receive())) &&
+         SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
+         SUCCEEDED(shell_link->GetPath(path, kShortcutPathChars, /*pfd=*/nullptr, SLGP_RAWPATH)) &&
+         lstrcmpiW(path, target.c_str()) == 0;
+}
+
+std::wstring DesktopShortcutPath() {
+  const InstallContext& ctx = InstallContext::Get();
+  std::string desktop;
+  GetSpecialFolder(kCsidlDesktopDirectory, desktop);
+  wchar_t folder[kShortcutPathChars] = {};
+  if (desktop.empty() || !ToWide(desktop.c_str(), reinterpret_cast<char16_t*>(folder),
+                                 kShortcutPathChars, kCodePageSystem)) {
+    return std::wstring();
+  }
+  // The product name comes from the package query, which nothing authenticates: it names the
+  // shortcut only when it is one plain file name.
+  std::wstring names[2];
+  const std::wstring product = WideFromGbk(ctx.ProductName);
+  if (IsPlainFileName(std::u16string_view(reinterpret_cast<const char16_t*>(product.c_str()),
+                                          product.size()))) {
+    names[0] = product;
+  }
+  names[1] = L"Quillbank" + WideFromGbk(ctx.PackageNumber);
+  for (const std::wstring& name : names) {
+    if (name.empty()) continue;
+    const std::wstring link = std::wstring(folder) + L"\\" + name + L".lnk";
+    if (link.size() >= static_cast<size_t>(kShortcutPathChars)) continue;
+    const DWORD attributes = GetFileAttributesW(link.c_str());
+    // Not there yet, or the shortcut an earlier install made: never someone else's file, and
+    // never through a link.
+    if (attributes == INVALID_FILE_ATTRIBUTES) return link;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsOurShortcut(link)) return link;
+  }
+  return std::wstring();
 }
 
 bool CreateDesktopShortcut() {
-  const InstallContext& ctx = InstallContext::Get();
   const std::wstring link = DesktopShortcutPath();
-  if (link.empty()) return false;
-  const std::string target = ctx.InstallDir + "\\" + kTerminalExeName;
-  wchar_t target_wide[kShortcutPathChars] = {};
-  if (!ToWide(target.c_str(), reinterpret_cast<char16_t*>(target_wide), kShortcutPathChars,
-              kCodePageGbk) ||
-      target_wide[0] == 0) {
-    return false;
-  }
-  if (FAILED(CoInitialize(/*pvReserved=*/nullptr))) return true;
-  {
-    ComPtr<IShellLinkW> shell_link;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IShellLinkW, shell_link.receive()))) {
-      shell_link->SetPath(target_wide);
-      ComPtr<IPersistFile> file;
-      if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.receive()))) {
-        file->Save(link.c_str(), /*fRemember=*/FALSE);
-      }
+  const std::wstring target = TerminalPathWide();
+  if (link.empty() || target.empty()) return false;
+  const ComScope com;  // outlives the objects below
+  if (!com.ok()) return true;
+  ComPtr<IShellLinkW> shell_link;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IShellLinkW, shell_link.receive()))) {
+    shell_link->SetPath(target.c_str());
+    ComPtr<IPersistFile> file;
+    if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.receive()))) {
+      file->Save(link.c_str(), /*fRemember=*/FALSE);
     }
-  }  // both released before COM goes
-  CoUninitialize();
+  }
   return true;
 }
 

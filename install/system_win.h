@@ -23,8 +23,14 @@ bool RemoveDependDirFromUserPath();
 // Starts InstallDir\quillbank ix.exe with the argument "end" in a new console. Nonzero if the
 // process was created.
 int LaunchTerminal();
-// Desktop\<ProductName>.lnk pointing at InstallDir\quillbank ix.exe, replacing one of that name.
-// False only when a path cannot be formed.
+// The shortcut DesktopShortcutPath names, pointing at InstallDir\quillbank ix.exe: it replaces
+// only a shortcut an earlier install made. False when no shortcut path can be used.
 bool CreateDesktopShortcut();
-// Desktop\<ProductName>.lnk; empty when the path cannot be formed.
+// The desktop shortcut of this install: Desktop\<ProductName>.lnk when the product name is a
+// plain file name (IsPlainFileName), Desktop\Quillbank<package number>.lnk otherwise or when the
+// first is someone else's; of these the first that is not there or is ours (IsOurShortcut).
+// Empty when neither can be used or the path cannot be formed.
 std::wstring DesktopShortcutPath();
+// True when `link` is a shortcut pointing at InstallDir\quillbank ix.exe (letter case aside):
+// one that an install of this package made.
+bool IsOurShortcut(const std::wstring& link);

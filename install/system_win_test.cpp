@@ -152,38 +152,126 @@ TEST(SystemWinTest, DeletePathRemovesATreeAndFailsOnAMissingPath) {
   EXPECT_FALSE(DeletePath(tree.c_str()));
 }
 
+// What the shell's delete did and ours must too: read-only files and folders go; a file a program
+// holds open keeps the delete from succeeding and is named, and everything else goes.
+TEST(SystemWinTest, DeletePathTakesReadOnlyFilesAndNamesAHeldOne) {
+  TempDir temp;
+  const std::string tree = temp.Join("tree");
+  ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((tree + "\\ro").c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(tree + "\\ro\\readonly.dat", "r"));
+  ASSERT_TRUE(SetFileAttributesA((tree + "\\ro\\readonly.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(SetFileAttributesA((tree + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(WriteFileBytes(tree + "\\a.dat", "a"));
+  ASSERT_TRUE(WriteFileBytes(tree + "\\held.dat", "h"));
+  ASSERT_TRUE(WriteFileBytes(tree + "\\z.dat", "z"));
+  std::string left;
+  {
+    // Held as a running program holds its files: no sharing of deletion.
+    ScopedHandle held(CreateFileA((tree + "\\held.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.valid());
+    EXPECT_FALSE(DeletePath(tree.c_str(), &left));
+  }
+  EXPECT_EQ(left, tree + "\\held.dat");
+  EXPECT_EQ(GetFileAttributesA((tree + "\\ro").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((tree + "\\a.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((tree + "\\z.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+  // Let go, the rest goes.
+  left.clear();
+  EXPECT_TRUE(DeletePath(tree.c_str(), &left));
+  EXPECT_EQ(left, "");
+  EXPECT_EQ(GetFileAttributesA(tree.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// The target a shortcut file names, or empty when it is no shortcut.
+std::wstring ShortcutTarget(const std::wstring& link) {
+  std::wstring result;
+  if (FAILED(CoInitialize(nullptr))) return result;
+  {
+    ComPtr<IShellLinkW> shell_link;
+    ComPtr<IPersistFile> file;
+    wchar_t target[MAX_PATH] = {};
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IShellLinkW, shell_link.receive())) &&
+        SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.receive())) &&
+        SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
+        SUCCEEDED(shell_link->GetPath(target, MAX_PATH, nullptr, 0))) {
+      result = target;
+    }
+  }
+  CoUninitialize();
+  return result;
+}
+
+bool WriteWide(const std::wstring& path, const std::string& bytes) {
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD written = 0;
+  return file.valid() &&
+         WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+std::string ReadWide(const std::wstring& path) {
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  char buffer[256] = {};
+  DWORD read = 0;
+  if (!file.valid() || !ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) return "<none>";
+  return std::string(buffer, read);
+}
+
 TEST(SystemWinTest, DesktopShortcutPointsAtTheInstalledTerminal) {
   InstallContext& ctx = InstallContext::Get();
+  ctx.PackageNumber = "100201";
   ctx.ProductName = "\xE1\xB0\xD6\xDB\xB2\xE2\xCA\xD4";  // a Chinese product name, GBK
   ctx.InstallDir = "C:\\users\\qb\\AppData\\Roaming\\Quillbank100201";
   std::string desktop;
   GetSpecialFolder(kCsidlDesktopDirectory, desktop);
   const std::wstring link = Wide(desktop + "\\" + ctx.ProductName + ".lnk");
-  // An existing file of that name is replaced.
-  HANDLE old = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(old, INVALID_HANDLE_VALUE);
-  CloseHandle(old);
+  const std::wstring fallback = Wide(desktop + "\\Quillbank100201.lnk");
+  const std::wstring terminal = Wide(ctx.InstallDir + "\\quillbank ix.exe");
 
   ASSERT_TRUE(CreateDesktopShortcut());
-  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-  {
-    ComPtr<IShellLinkW> shell_link;
-    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_IShellLinkW, shell_link.receive())));
-    ComPtr<IPersistFile> file;
-    ASSERT_TRUE(SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, file.receive())));
-    ASSERT_TRUE(SUCCEEDED(file->Load(link.c_str(), STGM_READ)));
-    wchar_t target[MAX_PATH] = {};
-    ASSERT_TRUE(SUCCEEDED(shell_link->GetPath(target, MAX_PATH, nullptr, 0)));
-    EXPECT_EQ(std::wstring(target), Wide(ctx.InstallDir + "\\quillbank ix.exe"));
-  }
-  CoUninitialize();
+  EXPECT_EQ(ShortcutTarget(link), terminal);
+  EXPECT_TRUE(IsOurShortcut(link));
+  // Made again (a repair, an update), our own shortcut is replaced in place.
+  ASSERT_TRUE(CreateDesktopShortcut());
+  EXPECT_EQ(DesktopShortcutPath(), link);
+  EXPECT_EQ(GetFileAttributesW(fallback.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(DeleteFileW(link.c_str()));
+
+  // A file of that name that is not our shortcut is never replaced: the shortcut takes the
+  // package's own name instead.
+  ASSERT_TRUE(WriteWide(link, "someone else's"));
+  ASSERT_TRUE(CreateDesktopShortcut());
+  EXPECT_EQ(ReadWide(link), "someone else's");
+  EXPECT_EQ(ShortcutTarget(fallback), terminal);
+  EXPECT_EQ(DesktopShortcutPath(), fallback);
+  // And when that name is taken by someone else too, there is no shortcut.
+  EXPECT_TRUE(DeleteFileW(fallback.c_str()));
+  ASSERT_TRUE(WriteWide(fallback, "another one's"));
+  EXPECT_EQ(DesktopShortcutPath(), L"");
+  EXPECT_FALSE(CreateDesktopShortcut());
+  EXPECT_EQ(ReadWide(fallback), "another one's");
+  EXPECT_EQ(ReadWide(link), "someone else's");
+  EXPECT_TRUE(DeleteFileW(fallback.c_str()));
+  EXPECT_TRUE(DeleteFileW(link.c_str()));
+
+  // A product name that is no plain file name never becomes part of a path.
+  for (const char* name : {"..\\Other App", "a/b", "CON", "x:y", "dot.", "", "a|b"}) {
+    ctx.ProductName = name;
+    EXPECT_EQ(DesktopShortcutPath(), fallback) << name;
+  }
+  ctx.ProductName = "..\\Other App";
+  ASSERT_TRUE(CreateDesktopShortcut());
+  EXPECT_EQ(ShortcutTarget(fallback), terminal);
+  EXPECT_TRUE(DeleteFileW(fallback.c_str()));
 
   // A target path that does not fit 1024 characters makes no shortcut.
   ctx.InstallDir = "C:\\" + std::string(1100, 'd');
   EXPECT_FALSE(CreateDesktopShortcut());
-  EXPECT_EQ(GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(fallback.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(SystemWinTest, UserPathGetsDependDirOnceAndKeepsItsType) {

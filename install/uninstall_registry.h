@@ -28,6 +28,18 @@ bool ReadUninstallShortcut(const std::string& package_number, wchar_t* path, uns
 // True when the entry is gone afterwards (also when there was none).
 bool DeleteUninstallEntry(const std::string& package_number);
 
+// Has the file `path` deleted at this user's next logon: a command under
+// HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce, value "Quillbank<package number>
+// <what>" (Windows removes the value before it runs it). For the uninstall's own program, which
+// cannot delete itself while it runs; unlike a delete at the next restart, it needs no more than
+// the user's rights. False when the value cannot be written.
+bool DeleteAtNextLogon(const std::string& package_number, const wchar_t* what,
+                       const wchar_t* path);
+// The command DeleteAtNextLogon would record for `path`: the system folder's cmd.exe deleting it.
+std::wstring DeleteAtLogonCommand(const wchar_t* path);
+// RunOnce, below HKEY_CURRENT_USER.
+constexpr wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
 void RecordDependPathAdded();
 bool DependPathAdded();
 void ClearDependPathAdded();

@@ -71,6 +71,26 @@ bool DeleteUninstallEntry(const std::string& package_number) {
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
+std::wstring DeleteAtLogonCommand(const wchar_t* path) {
+  wchar_t system[MAX_PATH + 1] = {};
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  // By its full path: a cmd.exe found elsewhere would run with the user's logon.
+  return L"\"" + std::wstring(system) + L"\\cmd.exe\" /c del /f /q \"" + path + L"\"";
+}
+
+bool DeleteAtNextLogon(const std::string& package_number, const wchar_t* what,
+                       const wchar_t* path) {
+  const std::wstring command = DeleteAtLogonCommand(path);
+  RegistryKey key;
+  if (command.empty() ||
+      RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      key.receive(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  return SetText(key.get(), (L"Quillbank" + Wide(package_number) + what).c_str(), command.c_str());
+}
+
 void RecordDependPathAdded() {
   RegistryKey key;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, kPublisherKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,

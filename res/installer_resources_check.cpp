@@ -27,7 +27,9 @@ TEST(InstallerResources, CarryPackageNumberPictureManifestAndVersion) {
   DeleteObject(picture);
 
   const std::string manifest = ResourceText(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
-  EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
+  // The user's own rights: nothing the installer does needs more.
+  EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+  EXPECT_EQ(manifest.find("requireAdministrator"), std::string::npos);
   // Vista, 7, 8, 8.1 and 10.
   for (const char* id : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
                          "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",

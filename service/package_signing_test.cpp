@@ -13,6 +13,7 @@
 #include "base/signature.h"
 #include "service/keygen.h"
 #include "service/pack.h"
+#include "service/signing_key.h"
 #include "service/testing/test_client.h"
 #include "service/testing/test_service.h"
 
@@ -274,6 +275,28 @@ TEST_F(PackSignTest, SignInPlaceAddsOneManifestModuleAndReplacesItWhenSignedAgai
     EXPECT_EQ(second.files[i].sha256 != first.files[i].sha256,
               second.files[i].path == "Data\\empty.bin") << second.files[i].path;
   }
+
+  // A package signed in the first format (no modules, no expiry), which installers with a key now
+  // refuse: signed again in place, it has the current format, with every file's module.
+  PackageManifest old = second;
+  old.format = kManifestFormat1;
+  old.expires = 0;
+  for (ManifestFile& file : old.files) file.module.clear();
+  std::vector<uint8_t> old_bytes;
+  ASSERT_TRUE(EncodeManifestBody(old, &old_bytes));
+  SigningKey key;
+  ASSERT_TRUE(SigningKey::ReadFile(key_file_, &key, &error)) << error;
+  uint8_t signature[kManifestSignatureSize];
+  ASSERT_TRUE(key.Sign(Sha256Of(old_bytes.data(), old_bytes.size()), signature, &error)) << error;
+  old_bytes.insert(old_bytes.end(), signature, signature + sizeof signature);
+  Write(out_ / "package.manifest", std::string(old_bytes.begin(), old_bytes.end()));
+  ASSERT_TRUE(SignPackageFolder(out_.string(), key_file_, /*expires=*/0, &error)) << error;
+  EXPECT_EQ(manifest_modules(), 1u);
+  PackageManifest resigned;
+  manifest_of(&resigned);
+  EXPECT_EQ(resigned.format, kManifestFormat);
+  ASSERT_EQ(resigned.files.size(), first.files.size());
+  for (const ManifestFile& file : resigned.files) EXPECT_FALSE(file.module.empty()) << file.path;
 
   // A key file that cannot be read leaves package.json as it was.
   const std::string json = ReadFileBytes((out_ / "package.json").string());

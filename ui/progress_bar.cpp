@@ -2,10 +2,11 @@
 #include "ui/progress_bar.h"
 
 #include "base/win/gdi_handles.h"
+#include "base/win/system_library.h"
 #include "ui/drawing_objects.h"
 #include "ui/mem_dc.h"
 
-TProcess::TProcess() : gradient_library_(LoadLibraryW(L"msimg32.dll")) {
+TProcess::TProcess() : gradient_library_(LoadSystemLibrary(L"msimg32.dll")) {
   if (gradient_library_ != nullptr) {
     gradient_fill_ = reinterpret_cast<GradientFillFunction>(
         reinterpret_cast<void*>(GetProcAddress(gradient_library_, "GradientFill")));

@@ -10,7 +10,7 @@
 
 class TProcess : public TIxFrm {
  public:
-  // Loads the optional gradient routine ("GradientFill" of msimg32.dll).
+  // Loads the optional gradient routine ("GradientFill" of the system folder's msimg32.dll).
   TProcess();
   // Unloads it.
   ~TProcess() override;
