@@ -4,8 +4,12 @@
 #include <direct.h>
 #include <io.h>
 #include <windows.h>
+#include <winioctl.h>
 
+#include <cstdint>
 #include <utility>
+
+#include "base/win/scoped_handle.h"
 
 std::string NativePath(const std::string& path) { return path; }
 
@@ -68,7 +72,31 @@ void AllowDelete(const std::string& path, DWORD attributes) {
 
 bool RemoveEntry(const std::string& path, DWORD attributes, std::string* first_left);
 
-// Everything in `folder`, listed before anything goes.
+// A link (symbolic link, junction) itself, never what it points at. The handle is opened on the
+// reparse point, and deleted only once the system confirms that it holds the reparse point: Wine
+// resolves a Unix symbolic link when it opens it, whatever the flags, and there RemoveDirectory,
+// MoveFile or a delete on close act on the folder or file the link points at. Such a link stays,
+// and is named. Its attributes are never touched either (they too would be the target's).
+bool RemoveLink(const std::string& path, std::string* first_left) {
+  ScopedHandle link(CreateFileA(
+      path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*lpSecurityAttributes=*/nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+      /*hTemplateFile=*/nullptr));
+  uint8_t data[1024];
+  DWORD size = 0;
+  const bool is_link =
+      link.valid() && (DeviceIoControl(link.get(), FSCTL_GET_REPARSE_POINT, /*lpInBuffer=*/nullptr,
+                                       0, data, sizeof data, &size, /*lpOverlapped=*/nullptr) ||
+                       GetLastError() == ERROR_MORE_DATA);
+  FILE_DISPOSITION_INFO dispose = {/*DeleteFile=*/TRUE};
+  if (!is_link ||
+      !SetFileInformationByHandle(link.get(), FileDispositionInfo, &dispose, sizeof dispose)) {
+    return Left(path, first_left);
+  }
+  return true;
+}
+
 bool RemoveContents(const std::string& folder, std::string* first_left) {
   std::vector<std::pair<std::string, DWORD>> entries;
   WIN32_FIND_DATAA found;
@@ -89,14 +117,8 @@ bool RemoveContents(const std::string& folder, std::string* first_left) {
 }
 
 bool RemoveEntry(const std::string& path, DWORD attributes, std::string* first_left) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(path, first_left);
   AllowDelete(path, attributes);
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    // The link itself: a folder link goes with RemoveDirectory, a file link with DeleteFile (Wine
-    // shows a Unix symbolic link as a folder link, and takes it away with either).
-    const bool gone = ((attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryA(path.c_str())) ||
-                      DeleteFileA(path.c_str());
-    return gone || Left(path, first_left);
-  }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     const bool emptied = RemoveContents(path, first_left);
     if (RemoveDirectoryA(path.c_str())) return emptied;

