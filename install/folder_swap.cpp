@@ -101,20 +101,36 @@ SwapResult SwapInStagedInstall(const std::string& staging_dir, const std::string
   return result;
 }
 
+namespace {
+
+// "Recovery: cannot delete WHAT (the file in the way)".
+std::string CannotDelete(const std::string& what, const std::string& left) {
+  std::string line = "Recovery: cannot delete ";
+  line += what;
+  line += " (";
+  line += left;
+  line += ")";
+  return line;
+}
+
+}  // namespace
+
 std::vector<std::string> RecoverInstallFolders(const std::string& install_dir) {
   std::vector<std::string> lines;
   const std::string previous = install_dir + kPreviousSuffix;
   if (!PathExists(previous.c_str())) return lines;
   std::string left;
   if (IsComplete(install_dir)) {
-    lines.push_back(DeletePath(previous.c_str(), &left)
-                        ? "Recovery: deleted " + previous
-                        : "Recovery: cannot delete " + previous + " (" + left + ")");
+    if (DeletePath(previous.c_str(), &left)) {
+      lines.push_back("Recovery: deleted " + previous);
+    } else {
+      lines.push_back(CannotDelete(previous, left));
+    }
     return lines;
   }
   if (PathExists(install_dir.c_str())) {
     if (!DeletePath(install_dir.c_str(), &left)) {
-      lines.push_back("Recovery: cannot delete the incomplete " + install_dir + " (" + left + ")");
+      lines.push_back(CannotDelete("the incomplete " + install_dir, left));
       return lines;
     }
     lines.push_back("Recovery: deleted the incomplete " + install_dir);

@@ -223,13 +223,14 @@ std::string ReadWide(const std::wstring& path) {
 
 TEST(SystemWinTest, DesktopShortcutPointsAtTheInstalledTerminal) {
   InstallContext& ctx = InstallContext::Get();
-  ctx.PackageNumber = "100201";
+  // A package number of its own: tests running beside this one make Quillbank100201.lnk.
+  ctx.PackageNumber = "990001";
   ctx.ProductName = "\xE1\xB0\xD6\xDB\xB2\xE2\xCA\xD4";  // a Chinese product name, GBK
   ctx.InstallDir = "C:\\users\\qb\\AppData\\Roaming\\Quillbank100201";
   std::string desktop;
   GetSpecialFolder(kCsidlDesktopDirectory, desktop);
   const std::wstring link = Wide(desktop + "\\" + ctx.ProductName + ".lnk");
-  const std::wstring fallback = Wide(desktop + "\\Quillbank100201.lnk");
+  const std::wstring fallback = Wide(desktop + "\\Quillbank990001.lnk");
   const std::wstring terminal = Wide(ctx.InstallDir + "\\quillbank ix.exe");
 
   ASSERT_TRUE(CreateDesktopShortcut());

@@ -72,23 +72,29 @@ bool DeleteUninstallEntry(const std::string& package_number) {
 }
 
 std::wstring DeleteAtLogonCommand(const wchar_t* path) {
-  wchar_t system[MAX_PATH + 1] = {};
-  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  // By its full path: a cmd.exe found elsewhere would run with the user's logon.
-  return L"\"" + std::wstring(system) + L"\\cmd.exe\" /c del /f /q \"" + path + L"\"";
+  wchar_t command[MAX_PATH + 64 + 1024] = L"\"";
+  const UINT length = GetSystemDirectoryW(command + 1, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || lstrlenW(path) >= 1024) return std::wstring();
+  // By its full path: a cmd.exe found elsewhere would run at the user's logon.
+  lstrcatW(command, L"\\cmd.exe\" /c del /f /q \"");
+  lstrcatW(command, path);
+  lstrcatW(command, L"\"");
+  return command;
 }
 
 bool DeleteAtNextLogon(const std::string& package_number, const wchar_t* what,
                        const wchar_t* path) {
   const std::wstring command = DeleteAtLogonCommand(path);
+  wchar_t name[64] = L"Quillbank";
   RegistryKey key;
-  if (command.empty() ||
+  if (command.empty() || package_number.size() + lstrlenW(what) >= 50 ||
       RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                       key.receive(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  return SetText(key.get(), (L"Quillbank" + Wide(package_number) + what).c_str(), command.c_str());
+  for (const char c : package_number) name[lstrlenW(name)] = static_cast<wchar_t>(c);
+  lstrcatW(name, what);
+  return SetText(key.get(), name, command.c_str());
 }
 
 void RecordDependPathAdded() {
