@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/single_instance.h"
 #include "base/deployment_values.h"
 #include "base/file_system.h"
 #include "base/make_path_dirs.h"
@@ -211,6 +213,30 @@ TEST(DeleteAtNextLogonTest, TheRecordedCommandDeletesTheFile) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   EXPECT_FALSE(PathExists(file.c_str()));
+}
+
+// An uninstall started while the installer of the package runs (after "Open" it deletes the old
+// install, then ends) waits for it, and gives up only after its time.
+TEST(UninstallWaitTest, WaitsForTheRunningInstallerToEnd) {
+  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // The installer: a mutex is owned by the thread that took it.
+  std::thread installer([&] {
+    SingleInstance first("990002");
+    EXPECT_TRUE(first.first());
+    SetEvent(held);
+    WaitForSingleObject(release, INFINITE);
+  });
+  WaitForSingleObject(held, INFINITE);
+  SingleInstance uninstall("990002");
+  EXPECT_FALSE(uninstall.first());
+  EXPECT_FALSE(uninstall.WaitForFirst(0));
+  SetEvent(release);
+  EXPECT_TRUE(uninstall.WaitForFirst(60000));
+  EXPECT_TRUE(uninstall.first());
+  installer.join();
+  CloseHandle(held);
+  CloseHandle(release);
 }
 
 TEST_F(UninstallTest, AnotherPackageBesideKeepsTheDependencyFolderAndItsPathEntry) {
