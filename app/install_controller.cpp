@@ -250,7 +250,7 @@ void InstallController::OnManifestIn(TQuillbankDlg& dlg) {
   });
 }
 
-void InstallController::OnReuseDone() {
+void InstallController::OnReuseDone(TQuillbankDlg& dlg) {
   if (manifest_stage_ != ManifestStage::Reusing) return;
   if (reuse_thread_.joinable()) reuse_thread_.join();
   manifest_stage_ = ManifestStage::Done;
@@ -260,8 +260,10 @@ void InstallController::OnReuseDone() {
     if (hashes_ != nullptr) hashes_->Put(staging + "\\" + file.path, file.size, file.sha256);
     files.emplace_back(file.path, file.size);
   }
-  download_->MarkReused(reuse_result_.modules, files, reuse_result_.modules_listed,
-                        reuse_result_.bytes);
+  // The reused modules count as finished files all at once: one step, not one message each.
+  const size_t reused = download_->MarkReused(reuse_result_.modules, files,
+                                              reuse_result_.modules_listed, reuse_result_.bytes);
+  if (reused > 0) dlg.StepProgress(static_cast<int32_t>(reused));
   // The benchmarks read what the hashing of the install cost.
   char text[100] = {};
   std::snprintf(text, sizeof text, "OnReuseDone" QB_COLON "hashed and copied in %lu ms",
@@ -477,7 +479,7 @@ bool InstallController::OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM, LPAR
       OnManifestIn(dlg);
       break;
     case Reaction::ReuseDone:
-      OnReuseDone();
+      OnReuseDone(dlg);
       break;
   }
   return true;

@@ -111,7 +111,7 @@ class InstallController : public TDlgController {
   // or the rest of the modules.
   void OnManifestIn(TQuillbankDlg& dlg);
   // The reuse thread is done: its modules count as finished, the rest is asked for.
-  void OnReuseDone();
+  void OnReuseDone(TQuillbankDlg& dlg);
   // Ends a reuse thread still running (the install failed or the window closes).
   void StopReuse();
 

@@ -84,7 +84,7 @@ ProcessDL::~ProcessDL() {
 
 int32_t ProcessDL::PendingCount() const {
   std::lock_guard<std::mutex> guard(state_lock_);
-  return pending_count_;
+  return static_cast<int32_t>(pending_.Count());
 }
 
 std::vector<std::string> ProcessDL::LastRequestNames() const {
@@ -216,14 +216,13 @@ void ProcessDL::MakePendingLocked() {
   // Complete before the first request goes out: its chunks may come back at once.
   for (const ModuleRecord& module : ModuleList::Get()) {
     if (module.Kind == 'D') continue;
-    pending_records_.push_back(ModuleDownloadRecordFor(module));
-    pending_names_.push_back(std::string(module.Name, strnlen(module.Name, 50)));
+    const std::string name(module.Name, strnlen(module.Name, 50));
+    pending_.Add(name, ModuleDownloadRecordFor(module));
     char line[260];
     std::snprintf(line, sizeof line, "%c--%d_%d----%s", module.Kind, module.Num1, module.Num2,
-                  pending_names_.back().c_str());
+                  name.c_str());
     WriteLog(line);
   }
-  pending_count_ = static_cast<int32_t>(pending_names_.size());
   requested_ = true;
 }
 
@@ -232,11 +231,10 @@ bool ProcessDL::DownloadManifest() {
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     MakePendingLocked();
-    const auto manifest =
-        std::find(pending_names_.begin(), pending_names_.end(), std::string(kManifestFileName));
-    if (manifest == pending_names_.end()) return false;
+    const ModuleDownloadRecord* manifest = pending_.Find(kManifestFileName);
+    if (manifest == nullptr) return false;
     manifest_first_ = true;
-    wanted.push_back(pending_records_[manifest - pending_names_.begin()]);
+    wanted.push_back(*manifest);
     last_request_names_ = {kManifestFileName};
   }
   SendModuleRequests(wanted);
@@ -244,21 +242,13 @@ bool ProcessDL::DownloadManifest() {
   return true;
 }
 
-void ProcessDL::MarkReused(const std::vector<std::string>& modules,
-                           const std::vector<std::pair<std::string, uint64_t>>& files,
-                           size_t listed, uint64_t bytes) {
+size_t ProcessDL::MarkReused(const std::vector<std::string>& modules,
+                             const std::vector<std::pair<std::string, uint64_t>>& files,
+                             size_t listed, uint64_t bytes) {
   size_t reused = 0;
   {
     std::lock_guard<std::mutex> guard(state_lock_);
-    for (const std::string& name : modules) {
-      const auto pending = std::find(pending_names_.begin(), pending_names_.end(), name);
-      if (pending == pending_names_.end()) continue;
-      pending_records_.erase(pending_records_.begin() + (pending - pending_names_.begin()));
-      pending_names_.erase(pending);
-      --pending_count_;
-      ++reused;
-      if (MainWindowHandle != nullptr) PostToMainWindow(UM_FILE_DONE, 0, 0);
-    }
+    for (const std::string& name : modules) reused += pending_.Complete(name) ? 1 : 0;
     const std::string& staging = InstallContext::Get().StagingDir;
     for (const auto& [path, size] : files) completed_sizes_[staging + "\\" + path] = size;
   }
@@ -266,6 +256,7 @@ void ProcessDL::MarkReused(const std::vector<std::string>& modules,
   std::snprintf(line, sizeof line, "ProcessDL" QB_COLON "Reuse %zu of %zu modules, %llu bytes",
                 reused, listed, static_cast<unsigned long long>(bytes));
   WriteLog(line);
+  return reused;
 }
 
 void ProcessDL::DownloadModule() {
@@ -279,8 +270,8 @@ void ProcessDL::DownloadModule() {
     manifest_first_ = false;
     MakePendingLocked();
     // Again after a loss: the modules whose files are complete stay as they are.
-    wanted = pending_records_;
-    last_request_names_ = pending_names_;
+    wanted = pending_.Records();
+    last_request_names_ = pending_.Names();
   }
   if (again) {
     char line[100];
@@ -398,20 +389,15 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
       }
       if (hashes_ != nullptr) hashes_->Add(file_path);
       completed_sizes_[file_path] = current_written_;
-      auto pending = std::find(pending_names_.begin(), pending_names_.end(),
-                               std::string(chunk.ModuleName));
       // A last chunk of a module not asked for (or already complete) counts nothing.
-      if (pending == pending_names_.end()) continue;
-      --pending_count_;
-      pending_records_.erase(pending_records_.begin() + (pending - pending_names_.begin()));
-      pending_names_.erase(pending);
+      if (!pending_.Complete(chunk.ModuleName)) continue;
       if (MainWindowHandle != nullptr) PostToMainWindow(UM_FILE_DONE, 0, 0);
       WriteLog(path);
       if (manifest_first_ && std::strcmp(chunk.ModuleName, kManifestFileName) == 0) {
         PostToMainWindow(UM_MANIFEST_DONE, 0, 0);
       }
     }
-    if (failed_path.empty() && requested_ && pending_count_ == 0 && download_active_) {
+    if (failed_path.empty() && requested_ && pending_.Count() == 0 && download_active_) {
       const std::string open_path = current_path_;
       current_path_[0] = '\0';
       if (!CloseWritten(&module_file_)) {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "clients/pending_modules.h"
 #include "net/process_client.h"
 
 struct MessageHeader;
@@ -47,13 +48,14 @@ class ProcessDL : public ProcessClient {
   // follows once it is complete. False, with nothing sent, when the list holds no manifest or it
   // is complete already. Called on the window thread.
   bool DownloadManifest();
-  // Modules an update takes from the earlier install instead: no longer pending, each counted
-  // as a finished file (UM_FILE_DONE), and `files` (below StagingDir, with their sizes) counted
-  // as completed. Logs "ProcessDL：Reuse N of M modules, B bytes". Called on the window thread,
-  // before DownloadModule asks for the rest.
-  void MarkReused(const std::vector<std::string>& modules,
-                  const std::vector<std::pair<std::string, uint64_t>>& files, size_t listed,
-                  uint64_t bytes);
+  // Modules an update takes from the earlier install instead: no longer pending, and `files`
+  // (below StagingDir, with their sizes) counted as completed, in one pass. Posts nothing: the
+  // caller, on the window thread, counts the returned number of modules as finished files at
+  // once. Logs "ProcessDL：Reuse N of M modules, B bytes". Called before DownloadModule asks for
+  // the rest.
+  size_t MarkReused(const std::vector<std::string>& modules,
+                    const std::vector<std::pair<std::string, uint64_t>>& files, size_t listed,
+                    uint64_t bytes);
   int32_t PendingCount() const;
   // The names of the modules the last DownloadModule asked for, in request order.
   std::vector<std::string> LastRequestNames() const;
@@ -124,7 +126,7 @@ class ProcessDL : public ProcessClient {
   // connection). The lock is never held across a send or a close, which can call back into
   // OnClientDisconnect.
   mutable std::mutex state_lock_;
-  int32_t pending_count_ = 0;
+  PendingModules pending_;
   char current_path_[260] = {};
   FILE* module_file_ = nullptr;
   FILE* base_file_ = nullptr;
@@ -135,9 +137,6 @@ class ProcessDL : public ProcessClient {
   // The size each completed module file was written with, by its path; a file written again
   // leaves until it completes again.
   std::map<std::string, uint64_t> completed_sizes_;
-  std::vector<std::string> pending_names_;
-  // The request records of the pending modules, in the order of pending_names_.
-  std::vector<ModuleDownloadRecord> pending_records_;
   std::vector<std::string> last_request_names_;
   bool download_active_ = true;
   // Set when the modules are requested: only then can the download be complete.

@@ -191,9 +191,10 @@ TEST_F(ProcessDLTest, ManifestFirstThenOnlyWhatIsNotReused) {
   EXPECT_FALSE(client_.DownloadManifest());
 
   ASSERT_TRUE(WriteFileBytes(Staging("core.dll"), "12345"));
-  client_.MarkReused({"core"}, {{"core.dll", 5}}, 2, 5);
+  // Reused modules are the caller's to count (it counts them at once): nothing is posted.
+  EXPECT_EQ(client_.MarkReused({"core", "not-listed"}, {{"core.dll", 5}}, 2, 5), 1u);
   EXPECT_EQ(client_.PendingCount(), 1);
-  EXPECT_EQ(window_.Count(UM_FILE_DONE), 2u);
+  EXPECT_EQ(window_.Count(UM_FILE_DONE), 1u);
   EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Reuse 1 of 2 modules, 5 bytes\r\n"));
   client_.DownloadModule();
   EXPECT_EQ(client_.LastRequestNames(), std::vector<std::string>{"quotes"});
@@ -211,6 +212,26 @@ TEST_F(ProcessDLTest, ManifestFirstThenOnlyWhatIsNotReused) {
   ModuleList::Get().ClearForTest();
   AddModule("k", "core", 1, 1, 'F');
   EXPECT_FALSE(without.DownloadManifest());
+}
+
+// The largest package an update can take whole from the earlier install: 65,535 modules, every
+// one reused. The reuse posts nothing (Windows drops posts past 10,000 queued, and the end of
+// the download with them); the (empty) request's answer ends the download.
+TEST_F(ProcessDLTest, AnUpdateThatReusesEveryModuleOfTheLargestPackageCompletes) {
+  constexpr size_t kModules = 65535;
+  std::vector<std::string> names;
+  for (size_t i = 0; i < kModules; ++i) {
+    names.push_back("m" + std::to_string(i));
+    AddModule("k", names.back().c_str(), static_cast<int32_t>(i + 1), 1, 'F');
+  }
+  ASSERT_EQ(client_.DownloadManifest(), false);  // no manifest module in this list
+  EXPECT_EQ(client_.MarkReused(names, {}, kModules, 0), kModules);
+  EXPECT_EQ(client_.PendingCount(), 0);
+  client_.DownloadModule();  // no connection: nothing is sent
+  EXPECT_TRUE(client_.LastRequestNames().empty());
+  Deliver(Reply(kMsgFileDownloadRsp, {}));
+  EXPECT_TRUE(client_.DownloadComplete());
+  EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_DOWNLOAD_DONE});
 }
 
 TEST_F(ProcessDLTest, ChunksInOneMessageAndUnmatchedLastChunks) {

@@ -171,9 +171,9 @@ void TQuillbankDlg::SetFilesTotal(int32_t files_total) {
   }
 }
 
-void TQuillbankDlg::StepProgress() {
+void TQuillbankDlg::StepProgress(int32_t files) {
   if (state_ != WindowState::Installing || finishing_) {
-    SetFilesDone(files_done_ + 1);
+    SetFilesDone(files_done_ + files);
     SetState(WindowState::Installing);
     return;
   }
@@ -181,7 +181,7 @@ void TQuillbankDlg::StepProgress() {
   // only what the step changes is painted again, the bar when its fill grows and the percentage
   // when it changes.
   const int shown = DownloadPercentage(files_done_, files_total_);
-  ++files_done_;
+  files_done_ += files;
   if (progress_bar_ != nullptr) progress_bar_->MoveTo(files_done_);
   if (hwnd_ != nullptr && DownloadPercentage(files_done_, files_total_) != shown) {
     InvalidateRect(hwnd_, &status_rect_, /*bErase=*/FALSE);

@@ -52,8 +52,9 @@ class TQuillbankDlg : public TModalWnd {
   // Each also feeds the progress bar (position, range) and invalidates it.
   void SetFilesDone(int32_t files_done);
   void SetFilesTotal(int32_t files_total);
-  // One more module file complete: files done + 1, state Installing, window invalidated.
-  void StepProgress();
+  // `files` more module files complete (one, or the modules an update reused, at once): files
+  // done + files, state Installing, what changed invalidated.
+  void StepProgress(int32_t files = 1);
   TProcess* ProgressBar() const { return progress_bar_.get(); }
 
   const std::wstring& StatusText() const { return status_text_; }
