@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <unordered_map>
 
 #include "base/debug_output.h"
 #include "base/file_system.h"
@@ -231,6 +232,13 @@ void InstallController::OnManifestIn(TQuillbankDlg& dlg) {
     OnInstallFail(dlg, GetMessageText(kTextPackageCheckFailed));
     return;
   }
+  // What the manifest lists is all that may be written, and no more of it than its size.
+  std::unordered_map<std::string, uint64_t> sizes;
+  sizes.reserve(manifest.files.size());
+  for (const ManifestFile& file : manifest.files) {
+    sizes.emplace(ctx.StagingDir + "\\" + file.path, file.size);
+  }
+  download_->LimitToManifest(std::move(sizes));
   if (!PathExists((ctx.InstallDir + "\\" + kModuleInfoName).c_str())) {
     manifest_stage_ = ManifestStage::Done;
     if (phase_ == InstallPhase::Downloading) download_->DownloadModule();

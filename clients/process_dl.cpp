@@ -242,6 +242,12 @@ bool ProcessDL::DownloadManifest() {
   return true;
 }
 
+void ProcessDL::LimitToManifest(std::unordered_map<std::string, uint64_t> sizes) {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  listed_sizes_ = std::move(sizes);
+  limited_ = true;
+}
+
 size_t ProcessDL::MarkReused(const std::vector<std::string>& modules,
                              const std::vector<std::pair<std::string, uint64_t>>& files,
                              size_t listed, uint64_t bytes) {
@@ -345,6 +351,7 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
   }
 
   std::string failed_path;
+  std::string refusal;  // a chunk the manifest does not allow
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     if (refused_) return;
@@ -353,6 +360,11 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
       const FileChunkRecord& chunk = chunks[i];
       const std::string& file_path = files[file_of[i]];
       const char* path = file_path.c_str();
+      const auto listed = limited_ ? listed_sizes_.find(file_path) : listed_sizes_.end();
+      if (limited_ && listed == listed_sizes_.end()) {
+        refusal = file_path + ": not in the manifest";
+        break;
+      }
       if (std::strcmp(path, current_path_) != 0) {
         const std::string previous = current_path_;
         current_path_[0] = '\0';
@@ -373,6 +385,11 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
           break;
         }
         std::snprintf(current_path_, sizeof current_path_, "%s", path);
+      }
+      // Never a byte past the size the manifest lists: a server could fill the disk.
+      if (limited_ && current_written_ + static_cast<uint64_t>(chunk.DataLength) > listed->second) {
+        refusal = file_path + ": larger than the manifest lists";
+        break;
       }
       if (!WriteAll(chunk.Data, chunk.DataLength, module_file_)) {
         failed_path = file_path;
@@ -409,7 +426,11 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
       }
     }
   }
-  if (!failed_path.empty()) FailWrite(failed_path);
+  if (!refusal.empty()) {
+    Fail("ProcessDL" QB_COLON "Refused " + refusal, UM_PACKAGE_REFUSED);
+  } else if (!failed_path.empty()) {
+    FailWrite(failed_path);
+  }
 }
 
 void ProcessDL::OnBaseChunks(const MessageHeader& header, const uint8_t* records) {

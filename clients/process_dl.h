@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,11 @@ class ProcessDL : public ProcessClient {
   size_t MarkReused(const std::vector<std::string>& modules,
                     const std::vector<std::pair<std::string, uint64_t>>& files, size_t listed,
                     uint64_t bytes);
+  // What the checked manifest lists: from now on a module file chunk for a path not in `sizes`
+  // (full staging paths), or one that would make its file larger than the size listed there,
+  // fails the download with UM_PACKAGE_REFUSED before a byte of it is written. Called on the
+  // window thread once the manifest passed its check, before the module files are asked for.
+  void LimitToManifest(std::unordered_map<std::string, uint64_t> sizes);
   int32_t PendingCount() const;
   // The names of the modules the last DownloadModule asked for, in request order.
   std::vector<std::string> LastRequestNames() const;
@@ -149,6 +155,10 @@ class ProcessDL : public ProcessClient {
   bool chunk_seen_ = false;    // a chunk arrived on the current connection
   // After a failure the install has failed: every later chunk is dropped.
   bool refused_ = false;
+
+  // Set by LimitToManifest: the size of every file the manifest lists, by staging path.
+  bool limited_ = false;
+  std::unordered_map<std::string, uint64_t> listed_sizes_;
 
   StagedHashes* hashes_ = nullptr;  // set by CheckPackages
   std::string kept_base_archive_;

@@ -384,6 +384,48 @@ TEST_F(ProcessDLTest, LoginRefusal) {
   EXPECT_TRUE(LogHas("ProcessDL" + kColon + "OnLogin Faile\r\n"));
 }
 
+// With the checked manifest known, what it lists is all that is written, and no more of a file
+// than its listed size: a server that sends more (it could fill the disk) fails the package
+// check at that chunk, and nothing it sends afterwards is written.
+TEST_F(ProcessDLTest, WithAManifestNothingPastAListedSizeNorOutsideTheListIsWritten) {
+  const auto deliver = [](ProcessDL& client, const std::string& file, const std::string& data,
+                          bool last) {
+    const std::string message =
+        Reply(kMsgFileDownloadRsp, {FileChunkBytes("quotes", "Data\\", file, data, last)});
+    client.OnMessage(reinterpret_cast<const uint8_t*>(message.data()),
+                     static_cast<uint32_t>(message.size()));
+  };
+  AddModule("k", "quotes", 1, 1, 'F');
+  for (const char* fault : {"exact size", "past the size", "unlisted path"}) {
+    SCOPED_TRACE(fault);
+    const std::string kind = fault;
+    const size_t refusals = window_.Count(UM_PACKAGE_REFUSED);
+    DeletePath(Staging("Data").c_str());
+    {
+      ProcessDL client;
+      client.DownloadModule();  // no connection: nothing is sent
+      client.LimitToManifest({{Staging("Data\\q.day"), 6}});
+      if (kind == "unlisted path") {
+        deliver(client, "other.day", "abc", true);
+      } else {
+        deliver(client, "q.day", "abc", false);
+        deliver(client, "q.day", kind == "exact size" ? "def" : "defg", true);
+      }
+      EXPECT_EQ(client.DownloadComplete(), kind == "exact size");
+      // After a refusal nothing more is written.
+      if (kind != "exact size") deliver(client, "q.day", "later", true);
+    }
+    EXPECT_EQ(window_.Count(UM_PACKAGE_REFUSED), refusals + (kind == "exact size" ? 0 : 1));
+    EXPECT_EQ(ReadFileBytes(Staging("Data\\q.day")),
+              kind == "exact size" ? "abcdef" : kind == "past the size" ? "abc" : "");
+    EXPECT_FALSE(PathExists(Staging("Data\\other.day").c_str()));
+  }
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Refused " + Staging("Data\\q.day") +
+                     ": larger than the manifest lists\r\n"));
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Refused " + Staging("Data\\other.day") +
+                     ": not in the manifest\r\n"));
+}
+
 TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
   ASSERT_TRUE(WriteFileBytes(Staging("blocker"), "a file, not a folder"));
   struct Case {

@@ -220,6 +220,33 @@ def case_tampered_package_fails(display):
         close_ends_with_zero(run)
 
 
+def case_oversized_file_refused_at_its_chunk(display):
+    """A server that sends more of a file than the signed manifest lists (it could fill the
+    disk): the download fails at that chunk with "Package check failed", nothing past the listed
+    size is written, and the earlier install is untouched."""
+    work = os.path.join(WORK, "oversized")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        earlier_install(run)
+        # Edited in the install, so that the update downloads it rather than reuse it.
+        with open(os.path.join(run.install_dir(), "Data", "Quotes", "SH600000.day"), "ab") as f:
+            f.write(b"edited")
+        before = snapshot(run.install_dir())
+        depend_before = snapshot(run.depend_dir())
+        run.service.stop()
+        run.service_args = ["--grow-module", "SH600000.day"]
+        run.start_the_service()
+        run.start_installer()
+        run.click_button()
+        expect_text(run, "status", "Package check failed", timeout=120)
+        log = failed_log(run)
+        check(b"SH600000.day: larger than the manifest lists" in log,
+              "the failed attempt's log does not name the file: %r" % log[-400:])
+        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+        check(snapshot(run.install_dir()) == before, "the earlier install changed")
+        check(snapshot(run.depend_dir()) == depend_before, "the dependency folder changed")
+        close_ends_with_zero(run)
+
+
 def case_win10_and_simplified_chinese(display):
     with scenario.InstallerRun(BUILD, os.path.join(WORK, "win10-zh_CN"), display=display,
                                windows_version="win10", lang="zh_CN.UTF-8") as run:
@@ -1307,6 +1334,8 @@ CASES = [
     ("refused login; Traditional Chinese", case_refused_login_traditional),
     ("signed package: the demo deployment's program installs it", case_signed_package_installs),
     ("tampered package: Package check failed, earlier install intact", case_tampered_package_fails),
+    ("a file sent larger than the manifest lists: refused at its chunk, earlier install intact",
+     case_oversized_file_refused_at_its_chunk),
     ("download dropped four times keeps the earlier install", case_dropped_download_keeps_earlier_install),
     ("download dropped once half-way resumes: Open, files identical", case_one_drop_resumes),
     ("reconnecting shown in three languages", case_reconnecting_shown_in_three_languages),

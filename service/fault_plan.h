@@ -16,6 +16,8 @@
 struct DownloadFaults {
   bool uncached = false;      // every message built anew (cuts at exact chunk counts)
   std::string corrupt_module;  // this module's files go out with a flipped byte; empty: none
+  // This module's files go out with one chunk more than they hold; empty: none.
+  std::string grow_module;
   bool hold_last_file = false;  // the last file in a transfer of its own, held (BeforeHeldFile)
 };
 

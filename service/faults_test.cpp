@@ -246,6 +246,23 @@ TEST_F(FaultsTest, CorruptModuleFlipsTheFirstByteOfThatModuleOnly) {
   }
 }
 
+// A grown module's file arrives with one chunk of bytes no file holds, before its last; the
+// other modules are as they are.
+TEST_F(FaultsTest, GrowModuleSendsOneChunkMoreOfThatModuleOnly) {
+  faults_.grow_module = "a.exe";
+  ASSERT_TRUE(service_.Start({temp_.path()}, faults_));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  TestClient dl;
+  ASSERT_TRUE(dl.Link(service_.download()));
+  std::map<std::string, std::string> files;
+  ASSERT_TRUE(dl.DownloadModules(records, &files));
+  EXPECT_EQ(files["a.exe"], TestBytes(300 * 1001, 1) + std::string(1001, 'X'));
+  EXPECT_EQ(files["D\\b"], TestBytes(10, 2));
+  EXPECT_EQ(files["D\\c"], TestBytes(10, 3));
+}
+
 // The last module file of a request waits for the release file; the download then completes
 // whole.
 TEST_F(FaultsTest, HoldLastFileUntilKeepsTheLastModuleForTheFile) {

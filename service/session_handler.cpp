@@ -263,16 +263,21 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
   const DownloadFaults faults = faults_->OnModuleDownload();
   MessageCache* cache = faults.uncached ? nullptr : packages_->cache();
   if (!faults.hold_last_file || modules.empty()) {
-    return Queue(Transfer::Modules(std::move(modules), cache, faults.corrupt_module), reason);
+    return Queue(Transfer::Modules(std::move(modules), cache, faults.corrupt_module,
+                                   faults.grow_module),
+                 reason);
   }
   // The last file in a transfer of its own, which the faults hold back.
   const PackageModule* last = modules.back();
   modules.pop_back();
   if (!modules.empty() &&
-      !Queue(Transfer::Modules(std::move(modules), cache, faults.corrupt_module), reason)) {
+      !Queue(Transfer::Modules(std::move(modules), cache, faults.corrupt_module,
+                               faults.grow_module),
+             reason)) {
     return false;
   }
-  std::unique_ptr<Transfer> held = Transfer::Modules({last}, cache, faults.corrupt_module);
+  std::unique_ptr<Transfer> held =
+      Transfer::Modules({last}, cache, faults.corrupt_module, faults.grow_module);
   held_transfer_ = held.get();
   return Queue(std::move(held), reason);
 }

@@ -35,10 +35,12 @@ uint64_t WorstKeptSize(uint64_t size) {
 
 std::unique_ptr<Transfer> Transfer::Modules(std::vector<const PackageModule*> modules,
                                             MessageCache* cache,
-                                            const std::string& corrupt_module) {
+                                            const std::string& corrupt_module,
+                                            const std::string& grow_module) {
   std::unique_ptr<Transfer> t(new Transfer());
   t->code_ = kMsgFileDownloadRsp;
   t->corrupt_module_ = corrupt_module;
+  t->grow_module_ = grow_module;
   t->items_ = std::move(modules);
   t->cache_ = cache;
   return t;
@@ -78,7 +80,8 @@ bool Transfer::OpenItem(std::string* reason) {
     *reason = path + " has grown past 2 GiB";
     return false;
   }
-  size_ = static_cast<uint64_t>(st.st_size);
+  size_ = file_size_ = static_cast<uint64_t>(st.st_size);
+  if (Grown(items_[item_])) size_ += kChunkDataSize;
   if (buffer_.empty()) buffer_.resize(kReadBufferSize);
   // Kept messages may have carried the start of the file already.
   if (offset_ > 0 && lseek(fd_, static_cast<off_t>(offset_), SEEK_SET) < 0) {
@@ -89,6 +92,11 @@ bool Transfer::OpenItem(std::string* reason) {
 }
 
 bool Transfer::ReadChunk(uint8_t* data, size_t length, std::string* reason) {
+  // Past the end of a grown module's file: bytes that no file holds.
+  const size_t from_file = static_cast<size_t>(
+      std::min<uint64_t>(length, file_size_ > offset_ ? file_size_ - offset_ : 0));
+  std::memset(data + from_file, 'X', length - from_file);
+  length = from_file;
   size_t done = 0;
   while (done < length) {
     if (buffer_pos_ == buffer_len_) {
@@ -141,8 +149,8 @@ bool Transfer::FromCache(size_t max_records, Next* next) {
     return false;
   }
   const PackageModule* module = items_[item_];
-  // Kept messages hold the true bytes, and a corrupted module's messages must not be kept.
-  if (Corrupted(module)) return false;
+  // Kept messages hold the true bytes, and a corrupted or grown module's must not be kept.
+  if (Corrupted(module) || Grown(module)) return false;
   const CachedModule* kept = cache_->Find(module);
   if (!kept) {
     // Start keeping this module when it is sent from its beginning in whole messages.

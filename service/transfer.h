@@ -23,10 +23,13 @@ class Transfer {
   // With a `cache`, each module's messages end with the module, come from the cache when it
   // keeps them, and are kept while they are built when it has room.
   // `corrupt_module` names a module whose file goes out with its first data byte flipped (a
-  // fault for tests); that module never comes from the cache nor goes into it.
+  // fault for tests); that module never comes from the cache nor goes into it. `grow_module`
+  // likewise names one whose file goes out with a chunk of kChunkDataSize bytes more than it
+  // holds (the chunks' Total says so too).
   static std::unique_ptr<Transfer> Modules(std::vector<const PackageModule*> modules,
                                            MessageCache* cache = nullptr,
-                                           const std::string& corrupt_module = "");
+                                           const std::string& corrupt_module = "",
+                                           const std::string& grow_module = "");
   // The base archive under the name the installer asked for (message code 0x3092). An empty
   // `path` sends one empty last chunk: the installer then finds no archive and goes on.
   static std::unique_ptr<Transfer> BaseArchive(const std::string& path,
@@ -67,10 +70,15 @@ class Transfer {
   bool Corrupted(const PackageModule* module) const {
     return module && !corrupt_module_.empty() && module->name == corrupt_module_;
   }
+  bool Grown(const PackageModule* module) const {
+    return module && !grow_module_.empty() && module->name == grow_module_;
+  }
 
   uint16_t code_ = 0;
   std::string wire_name_;
   std::string corrupt_module_;
+  std::string grow_module_;
+  uint64_t file_size_ = 0;  // of the open file; size_ is more for a grown module
   std::string base_path_;
   // The modules to send; a single null entry stands for the base archive. Pointers only, so a
   // queued request of 1665 modules costs a few KB.

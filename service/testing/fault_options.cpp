@@ -42,6 +42,7 @@ ServeOptionExtension FaultOptions(FaultConfig* f) {
       {"--query-delay", [=](const std::string& v) { return ParseQueryDelay(v, f); }},
       {"--corrupt-module",
        [=](const std::string& v) { f->corrupt_module = v; return !v.empty(); }},
+      {"--grow-module", [=](const std::string& v) { f->grow_module = v; return !v.empty(); }},
   };
   extension.switches = {
       {"--refuse-login", [=] { f->refuse_login = true; }},
@@ -81,6 +82,8 @@ ServeOptionExtension FaultOptions(FaultConfig* f) {
   --query-wrong-code     package-query answered with a wrong message code
   --corrupt-module NAME  every download of the module named NAME has the first byte of its
                          file flipped as it is sent (sizes unchanged; never cached)
+  --grow-module NAME     every download of the module named NAME sends 1001 bytes more than
+                         its file holds, in one more chunk (never cached)
 )";
   extension.finish = [f](std::string* error) {
     if (f->drop_connections >= 0 && f->drop_after_chunks < 0) {

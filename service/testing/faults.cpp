@@ -69,6 +69,7 @@ class ConnectionFaults : public SessionFaults {
     // Cuts at a chunk count need the messages built one by one.
     d.uncached = f_.drop_after_chunks >= 0 || f_.stall_after_chunks >= 0;
     d.corrupt_module = f_.corrupt_module;
+    d.grow_module = f_.grow_module;
     d.hold_last_file = !f_.hold_last_file_until.empty();
     return d;
   }
@@ -162,6 +163,7 @@ std::string FaultConfig::Describe() const {
   }
   if (query_wrong_code) add("query-wrong-code");
   if (!corrupt_module.empty()) add("corrupt-module " + corrupt_module);
+  if (!grow_module.empty()) add("grow-module " + grow_module);
   return text;
 }
 

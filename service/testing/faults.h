@@ -39,6 +39,9 @@ struct FaultConfig {
   // Every download of the module of this name has the first data byte of its file flipped
   // (xor 0xFF) as it is sent, sizes unchanged; the module is never cached. Empty: none.
   std::string corrupt_module;
+  // Every download of the module of this name sends one chunk (1001 bytes) more than its file
+  // holds before the last one; the module is never cached. Empty: none.
+  std::string grow_module;
 
   bool any() const {
     return refuse_update || refuse_login || refuse_auth_update || refuse_auth_download ||
@@ -46,7 +49,8 @@ struct FaultConfig {
            !hold_last_file_until.empty() ||
            stall_after_chunks >= 0 || drop_check_after_list ||
            drop_all_after_download || garbage_first || split_module_messages > 0 ||
-           query_delay_ms > 0 || query_wrong_code || !corrupt_module.empty();
+           query_delay_ms > 0 || query_wrong_code || !corrupt_module.empty() ||
+           !grow_module.empty();
   }
   // "refuse-login, drop-after 10": for the start-up log line.
   std::string Describe() const;
