@@ -38,18 +38,18 @@ bool IsTextSafe(const std::string& text) {
   return true;
 }
 
-// A path below the install folder that stays there: "\"-separated components, none empty, none
-// only dots and blanks (".."), none a device; no "/" (Windows' other separator) and no ":" (a
-// drive or a stream). The installer reads and writes these paths in the install and staging
-// folders, so a manifest naming any other path is refused whole.
+// A path below the install folder that stays there and that every Windows volume can hold:
+// "\\"-separated components, each one ComponentProblem finds nothing wrong with (so no "/", ":",
+// "..", device, trailing dot or blank, or character Windows refuses). The installer reads and
+// writes these paths in the install and staging folders, so a manifest naming any other path is
+// refused whole.
 bool IsInstallPathSafe(const std::string& path) {
-  if (path.empty() || path.find_first_of("/:") != std::string::npos) return false;
+  if (path.empty()) return false;
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
-    const std::string_view component(path.data() + start, end - start);
-    if (component.empty() || IsOnlyDotsAndBlanks(component) || IsWindowsDeviceName(component)) {
+    if (ComponentProblem(std::string_view(path.data() + start, end - start)) != nullptr) {
       return false;
     }
     start = end + 1;
@@ -113,17 +113,15 @@ class Reader {
   size_t offset_ = 0;
 };
 
-// A path listed twice could be matched by one file with either entry. (Sorted pointers: a hash
-// set costs the installer program several kilobytes.)
+// A path listed twice could be matched by one file with either entry, and so could two that
+// differ only in letter case, which Windows takes for one file. (Sorted texts: a hash set costs
+// the installer program several kilobytes.)
 bool HasRepeatedPath(const std::vector<ManifestFile>& files) {
-  std::vector<const std::string*> paths;
-  for (const ManifestFile& file : files) paths.push_back(&file.path);
-  std::sort(paths.begin(), paths.end(),
-            [](const std::string* a, const std::string* b) { return *a < *b; });
-  for (size_t i = 1; i < paths.size(); ++i) {
-    if (*paths[i] == *paths[i - 1]) return true;
-  }
-  return false;
+  std::vector<std::string> paths;
+  paths.reserve(files.size());
+  for (const ManifestFile& file : files) paths.push_back(FoldedPath(file.path));
+  std::sort(paths.begin(), paths.end());
+  return std::adjacent_find(paths.begin(), paths.end()) != paths.end();
 }
 
 }  // namespace

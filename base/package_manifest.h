@@ -61,15 +61,16 @@ struct PackageManifest {
 
 // The signed part: every byte before the signature. False, with `body` left empty, when a field
 // does not fit its range (a number, path or name too long or empty, too many files) or holds
-// what the decoder refuses (a control character, a path that would leave the install folder, a
-// path that occurs twice, in format 2 a file without its module; in format 1 an expiry, which
-// that layout cannot carry).
+// what the decoder refuses (a control character, a path that would leave the install folder or
+// that some Windows volume cannot hold, a path that occurs twice in any letter case, in format 2
+// a file without its module; in format 1 an expiry, which that layout cannot carry).
 bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* body);
 
 // Reads a whole manifest file. False when it is cut short, carries bytes after the signature, or
 // any length is out of range, a path is empty or holds a NUL or control character, a path would
-// leave the install folder (an empty, ".." or device component, "/" or ":"), or a path occurs
-// twice. On success `*signed_size` is the length of the signed part and `signature`
+// leave the install folder (an empty, ".." or device component, "/" or ":") or names what some
+// Windows volume cannot hold (a component ending in a dot or a blank, one of < > " | ? *), or
+// two paths differ in letter case at most. On success `*signed_size` is the length of the signed part and `signature`
 // points at the 64 bytes after it, inside `data`.
 bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
                     size_t* signed_size, const uint8_t** signature);

@@ -348,6 +348,24 @@ TEST(PackageManifestTest, UnsafeOrRepeatedPathsAreRefused) {
   }
   EXPECT_TRUE(Decodes(WithFiles({"a.b\\..c\\x.dat.bak"})));
 
+  // Names no Windows install can hold: such a package would fail its check on every machine,
+  // after the whole download. Two paths Windows takes for one file, a component ending in a dot
+  // or a blank (which Windows drops), a character Windows refuses in names.
+  for (const std::vector<std::string>& paths : std::vector<std::vector<std::string>>{
+           {"Data\\a.dat", "data\\A.DAT"}, {"x", "a", "X"}, {"a.dll."}, {"a.dll "},
+           {"Data.\\a.dat"}, {"Data \\a.dat"}, {"a*.dat"}, {"a?.dat"}, {"a<b"}, {"a>b"},
+           {"a|b"}, {"say\"hi\""}}) {
+    SCOPED_TRACE(paths[0]);
+    EXPECT_FALSE(Decodes(WithFiles(paths)));
+    PackageManifest manifest = SmallManifest();
+    manifest.files.clear();
+    for (const std::string& path : paths) manifest.files.push_back({path, 1, {}, ""});
+    std::vector<uint8_t> body;
+    EXPECT_FALSE(EncodeManifestBody(manifest, &body));
+  }
+  // GBK: the second byte of a double-byte character is no letter and no "|" of its own.
+  EXPECT_TRUE(Decodes(WithFiles({"\x81\x41.dat", "\x81\x61.dat", "\x81\x7c.dat"})));
+
   // The package number and the base archive name are held to the same rule.
   std::vector<uint8_t> number = Signed(HexBytes(kSmallManifestBody));
   number[8] = '\n';

@@ -43,3 +43,41 @@ bool IsPlainFileName(std::u16string_view name) {
   }
   return !IsWindowsDeviceName(ascii);
 }
+
+namespace {
+
+bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+}  // namespace
+
+const char* ComponentProblem(std::string_view component) {
+  if (component.empty()) return "is empty";
+  if (IsOnlyDotsAndBlanks(component)) return "is only dots and blanks";
+  for (size_t i = 0; i < component.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(component[i]);
+    if (IsGbkLeadByte(c) && i + 1 < component.size()) {
+      ++i;  // a double-byte character: its second byte is no character of its own
+      continue;
+    }
+    if (c < 0x20 || c == 0x7F || std::string_view("<>:\"/\\|?*").find(static_cast<char>(c)) !=
+                                     std::string_view::npos) {
+      return "holds a character Windows refuses in names";
+    }
+  }
+  if (component.back() == '.' || component.back() == ' ') return "ends in a dot or a blank";
+  if (IsWindowsDeviceName(component)) return "is a device name";
+  return nullptr;
+}
+
+std::string FoldedPath(std::string_view path) {
+  std::string folded(path);
+  for (size_t i = 0; i < folded.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(folded[i]);
+    if (IsGbkLeadByte(c) && i + 1 < folded.size()) {
+      ++i;
+    } else if (c >= 'A' && c <= 'Z') {
+      folded[i] = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return folded;
+}

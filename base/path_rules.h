@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // The longest text IsPlainFileName takes.
@@ -25,3 +26,14 @@ bool IsOnlyDotsAndBlanks(std::string_view component);
 // or blank, which Windows would drop; no device name. Checked on the UTF-16 text that becomes
 // the name, since a byte of a double-byte GBK character may look like "\\" or "|".
 bool IsPlainFileName(std::u16string_view name);
+
+// Why `component`, one GBK (or ASCII) component of a path below one of our folders, cannot name
+// a file on every Windows volume, or null when it can: empty; only dots and blanks ("..");
+// a character Windows refuses in names (< > : " / \\ | ? * and control characters); a trailing
+// dot or blank, which Windows drops ("a.dll." would be "a.dll"); a device name. The second byte
+// of a double-byte GBK character is never taken for one of those characters.
+const char* ComponentProblem(std::string_view component);
+
+// `path` as Windows compares names: ASCII letters in lower case, double-byte GBK characters as
+// they are. Two paths with the same folded text name one file there.
+std::string FoldedPath(std::string_view path);

@@ -48,3 +48,23 @@ TEST(PathRulesTest, PlainFileNamesFromTheNetwork) {
     EXPECT_FALSE(IsPlainFileName(name));
   }
 }
+
+// One rule for a path component, for the manifest's reader and writer and for pack: what every
+// Windows volume can hold as a file or folder name.
+TEST(PathRulesTest, ComponentsEveryWindowsVolumeCanHold) {
+  for (const char* name : {"a.dat", ".hidden", "..x", "x..y", "SH600000.day", "con_x",
+                           "\xc0\xb6\xd6\xdb", "\x81\x7c"}) {
+    EXPECT_EQ(ComponentProblem(name), nullptr) << name;
+  }
+  for (const char* name : {"", ".", "..", ". .", "a.", "a ", "a*", "a?", "a<b", "a>b", "a|b",
+                           "a\"b", "a:b", "a/b", "a\\b", "a\tb", "a\x7f", "CON", "nul.txt"}) {
+    EXPECT_NE(ComponentProblem(name), nullptr) << name;
+  }
+}
+
+TEST(PathRulesTest, FoldedPathsCompareAsWindowsComparesNames) {
+  EXPECT_EQ(FoldedPath("Data\\Quotes\\SH600000.DAY"), "data\\quotes\\sh600000.day");
+  // Double-byte characters stay as they are, their second bytes in the letters' range too.
+  EXPECT_EQ(FoldedPath("\x81\x41B"), "\x81\x41b");
+  EXPECT_NE(FoldedPath("\x81\x41"), FoldedPath("\x81\x61"));
+}

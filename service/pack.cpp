@@ -104,7 +104,7 @@ bool PackFiles(const fs::path& tree, const fs::path& out, const PackOptions& opt
     *error = tree.string() + " holds no files";
     return false;
   }
-  return true;
+  return CheckDistinctPaths(package->modules, error);
 }
 
 }  // namespace

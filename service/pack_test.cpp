@@ -106,6 +106,28 @@ TEST(Pack, RefusesTreesItCannotPublishAndCleansUp) {
   EXPECT_FALSE(PackTree(tree.string(), out.string(), options, &error, nullptr));
   fs::remove(tree / std::string(59, 'f'));
 
+  // Names no Windows install can hold, each named in the message: two paths Windows takes for
+  // one file, a trailing dot or blank, a character Windows refuses.
+  struct Unfit {
+    std::vector<std::string> files;
+    const char* says;
+  };
+  for (const Unfit& unfit : std::vector<Unfit>{
+           {{"Data/Quotes.dat", "data/quotes.DAT"}, "differ in letter case only"},
+           {{"a.dll."}, "ends in a dot or a blank"},
+           {{"Data /x.dat"}, "ends in a dot or a blank"},
+           {{"a*.dat"}, "a character Windows refuses"},
+           {{"a|b"}, "a character Windows refuses"},
+           {{"q\"uote"}, "a character Windows refuses"}}) {
+    SCOPED_TRACE(unfit.files[0]);
+    for (const std::string& file : unfit.files) Write(tree / file, "x");
+    EXPECT_FALSE(PackTree(tree.string(), out.string(), options, &error, nullptr));
+    EXPECT_NE(error.find(unfit.says), std::string::npos) << error;
+    EXPECT_NE(error.find(fs::path(unfit.files[0]).filename().string()), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(out));
+    for (const std::string& file : unfit.files) fs::remove_all(tree / fs::path(file).begin()->string());
+  }
+
   // An existing empty output folder is used, and emptied again on failure.
   fs::create_directories(out);
   options.base_archive = (tree / "ok.dat").string();  // not a zip

@@ -32,26 +32,9 @@ bool IsPrintableAscii(const std::string& text) {
 
 // One component of a Windows path as the installer joins it.
 bool CheckComponent(const std::string& component, std::string* error) {
-  if (component.empty()) {
-    *error = "empty path component";
-    return false;
-  }
-  if (component == "." || component == "..") {
-    *error = "path component \"" + component + "\" is not allowed";
-    return false;
-  }
-  for (char c : component) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || std::strchr("<>:\"/|?*", c)) {
-      *error = "path component \"" + component + "\" holds a character Windows refuses";
-      return false;
-    }
-  }
-  if (component.back() == '.' || component.back() == ' ') {
-    *error = "path component \"" + component + "\" ends in a dot or a space";
-    return false;
-  }
-  if (IsWindowsDeviceName(component)) {
-    *error = "path component \"" + component + "\" is a reserved device name";
+  // The same rule as the installer's manifest reader: a package it would refuse is never made.
+  if (const char* problem = ComponentProblem(component)) {
+    *error = "path component \"" + component + "\" " + problem;
     return false;
   }
   return true;
@@ -224,6 +207,25 @@ bool CheckDistinct(const std::vector<PackageModule>& modules, std::string* error
 }
 
 }  // namespace
+
+bool CheckDistinctPaths(const std::vector<PackageModule>& modules, std::string* error) {
+  std::vector<std::pair<std::string, const PackageModule*>> folded;
+  folded.reserve(modules.size());
+  for (const PackageModule& m : modules) {
+    folded.emplace_back(FoldedPath(m.folder_part + m.file_part), &m);
+  }
+  std::sort(folded.begin(), folded.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 1; i < folded.size(); ++i) {
+    if (folded[i].first != folded[i - 1].first) continue;
+    const PackageModule& a = *folded[i - 1].second;
+    const PackageModule& b = *folded[i].second;
+    *error = "paths \"" + a.folder_part + a.file_part + "\" and \"" + b.folder_part +
+             b.file_part + "\" differ in letter case only: Windows takes them for one file";
+    return false;
+  }
+  return true;
+}
 
 bool CheckInstallPath(const std::string& folder_part, const std::string& file_part,
                       std::string* error) {

@@ -48,6 +48,9 @@ bool LoadPackage(const std::string& dir, Package* package, std::string* error);
 // Checks one folder part / file name part pair as the installer will join them below its staging
 // folder: relative, no "..", no drive, "\" separators, within the field widths. False with a
 // reason in `error`.
+// False with a message naming both when two modules' install paths differ in letter case at
+// most: Windows takes them for one file.
+bool CheckDistinctPaths(const std::vector<PackageModule>& modules, std::string* error);
 bool CheckInstallPath(const std::string& folder_part, const std::string& file_part,
                       std::string* error);
 
