@@ -33,7 +33,9 @@ class TestClient {
   // Builds a request message: header with `code`, chain "0", and the records.
   static std::vector<uint8_t> Request(uint16_t code, uint16_t count, uint32_t record_size,
                                       const std::vector<uint8_t>& records);
-  // Sends one frame: type "4" under the built-in key, "1" plain, else under the send key.
+  // One frame: type "4" under the built-in key, "1" plain, else under the send key.
+  std::string Frame(const std::vector<uint8_t>& message, char type);
+  // Sends one such frame.
   bool SendMessage(const std::vector<uint8_t>& message, char type);
   bool SendRaw(const std::string& bytes) { return socket_.Send(bytes); }
   // The next decoded message. Undecodable bytes are dropped as an installer drops them.
@@ -52,6 +54,10 @@ class TestClient {
   bool UpdateCheck(const std::string& number, int32_t part3, int32_t part4, UpdateReply* reply);
   bool ModuleCheck(const std::string& number, int32_t part3, int32_t part4,
                    std::vector<ModuleRecord>* records, int* messages);
+  static std::vector<uint8_t> ModuleCheckRequest(const std::string& number, int32_t part3,
+                                                 int32_t part4);
+  // The receiving half of ModuleCheck: the messages of one module list, up to its last.
+  bool ReceiveModuleList(std::vector<ModuleRecord>* records, int* messages);
   // Sends the module download requests (of at most kMaxModulesPerRequest records each) for
   // every record not of kind "D", and reads nothing.
   bool RequestModules(const std::vector<ModuleRecord>& records);
