@@ -41,7 +41,8 @@ class LineHandler : public ConnectionHandler {
                  std::string* reason) override {
     std::string text(reinterpret_cast<const char*>(data), length);
     size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    for (size_t end; !out.full() && (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
       std::string line = text.substr(start, end - start);
       if (line.rfind("echo ", 0) == 0) {
         Reply(out, line.substr(5));
