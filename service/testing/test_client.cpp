@@ -60,6 +60,7 @@ bool TestClient::Receive(std::vector<uint8_t>* message, MessageHeader* header) {
     }
     std::string more = socket_.ReceiveSome();
     if (more.empty()) return false;
+    received_bytes_ += more.size();
     buffer_ += more;
   }
 }

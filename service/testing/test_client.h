@@ -42,6 +42,8 @@ class TestClient {
   bool Receive(std::vector<uint8_t>* message, MessageHeader* header);
   // Frames received that could not be decoded (and were dropped).
   int dropped_frames() const { return dropped_frames_; }
+  // Bytes read from the socket so far, frames whole as the service sent them.
+  uint64_t received_bytes() const { return received_bytes_; }
 
   // Connects and completes the authentication link: false when a step fails or is refused.
   bool Link(const ListenAddress& address, int timeout_ms = 10000);
@@ -82,6 +84,7 @@ class TestClient {
   char send_key_[17] = {};
   std::string buffer_;
   int dropped_frames_ = 0;
+  uint64_t received_bytes_ = 0;
 };
 
 // Everything the update endpoint says to a standard installer of `number`: link, login, update
