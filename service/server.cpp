@@ -285,11 +285,13 @@ void Server::Accept(Listener& listener) {
     socket.local = listener.address.ToString();
     HandOffResult handed = hand_off_ ? hand_off_(socket) : HandOffResult::kServeHere;
     if (handed == HandOffResult::kHandedOff) continue;
-    if (handed == HandOffResult::kRefused || connections_.size() >= limits_.max_connections) {
-      ServiceLogF("%s %s: refused %s: %zu connections open", EndpointName(listener.kind),
-                  listener.address.ToString().c_str(), socket.peer.c_str(),
-                  handed == HandOffResult::kRefused ? limits_.max_connections
-                                                    : connections_.size());
+    const bool refused = handed == HandOffResult::kRefused;
+    if (refused || (connections_.size() >= limits_.max_connections && !ReplaceIdle())) {
+      // A hand-off refuses at the limit of the loops it hands to, not at this loop's.
+      const std::string why = refused ? "the service's connection limit is reached"
+                                      : std::to_string(connections_.size()) + " connections open";
+      ServiceLogF("%s %s: refused %s: %s", EndpointName(listener.kind),
+                  listener.address.ToString().c_str(), socket.peer.c_str(), why.c_str());
       close(fd);
       ++counters_[static_cast<size_t>(listener.kind)].refused;
       continue;
@@ -297,6 +299,21 @@ void Server::Accept(Listener& listener) {
     ++connection_count_;
     Serve(std::move(socket));
   }
+}
+
+bool Server::ReplaceIdle() {
+  if (!limits_.replace_idle) return false;
+  const Connection* oldest = nullptr;
+  for (const auto& [id, c] : connections_) {
+    if (c->out.pending() > 0 || c->out.close_after_flush() || c->handler->HasMore()) continue;
+    if (!oldest || c->last_activity < oldest->last_activity) oldest = c.get();
+  }
+  if (!oldest) return false;
+  const auto idle =
+      std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - oldest->last_activity);
+  Close(oldest->info.id, CloseCause::kIdle,
+        "idle for " + std::to_string(idle.count()) + " s, its place taken by a new connection");
+  return true;
 }
 
 void Server::Serve(AcceptedSocket socket) {

@@ -32,6 +32,10 @@ struct ServerLimits {
   int idle_timeout_ms = 120000;    // no byte in or out for this long closes a connection
   size_t high_water = 256 * 1024;  // queued output above which no request is read or handled
   size_t max_connections = 1024;
+  // At max_connections, a new connection takes the place of the one that has waited longest
+  // for a request (nothing to send, no transfer running), which is closed; refused only when
+  // every one is busy. For short exchanges a silent client must not keep out (health checks).
+  bool replace_idle = false;
 };
 
 using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(const ConnectionInfo&)>;
@@ -122,6 +126,9 @@ class Server {
   };
 
   void Accept(Listener& listener);
+  // With replace_idle: closes the connection that has waited longest for a request. False when
+  // none is waiting.
+  bool ReplaceIdle();
   // Starts serving an accepted socket in this loop.
   void Serve(AcceptedSocket socket);
   // Takes up the sockets and tasks other threads posted.
