@@ -38,9 +38,10 @@ class ConnectionHandler {
 
   // The connection was accepted; a handler may queue something at once.
   virtual void OnOpen(Outbox& out) { (void)out; }
-  // Handles the complete requests at the start of `data` and reports in `consumed` how many bytes
-  // it used (an incomplete request stays for the next call). False closes the connection, with
-  // `reason` for the log.
+  // Handles the complete requests at the start of `data`, one after another while the outbox is
+  // not full(), and reports in `consumed` how many bytes it used (the requests left stay for
+  // the next call, once the outbox has drained; an incomplete one until it is complete). False
+  // closes the connection, with `reason` for the log.
   virtual bool OnReceive(const uint8_t* data, size_t length, size_t* consumed, Outbox& out,
                          std::string* reason) = 0;
   // Called while the outbox is short of data and HasMore(): queue the next part of a running

@@ -1,5 +1,5 @@
-// The metrics endpoint: the HTTP responder's answers to what it serves and what it refuses, and
-// the counts a whole install leaves behind.
+// The metrics endpoint: the HTTP responder's answers to what it serves and what it refuses, the
+// counts a whole install leaves behind, and health checks that answer whatever else is open.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -199,4 +199,62 @@ TEST(Metrics, AWholeInstallShowsItsCounts) {
   EXPECT_EQ(Sample(text, "quillbank_installs_started_total"), 2);
   EXPECT_EQ(Sample(text, "quillbank_requests_refused_total{reason=\"bad_request\"}"), 1);
   EXPECT_EQ(Sample(text, "quillbank_messages_received_total{code=\"0x3051\"}"), 2);
+}
+
+// Health checks have slots of their own: installers filling --max-connections, and silent
+// clients filling the metrics endpoint's own budget, leave /healthz answering.
+TEST(Metrics, HealthzAnswersWithEveryInstallerAndMetricsSlotTaken) {
+  TempDir dir;
+  WriteTestPackage(dir.path(), "100201", {{"", "run.exe", "x"}});
+  TestService service;
+  ServiceOptions options;
+  options.packages = {dir.path()};
+  options.metrics_given = true;
+  options.max_connections = 2;
+  // Longer than the test: a slot is freed only by a new connection taking it.
+  options.metrics_idle_timeout_s = 3600;
+  ASSERT_TRUE(service.Start(options));
+
+  const ListenAddress update = service.update();
+  TestSocket installers[2];
+  for (TestSocket& s : installers) ASSERT_TRUE(s.Connect(update.host, update.port));
+  TestSocket turned_away;
+  ASSERT_TRUE(turned_away.Connect(update.host, update.port));
+  EXPECT_TRUE(turned_away.WaitClosed());
+  EXPECT_TRUE(service.LogHas("refused 127.0.0.1:"));
+
+  const ListenAddress metrics = service.metrics();
+  std::vector<TestSocket> silent(options.metrics_connections);
+  for (TestSocket& s : silent) ASSERT_TRUE(s.Connect(metrics.host, metrics.port));
+  ASSERT_TRUE(service.WaitForLogCount(
+      " accepted 127.0.0.1:", std::size(installers) + options.metrics_connections));
+
+  const std::string health = Get(metrics, "/healthz");
+  EXPECT_EQ(health.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << health;
+  EXPECT_EQ(health.substr(health.size() - 7), "\r\n\r\nok\n");
+  // The one silent longest gave up its place; the installers kept theirs.
+  EXPECT_TRUE(silent[0].WaitClosed());
+  EXPECT_TRUE(service.LogHas("its place taken by a new connection"));
+  EXPECT_FALSE(service.LogHas("update#1 closed") || service.LogHas("update#2 closed"));
+}
+
+TEST(Metrics, SilentMetricsConnectionsTimeOutLongBeforeInstallers) {
+  TempDir dir;
+  WriteTestPackage(dir.path(), "100201", {{"", "run.exe", "x"}});
+  TestService service;
+  ServiceOptions options;
+  options.packages = {dir.path()};
+  options.metrics_given = true;
+  options.metrics_idle_timeout_s = 1;
+  ASSERT_TRUE(service.Start(options));
+  TestClient installer;
+  ASSERT_TRUE(installer.Connect(service.update()));
+  TestSocket silent;
+  ASSERT_TRUE(silent.Connect(service.metrics().host, service.metrics().port));
+  EXPECT_TRUE(silent.WaitClosed());
+  EXPECT_TRUE(service.LogHas("closed: idle for 1 s"));
+  // Silent as long, the installer's connection is still served.
+  int32_t error = -1;
+  EXPECT_TRUE(installer.AuthentLink(&error));
+  EXPECT_EQ(error, 0);
 }

@@ -317,14 +317,19 @@ load keeps its old package (the log says why).
   --download ADDR[:PORT] download listen address
   --advertise ADDR[:PORT]  download server named to installers (default: --download; port 0
                          or none: the port the download listener got)
-  --idle-timeout SEC     close connections silent for this long (default 120)
-  --max-connections N    connections open at once (default 1024)
+  --idle-timeout SEC     close installers' connections silent for this long (default 120)
+  --max-connections N    installers' connections open at once (default 1024)
   --cache-mib N          keep the compressed download messages of modules, up to N MiB for
                          all packages (default 512; 0: none). Past it, modules not kept yet
                          are compressed again for every download; nothing is evicted
   --metrics ADDR:PORT    serve Prometheus metrics over HTTP at http://ADDR:PORT/metrics, and
                          a health check for load balancers at /healthz: 200 "ok" while
-                         serving, 503 "stopping" once a stop was asked
+                         serving, 503 "stopping" once a stop was asked. Its connections have
+                         )" + std::to_string(ServiceOptions().metrics_connections) +
+         R"( slots of their own, apart from --max-connections, and close when
+                         silent for )" + std::to_string(ServiceOptions().metrics_idle_timeout_s) +
+         R"( s; with every slot open, a new one takes the place of the
+                         one silent longest
   --workers N            event loops serving connections, one thread each (default: one per
                          core); each new connection goes to the loop with the fewest open
   --drain SEC            after SIGTERM or SIGINT, go on serving this long with /healthz

@@ -36,6 +36,11 @@ struct ServiceOptions {
   uint64_t cache_mib = 512;  // compressed download messages kept, all packages together
   bool metrics_given = false;
   ListenAddress metrics;  // the Prometheus endpoint (GET /metrics, /healthz), only when given
+  // Its connections have slots of their own, apart from --max-connections, and a short idle
+  // time-out: slow or silent clients must not keep a load balancer's health check out. At
+  // the budget, a new one closes the one that has waited longest for its request.
+  size_t metrics_connections = 16;
+  int metrics_idle_timeout_s = 5;
   size_t workers = 0;     // event loops serving connections, one thread each; 0: one per core
   // Once a stop is asked: how long the service goes on serving, with /healthz answering 503 so
   // that load balancers take it out of rotation, before it closes every connection.

@@ -76,6 +76,12 @@ void Outbox::Consume(size_t length) {
     size_ = 0;
     sent_ = 0;
     hold_offset_ = 0;
+    // A large reply's storage is not kept for the rest of a long connection; a transfer's,
+    // within twice the mark, is reused.
+    if (capacity_ / 2 > high_water_) {
+      data_.reset();
+      capacity_ = 0;
+    }
   } else if (sent_ > 65536 && sent_ * 2 > size_) {
     std::memmove(data_.get(), data_.get() + sent_, size_ - sent_);
     size_ -= sent_;

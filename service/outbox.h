@@ -37,6 +37,11 @@ class Outbox {
     close_after_flush_ = true;
     close_reason_ = reason;
   }
+  // The queue is full() above `bytes` (none by default): a handler then takes no further
+  // request, so that what one connection queues stays bounded whatever its client sends.
+  // Storage grown past twice the mark is given back once the queue drains.
+  void set_high_water(size_t bytes) { high_water_ = bytes; }
+  bool full() const { return pending() > high_water_; }
 
   // Bytes not yet sent, held ones included.
   size_t pending() const { return size_ - sent_; }
@@ -49,6 +54,7 @@ class Outbox {
   void Consume(size_t length);
   bool close_after_flush() const { return close_after_flush_; }
   const std::string& close_reason() const { return close_reason_; }
+  size_t capacity() const { return capacity_; }
 
  private:
   // The hold still keeps the tail back at `now`.
@@ -59,6 +65,7 @@ class Outbox {
   size_t size_ = 0;
   size_t capacity_ = 0;
   size_t sent_ = 0;
+  size_t high_water_ = SIZE_MAX;
   size_t hold_offset_ = 0;
   bool holding_ = false;
   Clock::time_point hold_until_{};

@@ -1,6 +1,6 @@
 // The send queue: frames built in place and bytes copied in come out in the order they were
 // queued, whole, through partial sends, the queue's compaction and its growth; a hold keeps back
-// only what was queued after it; nothing is taken once the queue is to close.
+// only what was queued after it; full past its mark; nothing is taken once the queue is to close.
 #include "service/outbox.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +70,27 @@ TEST(OutboxTest, AHoldKeepsBackOnlyWhatWasQueuedAfterIt) {
   EXPECT_EQ(Send(gated, 100), "");
   released = true;
   EXPECT_EQ(Send(gated, 100), "gated");
+}
+
+TEST(OutboxTest, FullPastItsMarkAndStorageOfALargeQueueFreedOnceDrained) {
+  Outbox out;
+  out.set_high_water(10000);
+  const std::string mark = Pattern(10000, 1);
+  QueueInPlace(out, mark);
+  EXPECT_FALSE(out.full());
+  QueueInPlace(out, "x");
+  EXPECT_TRUE(out.full());
+  EXPECT_TRUE(Send(out, 20000) == mark + "x");
+  // Storage within twice the mark is kept for the next replies, larger storage is not.
+  EXPECT_GT(out.capacity(), 0u);
+  const std::string large = Pattern(30000, 2);
+  QueueInPlace(out, large);
+  EXPECT_TRUE(Send(out, 29000) == large.substr(0, 29000));
+  EXPECT_GT(out.capacity(), 20000u);
+  EXPECT_TRUE(Send(out, 29000) == large.substr(29000));
+  EXPECT_EQ(out.capacity(), 0u);
+  QueueInPlace(out, "again");
+  EXPECT_EQ(Send(out, 100), "again");
 }
 
 TEST(OutboxTest, NothingIsTakenOnceTheQueueIsToClose) {

@@ -12,7 +12,7 @@ bool QueryHandler::OnReceive(const uint8_t* data, size_t length, size_t* consume
                              Outbox& out, std::string* reason) {
   static const CipherContext kNoKey;
   size_t pos = 0;
-  while (pos < length) {
+  while (pos < length && !out.full()) {
     DecodedFrame frame;
     FrameRead read = ReadFrame(data + pos, length - pos, kNoKey, kNoKey, &frame, reason);
     if (read == FrameRead::kIncomplete) break;

@@ -50,6 +50,7 @@ struct Server::Connection {
   Clock::time_point last_activity;
   uint32_t interest = 0;
   bool write_blocked = false;
+  bool held_logged = false;  // its requests were held back once already (logged once)
   // Why the connection is being closed when a step returns false; the handler's own refusal
   // unless the step says otherwise.
   CloseCause cause = CloseCause::kRefused;
@@ -82,6 +83,7 @@ EndpointCounters& EndpointCounters::operator+=(const EndpointCounters& other) {
   total += other.total;
   refused += other.refused;
   bytes_sent += other.bytes_sent;
+  outbox_peak = std::max(outbox_peak, other.outbox_peak);
   return *this;
 }
 
@@ -114,6 +116,7 @@ EndpointCounters Server::counters(EndpointKind kind) const {
   copy.total = c.total.load();
   copy.refused = c.refused.load();
   copy.bytes_sent = c.bytes_sent.load();
+  copy.outbox_peak = c.outbox_peak.load();
   return copy;
 }
 
@@ -282,11 +285,13 @@ void Server::Accept(Listener& listener) {
     socket.local = listener.address.ToString();
     HandOffResult handed = hand_off_ ? hand_off_(socket) : HandOffResult::kServeHere;
     if (handed == HandOffResult::kHandedOff) continue;
-    if (handed == HandOffResult::kRefused || connections_.size() >= limits_.max_connections) {
-      ServiceLogF("%s %s: refused %s: %zu connections open", EndpointName(listener.kind),
-                  listener.address.ToString().c_str(), socket.peer.c_str(),
-                  handed == HandOffResult::kRefused ? limits_.max_connections
-                                                    : connections_.size());
+    const bool refused = handed == HandOffResult::kRefused;
+    if (refused || (connections_.size() >= limits_.max_connections && !ReplaceIdle())) {
+      // A hand-off refuses at the limit of the loops it hands to, not at this loop's.
+      const std::string why = refused ? "the service's connection limit is reached"
+                                      : std::to_string(connections_.size()) + " connections open";
+      ServiceLogF("%s %s: refused %s: %s", EndpointName(listener.kind),
+                  listener.address.ToString().c_str(), socket.peer.c_str(), why.c_str());
       close(fd);
       ++counters_[static_cast<size_t>(listener.kind)].refused;
       continue;
@@ -294,6 +299,21 @@ void Server::Accept(Listener& listener) {
     ++connection_count_;
     Serve(std::move(socket));
   }
+}
+
+bool Server::ReplaceIdle() {
+  if (!limits_.replace_idle) return false;
+  const Connection* oldest = nullptr;
+  for (const auto& [id, c] : connections_) {
+    if (c->out.pending() > 0 || c->out.close_after_flush() || c->handler->HasMore()) continue;
+    if (!oldest || c->last_activity < oldest->last_activity) oldest = c.get();
+  }
+  if (!oldest) return false;
+  const auto idle =
+      std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - oldest->last_activity);
+  Close(oldest->info.id, CloseCause::kIdle,
+        "idle for " + std::to_string(idle.count()) + " s, its place taken by a new connection");
+  return true;
 }
 
 void Server::Serve(AcceptedSocket socket) {
@@ -304,6 +324,7 @@ void Server::Serve(AcceptedSocket socket) {
   c->info.peer = std::move(socket.peer);
   c->info.local = std::move(socket.local);
   c->last_activity = Clock::now();
+  c->out.set_high_water(limits_.high_water);
   c->handler = factory_(c->info);
   const std::string by = worker_ >= 0 ? " by worker " + std::to_string(worker_) : "";
   ServiceLogF("%s accepted %s on %s%s", c->info.Tag().c_str(), c->info.peer.c_str(),
@@ -320,6 +341,7 @@ void Server::Serve(AcceptedSocket socket) {
   ref.interest = EPOLLIN;
   epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, ref.fd, &ev);
   ref.handler->OnOpen(ref.out);
+  NoteQueued(ref);
   std::string reason;
   if (!Service(ref, &reason)) {
     Close(id, reason);
@@ -333,7 +355,7 @@ void Server::HandleEvent(Connection& c, uint32_t events) {
   uint64_t id = c.info.id;
   if (events & EPOLLOUT) c.write_blocked = false;
   if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
-    if (!ReadInput(c, &reason)) {
+    if (!ReadInput(c, events, &reason)) {
       Close(id, reason);
       return;
     }
@@ -353,11 +375,33 @@ bool Server::HandleInput(Connection& c, std::string* reason) {
   consumed = std::min(consumed, c.input_length);
   std::memmove(c.input.data(), c.input.data() + consumed, c.input_length - consumed);
   c.input_length -= consumed;
+  NoteQueued(c);
+  if (c.input_length > 0 && c.out.full() && !c.handler->HasMore() && !c.held_logged) {
+    // Routine while a transfer keeps the outbox full; without one, the client sends requests
+    // faster than it reads their replies.
+    c.held_logged = true;
+    ServiceLogF("%s requests held back: %zu bytes of replies queued, not yet read by the client",
+                c.info.Tag().c_str(), c.out.pending());
+  }
   return true;
 }
 
-bool Server::ReadInput(Connection& c, std::string* reason) {
+void Server::NoteQueued(const Connection& c) {
+  std::atomic<uint64_t>& peak = counters_[static_cast<size_t>(c.info.kind)].outbox_peak;
+  if (c.out.pending() > peak.load()) peak.store(c.out.pending());  // written by this loop only
+}
+
+bool Server::ReadInput(Connection& c, uint32_t events, std::string* reason) {
   while (true) {
+    // A client that sends faster than it reads its replies is not read until they drained:
+    // what it sent stays in the socket, and the requests read already wait in the input.
+    if (c.out.full()) {
+      if (!(events & (EPOLLHUP | EPOLLERR))) return true;
+      // Both directions are down (we never shut ours): the replies can never be delivered.
+      c.cause = CloseCause::kNetworkError;
+      *reason = "connection lost with " + std::to_string(c.out.pending()) + " bytes unsent";
+      return false;
+    }
     if (c.input_length == c.input.size()) {
       if (c.input.size() >= kInputCapacity) {
         c.cause = CloseCause::kTooLarge;
@@ -382,8 +426,6 @@ bool Server::ReadInput(Connection& c, std::string* reason) {
     c.input_length += static_cast<size_t>(n);
     c.last_activity = Clock::now();
     if (!HandleInput(c, reason)) return false;
-    // A client that sends faster than it reads its replies is not read until they drained.
-    if (c.out.pending() > limits_.high_water) return true;
   }
 }
 
@@ -396,6 +438,7 @@ bool Server::Service(Connection& c, std::string* reason) {
            c.out.pending() < limits_.high_water) {
       if (!c.handler->OnRoom(c.out, reason)) return false;
     }
+    NoteQueued(c);
     size_t ready = c.out.ready_length(Clock::now());
     while (ready > 0 && !c.write_blocked) {
       ssize_t n = send(c.fd, c.out.ready_data(), ready, MSG_NOSIGNAL);
@@ -423,7 +466,7 @@ bool Server::Service(Connection& c, std::string* reason) {
     if (c.write_blocked || !c.handler->HasMore() || c.out.close_after_flush()) break;
   }
   // Input held back while the outbox was full may hold complete requests.
-  if (c.input_length > 0 && c.out.pending() <= limits_.high_water) {
+  if (c.input_length > 0 && !c.out.full()) {
     if (!HandleInput(c, reason)) return false;
   }
   return true;
@@ -431,7 +474,7 @@ bool Server::Service(Connection& c, std::string* reason) {
 
 void Server::UpdateInterest(Connection& c) {
   uint32_t want = 0;
-  if (c.out.pending() <= limits_.high_water && !c.out.close_after_flush()) want |= EPOLLIN;
+  if (!c.out.full() && !c.out.close_after_flush()) want |= EPOLLIN;
   // Writable interest also while a transfer has more to queue or bytes are ready: the loop then
   // comes back as soon as the socket takes data, in turn with the other connections.
   if (c.write_blocked || c.out.ready_length(Clock::now()) > 0 ||

@@ -1,8 +1,20 @@
 // The service's network side: listening sockets and client connections on one epoll loop.
-// Every socket is non-blocking, so a slow or stuck client never holds up another; each
-// connection's memory is bounded by its input buffer and the outbox high-water mark. A loop
+// Every socket is non-blocking, so a slow or stuck client never holds up another. A loop
 // may also only accept and hand its sockets to other loops (the service's workers), which
 // then serve them: everything about a connection stays in the thread of the loop serving it.
+//
+// What one connection holds, whatever its client sends or leaves unread:
+// - input: at most two of the largest frames, 2 * (131072 + 6) = 262156 bytes: the buffer
+//   grows only for a frame still arriving, and is not read while requests wait in it;
+// - output queued: at most high_water plus the largest reply to one request. A request is
+//   handled only while at most high_water bytes are queued (the others wait in the input,
+//   unhandled, and the socket is not read), and a transfer adds one frame at a time while
+//   fewer than high_water are queued. The largest reply is a module check's list of a
+//   package of 65535 modules: one frame per 1000 modules, 66 frames of at most 131072 bytes
+//   (8650752 bytes; its records are 5.2 MB before compression). Any other reply is one frame.
+// With the default mark that is 256 KiB + 256 KiB + one reply. The outbox's storage, which
+// grows by doubling and compacts as it sends, stays within about twice what it queued; grown
+// past twice the mark, it is freed once the queue drains.
 #pragma once
 
 #include <atomic>
@@ -18,8 +30,12 @@
 
 struct ServerLimits {
   int idle_timeout_ms = 120000;    // no byte in or out for this long closes a connection
-  size_t high_water = 256 * 1024;  // outbox size above which nothing more is queued or read
+  size_t high_water = 256 * 1024;  // queued output above which no request is read or handled
   size_t max_connections = 1024;
+  // At max_connections, a new connection takes the place of the one that has waited longest
+  // for a request (nothing to send, no transfer running), which is closed; refused only when
+  // every one is busy. For short exchanges a silent client must not keep out (health checks).
+  bool replace_idle = false;
 };
 
 using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(const ConnectionInfo&)>;
@@ -31,7 +47,9 @@ struct EndpointCounters {
   uint64_t total = 0;       // accepted since the start
   uint64_t refused = 0;     // closed at once: too many connections open
   uint64_t bytes_sent = 0;
+  uint64_t outbox_peak = 0;  // the most bytes one connection had queued to send at once
 
+  // Sums, but the peak of two loops is the larger one.
   EndpointCounters& operator+=(const EndpointCounters& other);
 };
 
@@ -98,6 +116,7 @@ class Server {
     std::atomic<uint64_t> total{0};
     std::atomic<uint64_t> refused{0};
     std::atomic<uint64_t> bytes_sent{0};
+    std::atomic<uint64_t> outbox_peak{0};
   };
   struct Listener {
     int fd;
@@ -107,6 +126,9 @@ class Server {
   };
 
   void Accept(Listener& listener);
+  // With replace_idle: closes the connection that has waited longest for a request. False when
+  // none is waiting.
+  bool ReplaceIdle();
   // Starts serving an accepted socket in this loop.
   void Serve(AcceptedSocket socket);
   // Takes up the sockets and tasks other threads posted.
@@ -114,7 +136,9 @@ class Server {
   void HandleEvent(Connection& c, uint32_t events);
   // Hands the buffered input to the handler and drops what it consumed.
   bool HandleInput(Connection& c, std::string* reason);
-  bool ReadInput(Connection& c, std::string* reason);
+  bool ReadInput(Connection& c, uint32_t events, std::string* reason);
+  // Takes the connection's queued output into its endpoint's peak.
+  void NoteQueued(const Connection& c);
   bool Service(Connection& c, std::string* reason);
   void UpdateInterest(Connection& c);
   void Sweep();

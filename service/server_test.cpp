@@ -1,6 +1,7 @@
 // The connection machinery with a plain line protocol in place of the update protocol: many
 // clients at once, a stalled client that holds up nobody and whose memory stays bounded, idle
-// time-outs, held replies, refusals that close one connection only, and a clean stop.
+// time-outs, held replies, refusals that close one connection only, the place of a waiting
+// connection taken at the limit, and a clean stop.
 #include "service/server.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,8 @@ class LineHandler : public ConnectionHandler {
                  std::string* reason) override {
     std::string text(reinterpret_cast<const char*>(data), length);
     size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    for (size_t end; !out.full() && (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
       std::string line = text.substr(start, end - start);
       if (line.rfind("echo ", 0) == 0) {
         Reply(out, line.substr(5));
@@ -293,4 +295,42 @@ TEST_F(ServerTest, MoreConnectionsThanTheLimitAreTurnedAway) {
   std::string reply;
   EXPECT_TRUE(a.ReceiveExactly(2, &reply));
   EXPECT_TRUE(LogHas("2 connections open"));
+}
+
+TEST_F(ServerTest, AtTheLimitANewConnectionTakesTheOldestWaitingOnesPlace) {
+  ServerLimits limits;
+  limits.max_connections = 2;
+  limits.replace_idle = true;
+  Start(limits);
+  TestSocket idle, busy;
+  ASSERT_TRUE(idle.Connect("127.0.0.1", port_));
+  ASSERT_TRUE(busy.Connect("127.0.0.1", port_));
+  // A stream never read: its connection has always something to send, so it is never taken
+  // for waiting. The echo before it says the stream has begun.
+  ASSERT_TRUE(busy.Send("stream 1000000000\necho go\n"));
+  std::string reply;
+  ASSERT_TRUE(busy.ReceiveExactly(3, &reply));
+  ASSERT_EQ(reply, "go\n");
+
+  TestSocket second;
+  ASSERT_TRUE(second.Connect("127.0.0.1", port_));
+  EXPECT_TRUE(idle.WaitClosed());
+  ASSERT_TRUE(second.Send("echo 2\n"));
+  ASSERT_TRUE(second.ReceiveExactly(2, &reply));
+  EXPECT_EQ(reply, "2\n");
+  // The one answered is waiting again, and goes for the next.
+  TestSocket third;
+  ASSERT_TRUE(third.Connect("127.0.0.1", port_));
+  EXPECT_TRUE(second.WaitClosed());
+  ASSERT_TRUE(third.Send("echo 3\n"));
+  ASSERT_TRUE(third.ReceiveExactly(2, &reply));
+  EXPECT_EQ(reply, "3\n");
+  EXPECT_TRUE(LogHas("update#1 closed: idle for"));
+  EXPECT_TRUE(LogHas("update#3 closed: idle for"));
+  EXPECT_TRUE(LogHas("s, its place taken by a new connection"));
+  EXPECT_FALSE(LogHas("update#2 closed"));
+  EXPECT_FALSE(LogHas("refused"));
+  // The stream went on all along.
+  ASSERT_TRUE(busy.ReceiveExactly(100000, &reply));
+  EXPECT_TRUE(CheckPattern(reply, 0));
 }

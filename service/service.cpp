@@ -119,7 +119,12 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
     ServiceMetrics* metrics = worker_metrics_[i].get();
     return [this, metrics](const ConnectionInfo& info) { return MakeHandler(info, metrics); };
   });
-  acceptor_ = std::make_unique<Server>(limits, [this](const ConnectionInfo& info) {
+  // The accepting loop serves only the metrics endpoint's connections, in their own budget.
+  ServerLimits metrics_limits = limits;
+  metrics_limits.max_connections = options.metrics_connections;
+  metrics_limits.idle_timeout_ms = options.metrics_idle_timeout_s * 1000;
+  metrics_limits.replace_idle = true;
+  acceptor_ = std::make_unique<Server>(metrics_limits, [this](const ConnectionInfo& info) {
     return MakeHandler(info, &acceptor_metrics_);
   });
   // The metrics endpoint is served where it is accepted; everything else by a worker.

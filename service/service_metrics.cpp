@@ -178,6 +178,9 @@ std::string MetricsText(const MetricsCounts& m, const PackageSet& packages,
   each_endpoint("quillbank_connections_refused_total", &EndpointCounters::refused);
   w.Family("quillbank_bytes_sent_total", "counter", "Bytes written to clients.");
   each_endpoint("quillbank_bytes_sent_total", &EndpointCounters::bytes_sent);
+  w.Family("quillbank_outbox_peak_bytes", "gauge",
+           "The most bytes one connection had queued to send at once, since the start.");
+  each_endpoint("quillbank_outbox_peak_bytes", &EndpointCounters::outbox_peak);
 
   w.Family("quillbank_installs_started_total", "counter",
            "Download connections that asked for files.");

@@ -53,7 +53,8 @@ bool SessionHandler::OnReceive(const uint8_t* data, size_t length, size_t* consu
     return true;
   }
   size_t pos = 0;
-  while (pos < length) {
+  // One module check may queue megabytes: the next request waits until they drained.
+  while (pos < length && !out.full()) {
     DecodedFrame frame;
     FrameRead read =
         ReadFrame(data + pos, length - pos, BuiltInContext(), client_send_, &frame, reason);

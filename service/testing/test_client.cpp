@@ -23,12 +23,16 @@ std::vector<uint8_t> TestClient::Request(uint16_t code, uint16_t count, uint32_t
   return message;
 }
 
-bool TestClient::SendMessage(const std::vector<uint8_t>& message, char type) {
+std::string TestClient::Frame(const std::vector<uint8_t>& message, char type) {
   std::vector<uint8_t> frame(kFrameBufferSize);
   const CipherContext* context = type == '4' ? &fixed_ : &send_;
   size_t n = BuildFrame(message.data(), message.size(), type, context, frame.data());
-  if (n == 0) return false;
-  return socket_.Send(std::string(reinterpret_cast<char*>(frame.data()), n));
+  return std::string(reinterpret_cast<char*>(frame.data()), n);
+}
+
+bool TestClient::SendMessage(const std::vector<uint8_t>& message, char type) {
+  const std::string frame = Frame(message, type);
+  return !frame.empty() && socket_.Send(frame);
 }
 
 bool TestClient::Receive(std::vector<uint8_t>* message, MessageHeader* header) {
@@ -56,6 +60,7 @@ bool TestClient::Receive(std::vector<uint8_t>* message, MessageHeader* header) {
     }
     std::string more = socket_.ReceiveSome();
     if (more.empty()) return false;
+    received_bytes_ += more.size();
     buffer_ += more;
   }
 }
@@ -136,15 +141,24 @@ bool TestClient::UpdateCheck(const std::string& number, int32_t part3, int32_t p
   return true;
 }
 
-bool TestClient::ModuleCheck(const std::string& number, int32_t part3, int32_t part4,
-                             std::vector<ModuleRecord>* records, int* messages) {
+std::vector<uint8_t> TestClient::ModuleCheckRequest(const std::string& number, int32_t part3,
+                                                    int32_t part4) {
   ModuleCheckRecord request;
   SetFieldText(request.PackageNumber, number);
   request.Latest.Part3 = part3;
   request.Latest.Part4 = part4;
   std::vector<uint8_t> message(kModuleCheckRequestSize);
   EncodeModuleCheckRequest(request, message.data());
-  if (!SendMessage(message, '6')) return false;
+  return message;
+}
+
+bool TestClient::ModuleCheck(const std::string& number, int32_t part3, int32_t part4,
+                             std::vector<ModuleRecord>* records, int* messages) {
+  return SendMessage(ModuleCheckRequest(number, part3, part4), '6') &&
+         ReceiveModuleList(records, messages);
+}
+
+bool TestClient::ReceiveModuleList(std::vector<ModuleRecord>* records, int* messages) {
   *messages = 0;
   while (true) {
     std::vector<uint8_t> reply;

@@ -33,13 +33,17 @@ class TestClient {
   // Builds a request message: header with `code`, chain "0", and the records.
   static std::vector<uint8_t> Request(uint16_t code, uint16_t count, uint32_t record_size,
                                       const std::vector<uint8_t>& records);
-  // Sends one frame: type "4" under the built-in key, "1" plain, else under the send key.
+  // One frame: type "4" under the built-in key, "1" plain, else under the send key.
+  std::string Frame(const std::vector<uint8_t>& message, char type);
+  // Sends one such frame.
   bool SendMessage(const std::vector<uint8_t>& message, char type);
   bool SendRaw(const std::string& bytes) { return socket_.Send(bytes); }
   // The next decoded message. Undecodable bytes are dropped as an installer drops them.
   bool Receive(std::vector<uint8_t>* message, MessageHeader* header);
   // Frames received that could not be decoded (and were dropped).
   int dropped_frames() const { return dropped_frames_; }
+  // Bytes read from the socket so far, frames whole as the service sent them.
+  uint64_t received_bytes() const { return received_bytes_; }
 
   // Connects and completes the authentication link: false when a step fails or is refused.
   bool Link(const ListenAddress& address, int timeout_ms = 10000);
@@ -52,6 +56,10 @@ class TestClient {
   bool UpdateCheck(const std::string& number, int32_t part3, int32_t part4, UpdateReply* reply);
   bool ModuleCheck(const std::string& number, int32_t part3, int32_t part4,
                    std::vector<ModuleRecord>* records, int* messages);
+  static std::vector<uint8_t> ModuleCheckRequest(const std::string& number, int32_t part3,
+                                                 int32_t part4);
+  // The receiving half of ModuleCheck: the messages of one module list, up to its last.
+  bool ReceiveModuleList(std::vector<ModuleRecord>* records, int* messages);
   // Sends the module download requests (of at most kMaxModulesPerRequest records each) for
   // every record not of kind "D", and reads nothing.
   bool RequestModules(const std::vector<ModuleRecord>& records);
@@ -76,6 +84,7 @@ class TestClient {
   char send_key_[17] = {};
   std::string buffer_;
   int dropped_frames_ = 0;
+  uint64_t received_bytes_ = 0;
 };
 
 // Everything the update endpoint says to a standard installer of `number`: link, login, update
