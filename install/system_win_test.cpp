@@ -232,6 +232,9 @@ TEST(SystemWinTest, DesktopShortcutPointsAtTheInstalledTerminal) {
   const std::wstring link = Wide(desktop + "\\" + ctx.ProductName + ".lnk");
   const std::wstring fallback = Wide(desktop + "\\Quillbank990001.lnk");
   const std::wstring terminal = Wide(ctx.InstallDir + "\\quillbank ix.exe");
+  // What an earlier run cut short may have left in the test prefix.
+  DeleteFileW(link.c_str());
+  DeleteFileW(fallback.c_str());
 
   ASSERT_TRUE(CreateDesktopShortcut());
   EXPECT_EQ(ShortcutTarget(link), terminal);
