@@ -8,7 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <unordered_map>
+#include <map>
 
 #include "base/debug_output.h"
 #include "base/file_system.h"
@@ -233,8 +233,7 @@ void InstallController::OnManifestIn(TQuillbankDlg& dlg) {
     return;
   }
   // What the manifest lists is all that may be written, and no more of it than its size.
-  std::unordered_map<std::string, uint64_t> sizes;
-  sizes.reserve(manifest.files.size());
+  std::map<std::string, uint64_t> sizes;
   for (const ManifestFile& file : manifest.files) {
     sizes.emplace(ctx.StagingDir + "\\" + file.path, file.size);
   }

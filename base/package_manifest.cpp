@@ -117,11 +117,14 @@ class Reader {
 // differ only in letter case, which Windows takes for one file. (Sorted texts: a hash set costs
 // the installer program several kilobytes.)
 bool HasRepeatedPath(const std::vector<ManifestFile>& files) {
-  std::vector<std::string> paths;
-  paths.reserve(files.size());
-  for (const ManifestFile& file : files) paths.push_back(FoldedPath(file.path));
-  std::sort(paths.begin(), paths.end());
-  return std::adjacent_find(paths.begin(), paths.end()) != paths.end();
+  std::vector<const std::string*> paths;
+  for (const ManifestFile& file : files) paths.push_back(&file.path);
+  std::sort(paths.begin(), paths.end(),
+            [](const std::string* a, const std::string* b) { return FoldedLess(*a, *b); });
+  for (size_t i = 1; i < paths.size(); ++i) {
+    if (FoldedEqual(*paths[i], *paths[i - 1])) return true;
+  }
+  return false;
 }
 
 }  // namespace

@@ -69,6 +69,30 @@ const char* ComponentProblem(std::string_view component) {
   return nullptr;
 }
 
+namespace {
+
+// -1, 0 or 1 as FoldedPath(a) compares with FoldedPath(b).
+int CompareFolded(std::string_view a, std::string_view b) {
+  size_t i = 0;
+  bool second_byte = false;  // of a double-byte character, in both texts (they agree so far)
+  for (; i < a.size() && i < b.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (!second_byte) {
+      if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+      if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    }
+    if (x != y) return x < y ? -1 : 1;
+    second_byte = !second_byte && IsGbkLeadByte(x) && i + 1 < a.size() && i + 1 < b.size();
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+bool FoldedLess(std::string_view a, std::string_view b) { return CompareFolded(a, b) < 0; }
+bool FoldedEqual(std::string_view a, std::string_view b) { return CompareFolded(a, b) == 0; }
+
 std::string FoldedPath(std::string_view path) {
   std::string folded(path);
   for (size_t i = 0; i < folded.size(); ++i) {

@@ -37,3 +37,6 @@ const char* ComponentProblem(std::string_view component);
 // `path` as Windows compares names: ASCII letters in lower case, double-byte GBK characters as
 // they are. Two paths with the same folded text name one file there.
 std::string FoldedPath(std::string_view path);
+// FoldedPath(a) < FoldedPath(b), and ==, without making either text.
+bool FoldedLess(std::string_view a, std::string_view b);
+bool FoldedEqual(std::string_view a, std::string_view b);

@@ -68,3 +68,14 @@ TEST(PathRulesTest, FoldedPathsCompareAsWindowsComparesNames) {
   EXPECT_EQ(FoldedPath("\x81\x41B"), "\x81\x41b");
   EXPECT_NE(FoldedPath("\x81\x41"), FoldedPath("\x81\x61"));
 }
+
+TEST(PathRulesTest, FoldedComparisonsAgreeWithFoldedPaths) {
+  const char* const paths[] = {"a", "A", "ab", "aB", "b", "", "\x81\x41", "\x81\x61", "\x81",
+                               "Data\\x", "data\\X", "data\\y", "\x81\x41z", "\x81\x41Z"};
+  for (const char* a : paths) {
+    for (const char* b : paths) {
+      EXPECT_EQ(FoldedLess(a, b), FoldedPath(a) < FoldedPath(b)) << a << " " << b;
+      EXPECT_EQ(FoldedEqual(a, b), FoldedPath(a) == FoldedPath(b)) << a << " " << b;
+    }
+  }
+}

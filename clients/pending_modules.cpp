@@ -1,16 +1,22 @@
 // The pending modules of a download.
 #include "clients/pending_modules.h"
 
+namespace {
+
+uint32_t First(uint64_t chain) { return static_cast<uint32_t>(chain); }
+uint32_t Last(uint64_t chain) { return static_cast<uint32_t>(chain >> 32); }
+uint64_t Chain(uint32_t first, uint32_t last) { return uint64_t{last} << 32 | first; }
+
+}  // namespace
+
 void PendingModules::Add(const std::string& name, const ModuleDownloadRecord& record) {
-  const size_t position = records_.size();
-  const auto [chain, added] = by_name_.try_emplace(name, Chain{position, position});
-  if (!added) {
-    if (chain->second.first == kNone) {
-      chain->second.first = position;
-    } else {
-      next_[chain->second.last] = position;
-    }
-    chain->second.last = position;
+  const uint32_t position = static_cast<uint32_t>(records_.size());
+  const auto chain = by_name_.find(name);
+  if (chain == by_name_.end() || First(chain->second) == kNone) {
+    by_name_[name] = Chain(position, position);
+  } else {
+    next_[Last(chain->second)] = position;
+    chain->second = Chain(First(chain->second), position);
   }
   next_.push_back(kNone);
   records_.push_back(record);
@@ -21,18 +27,18 @@ void PendingModules::Add(const std::string& name, const ModuleDownloadRecord& re
 
 bool PendingModules::Complete(const std::string& name) {
   const auto found = by_name_.find(name);
-  if (found == by_name_.end() || found->second.first == kNone) return false;
-  const size_t position = found->second.first;
+  if (found == by_name_.end() || First(found->second) == kNone) return false;
+  const uint32_t position = First(found->second);
   done_[position] = true;
-  found->second.first = next_[position];
+  found->second = Chain(next_[position], Last(found->second));
   --count_;
   return true;
 }
 
 const ModuleDownloadRecord* PendingModules::Find(const std::string& name) const {
   const auto found = by_name_.find(name);
-  if (found == by_name_.end() || found->second.first == kNone) return nullptr;
-  return &records_[found->second.first];
+  if (found == by_name_.end() || First(found->second) == kNone) return nullptr;
+  return &records_[First(found->second)];
 }
 
 std::vector<ModuleDownloadRecord> PendingModules::Records() const {

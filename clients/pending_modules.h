@@ -1,10 +1,11 @@
 // The modules a download still waits for, in the order of the module list, found by name in
-// constant time: a package may hold 65,535 modules, and each finished or reused one leaves.
+// logarithmic time: a package may hold 65,535 modules, and each finished or reused one leaves.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "wire/records.h"
@@ -26,13 +27,11 @@ class PendingModules {
   std::vector<std::string> names_;
   std::vector<bool> done_;
   // A list may name a module twice; each occurrence is one file to wait for. Per name, the first
-  // and last of its positions still pending; next_ links each position to the next of that name.
-  static constexpr size_t kNone = static_cast<size_t>(-1);
-  struct Chain {
-    size_t first;
-    size_t last;
-  };
-  std::unordered_map<std::string, Chain> by_name_;
-  std::vector<size_t> next_;
+  // of its positions still pending (low 32 bits) and its last position (high 32 bits); next_
+  // links each position to the next of that name. (One 64-bit value, so that the map is the
+  // same type as the download client's others: the shipped program stays within its budget.)
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  std::map<std::string, uint64_t> by_name_;
+  std::vector<uint32_t> next_;
   size_t count_ = 0;
 };

@@ -242,7 +242,7 @@ bool ProcessDL::DownloadManifest() {
   return true;
 }
 
-void ProcessDL::LimitToManifest(std::unordered_map<std::string, uint64_t> sizes) {
+void ProcessDL::LimitToManifest(std::map<std::string, uint64_t> sizes) {
   std::lock_guard<std::mutex> guard(state_lock_);
   listed_sizes_ = std::move(sizes);
   limited_ = true;

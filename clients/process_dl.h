@@ -10,7 +10,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -61,7 +60,7 @@ class ProcessDL : public ProcessClient {
   // (full staging paths), or one that would make its file larger than the size listed there,
   // fails the download with UM_PACKAGE_REFUSED before a byte of it is written. Called on the
   // window thread once the manifest passed its check, before the module files are asked for.
-  void LimitToManifest(std::unordered_map<std::string, uint64_t> sizes);
+  void LimitToManifest(std::map<std::string, uint64_t> sizes);
   int32_t PendingCount() const;
   // The names of the modules the last DownloadModule asked for, in request order.
   std::vector<std::string> LastRequestNames() const;
@@ -158,7 +157,7 @@ class ProcessDL : public ProcessClient {
 
   // Set by LimitToManifest: the size of every file the manifest lists, by staging path.
   bool limited_ = false;
-  std::unordered_map<std::string, uint64_t> listed_sizes_;
+  std::map<std::string, uint64_t> listed_sizes_;
 
   StagedHashes* hashes_ = nullptr;  // set by CheckPackages
   std::string kept_base_archive_;
