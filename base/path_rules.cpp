@@ -5,6 +5,9 @@
 
 namespace {
 
+// The characters no Windows name may hold, besides control characters.
+constexpr std::string_view kRefusedInNames = "<>:\"/\\|?*";
+
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool EqualsUpper(std::string_view text, std::string_view upper) {
@@ -38,7 +41,9 @@ bool IsPlainFileName(std::u16string_view name) {
   std::string ascii;  // for the device-name rule; other characters stand as "_"
   for (const char16_t c : name) {
     if (c < 0x20 || c == 0x7F) return false;
-    if (std::u16string_view(u"\\/:<>\"|?*").find(c) != std::u16string_view::npos) return false;
+    if (c < 0x80 && kRefusedInNames.find(static_cast<char>(c)) != std::string_view::npos) {
+      return false;
+    }
     ascii.push_back(c < 0x80 ? static_cast<char>(c) : '_');
   }
   return !IsWindowsDeviceName(ascii);
@@ -59,8 +64,8 @@ const char* ComponentProblem(std::string_view component) {
       ++i;  // a double-byte character: its second byte is no character of its own
       continue;
     }
-    if (c < 0x20 || c == 0x7F || std::string_view("<>:\"/\\|?*").find(static_cast<char>(c)) !=
-                                     std::string_view::npos) {
+    if (c < 0x20 || c == 0x7F ||
+        kRefusedInNames.find(static_cast<char>(c)) != std::string_view::npos) {
       return "holds a character Windows refuses in names";
     }
   }

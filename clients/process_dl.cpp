@@ -356,15 +356,20 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
     std::lock_guard<std::mutex> guard(state_lock_);
     if (refused_) return;
     if (header.RecordCount > 0) NoteChunk();
-    for (uint32_t i = 0; i < header.RecordCount; ++i) {
+    // With the manifest known, each file's listed size, looked up once per file of the message.
+    std::vector<uint64_t> listed_size(limited_ ? files.size() : 0);
+    for (size_t f = 0; f < listed_size.size() && refusal.empty(); ++f) {
+      const auto listed = listed_sizes_.find(files[f]);
+      if (listed == listed_sizes_.end()) {
+        refusal = files[f] + ": not in the manifest";
+      } else {
+        listed_size[f] = listed->second;
+      }
+    }
+    for (uint32_t i = 0; i < header.RecordCount && refusal.empty(); ++i) {
       const FileChunkRecord& chunk = chunks[i];
       const std::string& file_path = files[file_of[i]];
       const char* path = file_path.c_str();
-      const auto listed = limited_ ? listed_sizes_.find(file_path) : listed_sizes_.end();
-      if (limited_ && listed == listed_sizes_.end()) {
-        refusal = file_path + ": not in the manifest";
-        break;
-      }
       if (std::strcmp(path, current_path_) != 0) {
         const std::string previous = current_path_;
         current_path_[0] = '\0';
@@ -387,7 +392,8 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
         std::snprintf(current_path_, sizeof current_path_, "%s", path);
       }
       // Never a byte past the size the manifest lists: a server could fill the disk.
-      if (limited_ && current_written_ + static_cast<uint64_t>(chunk.DataLength) > listed->second) {
+      if (limited_ &&
+          current_written_ + static_cast<uint64_t>(chunk.DataLength) > listed_size[file_of[i]]) {
         refusal = file_path + ": larger than the manifest lists";
         break;
       }

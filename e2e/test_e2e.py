@@ -189,35 +189,46 @@ def case_signed_package_installs(display):
         check(os.path.isdir(depend) and os.listdir(depend), "base archive not unpacked")
 
 
-def case_tampered_package_fails(display):
-    work = os.path.join(WORK, "tampered")
-    with scenario.InstallerRun(SIGNED, work, display=display) as run:
-        earlier_install(run)
-        # The same version again would take the file from the install, unchanged there; edited
-        # there, it is downloaded.
-        with open(os.path.join(run.install_dir(), "Data", "Quotes", "SH600000.day"), "ab") as f:
-            f.write(b"edited")
-        before = snapshot(run.install_dir())
-        depend_before = snapshot(run.depend_dir())
-        run.service.stop()
-        # One byte of one file flipped on its way: the manifest still says what it should be.
-        run.service_args = ["--corrupt-module", "SH600000.day"]
-        run.start_the_service()
+def update_against_fault(run, fault_args, debugstr=False):
+    """After an earlier signed install with SH600000.day edited in it (so that the update
+    downloads that file rather than reuse it), the update against the service with `fault_args`,
+    "Install" clicked. Returns the install folder and the dependency folder as they were."""
+    earlier_install(run)
+    with open(os.path.join(run.install_dir(), "Data", "Quotes", "SH600000.day"), "ab") as f:
+        f.write(b"edited")
+    before = snapshot(run.install_dir()), snapshot(run.depend_dir())
+    run.service.stop()
+    run.service_args = list(fault_args)
+    run.start_the_service()
+    if debugstr:
         # The install log goes with the staging folder; the failure's line is also debug output,
         # which Wine's debugstr channel writes to the program's output.
         run.prefix.base_env["WINEDEBUG"] = "-all,+debugstr"
-        run.start_installer()
-        run.click_button()
+    run.start_installer()
+    run.click_button()
+    return before
+
+
+def check_earlier_install_kept(run, before):
+    """A failed update left nothing behind and changed neither folder; the window closes."""
+    check(not os.path.exists(run.staging_dir()), "staging folder left behind")
+    check(snapshot(run.install_dir()) == before[0], "the earlier install changed")
+    check(snapshot(run.depend_dir()) == before[1], "the dependency folder changed")
+    close_ends_with_zero(run)
+
+
+def case_tampered_package_fails(display):
+    work = os.path.join(WORK, "tampered")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        # One byte of one file flipped on its way: the manifest still says what it should be.
+        before = update_against_fault(run, ["--corrupt-module", "SH600000.day"], debugstr=True)
         expect_text(run, "status", "Package check failed", timeout=120)
         run.screenshot("package-check-failed")
         with open(os.path.join(work, "installer.out"), "rb") as f:
             output = f.read()
         check(b"Package Check Faile Data\\\\Quotes\\\\SH600000.day" in output,
               "no debug line names the file that failed")
-        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
-        check(snapshot(run.install_dir()) == before, "the earlier install changed")
-        check(snapshot(run.depend_dir()) == depend_before, "the dependency folder changed")
-        close_ends_with_zero(run)
+        check_earlier_install_kept(run, before)
 
 
 def case_oversized_file_refused_at_its_chunk(display):
@@ -226,25 +237,12 @@ def case_oversized_file_refused_at_its_chunk(display):
     size is written, and the earlier install is untouched."""
     work = os.path.join(WORK, "oversized")
     with scenario.InstallerRun(SIGNED, work, display=display) as run:
-        earlier_install(run)
-        # Edited in the install, so that the update downloads it rather than reuse it.
-        with open(os.path.join(run.install_dir(), "Data", "Quotes", "SH600000.day"), "ab") as f:
-            f.write(b"edited")
-        before = snapshot(run.install_dir())
-        depend_before = snapshot(run.depend_dir())
-        run.service.stop()
-        run.service_args = ["--grow-module", "SH600000.day"]
-        run.start_the_service()
-        run.start_installer()
-        run.click_button()
+        before = update_against_fault(run, ["--grow-module", "SH600000.day"])
         expect_text(run, "status", "Package check failed", timeout=120)
         log = failed_log(run)
         check(b"SH600000.day: larger than the manifest lists" in log,
               "the failed attempt's log does not name the file: %r" % log[-400:])
-        check(not os.path.exists(run.staging_dir()), "staging folder left behind")
-        check(snapshot(run.install_dir()) == before, "the earlier install changed")
-        check(snapshot(run.depend_dir()) == depend_before, "the dependency folder changed")
-        close_ends_with_zero(run)
+        check_earlier_install_kept(run, before)
 
 
 def case_win10_and_simplified_chinese(display):

@@ -92,7 +92,7 @@ bool DeleteAtNextLogon(const std::string& package_number, const wchar_t* what,
                       key.receive(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  for (const char c : package_number) name[lstrlenW(name)] = static_cast<wchar_t>(c);
+  lstrcatW(name, Wide(package_number).c_str());
   lstrcatW(name, what);
   return SetText(key.get(), name, command.c_str());
 }
