@@ -1,106 +1,128 @@
 // The install controller: drives one installation from the click on "Install" to "Open". It owns
-// the two update clients, reacts to the installer window's clicks and to the clients' messages,
-// and runs the install steps on the window thread.
+// the two update clients and what they learn, reacts to the window's clicks and to the clients'
+// messages, and runs the install steps on its own thread (the window's). It knows the window,
+// its timers and the system's install steps only through interfaces, so it runs the same inside
+// the installer window and in its tests.
 #pragma once
-
-#include <windows.h>
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "app/install_phase.h"
+#include "app/install_steps.h"
+#include "app/install_timers.h"
 #include "clients/process_check.h"
 #include "clients/process_dl.h"
 #include "core/deployment.h"
+#include "core/install_context.h"
+#include "core/window_messages.h"
 #include "install/folder_swap.h"
 #include "install/module_reuse.h"
 #include "install/package_check.h"
 #include "install/staged_hashes.h"
-#include "ui/dlg_controller.h"
+#include "install/staged_package.h"
+#include "ui/install_view.h"
 
-class InstallController : public TDlgController {
- public:
+// Everything a run of the controller is made with, fixed from its start.
+struct ControllerConfig {
+  InstallContext context;
+  // The host pattern and port the check client connects to.
+  UpdateServers update_servers = {};
+  // Public keys (64 bytes X || Y each) packages may be signed with; none: packages are installed
+  // unchecked.
+  std::vector<const uint8_t*> package_keys;
   // Installing ends at the latest this long after the last byte arrived on the connection the
   // sequence waits on.
-  static constexpr DWORD kStallTimeoutMs = 30000;
-  static constexpr UINT_PTR kStallTimerId = 0x5174;
-  // A lost (or silent) download connection is replaced this many times per install; the pause
-  // before reconnection n (1-based) is kReconnectPauseMs << (n - 1): 1, 2 and 4 s. The base
+  uint32_t stall_timeout_ms = 30000;
+  // The pause before reconnection n (1-based) is reconnect_pause_ms << (n - 1): 1, 2 and 4 s.
+  uint32_t reconnect_pause_ms = 1000;
+  // What closing the window waits for the connections to wind down.
+  uint32_t close_wait_ms = 500;
+  // The replace's system steps (the program's wait with the window painting).
+  SwapSteps swap_steps;
+};
+
+class InstallController {
+ public:
+  static constexpr uint32_t kStallTimerId = 0x5174;
+  // A lost (or silent) download connection is replaced this many times per install. The base
   // archive stage and the module download share the count, and progress does not reset it.
   static constexpr int kMaxReconnects = 3;
-  static constexpr UINT kReconnectPauseMs = 1000;
-  static constexpr UINT_PTR kReconnectTimerId = 0x5175;
+  static constexpr uint32_t kReconnectTimerId = 0x5175;
 
-  // `update_servers`: the host pattern and port the check client connects to. `package_key`: a
-  // public key (64 bytes X || Y) packages may be signed with, or null to install packages
-  // unchecked (unless AddPackageKey gives one).
-  explicit InstallController(const UpdateServers& update_servers,
-                             const uint8_t* package_key = nullptr);
-  // One more key a package may be signed with (a publisher changing keys). Before the window.
-  void AddPackageKey(const uint8_t* key) {
-    if (key != nullptr) package_keys_.push_back(key);
-  }
-  ~InstallController() override;
+  // `steps` outlives the controller.
+  InstallController(ControllerConfig config, InstallSteps* steps);
+  ~InstallController();
+  InstallController(const InstallController&) = delete;
+  InstallController& operator=(const InstallController&) = delete;
 
-  void OnCreate(TQuillbankDlg& dlg) override;
-  // Called with the window's handle once it exists (the program marks it for a second start).
-  // The replace's system steps (by default the real ones, waiting with the window painting).
-  void SetSwapSteps(const SwapSteps& steps) { swap_steps_ = steps; }
-  void SetWindowCreatedHook(std::function<void(HWND)> hook) { window_created_ = std::move(hook); }
-  void OnButtonClick(TQuillbankDlg& dlg) override;
-  void OnOpen(TQuillbankDlg& dlg) override;
-  // Every client message goes through the phase table (install_phase.h); a message that means
-  // nothing in the current phase is ignored with a debug-output line.
-  bool OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM w_param, LPARAM l_param) override;
-  void OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) override;
-  void OnClose(TQuillbankDlg& dlg) override;
-  bool CloseBoxWhileInstalling() const override;
-  void OnDestroy(TQuillbankDlg& dlg) override;
+  // The window exists (not shown yet): what the controller shows, times and hears from now on;
+  // the three outlive it. A replace cut short at the last run is settled here, the staging
+  // folder cleared and the install log opened.
+  void OnCreate(InstallView* view, InstallTimers* timers, ClientSink* sink);
+  // The button was pressed in the Ready state: the update check starts.
+  void OnButtonClick();
+  // "Open" was pressed: the installed terminal starts.
+  void OnOpen();
+  // A client message (UM_*): through the phase table (install_phase.h). False for any other
+  // number; a client message that means nothing in the current phase is ignored with a
+  // debug-output line.
+  bool OnMessage(unsigned message, intptr_t l_param);
+  void OnTimer(uint32_t timer_id);
+  // The window is closing: an install under way ends as with a lost connection.
+  void OnClose();
+  bool CloseBoxWhileInstalling() const;
+  // The window is gone: the connections and the log are closed.
+  void OnDestroy();
 
   // The steps behind the clients' messages.
-  void OnModuleDL();
+  // The update check is over: from now on the controller owns `offer`; the running terminal is
+  // stopped and the download client connects to the server the offer names.
+  void StartDownload(UpdateOffer offer);
   // The base archive stage is over (UM_BASE_DONE): with 0 the modules are requested.
-  void OnBaseDone(TQuillbankDlg& dlg, int32_t error_code);
-  void OnInstall(TQuillbankDlg& dlg);
+  void OnBaseDone(int32_t error_code);
+  void OnInstall();
   // Enters Failed with `gbk_text` (entry 6 when null): both connections stopped, the log closed
   // and kept as "<InstallDir>.failed.log", the staging folder deleted. Nothing changes once the
   // phase is final.
-  void OnInstallFail(TQuillbankDlg& dlg, const char* gbk_text = nullptr);
+  void OnInstallFail(const char* gbk_text = nullptr);
 
+  const InstallContext& context() const { return config_.context; }
+  const UpdateOffer& offer() const { return offer_; }
   ProcessCheck* check_client() const { return check_.get(); }
   ProcessDL* download_client() const { return download_.get(); }
   int32_t check_disconnects() const { return check_disconnects_; }
   int32_t reconnects() const { return reconnects_; }
   InstallPhase phase() const { return phase_; }
-  // Puts the controller in `phase` without running anything: for tests of one step.
-  void SetPhaseForTest(InstallPhase phase) { phase_ = phase; }
-  // A shorter stall time-out; only unit tests call it.
-  static void SetStallTimeoutForTest(DWORD ms);
-  // A shorter first reconnection pause (the others double it); only unit tests call it.
-  static void SetReconnectPauseForTest(UINT ms);
 
  private:
+  // A program with keys checks the manifest before anything else is downloaded, and then takes
+  // what an earlier install holds unchanged.
+  enum class ManifestStage { None, Waiting, Reusing, Done };
+
+  std::string FailureText(int entry) const;
+  // The failure text for a lost or silent connection: entry 6, a comma and entry 1.
+  std::string ConnectionFailureText() const;
   // Closes the current connection of both clients, if any.
   void CloseConnections();
   // Watches the bytes of the connection the current phase waits on, from now.
-  void ArmWatchdog(TQuillbankDlg& dlg);
-  void DisarmWatchdog(TQuillbankDlg& dlg);
+  void ArmWatchdog();
+  void DisarmWatchdog();
   uint64_t WatchedBytes() const;
-  void OnCheckDrop(TQuillbankDlg& dlg, bool before_list);
-  // Connects the download client to the server the update check named.
+  void OnStallTick();
+  void OnCheckDrop(bool before_list);
+  // Connects the download client to the server the offer names.
   void ConnectDownload();
   // The download connection is gone (or was closed for silence): Reconnecting until the pause
   // timer fires, or Failed once every reconnection is used.
-  void OnDownloadLost(TQuillbankDlg& dlg);
+  void OnDownloadLost();
   // The pause is over: a new download connection; the client asks again for what is missing
   // once it is linked.
-  void Reconnect(TQuillbankDlg& dlg);
+  void Reconnect();
   // The staged package against its signed manifest; logs the first file that failed.
   bool StagedPackagePasses();
   // What the package check compares with: keys, the announced version, the install, the floor.
@@ -109,25 +131,32 @@ class InstallController : public TDlgController {
   void RequestDownload();
   // The manifest asked for alone is in: checked at once; then the reuse of an earlier install,
   // or the rest of the modules.
-  void OnManifestIn(TQuillbankDlg& dlg);
+  void OnManifestIn();
   // The reuse thread is done: its modules count as finished, the rest is asked for.
-  void OnReuseDone(TQuillbankDlg& dlg);
+  void OnReuseDone();
   // Ends a reuse thread still running (the install failed or the window closes).
   void StopReuse();
+  // The install steps once the staged package passed: records, replace, shortcut, entry.
+  // `*copied`: placed by the copy fallback, so the staging folder is left to delete.
+  bool PlaceInstall(bool* copied);
+  bool checked() const { return !config_.package_keys.empty(); }
 
-  UpdateServers update_servers_;
-  std::vector<const uint8_t*> package_keys_;  // empty: packages are installed unchecked
+  const ControllerConfig config_;
+  InstallSteps* const steps_;
+  InstallView* view_ = nullptr;
+  InstallTimers* timers_ = nullptr;
+  ClientSink* sink_ = nullptr;
+
+  UpdateOffer offer_;  // the controller's once the check is over
   std::unique_ptr<StagedHashes> hashes_;  // only when packages are checked
-  // A program with keys checks the manifest before anything else is downloaded, and then takes
-  // what an earlier install holds unchanged.
-  enum class ManifestStage { None, Waiting, Reusing, Done };
+  std::unique_ptr<StagedPackage> staged_;
   ManifestStage manifest_stage_ = ManifestStage::None;
   std::thread reuse_thread_;
   std::atomic<bool> reuse_cancel_{false};
   ReuseResult reuse_result_;  // written by the reuse thread, read after it is joined
-  DWORD reuse_ms_ = 0;        // likewise
+  uint32_t reuse_ms_ = 0;     // likewise
   std::unique_ptr<ProcessCheck> check_;
-  std::unique_ptr<ProcessDL> download_;
+  std::unique_ptr<ProcessDL> download_;  // made with the offer
   InstallPhase phase_ = InstallPhase::Ready;
   int32_t check_disconnects_ = 0;
   // Connect attempts that failed during the click; each reports one UM_CHECK_DISCONNECT, which
@@ -137,13 +166,7 @@ class InstallController : public TDlgController {
   bool closing_ = false;  // the window is closing: a lost download connection is not replaced
   bool watchdog_armed_ = false;
   uint64_t watched_bytes_ = 0;
-  DWORD last_progress_ms_ = 0;
+  uint32_t last_progress_ms_ = 0;
   // Deletes what the install replaced after "Open" is shown; joined before the program ends.
   std::thread cleanup_;
-  std::function<void(HWND)> window_created_;
-  SwapSteps swap_steps_;
 };
-
-// The failure text for a lost or silent connection, in the user's language (GBK): entry 6, a
-// comma and entry 1 ("Install Fail,Server Link Fail").
-std::string ConnectionFailureText();

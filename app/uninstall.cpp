@@ -84,14 +84,14 @@ bool TempFolder(WideText* folder) {
 }
 
 // Where the first stage puts the copy that does the work.
-bool TempCopyPath(WideText* path) {
+bool TempCopyPath(const InstallContext& ctx, WideText* path) {
   if (!TempFolder(path)) return false;
-  path->Add(L"Quillbank").AddGbk(InstallContext::Get().PackageNumber).Add(L"-uninstall.exe");
+  path->Add(L"Quillbank").AddGbk(ctx.PackageNumber).Add(L"-uninstall.exe");
   return path->ok();
 }
 
-bool UninstallProgramPath(WideText* path) {
-  path->AddSystem(InstallContext::Get().InstallDir + kUninstallProgramSuffix);
+bool UninstallProgramPath(const InstallContext& ctx, WideText* path) {
+  path->AddSystem(ctx.InstallDir + kUninstallProgramSuffix);
   return path->ok();
 }
 
@@ -99,8 +99,7 @@ bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FI
 
 // True when the application-data folder holds the install folder of another of the publisher's
 // packages, which may use the dependency folder too. In doubt (the folder cannot be listed) true.
-bool OtherPackageInstalled() {
-  const InstallContext& ctx = InstallContext::Get();
+bool OtherPackageInstalled(const InstallContext& ctx) {
   const size_t slash = ctx.InstallDir.rfind('\\');
   if (slash == std::string::npos) return true;
   const std::string own = ctx.InstallDir.substr(slash + 1);
@@ -139,10 +138,9 @@ void ShowUninstallMustWait(const std::string& package_number) {
               caption.get(), MB_OK | MB_ICONWARNING);
 }
 
-bool RegisterUninstall() {
-  const InstallContext& ctx = InstallContext::Get();
+bool RegisterUninstall(const InstallContext& ctx, const VersionPair& installed) {
   WideText self, program;
-  if (!OwnProgramPath(&self) || !UninstallProgramPath(&program) ||
+  if (!OwnProgramPath(&self) || !UninstallProgramPath(ctx, &program) ||
       !CopyFileW(self.get(), program.get(), FALSE)) {
     return false;
   }
@@ -154,12 +152,12 @@ bool RegisterUninstall() {
   // A product name the package query did not give still names the entry.
   WideText name, version, publisher, location, icon, command;
   name.AddGbk(ctx.ProductName.empty() ? "Quillbank" + ctx.PackageNumber : ctx.ProductName);
-  version.AddGbk(DisplayVersionText(ctx.LatestVersion));
+  version.AddGbk(DisplayVersionText(installed));
   publisher.AddGbk(QB_PUBLISHER_NAME);
   location.AddSystem(ctx.InstallDir);
   icon.AddSystem(ctx.InstallDir + "\\" + kTerminalExeName);
   command.Add(L"\"").Add(program.get()).Add(L"\" ").AddGbk(kUninstallArgument);
-  const std::wstring shortcut = DesktopShortcutPath();
+  const std::wstring shortcut = DesktopShortcutPath(ctx);
   if (!name.ok() || !version.ok() || !location.ok() || !icon.ok() || !command.ok()) return false;
   UninstallValues values;
   values.display_name = name.get();
@@ -173,17 +171,17 @@ bool RegisterUninstall() {
   return WriteUninstallEntry(ctx.PackageNumber, values);
 }
 
-int UninstallFromEntry() {
+int UninstallFromEntry(const InstallContext& ctx) {
   // The copy in the temporary folder does the work, so that this program, and the folder Windows
   // may have started it in, can go.
   WideText self, temp, copy;
   HANDLE own = nullptr;
-  if (!OwnProgramPath(&self) || !TempFolder(&temp) || !TempCopyPath(&copy) ||
+  if (!OwnProgramPath(&self) || !TempFolder(&temp) || !TempCopyPath(ctx, &copy) ||
       !CopyFileW(self.get(), copy.get(), FALSE) ||
       !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
                        SYNCHRONIZE, /*bInheritHandle=*/TRUE, 0)) {
     DebugOutput("Uninstall: no copy in the temporary folder; this one stays until a restart\r\n");
-    return UninstallFromTemp();
+    return UninstallFromTemp(ctx);
   }
   char handle[24];
   wsprintfA(handle, " %lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(own)));
@@ -200,7 +198,7 @@ int UninstallFromEntry() {
   if (!started) {
     DebugOutput("Uninstall: the copy in the temporary folder did not start\r\n");
     DeleteFileW(copy.get());
-    return UninstallFromTemp();
+    return UninstallFromTemp(ctx);
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
@@ -215,10 +213,9 @@ void WaitForUninstallParent(uint64_t parent) {
   CloseHandle(process);
 }
 
-int UninstallFromTemp() {
+int UninstallFromTemp(const InstallContext& ctx) {
   WideText temp;
   if (TempFolder(&temp)) SetCurrentDirectoryW(temp.get());
-  const InstallContext& ctx = InstallContext::Get();
   WideText folder;
   folder.AddSystem(ctx.InstallDir).Add(L"\\");
   // Every terminal of the install, however often the user started it (a few at the most).
@@ -235,16 +232,16 @@ int UninstallFromTemp() {
       Exists(shortcut.get())) {
     // Only the shortcut the install made: one the user (or another program) put in its place
     // since stays.
-    if (!IsOurShortcut(shortcut.get())) {
+    if (!IsOurShortcut(shortcut.get(), ctx.InstallDir)) {
       DebugOutput("Uninstall: the desktop shortcut points elsewhere now; it stays\r\n");
     } else if (!DeleteFileW(shortcut.get())) {
       left += "desktop shortcut\r\n";
     }
   }
   // The dependency folder, and its place on the Path, stay while another package may use them.
-  if (!OtherPackageInstalled()) {
+  if (!OtherPackageInstalled(ctx)) {
     if (DependPathAdded()) {
-      if (RemoveDependDirFromUserPath()) {
+      if (RemoveDependDirFromUserPath(ctx.DependDir)) {
         ClearDependPathAdded();
         DebugOutput("Uninstall: the dependency folder is off the user's Path\r\n");
       } else {
@@ -257,14 +254,14 @@ int UninstallFromTemp() {
   if (install_gone) {
     if (!DeleteUninstallEntry(ctx.PackageNumber)) left += "Apps & features entry\r\n";
     WideText beside;
-    if (UninstallProgramPath(&beside) && Exists(beside.get()) && !DeleteFileW(beside.get())) {
+    if (UninstallProgramPath(ctx, &beside) && Exists(beside.get()) && !DeleteFileW(beside.get())) {
       DeleteAtNextLogon(ctx.PackageNumber, L"UninstallProgram", beside.get());
     }
   }
   // The copy in the temporary folder, which cannot delete itself while it runs, goes at the
   // user's next logon. Any other program running this stays.
   WideText self, copy;
-  if (OwnProgramPath(&self) && TempCopyPath(&copy) && lstrcmpiW(self.get(), copy.get()) == 0 &&
+  if (OwnProgramPath(&self) && TempCopyPath(ctx, &copy) && lstrcmpiW(self.get(), copy.get()) == 0 &&
       !DeleteAtNextLogon(ctx.PackageNumber, L"UninstallCopy", self.get())) {
     DebugOutput("Uninstall: cannot have the copy in the temporary folder deleted at logon\r\n");
   }

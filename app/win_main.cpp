@@ -1,7 +1,9 @@
 // The installer program's entry: start-up, the modal installer window, shut-down.
 #include <windows.h>
 
+#include "app/controller_window_win.h"
 #include "app/install_controller.h"
+#include "app/install_steps.h"
 #include "app/package_key.h"
 #include "app/single_instance.h"
 #include "app/swap_steps.h"
@@ -19,15 +21,30 @@
 
 namespace {
 
-// Everything the window takes for granted: drawing objects, package number, language, sockets,
-// and the product name from the package query (which may fail; the window opens anyway).
-void InitInstaller() {
-  CreateDrawingObjects();
-  InstallContext& ctx = InstallContext::Get();
+// The one context of this run: the package number (string 102), the user's language and the
+// folders. The product name comes later, from the package query.
+InstallContext RunContext() {
+  InstallContext ctx;
   ctx.PackageNumber = LoadPackageNumberString();
   ctx.LanguageId = NormalizeLanguageId(static_cast<int32_t>(GetUserDefaultUILanguage()));
-  StartSockets();
-  FetchPackageInfo(DeploymentQueryServers());
+  SetUpPaths(&ctx);
+  return ctx;
+}
+
+// Everything the controller is made with: the context, the deployment's servers and keys, and
+// the replace's steps (waiting with the window painting).
+ControllerConfig RunConfig(const InstallContext& ctx) {
+  ControllerConfig config;
+  config.context = ctx;
+  config.update_servers = DeploymentUpdateServers();
+  const PackageKeys keys = PackagePublicKeys();
+  for (int i = 0; i < keys.count; ++i) config.package_keys.push_back(keys.keys[i]);
+  config.swap_steps = InstallerSwapSteps();
+  return config;
+}
+
+void MarkWindow(HWND window, void* instance) {
+  static_cast<SingleInstance*>(instance)->MarkWindow(window);
 }
 
 }  // namespace
@@ -38,9 +55,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   const UninstallCommand uninstall = ParseUninstallCommand(arguments);
   // The uninstall's second stage starts while its first still holds the mutex.
   if (uninstall.stage == UninstallStage::FromTemp) WaitForUninstallParent(uninstall.parent);
+  InstallContext ctx = RunContext();
   // First of all, before any server is probed or any folder touched: a user who started the
   // installer twice gets the running one back.
-  SingleInstance instance(LoadPackageNumberString());
+  SingleInstance instance(ctx.PackageNumber);
   if (!instance.first() && uninstall.stage == UninstallStage::None) {
     DebugOutput(instance.BringRunningToFront()
                     ? "WinMain: the installer of this package runs already; its window is in front\r\n"
@@ -51,25 +69,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   // has deleted the install it replaced.
   if (!instance.first() && !instance.WaitForFirst(kUninstallWaitMs)) {
     DebugOutput("WinMain: the installer of this package still runs; no uninstall\r\n");
-    ShowUninstallMustWait(LoadPackageNumberString());
+    ShowUninstallMustWait(ctx.PackageNumber);
     return 1;
   }
   if (uninstall.stage != UninstallStage::None) {
-    InstallContext::Get().PackageNumber = LoadPackageNumberString();
-    SetUpPaths();
-    return uninstall.stage == UninstallStage::FromEntry ? UninstallFromEntry()
-                                                        : UninstallFromTemp();
+    return uninstall.stage == UninstallStage::FromEntry ? UninstallFromEntry(ctx)
+                                                        : UninstallFromTemp(ctx);
   }
-  InitInstaller();
+  // Everything the window takes for granted: drawing objects, sockets, and the product name from
+  // the package query (which may fail; the window opens anyway).
+  CreateDrawingObjects();
+  StartSockets();
+  FetchPackageInfo(DeploymentQueryServers(), ctx.LanguageId, ctx.PackageNumber, &ctx.ProductName);
   {
-    const PackageKeys keys = PackagePublicKeys();
-    InstallController controller(DeploymentUpdateServers(),
-                                 keys.count > 0 ? keys.keys[0] : nullptr);
-    for (int i = 1; i < keys.count; ++i) controller.AddPackageKey(keys.keys[i]);
-    controller.SetSwapSteps(InstallerSwapSteps());
-    controller.SetWindowCreatedHook([&instance](HWND window) { instance.MarkWindow(window); });
+    InstallController controller(RunConfig(ctx), &SystemInstallSteps());
+    ControllerWindow window(&controller, MarkWindow, &instance);
     {
-      TQuillbankDlg dlg(&controller);
+      TQuillbankDlg dlg(&window, ctx);
       dlg.RunModal();
       // The window is gone; the drawing objects may go now, before the window object.
       DeleteDrawingObjects();

@@ -100,15 +100,15 @@ TEST_F(ClientsTest, WholeExchangeInstallsEveryFileAndRecordAsPublished) {
   ASSERT_TRUE(Start());
   ClientRun run(staging_.string(), depend_.string());
   ASSERT_TRUE(run.Check(service_.update()));
-  const InstallContext& ctx = InstallContext::Get();
-  EXPECT_EQ(ctx.LatestVersion.Part3, 5);
-  EXPECT_EQ(ctx.LatestVersion.Part4, 17);
-  EXPECT_STREQ(ctx.DownloadHost, "127.0.0.1");
-  EXPECT_EQ(ctx.DownloadPort, service_.download().port);
-  ASSERT_EQ(ModuleList::Get().Count(), package_.modules.size());
+  const UpdateOffer& offer = run.offer();
+  EXPECT_EQ(offer.LatestVersion.Part3, 5);
+  EXPECT_EQ(offer.LatestVersion.Part4, 17);
+  EXPECT_EQ(offer.DownloadHost, "127.0.0.1");
+  EXPECT_EQ(offer.DownloadPort, service_.download().port);
+  ASSERT_EQ(offer.Modules.Count(), package_.modules.size());
   for (size_t i = 0; i < package_.modules.size(); ++i) {
     const PackageModule& m = package_.modules[i];
-    const ModuleRecord& r = ModuleList::Get().At(i);
+    const ModuleRecord& r = offer.Modules.At(i);
     EXPECT_STREQ(r.PackageKey, m.package_key.c_str());
     EXPECT_STREQ(r.Name, m.name.c_str());
     EXPECT_EQ(int32_t{r.Num1}, m.num1);
@@ -158,7 +158,7 @@ TEST_F(ClientsTest, PackedTreeInstallsByteIdentical) {
   EXPECT_TRUE(staged["bin\\qb.dll"] == TestBytes(4004, 12));
   EXPECT_TRUE(staged["Data\\Deep\\Deeper\\z.dat"] == TestBytes(1, 13));
   EXPECT_EQ(staged["Data\\Deep\\zero.dat"], "");
-  EXPECT_EQ(InstallContext::Get().LatestVersion.Part3, 8);
+  EXPECT_EQ(run.offer().LatestVersion.Part3, 8);
 }
 
 // A signed package over the protocol: what arrives passes the check as the installer runs it,
@@ -191,7 +191,7 @@ TEST_F(ClientsTest, SignedPackagePassesTheCheckAndOneFlippedByteFailsIt) {
     input.staging_dir = staging_.string();
     input.public_keys = {public_key};
     input.package_number = "100201";
-    input.version = InstallContext::Get().LatestVersion;
+    input.version = run.offer().LatestVersion;
     input.base_archive = "SystemDepend.zip";
     input.hashes = &hashes;
     return CheckStagedPackage(input, failure);
@@ -354,8 +354,8 @@ TEST_F(ClientsTest, SplitModuleReplyEndsTheCheckOnceWithEveryRecord) {
   service_.Stop();
   ASSERT_TRUE(run.WaitFor(UM_CHECK_DISCONNECT, 20000));
   EXPECT_EQ(run.Count(UM_MODULE_CHECK_DONE), 1);
-  ASSERT_EQ(ModuleList::Get().Count(), package_.modules.size());
-  EXPECT_STREQ(ModuleList::Get().At(5).Name, package_.modules[5].name.c_str());
+  ASSERT_EQ(run.offer().Modules.Count(), package_.modules.size());
+  EXPECT_STREQ(run.offer().Modules.At(5).Name, package_.modules[5].name.c_str());
 }
 
 namespace {
@@ -377,12 +377,12 @@ TEST_F(ClientsTest, PackageQueryFaultsLeaveTheProductNameEmpty) {
   std::vector<std::string> lines;
   debug_lines = &lines;
   SetDebugOutputSink([](const char* text) { debug_lines->push_back(text); });
-  InstallContext::Get().PackageNumber = "100201";  // what start-up reads from string 102
+  std::string product_name;
   {
     ASSERT_TRUE(Start());
-    InstallContext::Get().ProductName = "x";
-    EXPECT_EQ(FetchPackageInfo(AllAt(service_.query())), 1);
-    EXPECT_EQ(InstallContext::Get().ProductName, "\xD3\xF0\xB1\xCA ix");  // GBK
+    product_name = "x";
+    EXPECT_EQ(FetchPackageInfo(AllAt(service_.query()), 0x0804, "100201", &product_name), 1);
+    EXPECT_EQ(product_name, "\xD3\xF0\xB1\xCA ix");  // GBK
     service_.Stop();
   }
   for (bool wrong_code : {true, false}) {
@@ -391,9 +391,9 @@ TEST_F(ClientsTest, PackageQueryFaultsLeaveTheProductNameEmpty) {
     f.query_delay_ms = wrong_code ? 0 : 2500;  // past the installer's 2-second wait
     TestService faulty;
     ASSERT_TRUE(faulty.Start({package_dir_.string()}, f));
-    InstallContext::Get().ProductName = "x";
-    EXPECT_EQ(FetchPackageInfo(AllAt(faulty.query())), 0);
-    EXPECT_EQ(InstallContext::Get().ProductName, "");
+    product_name = "x";
+    EXPECT_EQ(FetchPackageInfo(AllAt(faulty.query()), 0x0804, "100201", &product_name), 0);
+    EXPECT_EQ(product_name, "");
   }
   SetDebugOutputSink(nullptr);
   int errors = 0;

@@ -1,18 +1,15 @@
-// The update-check client: login, update check, module check, and the window messages that
-// report each outcome. Runs on the check connection's receive thread (OnClientDisconnect also
-// on the window thread when the connect fails or the window closes the connection); it fills
-// the install context and the module list before it posts the message that lets the window read
-// them.
+// The update-check client: login, update check, module check, and the messages that report each
+// outcome. Runs on the check connection's receive thread (OnClientDisconnect also on the
+// controller's thread when the connect fails or the controller closes the connection); it fills
+// its offer under a lock and hands it over once the module list is complete.
 #include "clients/process_check.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
-#include "base/resources.h"
-#include "core/install_context.h"
 #include "core/install_log.h"
-#include "core/window_messages.h"
 #include "wire/message.h"
 #include "wire/records.h"
 
@@ -22,13 +19,26 @@ namespace {
 // bytes).
 constexpr size_t kPackageNumberMaxLength = 9;
 
-std::string PackageNumberField() {
-  std::string number = LoadPackageNumberString();
+std::string PackageNumberField(std::string number) {
   if (number.size() > kPackageNumberMaxLength) number.resize(kPackageNumberMaxLength);
   return number;
 }
 
+// The host as the offer keeps it: at most 50 characters of the field, up to its NUL.
+constexpr size_t kDownloadHostMaxLength = 50;
+
 }  // namespace
+
+ProcessCheck::ProcessCheck(ClientSink* sink, std::string package_number,
+                           const VersionPair& installed)
+    : sink_(sink), package_number_(PackageNumberField(std::move(package_number))),
+      installed_(installed) {}
+
+UpdateOffer ProcessCheck::TakeOffer() {
+  std::lock_guard<std::mutex> guard(offer_lock_);
+  if (!list_complete_) return offer_;
+  return std::move(offer_);
+}
 
 ProcessCheck::~ProcessCheck() { ReleaseConnections(); }
 
@@ -37,13 +47,13 @@ void ProcessCheck::OnAuthentLink(int32_t error_code) {
     SendLogin();
     return;
   }
-  PostToMainWindow(UM_CHECK_AUTH_FAIL, 0, 0);
+  sink_->Post(UM_CHECK_AUTH_FAIL, 0);
   WriteLog("ProcessCheck" QB_COLON "OnAuthentLink Faile");
 }
 
 void ProcessCheck::OnLogin(int32_t error_code, const uint8_t* records, uint32_t records_length) {
   if (error_code != 0) {
-    PostToMainWindow(UM_LOGIN_FAIL, 0, 0);
+    sink_->Post(UM_LOGIN_FAIL, 0);
     WriteLog("ProcessCheck_OnLogin" QB_COLON "Connect Faile");
     return;
   }
@@ -53,14 +63,14 @@ void ProcessCheck::OnLogin(int32_t error_code, const uint8_t* records, uint32_t 
 }
 
 void ProcessCheck::OnClientDisconnect(const char*, int32_t) {
-  PostToMainWindow(UM_CHECK_DISCONNECT, 0, 0);
+  sink_->Post(UM_CHECK_DISCONNECT, 0);
   WriteLog("ProcessCheck" QB_COLON "OnClientDisconnect Faile");
 }
 
 void ProcessCheck::QryCheckUpdate() {
   UpdateCheckRecord record;
-  SetFieldText(record.PackageNumber, PackageNumberField());
-  record.Installed = InstallContext::Get().InstalledVersion;
+  SetFieldText(record.PackageNumber, package_number_);
+  record.Installed = installed_;
   uint8_t message[kUpdateCheckRequestSize];
   EncodeUpdateCheckRequest(record, message);
   Send(message, sizeof message, '6');
@@ -69,8 +79,11 @@ void ProcessCheck::QryCheckUpdate() {
 
 void ProcessCheck::QryCheckModule() {
   ModuleCheckRecord record;
-  SetFieldText(record.PackageNumber, PackageNumberField());
-  record.Latest = InstallContext::Get().LatestVersion;
+  SetFieldText(record.PackageNumber, package_number_);
+  {
+    std::lock_guard<std::mutex> guard(offer_lock_);
+    record.Latest = offer_.LatestVersion;
+  }
   uint8_t message[kModuleCheckRequestSize];
   EncodeModuleCheckRequest(record, message);
   Send(message, sizeof message, '6');
@@ -90,8 +103,8 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
   if (refused_) return;
 
   if (header.Code == kMsgPkgUpdateCheckRsp) {
-    // The window thread reads the download host and the version once the list is complete: a
-    // late or repeated reply must neither change them nor start another module check.
+    // The controller takes the download host and the version once the list is complete: a late
+    // or repeated reply must neither change them nor start another module check.
     if (list_complete_) {
       WriteLog("ProcessCheck" QB_COLON "PkgUpdateCheck_Rsp Ignored");
       return;
@@ -102,20 +115,21 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
       Refuse("PkgUpdateCheck_Rsp Refused");
       return;
     }
-    InstallContext& context = InstallContext::Get();
     for (uint32_t i = 0; i < header.RecordCount; ++i) {
       const UpdateCheckReplyRecord reply =
           DecodeUpdateCheckReplyRecord(records + i * header.RecordSize);
-      // At most 50 characters of the host field, as the context keeps it.
-      std::memset(context.DownloadHost, 0, sizeof context.DownloadHost);
-      std::memcpy(context.DownloadHost, reply.Host,
-                  strnlen(reply.Host, sizeof context.DownloadHost - 1));
-      context.DownloadPort = reply.Port;
-      context.LatestVersion = reply.Latest;
+      {
+        std::lock_guard<std::mutex> guard(offer_lock_);
+        offer_.DownloadHost.assign(reply.Host,
+                                   strnlen(reply.Host, std::min(sizeof reply.Host,
+                                                                kDownloadHostMaxLength)));
+        offer_.DownloadPort = reply.Port;
+        offer_.LatestVersion = reply.Latest;
+      }
       if (reply.Proceed) {
         QryCheckModule();
       } else {
-        PostToMainWindow(UM_UPDATE_REFUSED, 0, header.ErrorCode);
+        sink_->Post(UM_UPDATE_REFUSED, header.ErrorCode);
         WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgUpdateCheck_Rsp");
       }
     }
@@ -123,8 +137,7 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
   }
 
   if (header.Code == kMsgPkgModuleCheckRsp) {
-    // The window thread reads the complete list (and keeps pointers into it) while the download
-    // runs: it must not change under it.
+    // Once complete the list is the controller's: a late reply must not reach it.
     if (list_complete_) {
       WriteLog("ProcessCheck" QB_COLON "PkgModuleCheck_Rsp Ignored");
       return;
@@ -133,22 +146,27 @@ void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
       Refuse("PkgModuleCheck_Rsp Refused");
       return;
     }
-    ModuleList& modules = ModuleList::Get();
-    // A chain that never ends would otherwise grow the list until memory runs out.
-    if (modules.Count() > kMaxModuleListRecords ||
-        header.RecordCount > kMaxModuleListRecords - modules.Count()) {
+    bool too_many = false;
+    {
+      std::lock_guard<std::mutex> guard(offer_lock_);
+      ModuleList& modules = offer_.Modules;
+      // A chain that never ends would otherwise grow the list until memory runs out.
+      too_many = modules.Count() > kMaxModuleListRecords ||
+                 header.RecordCount > kMaxModuleListRecords - modules.Count();
+      for (uint32_t i = 0; i < header.RecordCount && !too_many; ++i) {
+        modules.Append(DecodeModuleRecord(records + i * header.RecordSize));
+      }
+      // Any other chain flag: more messages of this reply follow.
+      if (!too_many && header.Chain == kChainLast) list_complete_ = true;
+    }
+    if (too_many) {
       // The link is fine; the package is what cannot be installed.
-      PostToMainWindow(UM_PACKAGE_REFUSED, 0, 0);
+      sink_->Post(UM_PACKAGE_REFUSED, 0);
       Refuse("PkgModuleCheck_Rsp Too Many Modules");
       return;
     }
-    for (uint32_t i = 0; i < header.RecordCount; ++i) {
-      modules.Append(DecodeModuleRecord(records + i * header.RecordSize));
-    }
-    // Any other chain flag: more messages of this reply follow.
-    if (header.Chain == kChainLast) {
-      list_complete_ = true;
-      PostToMainWindow(UM_MODULE_CHECK_DONE, 0, 0);
+    if (list_complete_) {
+      sink_->Post(UM_MODULE_CHECK_DONE, 0);
       WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgModuleCheck_Rsp");
     }
   }

@@ -1,11 +1,17 @@
 // ProcessCheck: the update-check client. After the opening exchange it logs in, asks whether the
-// package needs installing, stores the latest version and the download server, collects the
-// module records and reports each outcome to the installer window.
+// package needs installing, and collects what the service offers (the latest version, the
+// download server, the module records) into an offer it hands over once the list is complete.
+// It reports each outcome to the sink it was given.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "core/install_context.h"
+#include "core/window_messages.h"
 
 #include "net/process_client.h"
 
@@ -14,7 +20,9 @@ constexpr size_t kMaxModuleListRecords = 65535;
 
 class ProcessCheck : public ProcessClient {
  public:
-  ProcessCheck() = default;
+  // Asks for package `package_number` with `installed` as the installed version; reports to
+  // `sink`, which outlives this client.
+  ProcessCheck(ClientSink* sink, std::string package_number, const VersionPair& installed);
   ~ProcessCheck() override;
 
   void OnMessage(const uint8_t* message, uint32_t length) override;
@@ -24,10 +32,15 @@ class ProcessCheck : public ProcessClient {
   void OnSessionNotice(int32_t) override {}
   void OnAuthentLink(int32_t error_code) override;
 
-  // The update-check request (0x3051, 93 bytes) for the package number and InstalledVersion.
+  // The update-check request (0x3051, 93 bytes) for the package number and installed version.
   void QryCheckUpdate();
-  // The module-check request (0x3061, 134 bytes) for LatestVersion.
+  // The module-check request (0x3061, 134 bytes) for the offer's latest version.
   void QryCheckModule();
+
+  // What the service offered, once UM_MODULE_CHECK_DONE is reported: moved out to the caller,
+  // who owns it from then on; nothing later changes it. Before that, what has arrived so far
+  // (for tests and the fuzz target). Any thread.
+  UpdateOffer TakeOffer();
 
  private:
   // A reply that cannot be used while the module list is still being collected: logs `what` and
@@ -35,9 +48,15 @@ class ProcessCheck : public ProcessClient {
   // message is dropped.
   void Refuse(const char* what);
 
+  ClientSink* const sink_;
+  const std::string package_number_;
+  const VersionPair installed_;
+  // Filled on the receive thread until the list is complete; then handed over once.
+  std::mutex offer_lock_;
+  UpdateOffer offer_;
   // Receive thread only; atomic because a later connection has a receive thread of its own.
-  // Set once UM_MODULE_CHECK_DONE is posted: the window reads the list from then on, so it
-  // never changes again.
+  // Set once UM_MODULE_CHECK_DONE is posted: the offer is the controller's from then on, so a
+  // late reply never changes it.
   std::atomic<bool> list_complete_{false};
   std::atomic<bool> refused_{false};
 };

@@ -47,7 +47,7 @@ class ProcessCheckTest : public ClientTest {
   }
 
   ServiceSide service_;
-  ProcessCheck client_;
+  ProcessCheck client_{&window_, "100201", VersionPair()};
 };
 
 std::string Bytes(std::initializer_list<int> values) {
@@ -80,8 +80,9 @@ TEST_F(ProcessCheckTest, LoginUpdateCheckAndModuleCheckInThreeParts) {
   EXPECT_EQ(module_check.substr(86, 8), Bytes({7, 0, 0, 0, 42, 0, 0, 0}));
   EXPECT_EQ(module_check.substr(94), std::string(40, '\0'));
 
-  InstallContext& context = InstallContext::Get();
-  EXPECT_STREQ(context.DownloadHost, "127.0.0.22");
+  // What has arrived so far, before the list is complete.
+  const UpdateOffer context = client_.TakeOffer();
+  EXPECT_EQ(context.DownloadHost, "127.0.0.22");
   EXPECT_EQ(context.DownloadPort, 31712);
   EXPECT_EQ(context.LatestVersion.Part3, 7);
   EXPECT_EQ(context.LatestVersion.Part4, 42);
@@ -96,7 +97,8 @@ TEST_F(ProcessCheckTest, LoginUpdateCheckAndModuleCheckInThreeParts) {
   ASSERT_TRUE(window_.WaitFor(UM_MODULE_CHECK_DONE));
   EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_MODULE_CHECK_DONE});
 
-  const ModuleList& modules = ModuleList::Get();
+  const UpdateOffer offer = client_.TakeOffer();
+  const ModuleList& modules = offer.Modules;
   ASSERT_EQ(modules.Count(), 4u);
   const char* names[] = {"a", "b", "c", "d"};
   for (size_t i = 0; i < 4; ++i) {
@@ -129,17 +131,20 @@ TEST_F(ProcessCheckTest, TwoProceedRecordsSendTwoModuleChecks) {
   EXPECT_EQ(DecodeFixed32(reinterpret_cast<const uint8_t*>(request.data()) + 86), 1u);
   ASSERT_TRUE(service_.Read(&request));
   EXPECT_EQ(DecodeFixed32(reinterpret_cast<const uint8_t*>(request.data()) + 90), 9u);
-  EXPECT_STREQ(InstallContext::Get().DownloadHost, "127.0.0.6");
-  EXPECT_EQ(InstallContext::Get().DownloadPort, 200);
+  EXPECT_EQ(client_.TakeOffer().DownloadHost, "127.0.0.6");
+  EXPECT_EQ(client_.TakeOffer().DownloadPort, 200);
 
-  // The first complete reply completes the list; the window reads it from then on, so the
+  // The first complete reply completes the list; the controller owns it from then on, so the
   // second reply changes nothing.
   ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, {ModuleRecordBytes("k", "one", 1, 1, 'F')})));
   ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, {ModuleRecordBytes("k", "two", 2, 2, 'F')})));
   ASSERT_TRUE(LogHas("ProcessCheck" + kColon + "PkgModuleCheck_Rsp Ignored\r\n"));
   EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_MODULE_CHECK_DONE});
-  ASSERT_EQ(ModuleList::Get().Count(), 1u);
-  EXPECT_STREQ(ModuleList::Get().At(0).Name, "one");
+  const UpdateOffer offer = client_.TakeOffer();
+  ASSERT_EQ(offer.Modules.Count(), 1u);
+  EXPECT_STREQ(offer.Modules.At(0).Name, "one");
+  // Handed over once: nothing is left behind to change.
+  EXPECT_EQ(client_.TakeOffer().Modules.Count(), 0u);
   // The connection stays: a late reply is no fault of the install.
   EXPECT_TRUE(client_.IsConnected());
 }
@@ -159,8 +164,8 @@ TEST_F(ProcessCheckTest, LateUpdateCheckReplyChangesNothing) {
   ASSERT_TRUE(service_.Send(Reply(kMsgPkgUpdateCheckRsp,
                                   {UpdateCheckReplyBytes(9, 9, "127.0.0.78", 9998, false)})));
   ASSERT_TRUE(LogHas(ignored + ignored));
-  const InstallContext& context = InstallContext::Get();
-  EXPECT_STREQ(context.DownloadHost, "127.0.0.5");
+  const UpdateOffer context = client_.TakeOffer();
+  EXPECT_EQ(context.DownloadHost, "127.0.0.5");
   EXPECT_EQ(context.DownloadPort, 100);
   EXPECT_EQ(context.LatestVersion.Part3, 1);
   const std::string log = LogText();
@@ -183,7 +188,7 @@ TEST_F(ProcessCheckTest, EndlessModuleChainStopsAtTheBound) {
   ASSERT_TRUE(service_.Send(Reply(kMsgPkgModuleCheckRsp, {thousand[0]}, '1')));
   ASSERT_TRUE(window_.WaitFor(UM_CHECK_DISCONNECT));
   EXPECT_TRUE(service_.peer().WaitClosedByClient());
-  EXPECT_EQ(ModuleList::Get().Count(), kMaxModuleListRecords);
+  EXPECT_EQ(client_.TakeOffer().Modules.Count(), kMaxModuleListRecords);
   // The package is refused before the link goes, so the window shows why.
   EXPECT_EQ(window_.Kinds(), (std::vector<unsigned>{UM_PACKAGE_REFUSED, UM_CHECK_DISCONNECT}));
   EXPECT_TRUE(LogHas("ProcessCheck" + kColon + "PkgModuleCheck_Rsp Too Many Modules\r\n"));
@@ -217,7 +222,7 @@ TEST_F(ProcessCheckTest, UnusableRepliesBeforeTheListCloseTheConnection) {
     SCOPED_TRACE(c.what);
     ++round;
     ServiceSide service;
-    ProcessCheck client;
+    ProcessCheck client(&window_, "100201", VersionPair());
     ASSERT_TRUE(service.Open(&client));
     std::string request;
     ASSERT_TRUE(service.Read(&request));
@@ -232,9 +237,9 @@ TEST_F(ProcessCheckTest, UnusableRepliesBeforeTheListCloseTheConnection) {
     ASSERT_TRUE(window_.WaitFor(UM_CHECK_DISCONNECT, round));
     EXPECT_TRUE(service.peer().WaitClosedByClient());
     EXPECT_TRUE(LogHas("ProcessCheck" + kColon + c.line + "\r\n"));
+    EXPECT_EQ(client.TakeOffer().Modules.Count(), 0u);
   }
   EXPECT_EQ(window_.Count(UM_MODULE_CHECK_DONE), 0u);
-  EXPECT_EQ(ModuleList::Get().Count(), 0u);
 }
 
 TEST_F(ProcessCheckTest, RefusalsPostTheirMessagesAndLogTheirLines) {
@@ -275,17 +280,16 @@ TEST_F(ProcessCheckTest, ReplyFieldsAreCutToTheirWidths) {
   // A 60-character host keeps 50; a host field without NUL is cut at 50 as well.
   const std::string host(60, 'h');
   Deliver(Reply(kMsgPkgUpdateCheckRsp, {UpdateCheckReplyBytes(1, 2, host, 9, false)}));
-  EXPECT_EQ(std::string(InstallContext::Get().DownloadHost), std::string(50, 'h'));
+  EXPECT_EQ(client_.TakeOffer().DownloadHost, std::string(50, 'h'));
   Deliver(Reply(kMsgPkgUpdateCheckRsp, {UpdateCheckReplyBytes(1, 2, "10.1.2.3", 9, false)}));
-  EXPECT_STREQ(InstallContext::Get().DownloadHost, "10.1.2.3");
+  EXPECT_EQ(client_.TakeOffer().DownloadHost, "10.1.2.3");
 }
 
 TEST_F(ProcessCheckTest, EmptyLastModuleReplyCompletesWithTheListUnchanged) {
-  ModuleList::Get().Append(DecodeModuleRecord(reinterpret_cast<const uint8_t*>(
-      ModuleRecordBytes("k", "kept", 1, 1, 'F').data())));
+  Deliver(Reply(kMsgPkgModuleCheckRsp, {ModuleRecordBytes("k", "kept", 1, 1, 'F')}, '1'));
   Deliver(Reply(kMsgPkgModuleCheckRsp, {}, '0'));
   EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_MODULE_CHECK_DONE});
-  EXPECT_EQ(ModuleList::Get().Count(), 1u);
+  EXPECT_EQ(client_.TakeOffer().Modules.Count(), 1u);
   // An update-check reply without records does nothing at all.
   Deliver(Reply(kMsgPkgUpdateCheckRsp, {}));
   EXPECT_EQ(window_.Entries().size(), 1u);
@@ -297,10 +301,14 @@ TEST_F(ProcessCheckTest, RepliesOutOfBoundsAreIgnoredWhole) {
   const std::string good_update = UpdateCheckReplyBytes(8, 8, "1.2.3.4", 5, false);
   const std::string good_module = ModuleRecordBytes("k", "m", 1, 1, 'F');
   // Each to a client of its own: the first refusal drops whatever follows.
-  auto deliver = [](const std::string& message) {
-    ProcessCheck fresh;
+  auto deliver = [this](const std::string& message) {
+    ProcessCheck fresh(&window_, "100201", VersionPair());
     fresh.OnMessage(reinterpret_cast<const uint8_t*>(message.data()),
                     static_cast<uint32_t>(message.size()));
+    const UpdateOffer offer = fresh.TakeOffer();
+    EXPECT_EQ(offer.Modules.Count(), 0u);
+    EXPECT_EQ(offer.LatestVersion.Part3, 0);
+    EXPECT_EQ(offer.DownloadHost, "");
   };
 
   // Two records announced, one present.
@@ -319,9 +327,6 @@ TEST_F(ProcessCheckTest, RepliesOutOfBoundsAreIgnoredWhole) {
   deliver(std::string(73, '\0'));
 
   EXPECT_TRUE(window_.Entries().empty());
-  EXPECT_EQ(ModuleList::Get().Count(), 0u);
-  EXPECT_EQ(InstallContext::Get().LatestVersion.Part3, 0);
-  EXPECT_STREQ(InstallContext::Get().DownloadHost, "");
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ std::vector<std::string> ChunkMessages(uint16_t code, const std::string& data,
 class ProcessDLDiskTest : public ClientTest {
  protected:
   ServiceSide service_;
-  ProcessDL client_;
+  ProcessDL client_{&window_, staging_, &modules_, &staged_};
 };
 
 TEST_F(ProcessDLDiskTest, AModuleFileTheDiskDoesNotTakeFailsTheDownload) {
@@ -59,14 +59,13 @@ TEST_F(ProcessDLDiskTest, AModuleFileTheDiskDoesNotTakeFailsTheDownload) {
                             size_t{kLimit + 5000}, size_t{3 * kLimit}}) {
     SCOPED_TRACE(size);
     ++rounds;
-    ModuleList::Get().ClearForTest();
-    ModuleList::Get().Append(DecodeModuleRecord(reinterpret_cast<const uint8_t*>(
+    ModuleList modules;
+    modules.Append(DecodeModuleRecord(reinterpret_cast<const uint8_t*>(
         ModuleRecordBytes("k", "m", 1, 1, 'F').data())));
     const std::string name = "m" + std::to_string(size) + ".bin";
     const size_t before = window_.Entries().size();
     ServiceSide service;
-    ProcessDL client;
-    client.SetBaseZipDecisionForTest([] { return false; });
+    ProcessDL client(&window_, staging_, &modules, &staged_);
     ASSERT_TRUE(service.Open(&client));
     ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE, rounds));
     client.DownloadModule();
@@ -104,7 +103,7 @@ TEST_F(ProcessDLDiskTest, AModuleFileTheDiskDoesNotTakeFailsTheDownload) {
 }
 
 TEST_F(ProcessDLDiskTest, ABaseArchiveTheDiskDoesNotTakeFailsTheStage) {
-  client_.SetBaseZipDecisionForTest([] { return true; });
+  staged_.base_wanted = true;
   ASSERT_TRUE(service_.Open(&client_));
   std::string request;
   ASSERT_TRUE(service_.Read(&request));

@@ -21,7 +21,9 @@ class BaseZipDecisionTest : public ClientTest {
   }
 
   ServiceSide service_;
-  ProcessDL client_;
+  // The decision the program makes (through the native stand-in of the system).
+  StagedPackage decided_{staging_, depend_, nullptr};
+  ProcessDL client_{&window_, staging_, &modules_, &decided_};
 };
 
 TEST_F(BaseZipDecisionTest, WindowsTenNeverAsksForTheBaseArchive) {
@@ -48,7 +50,7 @@ TEST_F(BaseZipDecisionTest, OlderWindowsAsksOnceTheFolderIsMissingFromPath) {
   ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE, 2));
   EXPECT_TRUE(again.Quiet());
 
-  ProcessDL other;
+  ProcessDL other(&window_, staging_, &modules_, &decided_);
   ServiceSide second;
   ASSERT_TRUE(second.Open(&other));
   std::string request;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -32,17 +33,27 @@ std::string Pattern(size_t length, char seed) {
   return s;
 }
 
-void AddModule(const std::string& key, const std::string& name, int32_t num1, int32_t num2,
-               char kind) {
-  ModuleList::Get().Append(DecodeModuleRecord(
-      reinterpret_cast<const uint8_t*>(ModuleRecordBytes(key, name, num1, num2, kind).data())));
+ModuleRecord Module(const std::string& key, const std::string& name, int32_t num1, int32_t num2,
+                    char kind) {
+  return DecodeModuleRecord(
+      reinterpret_cast<const uint8_t*>(ModuleRecordBytes(key, name, num1, num2, kind).data()));
 }
 
 class ProcessDLTest : public ClientTest {
  protected:
+  void AddModule(const std::string& key, const std::string& name, int32_t num1, int32_t num2,
+                 char kind) {
+    modules_.Append(Module(key, name, num1, num2, kind));
+  }
+  ProcessDL* NewClient(ModuleList* modules = nullptr) {
+    clients_.push_back(std::make_unique<ProcessDL>(&window_, staging_,
+                                                   modules != nullptr ? modules : &modules_,
+                                                   &staged_));
+    return clients_.back().get();
+  }
   // Connects with the base archive not needed and waits for the end of the base stage.
   void Connect() {
-    client_.SetBaseZipDecisionForTest([] { return false; });
+    staged_.base_wanted = false;
     ASSERT_TRUE(service_.Open(&client_));
     ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE));
   }
@@ -73,7 +84,8 @@ class ProcessDLTest : public ClientTest {
   }
 
   ServiceSide service_;
-  ProcessDL client_;
+  ProcessDL client_{&window_, staging_, &modules_, &staged_};
+  std::vector<std::unique_ptr<ProcessDL>> clients_;
 };
 
 TEST_F(ProcessDLTest, ModuleRequestLeavesOutKindD) {
@@ -156,22 +168,22 @@ TEST_F(ProcessDLTest, CompletedFilesAreComparedWithWhatWasWritten) {
                                       FileChunkBytes("one", "bin\\", "one.dll", "tail", true),
                                       FileChunkBytes("two", "", "two.dat", "", true)}));
   std::string bad, reason;
-  EXPECT_TRUE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_TRUE(staged_.FinishedFilesIntact(&bad, &reason));
 
   ASSERT_TRUE(WriteFileBytes(Staging("bin\\one.dll"), "cut"));
-  EXPECT_FALSE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_FALSE(staged_.FinishedFilesIntact(&bad, &reason));
   EXPECT_EQ(bad, "bin\\one.dll");
   EXPECT_EQ(reason, "size 3 where 1005 bytes were written");
 
   ASSERT_TRUE(DeletePath(Staging("bin\\one.dll").c_str()));
-  EXPECT_FALSE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_FALSE(staged_.FinishedFilesIntact(&bad, &reason));
   EXPECT_EQ(reason, "missing from the staging folder");
 
   // Written again from its first chunk: it counts once it completes, with its new size.
   Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("one", "bin\\", "one.dll", "new", false)}));
-  EXPECT_TRUE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_TRUE(staged_.FinishedFilesIntact(&bad, &reason));
   Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("one", "bin\\", "one.dll", "er", true)}));
-  EXPECT_TRUE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_TRUE(staged_.FinishedFilesIntact(&bad, &reason));
   EXPECT_EQ(ReadFileBytes(Staging("bin\\one.dll")), "newer");
 }
 
@@ -192,7 +204,8 @@ TEST_F(ProcessDLTest, ManifestFirstThenOnlyWhatIsNotReused) {
 
   ASSERT_TRUE(WriteFileBytes(Staging("core.dll"), "12345"));
   // Reused modules are the caller's to count (it counts them at once): nothing is posted.
-  EXPECT_EQ(client_.MarkReused({"core", "not-listed"}, {{"core.dll", 5}}, 2, 5), 1u);
+  staged_.AddReused({ReusedFile{"core.dll", 5, {}}});
+  EXPECT_EQ(client_.MarkReused({"core", "not-listed"}, 2, 5), 1u);
   EXPECT_EQ(client_.PendingCount(), 1);
   EXPECT_EQ(window_.Count(UM_FILE_DONE), 1u);
   EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Reuse 1 of 2 modules, 5 bytes\r\n"));
@@ -205,13 +218,12 @@ TEST_F(ProcessDLTest, ManifestFirstThenOnlyWhatIsNotReused) {
   // The reused file counts among the completed ones.
   ASSERT_TRUE(WriteFileBytes(Staging("core.dll"), "1234"));
   std::string bad, reason;
-  EXPECT_FALSE(client_.CompletedFilesIntact(&bad, &reason));
+  EXPECT_FALSE(staged_.FinishedFilesIntact(&bad, &reason));
   EXPECT_EQ(bad, "core.dll");
 
-  ProcessDL without;
-  ModuleList::Get().ClearForTest();
-  AddModule("k", "core", 1, 1, 'F');
-  EXPECT_FALSE(without.DownloadManifest());
+  ModuleList without_manifest;
+  without_manifest.Append(Module("k", "core", 1, 1, 'F'));
+  EXPECT_FALSE(NewClient(&without_manifest)->DownloadManifest());
 }
 
 // The largest package an update can take whole from the earlier install: 65,535 modules, every
@@ -225,7 +237,7 @@ TEST_F(ProcessDLTest, AnUpdateThatReusesEveryModuleOfTheLargestPackageCompletes)
     AddModule("k", names.back().c_str(), static_cast<int32_t>(i + 1), 1, 'F');
   }
   ASSERT_EQ(client_.DownloadManifest(), false);  // no manifest module in this list
-  EXPECT_EQ(client_.MarkReused(names, {}, kModules, 0), kModules);
+  EXPECT_EQ(client_.MarkReused(names, kModules, 0), kModules);
   EXPECT_EQ(client_.PendingCount(), 0);
   client_.DownloadModule();  // no connection: nothing is sent
   EXPECT_TRUE(client_.LastRequestNames().empty());
@@ -255,17 +267,15 @@ TEST_F(ProcessDLTest, ChunksInOneMessageAndUnmatchedLastChunks) {
   EXPECT_EQ(window_.Count(UM_FILE_DONE), 1u);
   EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 0u);
 
-  // Without a window handle the file still counts, but nothing is posted for it.
-  MainWindowHandle = nullptr;
   Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("two", "d\\", "two.bin", "2", true)}));
-  EXPECT_EQ(window_.Count(UM_FILE_DONE), 1u);
+  EXPECT_EQ(window_.Count(UM_FILE_DONE), 2u);
   EXPECT_EQ(window_.Count(UM_DOWNLOAD_DONE), 1u);
   EXPECT_EQ(ReadFileBytes(Staging("again.bin")), "more");
   EXPECT_EQ(ReadFileBytes(Staging("d\\two.bin")), "2");
 }
 
 TEST_F(ProcessDLTest, BaseArchiveIsFetchedUnpackedAndDeleted) {
-  client_.SetBaseZipDecisionForTest([] { return true; });
+  staged_.base_wanted = true;
   ASSERT_TRUE(service_.Open(&client_, /*authent_error=*/0));
   std::string request;
   ASSERT_TRUE(service_.Read(&request));
@@ -300,10 +310,11 @@ TEST_F(ProcessDLTest, BaseArchiveIsFetchedUnpackedAndDeleted) {
 // archive stays packed in the staging folder until the package has passed.
 TEST_F(ProcessDLTest, CheckedPackagesHashEveryFileAndKeepTheBaseArchivePacked) {
   StagedHashes hashes;
-  client_.CheckPackages(&hashes);
+  TestStagedPackage staged(staging_, depend_, &hashes);
+  staged.base_wanted = true;
+  ProcessDL client(&window_, staging_, &modules_, &staged);
   AddModule("k", "core", 1, 1, 'F');
-  client_.SetBaseZipDecisionForTest([] { return true; });
-  ASSERT_TRUE(service_.Open(&client_, /*authent_error=*/0));
+  ASSERT_TRUE(service_.Open(&client, /*authent_error=*/0));
   std::string request;
   ASSERT_TRUE(service_.Read(&request));
   const std::string zip = StoredZip({{"readme.txt", "hello"}});
@@ -311,10 +322,11 @@ TEST_F(ProcessDLTest, CheckedPackagesHashEveryFileAndKeepTheBaseArchivePacked) {
                                   {BaseChunkBytes("SystemDepend.zip", zip, true)})));
   ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE));
   EXPECT_EQ(ReadFileBytes(Staging("SystemDepend.zip")), zip);
-  EXPECT_EQ(client_.KeptBaseArchive(), Staging("SystemDepend.zip"));
+  EXPECT_EQ(staged.KeptBaseArchive(), Staging("SystemDepend.zip"));
   EXPECT_FALSE(PathExists((depend_ + "\\readme.txt").c_str()));
 
-  Request();
+  client.DownloadModule();
+  ASSERT_TRUE(service_.Read(&request));
   // A file complete once, then written again: the first hash goes when the file is reopened,
   // and only the complete bytes of the second writing count.
   uint64_t size = 0;
@@ -338,11 +350,10 @@ TEST_F(ProcessDLTest, CheckedPackagesHashEveryFileAndKeepTheBaseArchivePacked) {
   EXPECT_EQ(size, zip.size());
   EXPECT_FALSE(hashes.Lookup(Staging("x.dat"), &size, &digest));  // never completed
 
-  client_.UnpackKeptBaseArchive();
+  staged.UnpackKeptBaseArchive();
   EXPECT_EQ(ReadFileBytes(depend_ + "\\readme.txt"), "hello");
   EXPECT_FALSE(PathExists(Staging("SystemDepend.zip").c_str()));
-  EXPECT_EQ(client_.KeptBaseArchive(), "");
-  client_.CheckPackages(nullptr);  // `hashes` goes before the client
+  EXPECT_EQ(staged.KeptBaseArchive(), "");
 }
 
 TEST_F(ProcessDLTest, BaseArchiveThatIsNoZipStillEndsTheStage) {
@@ -402,7 +413,7 @@ TEST_F(ProcessDLTest, WithAManifestNothingPastAListedSizeNorOutsideTheListIsWrit
     const size_t refusals = window_.Count(UM_PACKAGE_REFUSED);
     DeletePath(Staging("Data").c_str());
     {
-      ProcessDL client;
+      ProcessDL client(&window_, staging_, &modules_, &staged_);
       client.DownloadModule();  // no connection: nothing is sent
       client.LimitToManifest({{Staging("Data\\q.day"), 6}});
       if (kind == "unlisted path") {
@@ -445,8 +456,7 @@ TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.folder) + "|" + c.file);
     ServiceSide service;
-    ProcessDL client;
-    client.SetBaseZipDecisionForTest([] { return false; });
+    ProcessDL client(&window_, staging_, &modules_, &staged_);
     const size_t disconnects = window_.Count(UM_DL_DISCONNECT);
     const size_t failures = window_.Count(UM_WRITE_FAIL);
     const size_t refusals = window_.Count(UM_PACKAGE_REFUSED);
@@ -474,7 +484,7 @@ TEST_F(ProcessDLTest, UnsafeChunksFailTheDownloadAndWriteNothingOutside) {
 }
 
 TEST_F(ProcessDLTest, UnsafeBaseArchiveNameFailsTheDownload) {
-  client_.SetBaseZipDecisionForTest([] { return true; });
+  staged_.base_wanted = true;
   ASSERT_TRUE(service_.Open(&client_));
   std::string request;
   ASSERT_TRUE(service_.Read(&request));
@@ -533,7 +543,7 @@ TEST_F(ProcessDLTest, ChunksOutOfBoundsAreIgnoredWhole) {
 TEST_F(ProcessDLTest, ModuleRequestsFitAFrameWhateverTheNames) {
   for (const size_t total : {size_t{1771}, size_t{5000}}) {
     SCOPED_TRACE(total);
-    ModuleList::Get().ClearForTest();
+    ModuleList modules;
     std::mt19937 random(static_cast<uint32_t>(total));
     std::uniform_int_distribution<int> byte(1, 255);
     std::vector<std::string> expected;
@@ -541,14 +551,13 @@ TEST_F(ProcessDLTest, ModuleRequestsFitAFrameWhateverTheNames) {
       std::string key(10, '\0'), name(50, '\0');
       for (char& c : key) c = static_cast<char>(byte(random));
       for (char& c : name) c = static_cast<char>(byte(random));
-      AddModule(key, name, static_cast<int32_t>(i), -1, 'F');
+      modules.Append(Module(key, name, static_cast<int32_t>(i), -1, 'F'));
       uint8_t record[kModuleDownloadRecordSize];
-      EncodeModuleDownloadRecord(ModuleDownloadRecordFor(ModuleList::Get().At(i)), record);
+      EncodeModuleDownloadRecord(ModuleDownloadRecordFor(modules.At(i)), record);
       expected.emplace_back(reinterpret_cast<const char*>(record), sizeof record);
     }
-    ProcessDL client;
+    ProcessDL client(&window_, staging_, &modules, &staged_);
     ServiceSide service;
-    client.SetBaseZipDecisionForTest([] { return false; });
     ASSERT_TRUE(service.Open(&client));
     ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE, total == 1771 ? 1 : 2));
     // The requests outgrow the socket buffers: they are read while they are being sent.

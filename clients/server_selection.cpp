@@ -14,7 +14,6 @@
 #include "base/coding.h"
 #include "base/debug_output.h"
 #include "base/text_convert.h"
-#include "core/install_context.h"
 #include "wire/frame_format.h"
 #include "wire/message.h"
 
@@ -166,19 +165,19 @@ bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* packag
   return DecodePackageReplyFrame(buffer.data(), needed, reply);
 }
 
-int FetchPackageInfo(const QueryServers& servers) {
-  InstallContext& context = InstallContext::Get();
-  context.ProductName.clear();
+int FetchPackageInfo(const QueryServers& servers, int32_t language_id,
+                     const std::string& package_number, std::string* product_name) {
+  product_name->clear();
   UniqueSocket socket(SelectValidSock(servers));
   if (!socket.valid()) {
     DebugOutput("SelectValidSock INVALID_SOCKET\r\n");
     return 0;
   }
   PackageQueryReplyRecord reply;
-  if (!AcquirePackage(socket.get(), context.LanguageId, context.PackageNumber.c_str(), &reply)) {
+  if (!AcquirePackage(socket.get(), language_id, package_number.c_str(), &reply)) {
     DebugOutput("AcquirePackage Error\r\n");
     return 0;
   }
-  context.ProductName = ProductNameOf(reply);
+  *product_name = ProductNameOf(reply);
   return 1;
 }

@@ -57,7 +57,9 @@ std::string ProductNameOf(const PackageQueryReplyRecord& reply);
 bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* package_number,
                     PackageQueryReplyRecord* reply);
 
-// The whole step: select, query, store the name (UTF-8 -> GBK, at most 50 bytes) as ProductName.
-// Returns 1 on success, 0 otherwise.
-int FetchPackageInfo(const QueryServers& servers);
+// The whole step for package `package_number` in language `language_id`: select, query, and give
+// the name (UTF-8 -> GBK, at most 50 bytes) in `*product_name` (emptied first). Returns 1 on
+// success, 0 otherwise.
+int FetchPackageInfo(const QueryServers& servers, int32_t language_id,
+                     const std::string& package_number, std::string* product_name);
 

@@ -70,10 +70,10 @@ class ServerSelectionTest : public testing::Test {
   ServerSelectionTest() {
     g_debug.clear();
     SetDebugOutputSink(RecordDebug);
-    InstallContext& context = InstallContext::Get();
-    context.PackageNumber = "100201";
-    context.LanguageId = 0x0804;
-    context.ProductName = "left over";
+  }
+  // The whole step for package 100201 in Simplified Chinese.
+  int Fetch(const QueryServers& servers) {
+    return FetchPackageInfo(servers, 0x0804, "100201", &product_name_);
   }
   ~ServerSelectionTest() override {
     SetConnectProbeForTest(nullptr);
@@ -102,6 +102,7 @@ class ServerSelectionTest : public testing::Test {
 
   std::mutex lock_;
   std::vector<uint16_t> probed_;
+  std::string product_name_ = "left over";
 };
 
 // Bytes sent on `socket` arrive at `peer`: the socket is connected to it.
@@ -160,9 +161,9 @@ TEST_F(ServerSelectionTest, NoServerWithinOneSecond) {
   LoopbackPeer a, b;
   ProbeWith({});
   EXPECT_EQ(SelectValidSock(ServersAt({a.port(), b.port()})), kInvalidSocket);
-  EXPECT_EQ(FetchPackageInfo(ServersAt({a.port(), b.port()})), 0);
+  EXPECT_EQ(Fetch(ServersAt({a.port(), b.port()})), 0);
   EXPECT_NE(DebugText().find("SelectValidSock INVALID_SOCKET\r\n"), std::string::npos);
-  EXPECT_EQ(InstallContext::Get().ProductName, "");
+  EXPECT_EQ(product_name_, "");
 }
 
 TEST_F(ServerSelectionTest, RealProbeSkipsRefusedServers) {
@@ -212,8 +213,8 @@ TEST_F(ServerSelectionTest, PackageQueryRequestAndAReplyInPieces) {
   LoopbackPeer peer;
   const std::string name = "\xE5\xB2\x9A\xE8\x88\x9F\xE7\xBB\x88\xE7\xAB\xAF";  // UTF-8
   QueryServer server(&peer, PackageReplyFrame(name), /*piece=*/200);
-  EXPECT_EQ(FetchPackageInfo(ServersAt({peer.port()})), 1);
-  EXPECT_EQ(InstallContext::Get().ProductName, "\xE1\xB0\xD6\xDB\xD6\xD5\xB6\xCB");  // GBK
+  EXPECT_EQ(Fetch(ServersAt({peer.port()})), 1);
+  EXPECT_EQ(product_name_, "\xE1\xB0\xD6\xDB\xD6\xD5\xB6\xCB");  // GBK
 
   const std::string& request = server.request();
   ASSERT_EQ(request.size(), 115u);
@@ -229,8 +230,8 @@ TEST_F(ServerSelectionTest, NameIsCutToFiftyBytes) {
   LoopbackPeer peer;
   // 51 bytes and no NUL in the field.
   QueryServer server(&peer, PackageReplyFrame(std::string(51, 'n')));
-  EXPECT_EQ(FetchPackageInfo(ServersAt({peer.port()})), 1);
-  EXPECT_EQ(InstallContext::Get().ProductName, std::string(50, 'n'));
+  EXPECT_EQ(Fetch(ServersAt({peer.port()})), 1);
+  EXPECT_EQ(product_name_, std::string(50, 'n'));
 }
 
 TEST_F(ServerSelectionTest, RepliesThatAreNotAPackageReply) {
@@ -250,12 +251,12 @@ TEST_F(ServerSelectionTest, RepliesThatAreNotAPackageReply) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     g_debug.clear();
-    InstallContext::Get().ProductName = "left over";
+    product_name_ = "left over";
     LoopbackPeer peer;
     QueryServer server(&peer, c.reply);
-    EXPECT_EQ(FetchPackageInfo(ServersAt({peer.port()})), 0);
+    EXPECT_EQ(Fetch(ServersAt({peer.port()})), 0);
     EXPECT_NE(DebugText().find("AcquirePackage Error\r\n"), std::string::npos);
-    EXPECT_EQ(InstallContext::Get().ProductName, "");
+    EXPECT_EQ(product_name_, "");
   }
 }
 

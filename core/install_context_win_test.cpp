@@ -1,4 +1,4 @@
-// Folder derivation from the real shell folder and string 102 of the program's resources.
+// Folder derivation from the real shell folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -6,12 +6,12 @@
 
 #include "core/install_context.h"
 
-TEST(SetUpPathsWinTest, UsesTheShellsApplicationDataFolderAndString102) {
+TEST(SetUpPathsWinTest, UsesTheShellsApplicationDataFolder) {
   const char* appdata = std::getenv("APPDATA");
   ASSERT_NE(appdata, nullptr);
-  InstallContext& ctx = InstallContext::Get();
-  ctx.InstallDir.clear();
-  SetUpPaths();
+  InstallContext ctx;
+  ctx.PackageNumber = "100201";
+  SetUpPaths(&ctx);
   EXPECT_EQ(ctx.InstallDir, std::string(appdata) + "\\Quillbank100201");
   EXPECT_EQ(ctx.StagingDir, std::string(appdata) + "\\Quillbank100201temp");
   EXPECT_EQ(ctx.DependDir, std::string(appdata) + "\\QuillbankDependBase");

@@ -9,7 +9,6 @@
 
 #include "base/file_system.h"
 #include "base/make_path_dirs.h"
-#include "core/install_context.h"
 
 namespace {
 
@@ -20,8 +19,8 @@ std::mutex& LogLock() {
 
 FILE* LogFile = nullptr;  // guarded by LogLock()
 
-bool OpenLog(const char* mode) {
-  const std::string path = InstallContext::Get().StagingDir + "\\" + kInstallLogRelativePath;
+bool OpenLog(const std::string& staging_dir, const char* mode) {
+  const std::string path = staging_dir + "\\" + kInstallLogRelativePath;
   if (!MakePathDirs(path.c_str())) return false;
   FILE* file = OpenFile(path.c_str(), mode);
   std::lock_guard<std::mutex> guard(LogLock());
@@ -32,9 +31,9 @@ bool OpenLog(const char* mode) {
 
 }  // namespace
 
-bool OpenInstallLog() { return OpenLog("wb"); }
+bool OpenInstallLog(const std::string& staging_dir) { return OpenLog(staging_dir, "wb"); }
 
-bool ReopenInstallLog() { return OpenLog("ab"); }
+bool ReopenInstallLog(const std::string& staging_dir) { return OpenLog(staging_dir, "ab"); }
 
 void WriteLog(const char* text) {
   if (text == nullptr) return;

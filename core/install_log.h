@@ -1,5 +1,8 @@
-// The install log: StagingDir + "\log\install.log", one line per call, CR LF after each.
+// The install log of the process: <staging folder>\log\install.log, one line per call, CR LF
+// after each. Every writer of the process shares it.
 #pragma once
+
+#include <string>
 
 // The GBK full-width colon that log lines put between the writer and what it reports, as in
 // "ProcessCheck" QB_COLON "QryCheckUpdate". A macro so it joins string literals.
@@ -12,13 +15,13 @@ constexpr char kInstallLogRelativePath[] = "log\\install.log";
 // for the user to send to support.
 constexpr char kFailedLogSuffix[] = ".failed.log";
 
-// Opens (truncating) the log under the staging folder, creating its folders. False when the log
+// Opens (truncating) the log under `staging_dir`, creating its folders. False when the log
 // could not be created; every WriteLog then does nothing.
-bool OpenInstallLog();
+bool OpenInstallLog(const std::string& staging_dir);
 
 // Opens the log of this run again after CloseInstallLog, appending: for what the install steps
 // have to say once they fail.
-bool ReopenInstallLog();
+bool ReopenInstallLog(const std::string& staging_dir);
 // Appends text + CR LF and flushes. Does nothing for a null text or when no log is open.
 void WriteLog(const char* text);
 

@@ -8,21 +8,20 @@
 #include <thread>
 #include <vector>
 
-#include "core/install_context.h"
 #include "test_support/temp_dir.h"
 
 namespace {
 
 class InstallLogTest : public ::testing::Test {
  protected:
-  void SetUp() override { InstallContext::Get().StagingDir = dir_.Join("Quillbank100201temp"); }
   void TearDown() override { CloseInstallLog(); }
-  std::string LogBytes() { return ReadFileBytes(InstallContext::Get().StagingDir + "\\log\\install.log"); }
+  std::string LogBytes() { return ReadFileBytes(staging_ + "\\log\\install.log"); }
   TempDir dir_;
+  const std::string staging_ = dir_.Join("Quillbank100201temp");
 };
 
 TEST_F(InstallLogTest, LineIsTheCallersBytesPlusCrLf) {
-  ASSERT_TRUE(OpenInstallLog());
+  ASSERT_TRUE(OpenInstallLog(staging_));
   WriteLog("ProcessCheck\xA3\xBAQryCheckUpdate");
   WriteLog("");
   WriteLog(nullptr);
@@ -31,34 +30,34 @@ TEST_F(InstallLogTest, LineIsTheCallersBytesPlusCrLf) {
 
 TEST_F(InstallLogTest, NothingIsWrittenWithoutAnOpenLogAndOnlyAReopenAppends) {
   WriteLog("before");  // no log yet: dropped
-  ASSERT_TRUE(OpenInstallLog());
+  ASSERT_TRUE(OpenInstallLog(staging_));
   WriteLog("first attempt");
   CloseInstallLog();
   WriteLog("after close");  // dropped
   EXPECT_FALSE(IsInstallLogOpen());
   EXPECT_EQ(LogBytes(), "first attempt\r\n");
 
-  ASSERT_TRUE(OpenInstallLog());
+  ASSERT_TRUE(OpenInstallLog(staging_));
   WriteLog("second attempt");
   EXPECT_EQ(LogBytes(), "second attempt\r\n");
 
   // Opened again after the close, for what a failed install step has to say: appended.
   CloseInstallLog();
-  ASSERT_TRUE(ReopenInstallLog());
+  ASSERT_TRUE(ReopenInstallLog(staging_));
   WriteLog("the replace failed");
   EXPECT_EQ(LogBytes(), "second attempt\r\nthe replace failed\r\n");
 }
 
 TEST_F(InstallLogTest, LogThatCannotBeCreatedLeavesWritesHarmless) {
   // A file where the staging folder must go.
-  ASSERT_TRUE(WriteFileBytes(InstallContext::Get().StagingDir, "x"));
-  EXPECT_FALSE(OpenInstallLog());
+  ASSERT_TRUE(WriteFileBytes(staging_, "x"));
+  EXPECT_FALSE(OpenInstallLog(staging_));
   WriteLog("dropped");
   EXPECT_FALSE(IsInstallLogOpen());
 }
 
 TEST_F(InstallLogTest, WritersRacingTheCloseNeverCrashOrInterleave) {
-  ASSERT_TRUE(OpenInstallLog());
+  ASSERT_TRUE(OpenInstallLog(staging_));
   const std::string line_a(300, 'a');
   const std::string line_b(300, 'b');
   std::atomic<bool> go{false};

@@ -2,7 +2,7 @@
 // 100-byte GBK slots. The bytes are stored as they are shown; nothing is converted at run time.
 #include "core/message_text.h"
 
-#include "core/install_context.h"
+#include <cstdint>
 
 namespace {
 
@@ -58,8 +58,7 @@ const Slot kMessageTable[3][kMessageCount] = {
 
 }  // namespace
 
-const char* GetMessageText(int index) {
-  const int language = InstallContext::Get().LanguageId;
+const char* GetMessageText(int32_t language, int index) {
   int block = 0;
   if (language == kEnglish) {
     block = 2;

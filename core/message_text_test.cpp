@@ -7,20 +7,19 @@
 #include <string>
 
 #include "base/text_convert.h"
-#include "core/install_context.h"
 
 namespace {
 
-std::u16string Decoded(int index) {
-  char16_t wide[kMessageSlotSize] = {};
-  EXPECT_TRUE(ToWide(GetMessageText(index), wide, kMessageSlotSize, kCodePageGbk));
-  return wide;
-}
-
 class MessageTextTest : public ::testing::Test {
  protected:
-  void TearDown() override { InstallContext::Get().LanguageId = 0; }
-  void Use(int32_t language) { InstallContext::Get().LanguageId = language; }
+  void Use(int32_t language) { language_ = language; }
+  const char* GetMessageText(int index) const { return ::GetMessageText(language_, index); }
+  std::u16string Decoded(int index) const {
+    char16_t wide[kMessageSlotSize] = {};
+    EXPECT_TRUE(ToWide(GetMessageText(index), wide, kMessageSlotSize, kCodePageGbk));
+    return wide;
+  }
+  int32_t language_ = 0;
 };
 
 TEST_F(MessageTextTest, OnlyUsEnglishSelectsEnglishAndOnly0x0404SelectsTraditional) {

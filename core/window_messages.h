@@ -1,8 +1,7 @@
-// Messages from the clients to the installer window, and the way they reach it.
+// Messages from the clients to the install controller, and the way they reach it.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 constexpr unsigned UM_CHECK_AUTH_FAIL = 1127;
 constexpr unsigned UM_LOGIN_FAIL = 1128;
@@ -33,14 +32,15 @@ constexpr unsigned UM_REUSE_DONE = 1141;
 // The client messages are the numbers UM_CHECK_AUTH_FAIL..kLastClientMessage.
 constexpr unsigned kLastClientMessage = UM_REUSE_DONE;
 
-// PostMessageW / SendMessageW to MainWindowHandle, unless a sink is installed; then the sink gets
-// the message instead (`sent` tells a synchronous send from a post). Native builds have no
-// window, so without a sink the message is dropped there.
-bool PostToMainWindow(unsigned message, uintptr_t w_param, intptr_t l_param);
-intptr_t SendToMainWindow(unsigned message, uintptr_t w_param, intptr_t l_param);
-
-using MainWindowSink =
-    std::function<void(unsigned message, uintptr_t w_param, intptr_t l_param, bool sent)>;
-// Installs (or, with an empty function, removes) the sink. Not thread-safe against concurrent
-// posts: install it before the clients run.
-void SetMainWindowSink(MainWindowSink sink);
+// Where a client reports what happened on its connection: the install controller's side of the
+// messages above. Given to each client when it is made; the controller makes the messages reach
+// its own thread (the installer window posts them to itself).
+class ClientSink {
+ public:
+  virtual ~ClientSink() = default;
+  // Queued for the controller's thread; returns at once.
+  virtual void Post(unsigned message, intptr_t l_param) = 0;
+  // Handled on the controller's thread before it returns, ahead of what was posted: for what must
+  // be decided before the client goes on (a failure before the close it causes).
+  virtual void Send(unsigned message, intptr_t l_param) = 0;
+};

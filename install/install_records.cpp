@@ -7,21 +7,19 @@
 
 #include "base/coding.h"
 #include "base/file_system.h"
-#include "core/install_context.h"
 #include "install/profile_string.h"
 
-bool WriteModuleInfo() {
-  InstallContext& ctx = InstallContext::Get();
-  const std::string path = ctx.StagingDir + "\\module.info";
+bool WriteModuleInfo(const std::string& staging_dir, const VersionPair& installed,
+                     const ModuleList& modules) {
+  const std::string path = staging_dir + "\\module.info";
   FILE* file = OpenFile(path.c_str(), "wb");
   if (file == nullptr) return false;
-  const VersionPair installed = ctx.LatestVersion;
   uint8_t version[8];
   EncodeFixed32(version, static_cast<uint32_t>(installed.Part3));
   EncodeFixed32(version + 4, static_cast<uint32_t>(installed.Part4));
   bool written = std::fwrite(version, 1, sizeof version, file) == sizeof version;
   uint8_t record[kModuleRecordSize];
-  for (const ModuleRecord& module : ModuleList::Get()) {
+  for (const ModuleRecord& module : modules) {
     if (!written) break;
     EncodeModuleRecord(module, record);
     written = std::fwrite(record, 1, sizeof record, file) == sizeof record;
@@ -33,23 +31,20 @@ bool WriteModuleInfo() {
     std::remove(NativePath(path).c_str());
     return false;
   }
-  ctx.InstalledVersion = installed;
   return true;
 }
 
-bool WriteUpdateIni() {
-  const InstallContext& ctx = InstallContext::Get();
-  const std::string path = ctx.StagingDir + "\\update.ini";
+bool WriteUpdateIni(const std::string& staging_dir, const VersionPair& version) {
+  const std::string path = staging_dir + "\\update.ini";
   char value[260];
-  std::snprintf(value, sizeof value, "9.3.%d.%d", static_cast<int>(ctx.LatestVersion.Part3),
-                static_cast<int>(ctx.LatestVersion.Part4));
+  std::snprintf(value, sizeof value, "9.3.%d.%d", static_cast<int>(version.Part3),
+                static_cast<int>(version.Part4));
   if (WriteProfileValue("version", "cur", value, path.c_str())) return true;
   std::remove(NativePath(path).c_str());
   return false;
 }
 
-bool WriteTerminalConfig() {
-  const InstallContext& ctx = InstallContext::Get();
+bool WriteTerminalConfig(const InstallContext& ctx) {
   const std::string pub = ctx.InstallDir + "\\config\\quillbank.Default.pub";
   const bool pub_written =
       WriteProfileValue("quillbank", "package", ctx.PackageNumber.c_str(), pub.c_str());

@@ -16,14 +16,8 @@ namespace {
 class InstallRecordsDiskTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallContext& ctx = InstallContext::Get();
-    ctx.StagingDir = temp_.Join("staging");
-    ctx.InstalledVersion = VersionPair{1, 2};
-    ctx.LatestVersion = VersionPair{1234, 5};
-    ModuleList::Get().ClearForTest();
-    ASSERT_TRUE(MakeDirectory(ctx.StagingDir.c_str()));
+    ASSERT_TRUE(MakeDirectory(staging_.c_str()));
   }
-  void TearDown() override { ModuleList::Get().ClearForTest(); }
 
   void AddModules(size_t count) {
     for (size_t i = 0; i < count; ++i) {
@@ -31,11 +25,14 @@ class InstallRecordsDiskTest : public ::testing::Test {
       std::memset(&record, 0, sizeof record);
       std::snprintf(record.Name, sizeof record.Name, "module-%zu", i);
       record.Kind = 'F';
-      ModuleList::Get().Append(record);
+      modules_.Append(record);
     }
   }
 
   TempDir temp_;
+  const std::string staging_ = temp_.Join("staging");
+  const VersionPair latest_{1234, 5};
+  ModuleList modules_;
 };
 
 TEST_F(InstallRecordsDiskTest, ModuleInfoTheDiskDoesNotTakeIsReportedAndRemoved) {
@@ -47,30 +44,27 @@ TEST_F(InstallRecordsDiskTest, ModuleInfoTheDiskDoesNotTakeIsReportedAndRemoved)
     {
       FileSizeLimit small(limit);
       ASSERT_TRUE(small.ok());
-      EXPECT_FALSE(WriteModuleInfo());
+      EXPECT_FALSE(WriteModuleInfo(staging_, latest_, modules_));
     }
     EXPECT_FALSE(PathExists(temp_.Join("staging\\module.info").c_str()));
-    EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 1);
-    EXPECT_EQ(InstallContext::Get().InstalledVersion.Part4, 2);
   }
   // Exactly the size fits.
   {
     FileSizeLimit exact(7908);
     ASSERT_TRUE(exact.ok());
-    EXPECT_TRUE(WriteModuleInfo());
+    EXPECT_TRUE(WriteModuleInfo(staging_, latest_, modules_));
   }
   EXPECT_EQ(ReadFileBytes(temp_.Join("staging\\module.info")).size(), 7908u);
-  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 1234);
 }
 
 TEST_F(InstallRecordsDiskTest, UpdateIniTheDiskDoesNotTakeIsReportedAndRemoved) {
   {
     FileSizeLimit tiny(10);
     ASSERT_TRUE(tiny.ok());
-    EXPECT_FALSE(WriteUpdateIni());
+    EXPECT_FALSE(WriteUpdateIni(staging_, latest_));
   }
   EXPECT_FALSE(PathExists(temp_.Join("staging\\update.ini").c_str()));
-  EXPECT_TRUE(WriteUpdateIni());
+  EXPECT_TRUE(WriteUpdateIni(staging_, latest_));
   EXPECT_EQ(ReadFileBytes(temp_.Join("staging\\update.ini")), "[version]\r\ncur=9.3.1234.5\r\n");
 }
 

@@ -1,5 +1,5 @@
 // module.info, update.ini and the terminal's configuration files, written from the install
-// context and the module list.
+// context, the installed version and the module list.
 #include "install/install_records.h"
 
 #include <gtest/gtest.h>
@@ -30,27 +30,25 @@ ModuleRecord Module(const char* key, const char* name, int32_t num1, int32_t num
 class InstallRecordsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallContext& ctx = InstallContext::Get();
-    ctx.StagingDir = temp_.Join("staging");
-    ctx.InstallDir = temp_.Join("install");
-    ctx.PackageNumber = "100201";
-    ctx.LanguageId = 0x0804;
-    ctx.InstalledVersion = VersionPair{};
-    ctx.LatestVersion = VersionPair{1234, 5};
-    ModuleList::Get().ClearForTest();
-    ASSERT_TRUE(MakeDirectory(ctx.StagingDir.c_str()));
+    ctx_.StagingDir = temp_.Join("staging");
+    ctx_.InstallDir = temp_.Join("install");
+    ctx_.PackageNumber = "100201";
+    ctx_.LanguageId = 0x0804;
+    ASSERT_TRUE(MakeDirectory(ctx_.StagingDir.c_str()));
   }
-  void TearDown() override { ModuleList::Get().ClearForTest(); }
 
   TempDir temp_;
+  InstallContext ctx_;
+  VersionPair latest_{1234, 5};
+  ModuleList modules_;
 };
 
 TEST_F(InstallRecordsTest, ModuleInfoHoldsTheVersionAndEveryRecordInListOrder) {
   const ModuleRecord records[] = {Module("K1", "quillbank ix.exe", 1, -2, 'F'),
                                   Module("K2", "base.dat", 300, 4, 'D'),
                                   Module("K3", "config\\skin.ini", -5, 6, 'X')};
-  for (const ModuleRecord& r : records) ModuleList::Get().Append(r);
-  EXPECT_TRUE(WriteModuleInfo());
+  for (const ModuleRecord& r : records) modules_.Append(r);
+  EXPECT_TRUE(WriteModuleInfo(ctx_.StagingDir, latest_, modules_));
 
   const std::string bytes = ReadFileBytes(temp_.Join("staging\\module.info"));
   ASSERT_EQ(bytes.size(), 8u + 3 * 79u);
@@ -63,62 +61,58 @@ TEST_F(InstallRecordsTest, ModuleInfoHoldsTheVersionAndEveryRecordInListOrder) {
     EXPECT_EQ(std::memcmp(data + 8 + 79 * i, expected, sizeof expected), 0) << i;
   }
   EXPECT_EQ(data[8 + 79 + kModuleRecordKindOffset], 'D');
-  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 1234);
-  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part4, 5);
 }
 
 TEST_F(InstallRecordsTest, ModuleInfoOfAnEmptyListIsTheVersionAlone) {
-  InstallContext::Get().LatestVersion = VersionPair{-1, 0x01020304};
-  EXPECT_TRUE(WriteModuleInfo());
+  latest_ = VersionPair{-1, 0x01020304};
+  EXPECT_TRUE(WriteModuleInfo(ctx_.StagingDir, latest_, modules_));
   EXPECT_EQ(ReadFileBytes(temp_.Join("staging\\module.info")),
             std::string("\xFF\xFF\xFF\xFF\x04\x03\x02\x01", 8));
 }
 
-TEST_F(InstallRecordsTest, ModuleInfoThatCannotBeCreatedLeavesTheInstalledVersion) {
-  InstallContext::Get().StagingDir = temp_.Join("missing");
-  EXPECT_FALSE(WriteModuleInfo());
+TEST_F(InstallRecordsTest, ModuleInfoThatCannotBeCreatedIsReported) {
+  ctx_.StagingDir = temp_.Join("missing");
+  EXPECT_FALSE(WriteModuleInfo(ctx_.StagingDir, latest_, modules_));
   EXPECT_FALSE(PathExists(temp_.Join("missing\\module.info").c_str()));
-  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part3, 0);
-  EXPECT_EQ(InstallContext::Get().InstalledVersion.Part4, 0);
 }
 
 TEST_F(InstallRecordsTest, UpdateIniThatCannotBeWrittenIsReported) {
-  InstallContext::Get().StagingDir = temp_.Join("missing");
-  EXPECT_FALSE(WriteUpdateIni());
+  ctx_.StagingDir = temp_.Join("missing");
+  EXPECT_FALSE(WriteUpdateIni(ctx_.StagingDir, latest_));
   EXPECT_FALSE(PathExists(temp_.Join("missing\\update.ini").c_str()));
 }
 
 TEST_F(InstallRecordsTest, UpdateIniCarriesTheLatestVersionAndKeepsOtherKeys) {
-  EXPECT_TRUE(WriteUpdateIni());
+  EXPECT_TRUE(WriteUpdateIni(ctx_.StagingDir, latest_));
   const std::string path = temp_.Join("staging\\update.ini");
   EXPECT_EQ(ReadFileBytes(path), "[version]\r\ncur=9.3.1234.5\r\n");
 
   ASSERT_TRUE(WriteProfileValue("version", "channel", "stable", path.c_str()));
   ASSERT_TRUE(WriteProfileValue("other", "kept", "yes", path.c_str()));
-  InstallContext::Get().LatestVersion = VersionPair{-7, 12};
-  EXPECT_TRUE(WriteUpdateIni());
+  latest_ = VersionPair{-7, 12};
+  EXPECT_TRUE(WriteUpdateIni(ctx_.StagingDir, latest_));
   EXPECT_EQ(ReadFileBytes(path),
             "[version]\r\ncur=9.3.-7.12\r\nchannel=stable\r\n[other]\r\nkept=yes\r\n");
 }
 
 TEST_F(InstallRecordsTest, TerminalConfigCarriesPackageAndLanguage) {
-  ASSERT_TRUE(MakeDirectory(InstallContext::Get().InstallDir.c_str()));
+  ASSERT_TRUE(MakeDirectory(ctx_.InstallDir.c_str()));
   ASSERT_TRUE(MakeDirectory(temp_.Join("install\\config").c_str()));
-  EXPECT_TRUE(WriteTerminalConfig());
+  EXPECT_TRUE(WriteTerminalConfig(ctx_));
   EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pub")),
             "[quillbank]\r\npackage=100201\r\n");
   EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pri")),
             "[quillbank]\r\nlanguage=2052\r\n");
 
-  InstallContext::Get().LanguageId = 0x0404;
-  EXPECT_TRUE(WriteTerminalConfig());
+  ctx_.LanguageId = 0x0404;
+  EXPECT_TRUE(WriteTerminalConfig(ctx_));
   EXPECT_EQ(ReadFileBytes(temp_.Join("install\\config\\quillbank.Default.pri")),
             "[quillbank]\r\nlanguage=1028\r\n");
 }
 
 TEST_F(InstallRecordsTest, WithoutConfigFolderNoConfigurationFileIsWritten) {
-  ASSERT_TRUE(MakeDirectory(InstallContext::Get().InstallDir.c_str()));
-  EXPECT_FALSE(WriteTerminalConfig());
+  ASSERT_TRUE(MakeDirectory(ctx_.InstallDir.c_str()));
+  EXPECT_FALSE(WriteTerminalConfig(ctx_));
   EXPECT_FALSE(PathExists(temp_.Join("install\\config").c_str()));
   EXPECT_FALSE(PathExists(temp_.Join("install\\config\\quillbank.Default.pub").c_str()));
 }
@@ -129,8 +123,8 @@ namespace {
 
 // The version an install's update.ini names, as written by WriteUpdateIni and by hand.
 TEST_F(InstallRecordsTest, InstalledVersionIsReadBackOnlyInItsOwnForm) {
-  const std::string staging = InstallContext::Get().StagingDir;
-  ASSERT_TRUE(WriteUpdateIni());
+  const std::string staging = ctx_.StagingDir;
+  ASSERT_TRUE(WriteUpdateIni(ctx_.StagingDir, latest_));
   VersionPair version;
   ASSERT_TRUE(ReadInstalledVersion(staging, &version));
   EXPECT_EQ(version.Part3, 1234);
@@ -148,7 +142,7 @@ TEST_F(InstallRecordsTest, InstalledVersionIsReadBackOnlyInItsOwnForm) {
   ASSERT_TRUE(ReadInstalledVersion(staging, &version));
   EXPECT_EQ(version.Part3, 6);
   EXPECT_EQ(version.Part4, 0);
-  EXPECT_FALSE(ReadInstalledVersion(InstallContext::Get().InstallDir, &version));  // no file
+  EXPECT_FALSE(ReadInstalledVersion(ctx_.InstallDir, &version));  // no file
 }
 
 }  // namespace

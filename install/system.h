@@ -26,18 +26,19 @@ std::string FirstHeldFile(const std::string& folder);
 // when the command could not be started).
 bool RunAndWait(const char* command_line, unsigned long* exit_code = nullptr);
 
-// Appends ";" + DependDir to the installer's own "Path" unless DependDir already occurs in it. A
+// Appends ";" + `depend_dir` to the installer's own "Path" unless it already occurs in it. A
 // Path that cannot be read whole or set is left as it was.
-void ExtendProcessPath();
+void ExtendProcessPath(const std::string& depend_dir);
 
-// True when the base dependency archive must be downloaded: Windows before 10 and DependDir not
-// in the installer's Path. Then DependDir is also added to the user's stored Path.
-bool BaseZipNeeded();
+// True when the base dependency archive must be downloaded: Windows before 10 and `depend_dir`
+// (the dependency folder) not in the installer's Path. Then it is also added to the user's
+// stored Path.
+bool BaseZipNeeded(const std::string& depend_dir);
 
 // The same decision without touching the stored Path: for an installer that puts the archive in
 // place only once the package has passed its check (AddToUserPath then).
-bool BaseZipWanted();
+bool BaseZipWanted(const std::string& depend_dir);
 
-// Adds DependDir to HKCU\Environment "Path" (keeping the value's type; a new value is REG_SZ) and
-// broadcasts the change. True if DependDir is in, or was added to, the stored Path.
-bool AddToUserPath();
+// Adds `depend_dir` to HKCU\Environment "Path" (keeping the value's type; a new value is REG_SZ)
+// and broadcasts the change. True if it is in, or was added to, the stored Path.
+bool AddToUserPath(const std::string& depend_dir);

@@ -110,26 +110,23 @@ bool RunAndWait(const char* command_line, unsigned long* exit_code) {
   return ok;
 }
 
-void ExtendProcessPath() {
-  const std::string depend_dir = InstallContext::Get().DependDir;
+void ExtendProcessPath(const std::string& depend_dir) {
   std::lock_guard<std::mutex> guard(State().lock);
   State().process_path = ProcessPathWithDependDir(State().process_path, depend_dir);
 }
 
-bool BaseZipWanted() {
-  const std::string depend_dir = InstallContext::Get().DependDir;
+bool BaseZipWanted(const std::string& depend_dir) {
   std::lock_guard<std::mutex> guard(State().lock);
   return State().windows_major < 10 && State().process_path.find(depend_dir) == std::string::npos;
 }
 
-bool BaseZipNeeded() {
-  if (!BaseZipWanted()) return false;
-  AddToUserPath();
+bool BaseZipNeeded(const std::string& depend_dir) {
+  if (!BaseZipWanted(depend_dir)) return false;
+  AddToUserPath(depend_dir);
   return true;
 }
 
-bool AddToUserPath() {
-  const std::string depend_dir = InstallContext::Get().DependDir;
+bool AddToUserPath(const std::string& depend_dir) {
   std::lock_guard<std::mutex> guard(State().lock);
   std::string text = State().stored_exists ? State().stored_path : std::string();
   if (!AddDependDirToStoredPath(&text, depend_dir)) return true;

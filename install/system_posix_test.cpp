@@ -21,7 +21,6 @@ const char kDepend[] = "C:\\Users\\u\\AppData\\Roaming\\QuillbankDependBase";
 class SystemStandInTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallContext::Get().DependDir = kDepend;
     SetWindowsMajorVersionForTest(10);
     SetProcessPathForTest("");
     SetStoredUserPathForTest(false, "");
@@ -99,16 +98,16 @@ TEST_F(SystemStandInTest, TheCopyCommandCopiesTheTreeWithEmptyFolders) {
 }
 
 TEST_F(SystemStandInTest, BaseZipIsNeededBeforeWindows10WithoutDependDirInThePath) {
-  EXPECT_FALSE(BaseZipNeeded());
+  EXPECT_FALSE(BaseZipNeeded(kDepend));
   EXPECT_FALSE(StoredUserPathExistsForTest());
 
   SetWindowsMajorVersionForTest(6);
   SetProcessPathForTest(std::string("C:\\Windows;") + kDepend);
-  EXPECT_FALSE(BaseZipNeeded());
+  EXPECT_FALSE(BaseZipNeeded(kDepend));
   EXPECT_FALSE(StoredUserPathExistsForTest());
 
   SetProcessPathForTest("C:\\Windows");
-  EXPECT_TRUE(BaseZipNeeded());
+  EXPECT_TRUE(BaseZipNeeded(kDepend));
   EXPECT_EQ(StoredUserPathForTest(), kDepend);
   EXPECT_EQ(StoredUserPathWritesForTest(), 1);
 }

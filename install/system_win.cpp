@@ -92,7 +92,8 @@ enum class PathEdit { Failed, Unchanged, Written };
 // value's type kept (REG_EXPAND_SZ stays REG_EXPAND_SZ, so its %-references keep expanding), a
 // value left empty deleted, as it was before an install made it. A value that cannot be read
 // whole, or is not text, is left as it is.
-PathEdit EditStoredPath(bool (*edit)(std::string* path, const std::string& depend_dir)) {
+PathEdit EditStoredPath(const std::string& depend_dir,
+                        bool (*edit)(std::string* path, const std::string& depend_dir)) {
   RegistryKey key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", /*ulOptions=*/0, KEY_READ | KEY_WRITE,
                     key.receive()) != ERROR_SUCCESS) {
@@ -101,7 +102,7 @@ PathEdit EditStoredPath(bool (*edit)(std::string* path, const std::string& depen
   std::string text;
   DWORD type = REG_SZ;
   if (!ReadStoredPath(key.get(), &text, &type)) return PathEdit::Failed;
-  if (!edit(&text, InstallContext::Get().DependDir)) return PathEdit::Unchanged;
+  if (!edit(&text, depend_dir)) return PathEdit::Unchanged;
   const LONG rc = text.empty()
                       ? RegDeleteValueA(key.get(), "Path")
                       : RegSetValueExA(key.get(), "Path", /*Reserved=*/0, type,
@@ -166,18 +167,17 @@ bool StopTerminalRunningFrom(const std::wstring& folder) {
   return true;
 }
 
-void ExtendProcessPath() {
+void ExtendProcessPath(const std::string& depend_dir) {
   std::string path;
   if (!ReadProcessPath(&path)) return;
-  const std::string extended = ProcessPathWithDependDir(path, InstallContext::Get().DependDir);
+  const std::string extended = ProcessPathWithDependDir(path, depend_dir);
   // A value the system refuses (too long) leaves the old one in place.
   SetEnvironmentVariableA("Path", extended.c_str());
 }
 
-int LaunchTerminal() {
-  ExtendProcessPath();
-  const std::string command =
-      "\"" + InstallContext::Get().InstallDir + "\\" + kTerminalExeName + "\" end";
+int LaunchTerminal(const InstallContext& ctx) {
+  ExtendProcessPath(ctx.DependDir);
+  const std::string command = "\"" + ctx.InstallDir + "\\" + kTerminalExeName + "\" end";
   wchar_t wide[kCommandLineChars] = {};
   if (!ToWide(command.c_str(), reinterpret_cast<char16_t*>(wide), kCommandLineChars,
               kCodePageSystem)) {
@@ -258,8 +258,8 @@ class ComScope {
 };
 
 // InstallDir\quillbank ix.exe as wide text; empty when it does not fit a shortcut path.
-std::wstring TerminalPathWide() {
-  const std::string target = InstallContext::Get().InstallDir + "\\" + kTerminalExeName;
+std::wstring TerminalPathWide(const std::string& install_dir) {
+  const std::string target = install_dir + "\\" + kTerminalExeName;
   wchar_t wide[kShortcutPathChars] = {};
   if (!ToWide(target.c_str(), reinterpret_cast<char16_t*>(wide), kShortcutPathChars,
               kCodePageSystem)) {
@@ -280,8 +280,8 @@ std::wstring WideFromGbk(const std::string& text) {
 
 }  // namespace
 
-bool IsOurShortcut(const std::wstring& link) {
-  const std::wstring target = TerminalPathWide();
+bool IsOurShortcut(const std::wstring& link, const std::string& install_dir) {
+  const std::wstring target = TerminalPathWide(install_dir);
   if (target.empty()) return false;
   const ComScope com;  // outlives the objects below
   if (!com.ok()) return false;
@@ -296,8 +296,7 @@ bool IsOurShortcut(const std::wstring& link) {
          lstrcmpiW(path, target.c_str()) == 0;
 }
 
-std::wstring DesktopShortcutPath() {
-  const InstallContext& ctx = InstallContext::Get();
+std::wstring DesktopShortcutPath(const InstallContext& ctx) {
   std::string desktop;
   GetSpecialFolder(kCsidlDesktopDirectory, desktop);
   wchar_t folder[kShortcutPathChars] = {};
@@ -322,14 +321,14 @@ std::wstring DesktopShortcutPath() {
     // Not there yet, or the shortcut an earlier install made: never someone else's file, and
     // never through a link.
     if (attributes == INVALID_FILE_ATTRIBUTES) return link;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsOurShortcut(link)) return link;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsOurShortcut(link, ctx.InstallDir)) return link;
   }
   return std::wstring();
 }
 
-bool CreateDesktopShortcut() {
-  const std::wstring link = DesktopShortcutPath();
-  const std::wstring target = TerminalPathWide();
+bool CreateDesktopShortcut(const InstallContext& ctx) {
+  const std::wstring link = DesktopShortcutPath(ctx);
+  const std::wstring target = TerminalPathWide(ctx.InstallDir);
   if (link.empty() || target.empty()) return false;
   const ComScope com;  // outlives the objects below
   if (!com.ok()) return true;
@@ -345,7 +344,7 @@ bool CreateDesktopShortcut() {
   return true;
 }
 
-bool BaseZipWanted() {
+bool BaseZipWanted(const std::string& depend_dir) {
   OSVERSIONINFOEXW version = {};
   static_assert(sizeof version == 284, "the extended version record");
   version.dwOSVersionInfoSize = sizeof version;
@@ -355,22 +354,22 @@ bool BaseZipWanted() {
   }
   std::string path;
   ReadProcessPath(&path);
-  return path.find(InstallContext::Get().DependDir) == std::string::npos;
+  return path.find(depend_dir) == std::string::npos;
 }
 
-bool BaseZipNeeded() {
-  if (!BaseZipWanted()) return false;
-  AddToUserPath();
+bool BaseZipNeeded(const std::string& depend_dir) {
+  if (!BaseZipWanted(depend_dir)) return false;
+  AddToUserPath(depend_dir);
   return true;
 }
 
-bool AddToUserPath() {
-  const PathEdit edit = EditStoredPath(AddDependDirToStoredPath);
+bool AddToUserPath(const std::string& depend_dir) {
+  const PathEdit edit = EditStoredPath(depend_dir, AddDependDirToStoredPath);
   // Ours now, for the uninstall to take off again.
   if (edit == PathEdit::Written) RecordDependPathAdded();
   return edit != PathEdit::Failed;
 }
 
-bool RemoveDependDirFromUserPath() {
-  return EditStoredPath(RemoveDependDirFromStoredPath) != PathEdit::Failed;
+bool RemoveDependDirFromUserPath(const std::string& depend_dir) {
+  return EditStoredPath(depend_dir, RemoveDependDirFromStoredPath) != PathEdit::Failed;
 }

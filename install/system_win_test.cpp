@@ -236,27 +236,27 @@ TEST(SystemWinTest, DesktopShortcutPointsAtTheInstalledTerminal) {
   DeleteFileW(link.c_str());
   DeleteFileW(fallback.c_str());
 
-  ASSERT_TRUE(CreateDesktopShortcut());
+  ASSERT_TRUE(CreateDesktopShortcut(ctx));
   EXPECT_EQ(ShortcutTarget(link), terminal);
-  EXPECT_TRUE(IsOurShortcut(link));
+  EXPECT_TRUE(IsOurShortcut(link, ctx.InstallDir));
   // Made again (a repair, an update), our own shortcut is replaced in place.
-  ASSERT_TRUE(CreateDesktopShortcut());
-  EXPECT_EQ(DesktopShortcutPath(), link);
+  ASSERT_TRUE(CreateDesktopShortcut(ctx));
+  EXPECT_EQ(DesktopShortcutPath(ctx), link);
   EXPECT_EQ(GetFileAttributesW(fallback.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(DeleteFileW(link.c_str()));
 
   // A file of that name that is not our shortcut is never replaced: the shortcut takes the
   // package's own name instead.
   ASSERT_TRUE(WriteWide(link, "someone else's"));
-  ASSERT_TRUE(CreateDesktopShortcut());
+  ASSERT_TRUE(CreateDesktopShortcut(ctx));
   EXPECT_EQ(ReadWide(link), "someone else's");
   EXPECT_EQ(ShortcutTarget(fallback), terminal);
-  EXPECT_EQ(DesktopShortcutPath(), fallback);
+  EXPECT_EQ(DesktopShortcutPath(ctx), fallback);
   // And when that name is taken by someone else too, there is no shortcut.
   EXPECT_TRUE(DeleteFileW(fallback.c_str()));
   ASSERT_TRUE(WriteWide(fallback, "another one's"));
-  EXPECT_EQ(DesktopShortcutPath(), L"");
-  EXPECT_FALSE(CreateDesktopShortcut());
+  EXPECT_EQ(DesktopShortcutPath(ctx), L"");
+  EXPECT_FALSE(CreateDesktopShortcut(ctx));
   EXPECT_EQ(ReadWide(fallback), "another one's");
   EXPECT_EQ(ReadWide(link), "someone else's");
   EXPECT_TRUE(DeleteFileW(fallback.c_str()));
@@ -265,25 +265,24 @@ TEST(SystemWinTest, DesktopShortcutPointsAtTheInstalledTerminal) {
   // A product name that is no plain file name never becomes part of a path.
   for (const char* name : {"..\\Other App", "a/b", "CON", "x:y", "dot.", "", "a|b"}) {
     ctx.ProductName = name;
-    EXPECT_EQ(DesktopShortcutPath(), fallback) << name;
+    EXPECT_EQ(DesktopShortcutPath(ctx), fallback) << name;
   }
   ctx.ProductName = "..\\Other App";
-  ASSERT_TRUE(CreateDesktopShortcut());
+  ASSERT_TRUE(CreateDesktopShortcut(ctx));
   EXPECT_EQ(ShortcutTarget(fallback), terminal);
   EXPECT_TRUE(DeleteFileW(fallback.c_str()));
 
   // A target path that does not fit 1024 characters makes no shortcut.
   ctx.InstallDir = "C:\\" + std::string(1100, 'd');
-  EXPECT_FALSE(CreateDesktopShortcut());
+  EXPECT_FALSE(CreateDesktopShortcut(ctx));
   EXPECT_EQ(GetFileAttributesW(fallback.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(SystemWinTest, UserPathGetsDependDirOnceAndKeepsItsType) {
   StoredPathGuard guard;
-  InstallContext::Get().DependDir = kDepend;
 
   RegDeleteValueA(guard.key(), "Path");
-  EXPECT_TRUE(AddToUserPath());
+  EXPECT_TRUE(AddToUserPath(kDepend));
   std::string text;
   DWORD type = 0;
   ASSERT_TRUE(ReadStored(guard.key(), &text, &type));
@@ -291,7 +290,7 @@ TEST(SystemWinTest, UserPathGetsDependDirOnceAndKeepsItsType) {
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
 
   SetStored(guard.key(), REG_SZ, "C:\\Tools");
-  EXPECT_TRUE(AddToUserPath());
+  EXPECT_TRUE(AddToUserPath(kDepend));
   ASSERT_TRUE(ReadStored(guard.key(), &text, &type));
   EXPECT_EQ(text, std::string("C:\\Tools;") + kDepend);
 
@@ -305,17 +304,17 @@ TEST(SystemWinTest, UserPathGetsDependDirOnceAndKeepsItsType) {
   ASSERT_EQ(RegNotifyChangeKeyValue(guard.key(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, written.get(),
                                     /*fAsynchronous=*/TRUE),
             ERROR_SUCCESS);
-  EXPECT_TRUE(AddToUserPath());
+  EXPECT_TRUE(AddToUserPath(kDepend));
   EXPECT_EQ(WaitForSingleObject(written.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(broadcasts.count(), 0);
   // Both do see a write: another text, extended.
   SetStored(guard.key(), REG_SZ, "C:\\Other");
   EXPECT_EQ(WaitForSingleObject(written.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_TRUE(AddToUserPath());
+  EXPECT_TRUE(AddToUserPath(kDepend));
   EXPECT_EQ(broadcasts.count(), 1);
 
   SetStored(guard.key(), REG_EXPAND_SZ, "%USERPROFILE%\\bin");
-  EXPECT_TRUE(AddToUserPath());
+  EXPECT_TRUE(AddToUserPath(kDepend));
   ASSERT_TRUE(ReadStored(guard.key(), &text, &type));
   EXPECT_EQ(text, std::string("%USERPROFILE%\\bin;") + kDepend);
   EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
@@ -323,7 +322,7 @@ TEST(SystemWinTest, UserPathGetsDependDirOnceAndKeepsItsType) {
   // Longer than the 8192 bytes a fixed buffer would hold: read and extended whole.
   const std::string long_path = "C:\\" + std::string(9000, 'a');
   SetStored(guard.key(), REG_SZ, long_path);
-  EXPECT_TRUE(AddToUserPath());
+  EXPECT_TRUE(AddToUserPath(kDepend));
   ASSERT_TRUE(ReadStored(guard.key(), &text, &type));
   EXPECT_EQ(text, long_path + ";" + kDepend);
 }
@@ -365,10 +364,9 @@ TEST(SystemWinTest, BaseZipIsNeededOnWindows7ButNotOn10) {
 TEST(SystemWinTest, ProcessPathGetsDependDirOnce) {
   char saved[32768] = {};
   GetEnvironmentVariableA("Path", saved, sizeof saved);
-  InstallContext::Get().DependDir = kDepend;
   SetEnvironmentVariableA("Path", "C:\\windows\\system32");
-  ExtendProcessPath();
-  ExtendProcessPath();
+  ExtendProcessPath(kDepend);
+  ExtendProcessPath(kDepend);
   char path[32768] = {};
   GetEnvironmentVariableA("Path", path, sizeof path);
   EXPECT_EQ(std::string(path), std::string("C:\\windows\\system32;") + kDepend);
@@ -404,7 +402,7 @@ TEST(SystemWinTest, KillRunningTerminalEndsOnlyTheOneFromItsOwnFolder) {
 
 TEST(SystemWinTest, LaunchTerminalStartsTheInstalledTerminalWithEndAndDependDirOnItsPath) {
   TempDir temp;
-  InstallContext& ctx = InstallContext::Get();
+  InstallContext ctx;
   ctx.InstallDir = temp.path();
   ctx.DependDir = kDepend;
   char saved[32768] = {};
@@ -413,7 +411,7 @@ TEST(SystemWinTest, LaunchTerminalStartsTheInstalledTerminalWithEndAndDependDirO
   ASSERT_TRUE(CopyFileW((GetExeDir() + L"quillbank ix.exe").c_str(),
                         Wide(temp.Join("quillbank ix.exe")).c_str(), FALSE));
 
-  EXPECT_NE(LaunchTerminal(), 0);
+  EXPECT_NE(LaunchTerminal(ctx), 0);
   std::string report;
   for (int i = 0; i < 600 && report.find('\n') == std::string::npos; ++i, Sleep(50)) {
     report = ReadFileBytes(temp.Join("launched.txt"));
@@ -425,7 +423,7 @@ TEST(SystemWinTest, LaunchTerminalStartsTheInstalledTerminalWithEndAndDependDirO
   EXPECT_EQ(report.substr(line_end + 1), std::string("C:\\windows\\system32;") + kDepend);
 
   ctx.InstallDir = "C:\\" + std::string(2100, 'd');
-  EXPECT_EQ(LaunchTerminal(), 0);
+  EXPECT_EQ(LaunchTerminal(ctx), 0);
 }
 
 TEST(SystemWinTest, RunAndWaitCopiesWithXcopyAndReportsAFailedCommand) {

@@ -185,8 +185,7 @@ TEST_F(SessionTest, SendFrameTypes) {
 
 TEST_F(SessionTest, ConnectLogsEveryAttemptAndNeedsARecord) {
   TempDir dir;
-  InstallContext::Get().StagingDir = dir.path();
-  ASSERT_TRUE(OpenInstallLog());
+  ASSERT_TRUE(OpenInstallLog(dir.path()));
   EXPECT_FALSE(codec()->Connect(nullptr));
   EXPECT_FALSE(peer_.Accept(300));
   EXPECT_EQ(client_.Count("disconnect"), 0u);

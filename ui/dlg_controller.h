@@ -11,7 +11,7 @@ class TDlgController {
  public:
   virtual ~TDlgController() = default;
 
-  // The window exists, its progress bar too, and MainWindowHandle names it; it is not shown yet.
+  // The window exists, its progress bar too; it is not shown yet.
   virtual void OnCreate(TQuillbankDlg& dlg) { (void)dlg; }
   // The button was pressed in the Ready state.
   virtual void OnButtonClick(TQuillbankDlg& dlg) { (void)dlg; }
@@ -32,6 +32,9 @@ class TDlgController {
   // The window is closing (close box, system close command, after "Open"): called before the
   // modal loop is told to end and the window is destroyed. The place to stop the connections.
   virtual void OnClose(TQuillbankDlg& dlg) { (void)dlg; }
+  // The window is being destroyed (WM_DESTROY): messages posted to it from now on must find no
+  // window rather than a reused handle.
+  virtual void OnWindowDestroyed(TQuillbankDlg& dlg) { (void)dlg; }
   // The window object is being destroyed, after its progress bar; the window is gone by now.
   virtual void OnDestroy(TQuillbankDlg& dlg) { (void)dlg; }
 };

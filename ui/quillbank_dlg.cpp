@@ -3,6 +3,7 @@
 #include "ui/quillbank_dlg.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "core/install_context.h"
 #include "core/message_text.h"
@@ -26,7 +27,8 @@ int DownloadPercentage(int32_t files_done, int32_t files_total) {
   return static_cast<int>(percentage);
 }
 
-TQuillbankDlg::TQuillbankDlg(TDlgController* controller) : controller_(controller) {}
+TQuillbankDlg::TQuillbankDlg(TDlgController* controller, InstallContext context)
+    : controller_(controller), context_(std::move(context)) {}
 
 TQuillbankDlg::~TQuillbankDlg() {
   progress_bar_.reset();
@@ -43,7 +45,6 @@ void TQuillbankDlg::OnCreate() {
                kProgressBarRect.bottom - kProgressBarRect.top, /*bRepaint=*/FALSE);
   }
   ShowProgressBarForState();
-  MainWindowHandle = hwnd_;
   if (controller_ != nullptr) controller_->OnCreate(*this);
   SetWindowTextW(hwnd_, kWindowText);
 }
@@ -86,7 +87,7 @@ LRESULT TQuillbankDlg::WndProc(UINT message, WPARAM w_param, LPARAM l_param) {
       return 0;
     case WM_DESTROY:
       // Messages posted from now on must find no window rather than a reused handle.
-      if (MainWindowHandle == hwnd_) MainWindowHandle = nullptr;
+      if (controller_ != nullptr) controller_->OnWindowDestroyed(*this);
       break;
     default:
       break;
@@ -206,8 +207,8 @@ void TQuillbankDlg::ShowFailure(const char* gbk_text) {
 
 void TQuillbankDlg::ShowFailureWithCode(int32_t code) {
   char text[100] = {};
-  std::snprintf(text, sizeof text, "%s,%s%d", GetMessageText(kTextInstallFail),
-                GetMessageText(kTextErrorCode), static_cast<int>(code));
+  std::snprintf(text, sizeof text, "%s,%s%d", GetMessageText(context_.LanguageId, kTextInstallFail),
+                GetMessageText(context_.LanguageId, kTextErrorCode), static_cast<int>(code));
   ShowFailure(text);
 }
 

@@ -9,16 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "core/install_context.h"
 #include "ui/dlg_controller.h"
+#include "ui/install_view.h"
 #include "ui/modal_wnd.h"
 #include "ui/progress_bar.h"
-
-enum class WindowState : int32_t {
-  Ready = 0,       // button "Install", close box
-  Installing = 1,  // percentage and progress bar; no button; the close box as the controller says
-  Failed = 2,      // status text, close box
-  Installed = 3,   // button "Open", close box
-};
 
 constexpr int kDlgWidth = 463;
 constexpr int kDlgHeight = 320;
@@ -26,15 +21,15 @@ constexpr RECT kProgressBarRect = {30, 268, 30 + 403, 268 + 12};
 constexpr COLORREF kButtonFrameColour = 0x1742C1;
 constexpr COLORREF kButtonFrameHoverColour = 0x1C3BAB;
 
-class TQuillbankDlg : public TModalWnd {
+class TQuillbankDlg : public TModalWnd, public InstallView {
  public:
   // `controller` may be null (nothing happens on clicks then); it must outlive this object.
-  explicit TQuillbankDlg(TDlgController* controller = nullptr);
+  // `context` gives the product name and package number shown, and the language of the texts.
+  explicit TQuillbankDlg(TDlgController* controller = nullptr, InstallContext context = {});
   ~TQuillbankDlg() override;
 
   LRESULT WndProc(UINT message, WPARAM w_param, LPARAM l_param) override;
-  // Creates the progress bar, publishes MainWindowHandle, lets the controller set up, and sets the
-  // window text.
+  // Creates the progress bar, lets the controller set up, and sets the window text.
   void OnCreate() override;
   // On the display under the cursor, vertically by the primary screen's height.
   void CenterWindow() override;
@@ -45,16 +40,16 @@ class TQuillbankDlg : public TModalWnd {
 
   WindowState State() const { return state_; }
   // Shows the progress bar only in Installing and invalidates the window.
-  void SetState(WindowState state);
+  void SetState(WindowState state) override;
 
   int32_t FilesDone() const { return files_done_; }
   int32_t FilesTotal() const { return files_total_; }
   // Each also feeds the progress bar (position, range) and invalidates it.
-  void SetFilesDone(int32_t files_done);
-  void SetFilesTotal(int32_t files_total);
+  void SetFilesDone(int32_t files_done) override;
+  void SetFilesTotal(int32_t files_total) override;
   // `files` more module files complete (one, or the modules an update reused, at once): files
   // done + files, state Installing, what changed invalidated.
-  void StepProgress(int32_t files = 1);
+  void StepProgress(int32_t files = 1) override;
   TProcess* ProgressBar() const { return progress_bar_.get(); }
 
   const std::wstring& StatusText() const { return status_text_; }
@@ -62,15 +57,15 @@ class TQuillbankDlg : public TModalWnd {
   void SetStatusText(const wchar_t* text);
   // State Failed with `gbk_text` (code page 936, at most 260 characters) as status text,
   // repainted at once.
-  void ShowFailure(const char* gbk_text);
+  void ShowFailure(const char* gbk_text) override;
   // State Failed with "<install failed>,<error code>N" in the user's language.
   void ShowFailureWithCode(int32_t code);
   // Installing, showing 100% and a full bar until the state next changes: for the install steps
   // after the last file, which block the window. Repainted at once.
-  void ShowInstallFinishing();
+  void ShowInstallFinishing() override;
   // While on: Installing shows message-table entry 9 ("Reconnecting") instead of the percentage.
   // The counters are kept, so the percentage comes back where it was. Repainted at once.
-  void ShowReconnecting(bool on);
+  void ShowReconnecting(bool on) override;
   bool Reconnecting() const { return reconnecting_; }
 
   bool ButtonHover() const { return button_hover_; }
@@ -81,7 +76,7 @@ class TQuillbankDlg : public TModalWnd {
   // Installing while the controller offers it and the install steps are not running.
   bool CloseBoxShown() const;
   // Invalidates the window and repaints it before returning.
-  void RepaintNow();
+  void RepaintNow() override;
 
  private:
   void OnSize();
@@ -91,6 +86,7 @@ class TQuillbankDlg : public TModalWnd {
   void ShowProgressBarForState();
 
   TDlgController* controller_;
+  const InstallContext context_;
   int32_t files_done_ = 0;
   int32_t files_total_ = 0;
   std::unique_ptr<TProcess> progress_bar_;

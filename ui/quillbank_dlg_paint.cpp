@@ -41,7 +41,7 @@ void TQuillbankDlg::Paint() {
     close_box_ = glyph;
   }
 
-  const InstallContext& context = InstallContext::Get();
+  const InstallContext& context = context_;
   SelectGuard font(dc, TitleFont);
   SetTextColor(dc, kLightTextColour);
   DrawTextIn(dc, GbkToWide(context.ProductName.c_str(), kNameCapacity),
@@ -71,13 +71,13 @@ void TQuillbankDlg::DrawContent(TMemDC& back_buffer) {
       // The caption sinks one more pixel while the mouse is over the button.
       RECT caption = button_rect_;
       OffsetRect(&caption, 0, button_hover_ ? 2 : 1);
-      DrawTextIn(dc, GbkToWide(GetMessageText(entry), kCaptionCapacity), caption,
+      DrawTextIn(dc, GbkToWide(GetMessageText(context_.LanguageId, entry), kCaptionCapacity), caption,
                  DT_CENTER | DT_BOTTOM | DT_NOPREFIX);
       break;
     }
     case WindowState::Installing: {
       if (reconnecting_ && !finishing_) {
-        DrawTextIn(dc, GbkToWide(GetMessageText(kTextReconnecting), kCaptionCapacity),
+        DrawTextIn(dc, GbkToWide(GetMessageText(context_.LanguageId, kTextReconnecting), kCaptionCapacity),
                    status_rect_, DT_RIGHT | DT_BOTTOM | DT_NOPREFIX);
         break;
       }

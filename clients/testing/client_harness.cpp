@@ -12,13 +12,10 @@
 #include "base/coding.h"
 #include "base/file_system.h"
 #include "core/install_log.h"
-#include "core/window_messages.h"
 #include "wire/message.h"
 #include "wire/records.h"
 
 namespace {
-
-int g_dummy_window;
 
 uint8_t* Bytes(std::string* record) { return reinterpret_cast<uint8_t*>(&(*record)[0]); }
 
@@ -29,18 +26,6 @@ std::string Le16(uint32_t value) {
 std::string Le32(uint32_t value) { return Le16(value & 0xFFFF) + Le16(value >> 16); }
 
 }  // namespace
-
-WindowMessages::WindowMessages() {
-  SetMainWindowSink([this](unsigned message, uintptr_t, intptr_t l_param, bool sent) {
-    entries_.Record({message, l_param, sent});
-  });
-  MainWindowHandle = &g_dummy_window;
-}
-
-WindowMessages::~WindowMessages() {
-  MainWindowHandle = nullptr;
-  SetMainWindowSink(nullptr);
-}
 
 std::vector<unsigned> WindowMessages::Kinds() {
   std::vector<unsigned> kinds;
@@ -169,24 +154,9 @@ std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& en
          Le16(0);
 }
 
-ClientTest::ClientTest() {
-  staging_ = dir_.Join("stage");
-  depend_ = dir_.Join("depend");
-  InstallContext& context = InstallContext::Get();
-  context.StagingDir = staging_;
-  context.DependDir = depend_;
-  context.InstalledVersion = VersionPair();
-  context.LatestVersion = VersionPair();
-  std::memset(context.DownloadHost, 0, sizeof context.DownloadHost);
-  context.DownloadPort = 0;
-  ModuleList::Get().ClearForTest();
-  OpenInstallLog();
-}
+ClientTest::ClientTest() { OpenInstallLog(staging_); }
 
-ClientTest::~ClientTest() {
-  CloseInstallLog();
-  ModuleList::Get().ClearForTest();
-}
+ClientTest::~ClientTest() { CloseInstallLog(); }
 
 std::string ClientTest::LogText() const { return ReadFileBytes(Staging("log\\install.log")); }
 

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "core/install_context.h"
+#include "core/window_messages.h"
+#include "install/staged_package.h"
 #include "wire/cipher_context.h"
 #include "net/frame_codec.h"
 #include "net/process_client.h"
@@ -25,9 +27,8 @@
 constexpr char kTestSendKey[] = "client-sends-key";
 constexpr char kTestReceiveKey[] = "client-reads-key";
 
-// Receives what the clients post or send to the window; MainWindowHandle is set to a dummy value
-// meanwhile (UM_FILE_DONE is posted only when it is set).
-class WindowMessages {
+// Receives what the clients post or send to the controller; a send does not wait.
+class WindowMessages : public ClientSink {
  public:
   struct Entry {
     unsigned message;
@@ -35,10 +36,12 @@ class WindowMessages {
     bool sent;
   };
 
-  WindowMessages();
-  ~WindowMessages();
+  WindowMessages() = default;
   WindowMessages(const WindowMessages&) = delete;
   WindowMessages& operator=(const WindowMessages&) = delete;
+
+  void Post(unsigned message, intptr_t l_param) override { entries_.Record({message, l_param, false}); }
+  void Send(unsigned message, intptr_t l_param) override { entries_.Record({message, l_param, true}); }
 
   // Waits until `count` messages of the kind have arrived.
   bool WaitFor(unsigned message, size_t count = 1, int timeout_ms = 5000) {
@@ -93,12 +96,23 @@ uint16_t MessageCode(const std::string& message);
 // A zip archive of stored (uncompressed) entries.
 std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries);
 
+// The staged package with the base archive decision a test makes (the real one asks Windows and
+// edits the user's Path).
+class TestStagedPackage : public StagedPackage {
+ public:
+  using StagedPackage::StagedPackage;
+  bool WantsBaseArchive() override { return base_wanted; }
+  bool base_wanted = false;
+};
+
 // A staging folder (below a folder of its own, so escapes show), the dependency folder beside
-// it, the install log open, an empty module list and the window recorder.
+// it, the install log open, an empty module list, the consumer of the staged files and the
+// message recorder.
 class ClientTest : public testing::Test {
  protected:
   ClientTest();
   ~ClientTest() override;
+
 
   std::string Staging(const std::string& name) const { return staging_ + "\\" + name; }
   std::string LogText() const;
@@ -108,7 +122,9 @@ class ClientTest : public testing::Test {
   std::vector<std::string> TopLevelNames() const;
 
   TempDir dir_;
-  std::string staging_;
-  std::string depend_;
+  const std::string staging_ = dir_.Join("stage");
+  const std::string depend_ = dir_.Join("depend");
   WindowMessages window_;
+  ModuleList modules_;
+  TestStagedPackage staged_{staging_, depend_, nullptr};
 };

@@ -1,57 +1,61 @@
-// Driving ProcessCheck and ProcessDL as the installer window does.
+// Driving ProcessCheck and ProcessDL as the install controller does.
 #include "clients/testing/client_run.h"
 
 #include <chrono>
-#include <cstring>
+#include <memory>
 
+#include "base/resources.h"
 #include "clients/process_check.h"
 #include "clients/process_dl.h"
 #include "core/install_context.h"
-#include "core/window_messages.h"
+#include "install/staged_package.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Any non-null handle: the download client posts UM_FILE_DONE only when a window exists.
-int dummy_window;
-
 }  // namespace
 
 struct ClientRun::Clients {
+  Clients(ClientSink* sink, const std::string& staging_dir, const std::string& depend_dir)
+      : staging(staging_dir), depend(depend_dir), check(sink, LoadPackageNumberString(), {}),
+        staged(std::make_unique<StagedPackage>(staging, depend, nullptr)) {}
+  const std::string staging;
+  const std::string depend;
   ProcessCheck check;
-  ProcessDL dl;
+  UpdateOffer offer;
+  std::unique_ptr<StagedPackage> staged;
+  std::unique_ptr<ProcessDL> dl;
 };
 
 ClientRun::ClientRun(const std::string& staging_dir, const std::string& depend_dir)
-    : clients_(nullptr) {
-  InstallContext& ctx = InstallContext::Get();
-  ctx.StagingDir = staging_dir;
-  ctx.DependDir = depend_dir;
-  ctx.InstalledVersion = VersionPair();
-  ctx.LatestVersion = VersionPair();
-  std::memset(ctx.DownloadHost, 0, sizeof(ctx.DownloadHost));
-  ctx.DownloadPort = 0;
-  ModuleList::Get().ClearForTest();
-  MainWindowHandle = &dummy_window;
-  SetMainWindowSink([this](unsigned message, uintptr_t, intptr_t l_param, bool sent) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back({message, l_param, sent});
-    all_.push_back({message, l_param, sent});
-    cv_.notify_all();
-  });
-  clients_ = new Clients();
+    : clients_(new Clients(this, staging_dir, depend_dir)) {}
+
+void ClientRun::CheckPackages(StagedHashes* hashes) {
+  clients_->staged = std::make_unique<StagedPackage>(clients_->staging, clients_->depend, hashes);
 }
 
-void ClientRun::CheckPackages(StagedHashes* hashes) { clients_->dl.CheckPackages(hashes); }
+std::string ClientRun::KeptBaseArchive() const { return clients_->staged->KeptBaseArchive(); }
 
-std::string ClientRun::KeptBaseArchive() const { return clients_->dl.KeptBaseArchive(); }
+const UpdateOffer& ClientRun::offer() const { return clients_->offer; }
 
 ClientRun::~ClientRun() {
-  // The clients end their connections' threads before the sink they post to goes away.
+  // The clients end their connections' threads before the queue they post to goes away.
   delete clients_;
-  SetMainWindowSink(nullptr);
-  MainWindowHandle = nullptr;
+}
+
+void ClientRun::Post(unsigned message, intptr_t l_param) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  queue_.push_back({message, l_param, false});
+  all_.push_back({message, l_param, false});
+  cv_.notify_all();
+}
+
+void ClientRun::Send(unsigned message, intptr_t l_param) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  queue_.push_back({message, l_param, true});
+  all_.push_back({message, l_param, true});
+  cv_.notify_all();
 }
 
 bool ClientRun::Next(WindowMessage* out, int timeout_ms) {
@@ -75,7 +79,10 @@ bool ClientRun::Check(const ListenAddress& update, int timeout_ms) {
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     WindowMessage m;
     if (left <= 0 || !Next(&m, left)) return false;
-    if (m.message == UM_MODULE_CHECK_DONE) return true;
+    if (m.message == UM_MODULE_CHECK_DONE) {
+      clients_->offer = check.TakeOffer();
+      return true;
+    }
     if (m.message == UM_UPDATE_REFUSED || m.message == UM_LOGIN_FAIL ||
         m.message == UM_CHECK_AUTH_FAIL || m.message == UM_CHECK_DISCONNECT) {
       return false;
@@ -84,13 +91,19 @@ bool ClientRun::Check(const ListenAddress& update, int timeout_ms) {
 }
 
 bool ClientRun::Download(int timeout_ms, const ListenAddress* download, int reconnects) {
-  ProcessDL& dl = clients_->dl;
-  InstallContext& ctx = InstallContext::Get();
+  if (clients_->dl == nullptr) {
+    ClientSink* sink = this;
+    clients_->dl = std::make_unique<ProcessDL>(sink, clients_->staging, &clients_->offer.Modules,
+                                               clients_->staged.get());
+  }
+  ProcessDL& dl = *clients_->dl;
+  const UpdateOffer& offer = clients_->offer;
   requests_.clear();
   auto connect = [&] {
     AccountRecord account = InstallerAccountRecord();
     if (download) return dl.Connect(download->host.c_str(), download->port, &account);
-    return dl.Connect(ctx.DownloadHost, static_cast<uint16_t>(ctx.DownloadPort), &account);
+    return dl.Connect(offer.DownloadHost.c_str(), static_cast<uint16_t>(offer.DownloadPort),
+                      &account);
   };
   // A connect that fails reports UM_DL_DISCONNECT as well, which the loop below counts.
   if (!connect() && reconnects == 0) return false;
@@ -104,7 +117,7 @@ bool ClientRun::Download(int timeout_ms, const ListenAddress* download, int reco
     if (m.message == UM_BASE_DONE) {
       if (m.l_param != 0) return false;
       if (requests_.empty()) requested = Clock::now();
-      dl.DownloadModule();  // on the "window thread", as the controller does
+      dl.DownloadModule();  // on the "controller's thread", as the controller does
       requests_.push_back(dl.LastRequestNames());
     } else if (m.message == UM_DOWNLOAD_DONE) {
       module_seconds_ = std::chrono::duration<double>(Clock::now() - requested).count();

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/install_context.h"
+#include "core/window_messages.h"
 #include "service/endpoint.h"
 
 class StagedHashes;
@@ -21,17 +23,16 @@ struct WindowMessage {
   bool sent;
 };
 
-class ClientRun {
+class ClientRun : private ClientSink {
  public:
-  // Installs the window-message sink and sets the install context's folders below
-  // `staging_dir` and `depend_dir`; clears the module list.
+  // The clients write below `staging_dir`; the base archive unpacks below `depend_dir`.
   ClientRun(const std::string& staging_dir, const std::string& depend_dir);
   ~ClientRun();
   ClientRun(const ClientRun&) = delete;
   ClientRun& operator=(const ClientRun&) = delete;
 
-  // Link, login, update check, module check. True when UM_MODULE_CHECK_DONE arrived; false on
-  // any failure message or after `timeout_ms`.
+  // Link, login, update check, module check. True when UM_MODULE_CHECK_DONE arrived (the offer
+  // is then taken); false on any failure message or after `timeout_ms`.
   bool Check(const ListenAddress& update, int timeout_ms = 20000);
   // The download from the server the check named (or `download` when given). True when
   // UM_DOWNLOAD_DONE arrived; false on a refusal, after `timeout_ms`, or on UM_DL_DISCONNECT
@@ -44,6 +45,8 @@ class ClientRun {
   void CheckPackages(StagedHashes* hashes);
   // The base archive kept packed in the staging folder, or empty.
   std::string KeptBaseArchive() const;
+  // What the update check offered.
+  const UpdateOffer& offer() const;
 
   // The module names of each module request of the last Download(), one list per request.
   const std::vector<std::vector<std::string>>& requests() const { return requests_; }
@@ -60,6 +63,8 @@ class ClientRun {
 
  private:
   struct Clients;
+  void Post(unsigned message, intptr_t l_param) override;
+  void Send(unsigned message, intptr_t l_param) override;
   bool Next(WindowMessage* out, int timeout_ms);
 
   std::mutex mutex_;

@@ -10,9 +10,8 @@
 int main() {
   const char* depend_dir = std::getenv("QB_PROBE_DEPEND_DIR");
   if (depend_dir == nullptr) return 255;
-  InstallContext::Get().DependDir = depend_dir;
   OSVERSIONINFOW version = {};
   version.dwOSVersionInfoSize = sizeof version;
   GetVersionExW(&version);
-  return static_cast<int>(version.dwMajorVersion) * 10 + (BaseZipNeeded() ? 1 : 0);
+  return static_cast<int>(version.dwMajorVersion) * 10 + (BaseZipNeeded(depend_dir) ? 1 : 0);
 }

@@ -1,0 +1,46 @@
+// The install controller inside the installer window: the window's clicks and messages reach
+// the controller, and the window serves it as its view, its timers and the way the clients'
+// reports reach its thread (posted and sent window messages).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "app/install_controller.h"
+#include "app/install_timers.h"
+#include "core/window_messages.h"
+#include "ui/dlg_controller.h"
+
+class ControllerWindow : public TDlgController, private InstallTimers, private ClientSink {
+ public:
+  // `controller` outlives this. `on_created` (may be null) is told the window's handle once it
+  // exists (the program marks it for a second start).
+  explicit ControllerWindow(InstallController* controller, void (*on_created)(HWND, void*) = nullptr,
+                            void* on_created_context = nullptr);
+
+  void OnCreate(TQuillbankDlg& dlg) override;
+  void OnButtonClick(TQuillbankDlg& dlg) override;
+  void OnOpen(TQuillbankDlg& dlg) override;
+  bool OnMessage(TQuillbankDlg& dlg, UINT message, WPARAM w_param, LPARAM l_param) override;
+  void OnTimer(TQuillbankDlg& dlg, UINT_PTR timer_id) override;
+  bool CloseBoxWhileInstalling() const override;
+  void OnClose(TQuillbankDlg& dlg) override;
+  void OnWindowDestroyed(TQuillbankDlg& dlg) override;
+  void OnDestroy(TQuillbankDlg& dlg) override;
+
+ private:
+  bool Start(uint32_t id, uint32_t ms) override;
+  void Stop(uint32_t id) override;
+  uint32_t NowMs() override;
+  void Pause(uint32_t ms) override;
+  void Post(unsigned message, intptr_t l_param) override;
+  void Send(unsigned message, intptr_t l_param) override;
+
+  InstallController* const controller_;
+  void (*const on_created_)(HWND, void*);
+  void* const on_created_context_;
+  // Read by the clients' receive threads; null once the window is being destroyed.
+  std::atomic<HWND> window_{nullptr};
+};
