@@ -135,7 +135,6 @@ class SinkClient : public ProcessClient {
   ~SinkClient() override { ReleaseConnections(); }
   void OnMessage(const uint8_t*, uint32_t length) override { bytes += length; }
   void OnClientDisconnect(const char*, int32_t) override {}
-  void OnHeartbeatTimeout() override {}
   void OnLogin(int32_t, const uint8_t*, uint32_t) override {}
   void OnSessionNotice(int32_t) override {}
   void OnAuthentLink(int32_t) override {}
@@ -180,9 +179,9 @@ int main(int argc, char** argv) {
   const Bytes stream = ReceiveStream(corpus, &plain);
   SinkClient client;
   ProcessClientPeer::NewConnection(client);
-  ProcessClientPeer::codec(client)->SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
-                                 reinterpret_cast<const uint8_t*>(kKey), 16);
   Protocol* session = ProcessClientPeer::session(client);
+  session->codec().SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
+                                  reinterpret_cast<const uint8_t*>(kKey), 16);
 
   std::printf(
       "build: %s, %d-bit; corpus: %s (%zu bytes, frames at ratio %.2f); automatic "

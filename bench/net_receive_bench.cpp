@@ -170,7 +170,6 @@ class SinkClient : public ProcessClient {
   ~SinkClient() override { ReleaseConnections(); }
   void OnMessage(const uint8_t*, uint32_t length) override { bytes += length; }
   void OnClientDisconnect(const char*, int32_t) override {}
-  void OnHeartbeatTimeout() override {}
   void OnLogin(int32_t, const uint8_t*, uint32_t) override {}
   void OnSessionNotice(int32_t) override {}
   void OnAuthentLink(int32_t) override {}
@@ -199,9 +198,9 @@ void BM_ReceivePath(benchmark::State& state) {
 
   SinkClient client;
   ProcessClientPeer::NewConnection(client);
-  ProcessClientPeer::codec(client)->SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
-                                 reinterpret_cast<const uint8_t*>(kKey), 16);
   Protocol* session = ProcessClientPeer::session(client);
+  session->codec().SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
+                                  reinterpret_cast<const uint8_t*>(kKey), 16);
   for (auto _ : state) {
     int used = session->ParseFrames(stream.data(), static_cast<uint32_t>(stream.size()));
     if (static_cast<size_t>(used) != stream.size()) {

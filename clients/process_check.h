@@ -27,7 +27,6 @@ class ProcessCheck : public ProcessClient {
 
   void OnMessage(const uint8_t* message, uint32_t length) override;
   void OnClientDisconnect(const char* text, int32_t code) override;
-  void OnHeartbeatTimeout() override {}
   void OnLogin(int32_t error_code, const uint8_t* records, uint32_t records_length) override;
   void OnSessionNotice(int32_t) override {}
   void OnAuthentLink(int32_t error_code) override;

@@ -11,7 +11,6 @@
 #include "clients/testing/client_harness.h"
 #include "core/window_messages.h"
 #include "wire/message.h"
-#include "net/tcp_socket.h"
 #include "net/testing/process_client_peer.h"
 
 namespace {

@@ -35,7 +35,6 @@ class ProcessDL : public ProcessClient {
   // stays incomplete: its module stays pending, and a later connection writes it again from its
   // first chunk.
   void OnClientDisconnect(const char* text, int32_t code) override;
-  void OnHeartbeatTimeout() override {}
   void OnLogin(int32_t error_code, const uint8_t* records, uint32_t records_length) override;
   void OnSessionNotice(int32_t) override {}
   // The base archive is requested when the consumer wants it and it is not in yet (the consumer

@@ -1,65 +1,25 @@
-// The send path of a connection: message to frame to transport, and the two requests the codec
-// sends itself (none but the login needs the account record).
+// The frame codec of a connection end: which key and frame type a message travels under, and
+// the decoding of what arrives.
 #include "net/frame_codec.h"
-
-#include <cstdio>
-#include <cstring>
-
-#include "core/install_log.h"
-#include "wire/frame_format.h"
-#include "net/tcp.h"
 
 FrameCodec::FrameCodec() { fixed_context_.SetKey(kBuiltInKey, sizeof kBuiltInKey - 1); }
 
-bool FrameCodec::SendFrame(const uint8_t* message, size_t length, char type) {
-  if (message == nullptr) return false;
+size_t FrameCodec::EncodeFrame(const uint8_t* message, size_t length, char type,
+                               uint8_t* frame) const {
+  if (message == nullptr) return 0;
   const CipherContext* context = &send_context_;
   if (type == '4') {
     context = &fixed_context_;
   } else if (type != '5') {
     type = '6';
   }
-  uint8_t frame[kFrameBufferSize];
-  size_t frame_length = BuildFrame(message, length, type, context, frame);
-  if (frame_length == 0) return false;
-  if (transport_ == nullptr || !transport_->IsConnected()) return false;
-  return transport_->Send(frame, static_cast<uint32_t>(frame_length)) == 0;
+  return BuildFrame(message, length, type, context, frame);
 }
 
-bool FrameCodec::Connect(const AccountRecord* record) {
-  bool connected = false;
-  if (record != nullptr) {
-    EncodeAccountRecord(*record, account_);
-    connected = transport_ != nullptr && transport_->Connect(server_address_, server_port_) == 0;
-  }
-  char line[64];
-  std::snprintf(line, sizeof line, "SocketSend_ip:%s__port:%d", server_address_,
-                static_cast<int>(server_port_));
-  WriteLog(line);
-  return connected;
-}
-
-bool FrameCodec::SendLogin() {
-  constexpr size_t kLength = kMessageHeaderSize + kAccountRecordSize;  // 147
-  uint8_t message[kLength] = {};
-  MessageHeader header;
-  header.Code = kMsgLoginRequest;
-  header.RecordCount = 1;
-  header.RecordSize = kAccountRecordSize;
-  // The user name, at most 50 characters, from the stored record.
-  size_t name_length = strnlen(reinterpret_cast<const char*>(account_), kMessageUserNameSize - 1);
-  std::memcpy(header.UserName, account_, name_length);
-  EncodeMessageHeader(header, message);
-  std::memcpy(message + kMessageHeaderSize, account_, kAccountRecordSize);
-  return SendFrame(message, kLength, '6');
-}
-
-void FrameCodec::SetServer(const char* address, uint16_t port) {
-  std::memset(server_address_, 0, sizeof server_address_);
-  if (address != nullptr) {
-    std::memcpy(server_address_, address, strnlen(address, kAddressSize - 1));
-  }
-  server_port_ = port;
+bool FrameCodec::DecodePayload(char type, const uint8_t* payload, uint32_t payload_length,
+                               const uint8_t** message, size_t* message_length) {
+  return DecodeFramePayload(type, payload, payload_length, fixed_context_, receive_context_,
+                            &buffers_, message, message_length);
 }
 
 void FrameCodec::SetSessionKeys(const uint8_t* send_key, size_t send_length,

@@ -1,77 +1,47 @@
-// A ProcessClient's connections: each one a codec, a socket (with its TTcp) and a session, linked
-// to each other and to the client.
+// A ProcessClient's connections, one Protocol each, and the install log line of every attempt.
 #include "net/process_client.h"
 
-#include "net/frame_codec.h"
+#include <cstdio>
+
+#include "core/install_log.h"
 #include "net/protocol.h"
-#include "net/tcp.h"
-#include "net/tcp_socket.h"
-
-struct ConnectionBundle {
-  // Links protocol to codec and client, socket to protocol, codec to the socket's TTcp.
-  explicit ConnectionBundle(ProcessClient* client) {
-    protocol.SetCodec(&codec);
-    protocol.SetClient(client);
-    socket.SetSession(&protocol);
-    codec.SetTransport(&socket.tcp());
-  }
-  // Ends the session's and the transport's threads before any member goes.
-  ~ConnectionBundle() { Release(); }
-  ConnectionBundle(const ConnectionBundle&) = delete;
-  ConnectionBundle& operator=(const ConnectionBundle&) = delete;
-
-  // Ends both threads and waits for them; the transport's socket is released without a report,
-  // since whoever releases the bundle no longer wants to hear from it.
-  void Release() {
-    protocol.StopAndJoin();
-    socket.tcp().StopAndJoin();
-    socket.tcp().SetNotify(nullptr);
-    socket.tcp().Close();
-  }
-
-  FrameCodec codec;
-  Protocol protocol;
-  TcpSocket socket;
-};
 
 ProcessClient::ProcessClient() = default;
 
 ProcessClient::~ProcessClient() { ReleaseConnections(); }
 
 void ProcessClient::NewConnection() {
-  auto bundle = std::make_unique<ConnectionBundle>(this);
-  codec_ = &bundle->codec;
-  socket_ = &bundle->socket;
-  session_ = &bundle->protocol;
+  sessions_.push_back(std::make_unique<Protocol>(*this));
+  session_ = sessions_.back().get();
   logged_in_ = false;
-  bundles_.push_back(std::move(bundle));
 }
 
 bool ProcessClient::Connect(const char* address, uint16_t port, const AccountRecord* account) {
   NewConnection();
-  if (port != 0 && address != nullptr) codec_->SetServer(address, port);
-  return codec_->Connect(account);
+  const bool connected = session_->Connect(address, port, account);
+  char line[64];
+  std::snprintf(line, sizeof line, "SocketSend_ip:%s__port:%d", session_->server_address(),
+                static_cast<int>(session_->server_port()));
+  WriteLog(line);
+  return connected;
 }
 
 bool ProcessClient::Send(const uint8_t* message, size_t length, char type) {
-  return codec_ != nullptr && codec_->SendFrame(message, length, type);
+  return session_ != nullptr && session_->Send(message, length, type);
 }
 
-bool ProcessClient::SendLogin() { return codec_ != nullptr && codec_->SendLogin(); }
+bool ProcessClient::SendLogin() { return session_ != nullptr && session_->SendLogin(); }
 
 void ProcessClient::CloseConnection() {
-  if (session_ != nullptr) session_->SetStop(true);
-  if (socket_ != nullptr) socket_->tcp().Close();
+  if (session_ != nullptr) session_->Close();
 }
 
-bool ProcessClient::IsConnected() const {
-  return socket_ != nullptr && socket_->tcp().IsConnected();
-}
+bool ProcessClient::IsConnected() const { return session_ != nullptr && session_->IsConnected(); }
 
 uint64_t ProcessClient::BytesReceived() const {
-  return socket_ != nullptr ? socket_->tcp().BytesReceived() : 0;
+  return session_ != nullptr ? session_->BytesReceived() : 0;
 }
 
 void ProcessClient::ReleaseConnections() {
-  for (auto& bundle : bundles_) bundle->Release();
+  for (auto& session : sessions_) session->Release();
 }

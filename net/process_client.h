@@ -10,17 +10,12 @@
 
 #include "wire/records.h"
 
-class FrameCodec;
-class TcpSocket;
 class Protocol;
-struct ConnectionBundle;
 struct ProcessClientPeer;
 
-// Disconnect texts (GBK) and codes passed to OnClientDisconnect.
+// The disconnect text (GBK) and code passed to OnClientDisconnect.
 constexpr char kDisconnectProxyErrorText[] = "\xB4\xFA\xC0\xED\xB4\xED\xCE\xF3";  // "代理错误"
 constexpr int32_t kDisconnectProxyError = 9;
-constexpr char kDisconnectTimeoutText[] = "\xC1\xAC\xBD\xD3\xB3\xAC\xCA\xB1";  // "连接超时"
-constexpr int32_t kDisconnectTimeout = 8;
 
 class ProcessClient {
  public:
@@ -35,11 +30,8 @@ class ProcessClient {
   // Every decoded message whose code is not 0x0002, 0x0012, 0x3011 or 0x3013. `length` bytes
   // are readable at `message` (at least the 74-byte header).
   virtual void OnMessage(const uint8_t* message, uint32_t length) = 0;
-  // The connection dropped or could not be made ("代理错误", 9), or the keep-alive loop found it
-  // unlinked ("连接超时", 8). `text` is GBK.
+  // The connection dropped or could not be made ("代理错误", 9). `text` is GBK.
   virtual void OnClientDisconnect(const char* text, int32_t code) = 0;
-  // The second heartbeat in a row went unanswered (keep-alive loop only).
-  virtual void OnHeartbeatTimeout() = 0;
   // Login response: its error code and the `records_length` bytes behind the header.
   virtual void OnLogin(int32_t error_code, const uint8_t* records, uint32_t records_length) = 0;
   // Message 0x3013.
@@ -52,16 +44,17 @@ class ProcessClient {
   // logged-in flag. With port 0 no address is kept and the attempt fails. True when the
   // connection is up; a failed attempt is also reported through OnClientDisconnect. Without a
   // record no attempt is made. The previous connection is kept (not released), so a thread still
-  // inside it never meets freed memory. The attempt is written to the install log.
+  // inside it never meets freed memory. Once the attempt is over it is written to the install
+  // log as "SocketSend_ip:<address kept>__port:<port kept>".
   bool Connect(const char* address, uint16_t port, const AccountRecord* account);
 
-  // Sends one message on the current connection (see FrameCodec::SendFrame for `type`). False
+  // Sends one message on the current connection (see FrameCodec::EncodeFrame for `type`). False
   // without a connection, or when the send failed (the connection is then closed).
   bool Send(const uint8_t* message, size_t length, char type);
 
-  // Ends the current connection without waiting: the session is told to stop and the transport
-  // is closed. The loss reaches OnClientDisconnect once, as any other. Safe from any thread,
-  // a receive thread's callback included; nothing without a connection.
+  // Ends the current connection without waiting. The loss reaches OnClientDisconnect once, as
+  // any other. Safe from any thread, a receive thread's callback included; nothing without a
+  // connection.
   void CloseConnection();
 
   bool IsConnected() const;
@@ -87,8 +80,6 @@ class ProcessClient {
   // Makes the new current connection, not yet connected.
   void NewConnection();
 
-  FrameCodec* codec_ = nullptr;
-  TcpSocket* socket_ = nullptr;
-  Protocol* session_ = nullptr;
-  std::vector<std::unique_ptr<ConnectionBundle>> bundles_;
+  Protocol* session_ = nullptr;  // the current connection, one of sessions_
+  std::vector<std::unique_ptr<Protocol>> sessions_;
 };

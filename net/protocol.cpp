@@ -1,33 +1,74 @@
-// The session: frame parsing on the receive path, message routing, the authentication link
-// request and the keep-alive loop.
+// A connection end: connect and the opening exchange, the send path, frame parsing on the
+// receive path and message routing.
 #include "net/protocol.h"
 
 #include <cstring>
 
-#include "base/coding.h"
-#include "net/frame_codec.h"
 #include "net/process_client.h"
-#include "wire/records.h"
-#include "net/tcp.h"
 
-namespace {
+Protocol::Protocol(ProcessClient& client) : client_(client) { tcp_.SetNotify(this); }
 
-// Waits up to `milliseconds`, in steps, returning early when `thread` is asked to stop.
-void SleepUnlessStopped(const TThread& thread, int64_t milliseconds) {
-  constexpr int64_t kStep = 100;
-  for (int64_t waited = 0; waited < milliseconds && !thread.StopRequested(); waited += kStep) {
-    SleepMilliseconds(static_cast<int>(milliseconds - waited < kStep ? milliseconds - waited : kStep));
+bool Protocol::Connect(const char* address, uint16_t port, const AccountRecord* record) {
+  std::memset(server_address_, 0, sizeof server_address_);
+  server_port_ = 0;
+  if (address != nullptr && port != 0) {
+    std::memcpy(server_address_, address, strnlen(address, kAddressSize - 1));
+    server_port_ = port;
   }
+  if (record == nullptr) return false;
+  EncodeAccountRecord(*record, account_);
+  return tcp_.Connect(server_address_, server_port_) == TTcp::kConnected;
 }
 
-}  // namespace
+bool Protocol::Send(const uint8_t* message, size_t length, char type) {
+  uint8_t frame[kFrameBufferSize];
+  size_t frame_length = codec_.EncodeFrame(message, length, type, frame);
+  if (frame_length == 0 || !tcp_.IsConnected()) return false;
+  return tcp_.Send(frame, static_cast<uint32_t>(frame_length)) == 0;
+}
 
-Protocol::~Protocol() { StopAndJoin(); }
+bool Protocol::SendLogin() {
+  constexpr size_t kLength = kMessageHeaderSize + kAccountRecordSize;  // 147
+  uint8_t message[kLength] = {};
+  MessageHeader header;
+  header.Code = kMsgLoginRequest;
+  header.RecordCount = 1;
+  header.RecordSize = kAccountRecordSize;
+  // The user name, at most 50 characters, from the stored record.
+  size_t name_length = strnlen(reinterpret_cast<const char*>(account_), kMessageUserNameSize - 1);
+  std::memcpy(header.UserName, account_, name_length);
+  EncodeMessageHeader(header, message);
+  std::memcpy(message + kMessageHeaderSize, account_, kAccountRecordSize);
+  return Send(message, kLength, '6');
+}
+
+bool Protocol::SendAuthentLink() {
+  uint8_t message[kAuthentLinkRequestSize] = {};
+  EncodeRequestHeader(kMsgAuthentLinkRequest, 1, kAuthentLinkRecordSize, message);
+  EncodeAuthentLinkRecord(message + kMessageHeaderSize);
+  return Send(message, sizeof message, '4');
+}
+
+void Protocol::Close() { tcp_.Close(); }
+
+void Protocol::Release() {
+  tcp_.StopAndJoin();
+  tcp_.SetNotify(nullptr);
+  tcp_.Close();
+}
+
+bool Protocol::OnConnect(TTcp*) { return SendAuthentLink(); }
+
+void Protocol::OnDisconnect(TTcp*) {
+  client_.OnClientDisconnect(kDisconnectProxyErrorText, kDisconnectProxyError);
+}
+
+int Protocol::OnRecv(TTcp*, const uint8_t* data, uint32_t length) {
+  return ParseFrames(data, length);
+}
 
 int Protocol::ParseFrames(const uint8_t* data, uint32_t length) {
   if (data == nullptr || length < kFrameHeaderSize) return 0;
-  // Without a codec no frame can be decoded; the stream is discarded like undecodable data.
-  if (codec_ == nullptr) return static_cast<int>(length);
   size_t pos = 0;
   for (;;) {
     char type = 0;
@@ -38,9 +79,8 @@ int Protocol::ParseFrames(const uint8_t* data, uint32_t length) {
 
     const uint8_t* message = nullptr;
     size_t message_length = 0;
-    if (!DecodeFramePayload(type, data + pos + kFrameHeaderSize, payload_length,
-                            codec_->fixed_context(), codec_->receive_context(), &buffers_,
-                            &message, &message_length)) {
+    if (!codec_.DecodePayload(type, data + pos + kFrameHeaderSize, payload_length, &message,
+                              &message_length)) {
       return static_cast<int>(length);
     }
     // A message too short for its own header is skipped; the frames behind it still count.
@@ -60,19 +100,17 @@ void Protocol::Dispatch(const uint8_t* message, uint32_t length) {
       OnAuthentLinkResponse(message, length, header.ErrorCode);
       break;
     case kMsgHeartbeatAnswer:
-      --outstanding_heartbeats_;
+      // The installer sends no heartbeats; an answer to one concerns no client.
       break;
     case kMsgLoginResponse:
-      if (client_ != nullptr) {
-        client_->OnLogin(header.ErrorCode, message + kMessageHeaderSize,
-                         length - static_cast<uint32_t>(kMessageHeaderSize));
-      }
+      client_.OnLogin(header.ErrorCode, message + kMessageHeaderSize,
+                      length - static_cast<uint32_t>(kMessageHeaderSize));
       break;
     case kMsgSessionNotice:
-      if (client_ != nullptr) client_->OnSessionNotice(header.ErrorCode);
+      client_.OnSessionNotice(header.ErrorCode);
       break;
     default:
-      if (client_ != nullptr) client_->OnMessage(message, length);
+      client_.OnMessage(message, length);
       break;
   }
 }
@@ -83,50 +121,14 @@ void Protocol::OnAuthentLinkResponse(const uint8_t* message, uint32_t length, in
     // Nothing can be said on the connection without them, so it is closed and the client
     // hears of it as a lost connection.
     AuthentLinkReplyRecord reply;
-    if (codec_ == nullptr || !DecodeAuthentLinkReply(message, length, &reply)) {
-      TTcp* transport = codec_ != nullptr ? codec_->transport() : nullptr;
-      if (transport != nullptr) transport->Close();
+    if (!DecodeAuthentLinkReply(message, length, &reply)) {
+      tcp_.Close();
       return;
     }
-    codec_->SetSessionKeys(reinterpret_cast<const uint8_t*>(reply.SendKey),
-                           std::strlen(reply.SendKey),
-                           reinterpret_cast<const uint8_t*>(reply.ReceiveKey),
-                           std::strlen(reply.ReceiveKey));
-    heartbeat_interval_.store(reply.HeartbeatInterval);
+    codec_.SetSessionKeys(reinterpret_cast<const uint8_t*>(reply.SendKey),
+                          std::strlen(reply.SendKey),
+                          reinterpret_cast<const uint8_t*>(reply.ReceiveKey),
+                          std::strlen(reply.ReceiveKey));
   }
-  if (client_ != nullptr) client_->OnAuthentLink(error_code);
-}
-
-bool Protocol::SendAuthentLink() {
-  uint8_t message[kAuthentLinkRequestSize] = {};
-  EncodeRequestHeader(kMsgAuthentLinkRequest, 1, kAuthentLinkRecordSize, message);
-  EncodeAuthentLinkRecord(message + kMessageHeaderSize);
-  return codec_ != nullptr && codec_->SendFrame(message, sizeof message, '4');
-}
-
-bool Protocol::SendHeartbeat() {
-  uint8_t message[kHeartbeatRequestSize] = {};
-  EncodeRequestHeader(kMsgHeartbeat, 1, kHeartbeatRecordSize, message);
-  return codec_ != nullptr && codec_->SendFrame(message, sizeof message, '4');
-}
-
-void Protocol::Run() {
-  constexpr int kPollMs = 100;
-  while (!StopRequested()) {
-    TTcp* transport = codec_ != nullptr ? codec_->transport() : nullptr;
-    int32_t interval = heartbeat_interval_.load();
-    if (linked() && interval > 0) {
-      SleepUnlessStopped(*this, static_cast<int64_t>(interval) * 1000);
-      if (StopRequested()) break;
-      int32_t outstanding = ++outstanding_heartbeats_;
-      SendHeartbeat();
-      if (outstanding == 2 && client_ != nullptr) client_->OnHeartbeatTimeout();
-      if (outstanding > 2 && transport != nullptr) transport->Close();
-      continue;
-    }
-    if (!linked() && transport != nullptr && transport->IsConnected() && client_ != nullptr) {
-      client_->OnClientDisconnect(kDisconnectTimeoutText, kDisconnectTimeout);
-    }
-    SleepMilliseconds(kPollMs);
-  }
+  client_.OnAuthentLink(error_code);
 }

@@ -1,58 +1,84 @@
-// Protocol: the session between one update-service client and its connection. It decodes the
-// received frames, routes each message to the client, sends the authentication link request and
-// carries the keep-alive loop (a thread nothing in the installer starts).
+// Protocol: one end of a connection to the update service, as one object: its TCP transport, its
+// frame codec, the opening exchange (the authentication link request, the session keys of the
+// reply, the login request) and the routing of every received message to the client it serves.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-#include "base/thread.h"
+#include "net/frame_codec.h"
+#include "net/tcp.h"
 #include "wire/frame_format.h"
 #include "wire/message.h"
+#include "wire/records.h"
 
-class FrameCodec;
 class ProcessClient;
 
-class Protocol : public TThread {
+class Protocol : public TTcp::TNotify {
  public:
-  Protocol() = default;
-  // Stops and joins the keep-alive thread if one was started.
-  ~Protocol() override;
+  static constexpr size_t kAddressSize = 16;  // dotted quad, at most 15 characters and NUL
 
-  void SetCodec(FrameCodec* codec) { codec_ = codec; }
-  void SetClient(ProcessClient* client) { client_ = client; }
-  FrameCodec* codec() const { return codec_; }
-  ProcessClient* client() const { return client_; }
+  // Reports everything it receives, and the loss of the connection, to `client`.
+  explicit Protocol(ProcessClient& client);
+  Protocol(const Protocol&) = delete;
+  Protocol& operator=(const Protocol&) = delete;
+
+  // Keeps at most 15 characters of dotted-quad `address` and `port` (nothing of either when one
+  // is missing, so the attempt then fails). With a record: keeps a copy of it and connects;
+  // true when the connection is up and the authentication link request went out, a failure is
+  // reported through the client's OnClientDisconnect. Without a record no attempt is made and
+  // the result is false.
+  bool Connect(const char* address, uint16_t port, const AccountRecord* record);
+
+  // Sends one message as one frame (see FrameCodec::EncodeFrame for `type`) in one transport
+  // call. False when it does not fit one frame, the transport is not connected, or the send
+  // failed (the connection is then closed).
+  bool Send(const uint8_t* message, size_t length, char type);
+  // Sends the login request (code 0x3010) with the stored account record, type "6".
+  bool SendLogin();
+
+  // Ends the connection if one is open; the loss is reported as any other. Any thread.
+  void Close();
+  // Ends the receive thread and waits for it, then closes without reporting: after this nothing
+  // reaches the client any more.
+  void Release();
+
+  bool IsConnected() const { return tcp_.IsConnected(); }
+  // Bytes received on this connection so far. Any thread.
+  uint64_t BytesReceived() const { return tcp_.BytesReceived(); }
 
   // Decodes every complete frame at the start of `data`, dispatches each message and returns
   // how many bytes may be discarded: up to the first incomplete frame, or everything when the
-  // stream cannot be decoded. Receive thread only (it works in this object's buffers).
+  // stream cannot be decoded. Receive thread only (it works in the codec's buffers).
   int ParseFrames(const uint8_t* data, uint32_t length);
 
   // Routes one decoded message by its code. Messages shorter than the header are ignored.
   void Dispatch(const uint8_t* message, uint32_t length);
 
-  // Sends the 119-byte authentication link request under the built-in key (type "4").
-  bool SendAuthentLink();
-
-  void SetLinked(bool linked) { linked_.store(linked); }
-  bool linked() const { return linked_.load(); }
-  int32_t outstanding_heartbeats() const { return outstanding_heartbeats_.load(); }
-  int32_t heartbeat_interval() const { return heartbeat_interval_.load(); }
-
-  // The keep-alive loop: a heartbeat every interval while linked; tells the client when two go
-  // unanswered and closes the transport after a third.
-  void Run() override;
+  const char* server_address() const { return server_address_; }
+  uint16_t server_port() const { return server_port_; }
+  const uint8_t* account() const { return account_; }
+  FrameCodec& codec() { return codec_; }
+  const FrameCodec& codec() const { return codec_; }
 
  private:
-  void OnAuthentLinkResponse(const uint8_t* message, uint32_t length, int32_t error_code);
-  bool SendHeartbeat();
+  // The transport's reports, for the transport alone. The connection is up: sends the authentication link request (the
+  // connect fails without it, since the service would never answer). Lost: tells the client
+  // ("代理错误", 9). Received: the frame parser.
+  bool OnConnect(TTcp* tcp) override;
+  void OnDisconnect(TTcp* tcp) override;
+  int OnRecv(TTcp* tcp, const uint8_t* data, uint32_t length) override;
 
-  FrameCodec* codec_ = nullptr;
-  ProcessClient* client_ = nullptr;
-  std::atomic<bool> linked_{false};
-  std::atomic<int32_t> outstanding_heartbeats_{0};
-  std::atomic<int32_t> heartbeat_interval_{0};
-  FrameDecodeBuffers buffers_;
+  // The 119-byte authentication link request under the built-in key (type "4").
+  bool SendAuthentLink();
+  void OnAuthentLinkResponse(const uint8_t* message, uint32_t length, int32_t error_code);
+
+  ProcessClient& client_;
+  FrameCodec codec_;
+  char server_address_[kAddressSize] = {};
+  uint16_t server_port_ = 0;
+  uint8_t account_[kAccountRecordSize] = {};
+  // Last, so that it goes first: its destructor ends the receive thread, which works in the
+  // members above.
+  TTcp tcp_;
 };

@@ -1,6 +1,6 @@
-// A whole connection bundle against a loopback server inside the test: the opening exchange
-// byte for byte, routing of what the server sends, the send path's frame types, the log line,
-// the lost connection and the keep-alive loop.
+// A whole connection end against a loopback server inside the test: the opening exchange byte
+// for byte, routing of what the server sends, the send path's frame types, the lost connection,
+// and the client's log line of every connect attempt.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,13 +9,11 @@
 #include "base/coding.h"
 #include "core/install_context.h"
 #include "core/install_log.h"
-#include "net/frame_codec.h"
-#include "wire/lzo_compress.h"
 #include "net/protocol.h"
-#include "net/tcp_socket.h"
 #include "net/testing/loopback_peer.h"
-#include "test_support/temp_dir.h"
 #include "net/testing/process_client_peer.h"
+#include "test_support/temp_dir.h"
+#include "wire/lzo_compress.h"
 
 namespace {
 
@@ -37,16 +35,14 @@ class SessionTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(peer_.listening());
     ProcessClientPeer::NewConnection(client_);
-    codec()->SetServer(kLoopbackAddress, peer_.port());
   }
 
-  FrameCodec* codec() { return ProcessClientPeer::codec(client_); }
   Protocol* session() { return ProcessClientPeer::session(client_); }
 
   // Connects and reads the authentication link request.
   void ConnectAndLink(std::string* request = nullptr) {
     AccountRecord record = Kivor();
-    ASSERT_TRUE(codec()->Connect(&record));
+    ASSERT_TRUE(session()->Connect(kLoopbackAddress, peer_.port(), &record));
     ASSERT_TRUE(peer_.Accept());
     char type = 0;
     std::string message;
@@ -62,11 +58,10 @@ class SessionTest : public testing::Test {
 
 TEST_F(SessionTest, OpeningExchangeAndRouting) {
   client_.on_authent_link = [&](int32_t error) {
-    if (error == 0) codec()->SendLogin();
+    if (error == 0) session()->SendLogin();
   };
   std::string request;
   ConnectAndLink(&request);
-  EXPECT_TRUE(session()->linked());
 
   // The authentication link request, exactly.
   std::string expected(kAuthentLinkRequestSize, '\0');
@@ -80,7 +75,6 @@ TEST_F(SessionTest, OpeningExchangeAndRouting) {
                                 '4', &fixed_));
   ASSERT_TRUE(client_.WaitFor("authent-link"));
   EXPECT_EQ(client_.Events()[0].code, 0);
-  EXPECT_EQ(session()->heartbeat_interval(), 30);
 
   // The login under the send key: 147 bytes, type "6".
   CipherContext send_key = KeyedContext("ABCDEFGHIJKLMNOP");
@@ -116,7 +110,7 @@ TEST_F(SessionTest, OpeningExchangeAndRouting) {
   ASSERT_TRUE(peer_.SendMessage(MakeMessage(kMsgFileDownloadRsp, 0), '6', &receive_key));
   ASSERT_TRUE(client_.WaitFor("message", 4));
   auto events = client_.Events();
-  ASSERT_EQ(events.size(), 7u);
+  ASSERT_EQ(events.size(), 7u);  // the heartbeat answer reaches no client
   EXPECT_EQ(events[1].kind, "login");
   EXPECT_EQ(events[1].bytes, std::string(51, 'R'));
   EXPECT_EQ(events[2].kind, "notice");
@@ -125,16 +119,15 @@ TEST_F(SessionTest, OpeningExchangeAndRouting) {
   EXPECT_EQ(Code(events[4].bytes), kMsgLoginRequest);
   EXPECT_EQ(Code(events[5].bytes), kMsgPkgUpdateCheckRsp);
   EXPECT_EQ(Code(events[6].bytes), kMsgFileDownloadRsp);
-  EXPECT_EQ(session()->outstanding_heartbeats(), -1);
 
   // The server goes away: one report with the GBK text and code 9.
   peer_.Drop();
   ASSERT_TRUE(client_.WaitFor("disconnect"));
-  ProcessClientPeer::socket(client_)->tcp().Close();
+  session()->Close();
   EXPECT_EQ(client_.Count("disconnect"), 1u);
   EXPECT_EQ(client_.Events().back().bytes, "\xB4\xFA\xC0\xED\xB4\xED\xCE\xF3");
   EXPECT_EQ(client_.Events().back().code, 9);
-  EXPECT_FALSE(session()->linked());
+  EXPECT_FALSE(session()->IsConnected());
 }
 
 TEST_F(SessionTest, SendFrameTypes) {
@@ -143,7 +136,7 @@ TEST_F(SessionTest, SendFrameTypes) {
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(message.data());
 
   // Type "6" before any session key: the zero send key leaves the tail bytes as compressed.
-  ASSERT_TRUE(codec()->SendFrame(bytes, message.size(), '6'));
+  ASSERT_TRUE(session()->Send(bytes, message.size(), '6'));
   std::string frame;
   ASSERT_TRUE(peer_.ReadFrame(&frame));
   EXPECT_EQ(frame.substr(0, 2), "#6");
@@ -155,7 +148,7 @@ TEST_F(SessionTest, SendFrameTypes) {
   EXPECT_EQ(0, memcmp(frame.data() + 6 + packed - tail, compressed + packed - tail, tail));
 
   // Any type but "4" and "5" is sent as "6".
-  ASSERT_TRUE(codec()->SendFrame(bytes, message.size(), '3'));
+  ASSERT_TRUE(session()->Send(bytes, message.size(), '3'));
   char type = 0;
   std::string got;
   ASSERT_TRUE(peer_.ReadMessage(fixed_, kZero, &type, &got));
@@ -163,52 +156,45 @@ TEST_F(SessionTest, SendFrameTypes) {
   EXPECT_EQ(got, message);
 
   // Type "5": enciphered, not compressed.
-  ASSERT_TRUE(codec()->SendFrame(bytes, message.size(), '5'));
+  ASSERT_TRUE(session()->Send(bytes, message.size(), '5'));
   ASSERT_TRUE(peer_.ReadFrame(&frame));
   EXPECT_EQ(frame.substr(0, 2), "#5");
   EXPECT_EQ(DecodeFixed32(reinterpret_cast<const uint8_t*>(frame.data()) + 2), message.size());
 
   // Refused without sending anything: no message, a message too large for one frame.
-  EXPECT_FALSE(codec()->SendFrame(nullptr, 10, '6'));
+  EXPECT_FALSE(session()->Send(nullptr, 10, '6'));
   std::string huge(kMaxMessageSize + 1, 'h');
-  EXPECT_FALSE(codec()->SendFrame(reinterpret_cast<const uint8_t*>(huge.data()), huge.size(), '6'));
-  ASSERT_TRUE(codec()->SendFrame(bytes, message.size(), '4'));
+  EXPECT_FALSE(session()->Send(reinterpret_cast<const uint8_t*>(huge.data()), huge.size(), '6'));
+  ASSERT_TRUE(session()->Send(bytes, message.size(), '4'));
   ASSERT_TRUE(peer_.ReadMessage(fixed_, kZero, &type, &got));
   EXPECT_EQ(type, '4');
   EXPECT_EQ(got, message);
 
   // Not connected: false.
-  ProcessClientPeer::socket(client_)->tcp().Close();
-  EXPECT_FALSE(codec()->SendFrame(bytes, message.size(), '6'));
+  session()->Close();
+  EXPECT_FALSE(session()->Send(bytes, message.size(), '6'));
   EXPECT_EQ(client_.Count("disconnect"), 1u);
 }
 
-TEST_F(SessionTest, ConnectLogsEveryAttemptAndNeedsARecord) {
+// The client writes each attempt to the install log once it is over, with the address and port
+// the connection kept; without a record nothing is attempted, without a port the attempt fails.
+TEST_F(SessionTest, ConnectLogsEveryAttempt) {
   TempDir dir;
   ASSERT_TRUE(OpenInstallLog(dir.path()));
-  EXPECT_FALSE(codec()->Connect(nullptr));
+  EXPECT_FALSE(client_.Connect(kLoopbackAddress, peer_.port(), nullptr));
   EXPECT_FALSE(peer_.Accept(300));
   EXPECT_EQ(client_.Count("disconnect"), 0u);
   AccountRecord record = Kivor();
-  EXPECT_TRUE(codec()->Connect(&record));
+  EXPECT_FALSE(client_.Connect(kLoopbackAddress, 0, &record));
+  EXPECT_EQ(client_.Count("disconnect"), 1u);
+  EXPECT_TRUE(client_.Connect(kLoopbackAddress, peer_.port(), &record));
   CloseInstallLog();
   std::string line = "SocketSend_ip:127.0.0.1__port:" + std::to_string(peer_.port()) + "\r\n";
-  EXPECT_EQ(ReadFileBytes(dir.Join("log\\install.log")), line + line);
+  EXPECT_EQ(ReadFileBytes(dir.Join("log\\install.log")),
+            line + "SocketSend_ip:__port:0\r\n" + line);
   uint8_t account[kAccountRecordSize];
   EncodeAccountRecord(record, account);
-  EXPECT_EQ(0, memcmp(codec()->account(), account, sizeof account));
-}
-
-// The connect reports success only when the authentication link request went out: here the
-// session has no codec to send it with.
-TEST_F(SessionTest, ConnectFailsWhenTheLinkRequestCannotBeSent) {
-  session()->SetCodec(nullptr);
-  AccountRecord record = Kivor();
-  EXPECT_FALSE(codec()->Connect(&record));
-  EXPECT_EQ(client_.Count("disconnect"), 1u);
-  EXPECT_FALSE(codec()->transport()->IsConnected());
-  ASSERT_TRUE(peer_.Accept());
-  EXPECT_TRUE(peer_.WaitClosedByClient());
+  EXPECT_EQ(0, memcmp(session()->account(), account, sizeof account));
 }
 
 // A successful link reply too short to hold the receive key leaves no usable session: the
@@ -225,7 +211,7 @@ TEST_F(SessionTest, LinkReplyWithoutRoomForTheKeysClosesTheConnection) {
 
   // One byte more reaches the receive key's place: linked.
   AccountRecord record = Kivor();
-  ASSERT_TRUE(codec()->Connect(&record));
+  ASSERT_TRUE(session()->Connect(kLoopbackAddress, peer_.port(), &record));
   ASSERT_TRUE(peer_.Accept());
   char type = 0;
   std::string request;
@@ -237,55 +223,27 @@ TEST_F(SessionTest, LinkReplyWithoutRoomForTheKeysClosesTheConnection) {
   EXPECT_EQ(client_.Count("disconnect"), 1u);
 }
 
-TEST_F(SessionTest, AddressTextIsCutToFifteenCharacters) {
-  codec()->SetServer("127.000.000.0011", 99);
-  EXPECT_STREQ(codec()->server_address(), "127.000.000.001");
-  EXPECT_EQ(codec()->server_port(), 99);
+TEST_F(SessionTest, AddressTextIsCutToFifteenCharactersAndNeedsAPort) {
+  EXPECT_FALSE(session()->Connect("127.000.000.0011", 99, nullptr));
+  EXPECT_STREQ(session()->server_address(), "127.000.000.001");
+  EXPECT_EQ(session()->server_port(), 99);
+  EXPECT_FALSE(session()->Connect("127.0.0.1", 0, nullptr));
+  EXPECT_STREQ(session()->server_address(), "");
+  EXPECT_EQ(session()->server_port(), 0);
 }
 
-TEST_F(SessionTest, KeepAliveLoopTimesOutAndCloses) {
+TEST_F(SessionTest, ANewConnectionLeavesTheOldOneWorking) {
   ConnectAndLink();
-  ASSERT_TRUE(peer_.SendMessage(MakeAuthentLinkResponse(0, "send", 1, "recv"), '4', &fixed_));
-  ASSERT_TRUE(client_.WaitFor("authent-link"));
-  ASSERT_TRUE(session()->Start());
-  for (int i = 0; i < 3; ++i) {
-    char type = 0;
-    std::string heartbeat;
-    ASSERT_TRUE(peer_.ReadMessage(fixed_, kZero, &type, &heartbeat));
-    EXPECT_EQ(type, '4');
-    EXPECT_EQ(heartbeat, MakeMessage(kMsgHeartbeat, 0, std::string(4, '\0'), 1, 4));
-  }
-  ASSERT_TRUE(client_.WaitFor("disconnect"));
-  EXPECT_EQ(client_.Count("heartbeat-timeout"), 1u);
-  EXPECT_EQ(client_.Events().back().code, 9);
-  session()->StopAndJoin();
-}
-
-TEST_F(SessionTest, KeepAliveLoopReportsAnUnlinkedConnection) {
-  ConnectAndLink();
-  session()->SetLinked(false);
-  ASSERT_TRUE(session()->Start());
-  ASSERT_TRUE(client_.WaitFor("disconnect"));
-  session()->StopAndJoin();
-  auto events = client_.Events();
-  EXPECT_EQ(events[0].code, 8);
-  EXPECT_EQ(events[0].bytes, "\xC1\xAC\xBD\xD3\xB3\xAC\xCA\xB1");
-}
-
-TEST_F(SessionTest, ANewBundleLeavesTheOldOneWorking) {
-  ConnectAndLink();
-  TcpSocket* first = ProcessClientPeer::socket(client_);
+  Protocol* first = session();
   ProcessClientPeer::NewConnection(client_);
-  EXPECT_NE(ProcessClientPeer::socket(client_), first);
-  EXPECT_NE(&ProcessClientPeer::socket(client_)->tcp(), &first->tcp());
-  codec()->SetServer(kLoopbackAddress, peer_.port());
+  EXPECT_NE(session(), first);
   AccountRecord record = Kivor();
-  ASSERT_TRUE(codec()->Connect(&record));
-  // The first connection is still served by its own bundle.
-  EXPECT_TRUE(first->tcp().IsConnected());
-  first->tcp().Close();
+  ASSERT_TRUE(session()->Connect(kLoopbackAddress, peer_.port(), &record));
+  // The first connection is still served by its own object.
+  EXPECT_TRUE(first->IsConnected());
+  first->Close();
   EXPECT_EQ(client_.Count("disconnect"), 1u);
-  EXPECT_TRUE(ProcessClientPeer::socket(client_)->tcp().IsConnected());
+  EXPECT_TRUE(session()->IsConnected());
 }
 
 }  // namespace

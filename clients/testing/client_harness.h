@@ -59,7 +59,7 @@ class WindowMessages : public ClientSink {
 // The service's end of one client connection.
 class ServiceSide {
  public:
-  // Builds a new bundle for `client`, connects it here, accepts and answers the authentication
+  // Makes a new connection for `client`, connects it here, accepts and answers the authentication
   // link with `authent_error` (session keys installed only with 0).
   bool Open(ProcessClient* client, int32_t authent_error = 0);
   // One request from the client, deciphered with its send key.

@@ -7,7 +7,6 @@
 #include "base/coding.h"
 #include "wire/frame_format.h"
 #include "wire/message.h"
-#include "net/protocol.h"
 #include "wire/records.h"
 
 LoopbackPeer::LoopbackPeer(int backlog)
@@ -139,8 +138,6 @@ void RecordingClient::OnMessage(const uint8_t* message, uint32_t length) {
 void RecordingClient::OnClientDisconnect(const char* text, int32_t code) {
   events_.Record({"disconnect", code, text});
 }
-
-void RecordingClient::OnHeartbeatTimeout() { events_.Record({"heartbeat-timeout", 0, ""}); }
 
 void RecordingClient::OnLogin(int32_t error_code, const uint8_t* records,
                               uint32_t records_length) {

@@ -71,8 +71,7 @@ CipherContext KeyedContext(const std::string& key);
 class RecordingClient : public ProcessClient {
  public:
   struct Event {
-    std::string kind;  // "message", "disconnect", "heartbeat-timeout", "login", "notice",
-                       // "authent-link"
+    std::string kind;  // "message", "disconnect", "login", "notice", "authent-link"
     int32_t code = 0;
     std::string bytes;  // message, records or disconnect text
   };
@@ -81,7 +80,6 @@ class RecordingClient : public ProcessClient {
 
   void OnMessage(const uint8_t* message, uint32_t length) override;
   void OnClientDisconnect(const char* text, int32_t code) override;
-  void OnHeartbeatTimeout() override;
   void OnLogin(int32_t error_code, const uint8_t* records, uint32_t records_length) override;
   void OnSessionNotice(int32_t error_code) override;
   void OnAuthentLink(int32_t error_code) override;
