@@ -1,8 +1,11 @@
-// Native stand-in for the shell's special folders: tests say which path each CSIDL has.
-#include "base/special_folder.h"
+// GetSpecialFolder for native test programs, answering from what the test set.
+#include "base/testing/special_folder_stand_in.h"
 
 #include <map>
 #include <mutex>
+#include <string>
+
+#include "base/special_folder.h"
 
 namespace {
 std::mutex g_lock;
@@ -18,11 +21,11 @@ void GetSpecialFolder(int csidl, std::string& path) {
   if (it != Folders().end()) path += it->second;
 }
 
-void SetSpecialFolderForTest(int csidl, const char* folder) {
+void SetStandInSpecialFolder(int csidl, const char* path) {
   std::lock_guard<std::mutex> guard(g_lock);
-  if (folder == nullptr) {
+  if (path == nullptr) {
     Folders().erase(csidl);
   } else {
-    Folders()[csidl] = folder;
+    Folders()[csidl] = path;
   }
 }
