@@ -11,6 +11,11 @@
 
 FrameCodec::FrameCodec() { fixed_context_.SetKey(kBuiltInKey, sizeof kBuiltInKey - 1); }
 
+FrameCodec::FrameCodec(IdeaLanes lanes)
+    : fixed_context_(lanes), receive_context_(lanes), send_context_(lanes) {
+  fixed_context_.SetKey(kBuiltInKey, sizeof kBuiltInKey - 1);
+}
+
 bool FrameCodec::SendFrame(const uint8_t* message, size_t length, char type) {
   if (message == nullptr) return false;
   const CipherContext* context = &send_context_;
