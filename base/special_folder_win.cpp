@@ -17,5 +17,3 @@ void GetSpecialFolder(int csidl, std::string& path) {
   allocator->Free(item_list);
   allocator->Release();
 }
-
-void SetSpecialFolderForTest(int, const char*) {}

@@ -4,17 +4,12 @@
 #include <chrono>
 #include <system_error>
 
-namespace {
-std::atomic<bool> g_fail_next_start{false};
-}
-
 TThread::~TThread() {
   if (thread_.joinable()) thread_.detach();
 }
 
 bool TThread::Start() {
   if (thread_.joinable()) return false;
-  if (g_fail_next_start.exchange(false)) return false;
   try {
     thread_ = std::thread(&TThread::ThreadProc, this);
   } catch (const std::system_error&) {
@@ -32,8 +27,6 @@ void TThread::StopAndJoin() {
     thread_.join();
   }
 }
-
-void TThread::FailNextStartForTest() { g_fail_next_start.store(true); }
 
 void TThread::ThreadProc(TThread* thread) {
   thread->thread_id_.store(std::this_thread::get_id());

@@ -22,8 +22,10 @@ class TThread : public TRunnable {
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
 
-  // Starts the thread once; false when it could not be started or already exists.
-  bool Start();
+  // Starts the thread once; false when it could not be started or already exists. Virtual so
+  // that a test's subclass can refuse, as the system does when it has no thread to give, and
+  // reach the failure paths of its users.
+  virtual bool Start();
   bool HasThread() const { return thread_.joinable(); }
   bool IsThreadCurrent() const { return thread_id_.load() == std::this_thread::get_id(); }
 
@@ -34,9 +36,6 @@ class TThread : public TRunnable {
   // Sets the stop flag and waits for the thread to end (lets go of it instead when called on the
   // thread itself).
   void StopAndJoin();
-
-  // Makes the next Start fail, so tests can reach the failure paths of thread creation.
-  static void FailNextStartForTest();
 
  private:
   static void ThreadProc(TThread* thread);

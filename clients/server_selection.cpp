@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -27,23 +26,11 @@ constexpr int kReplyWaitMs = 2000;
 // The client version text the package query carries.
 constexpr char kClientVersionText[] = "quillbank v9.3";
 
-std::mutex& ProbeLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-ConnectProbe& Probe() {
-  static ConnectProbe probe;
-  return probe;
-}
-
-ProbeResult RunProbe(SocketHandle socket, const QueryServers::Entry& server) {
-  ConnectProbe probe;
-  {
-    std::lock_guard<std::mutex> guard(ProbeLock());
-    probe = Probe();
+ProbeResult RunProbe(ConnectProbe* connect_step, SocketHandle socket,
+                     const QueryServers::Entry& server) {
+  if (connect_step != nullptr) {
+    return connect_step->Connect(socket, server.Address, server.Port, kProbeTimeoutMs);
   }
-  if (probe) return probe(socket, server.Address, server.Port, kProbeTimeoutMs);
   return ConnectAndWait(socket, server.Address, server.Port, kProbeTimeoutMs);
 }
 
@@ -69,12 +56,7 @@ ProbeResult ConnectAndWait(SocketHandle socket, const char* address, uint16_t po
   return {true, static_cast<int>(elapsed)};
 }
 
-void SetConnectProbeForTest(ConnectProbe probe) {
-  std::lock_guard<std::mutex> guard(ProbeLock());
-  Probe() = std::move(probe);
-}
-
-SocketHandle SelectValidSock(const QueryServers& servers) {
+SocketHandle SelectValidSock(const QueryServers& servers, ConnectProbe* connect_step) {
   int best_latency = kNoAnswerLatencyMs;
   UniqueSocket best;
   std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -85,7 +67,7 @@ SocketHandle SelectValidSock(const QueryServers& servers) {
     if (!probe.valid()) continue;
     SetBlocking(probe.get(), false);
     DebugOutput(AddressText(server).c_str());
-    const ProbeResult result = RunProbe(probe.get(), server);
+    const ProbeResult result = RunProbe(connect_step, probe.get(), server);
     char line[64];
     std::snprintf(line, sizeof line, "Socket : %d\r\n", result.LatencyMs);
     DebugOutput(line);
@@ -166,9 +148,10 @@ bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* packag
 }
 
 int FetchPackageInfo(const QueryServers& servers, int32_t language_id,
-                     const std::string& package_number, std::string* product_name) {
+                     const std::string& package_number, std::string* product_name,
+                     ConnectProbe* connect_step) {
   product_name->clear();
-  UniqueSocket socket(SelectValidSock(servers));
+  UniqueSocket socket(SelectValidSock(servers, connect_step));
   if (!socket.valid()) {
     DebugOutput("SelectValidSock INVALID_SOCKET\r\n");
     return 0;

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "core/deployment.h"
@@ -24,20 +23,25 @@ struct ProbeResult {
   bool Connected;
   int LatencyMs;
 };
-using ConnectProbe = std::function<ProbeResult(SocketHandle socket, const char* address,
-                                               uint16_t port, int timeout_ms)>;
 
 // The real step: starts the connect on the non-blocking `socket` and waits for it.
 ProbeResult ConnectAndWait(SocketHandle socket, const char* address, uint16_t port,
                            int timeout_ms);
 
-// Replaces the connect-and-wait step (an empty function restores the real one). On loopback every
-// handshake is instant, so tests decide the connect times this way.
-void SetConnectProbeForTest(ConnectProbe probe);
+// A connect-and-wait step in place of the real one. On loopback every handshake is instant, so
+// tests decide the connect times through one of their own.
+class ConnectProbe {
+ public:
+  virtual ProbeResult Connect(SocketHandle socket, const char* address, uint16_t port,
+                              int timeout_ms) = 0;
 
-// Probes the four servers from a random start; returns a connected, non-blocking socket to the
-// chosen one, or kInvalidSocket.
-SocketHandle SelectValidSock(const QueryServers& servers);
+ protected:
+  ~ConnectProbe() = default;
+};
+
+// Probes the four servers from a random start, each through `connect_step` (null:
+// ConnectAndWait); returns a connected, non-blocking socket to the chosen one, or kInvalidSocket.
+SocketHandle SelectValidSock(const QueryServers& servers, ConnectProbe* connect_step = nullptr);
 
 // The 115-byte package query frame (plain type "1").
 void EncodePackageQuery(int32_t language_id, const char* package_number, uint8_t* frame);
@@ -57,9 +61,10 @@ std::string ProductNameOf(const PackageQueryReplyRecord& reply);
 bool AcquirePackage(SocketHandle socket, int32_t language_id, const char* package_number,
                     PackageQueryReplyRecord* reply);
 
-// The whole step for package `package_number` in language `language_id`: select, query, and give
-// the name (UTF-8 -> GBK, at most 50 bytes) in `*product_name` (emptied first). Returns 1 on
-// success, 0 otherwise.
+// The whole step for package `package_number` in language `language_id`: select (through
+// `connect_step`, as SelectValidSock), query, and give the name (UTF-8 -> GBK, at most 50 bytes)
+// in `*product_name` (emptied first). Returns 1 on success, 0 otherwise.
 int FetchPackageInfo(const QueryServers& servers, int32_t language_id,
-                     const std::string& package_number, std::string* product_name);
+                     const std::string& package_number, std::string* product_name,
+                     ConnectProbe* connect_step = nullptr);
 

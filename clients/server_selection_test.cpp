@@ -1,6 +1,6 @@
 // Server selection and the package query against loopback servers inside the test. The probe's
-// connect-and-wait step is replaced where the test decides the connect times, since on loopback
-// every handshake is instant.
+// connect-and-wait step is one of the test's own where the test decides the connect times, since
+// on loopback every handshake is instant.
 #include "clients/server_selection.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +11,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
 #include "base/coding.h"
 #include "base/debug_output.h"
-#include "core/install_context.h"
 #include "wire/message.h"
 #include "net/testing/loopback_peer.h"
 
@@ -65,43 +65,39 @@ std::string PackageReplyFrame(const std::string& name, char type = '1',
   return std::string(reinterpret_cast<char*>(header), 6) + message;
 }
 
+// Connect times by server port; a port without an entry stays silent (nothing connects). Records
+// the ports it was asked to connect to, in order.
+class ScriptedProbe final : public ConnectProbe {
+ public:
+  explicit ScriptedProbe(std::map<uint16_t, int> latencies) : latencies_(std::move(latencies)) {}
+
+  ProbeResult Connect(SocketHandle socket, const char* address, uint16_t port,
+                      int timeout_ms) override {
+    probed.push_back(port);
+    auto it = latencies_.find(port);
+    if (it == latencies_.end()) return {false, 1000};
+    ProbeResult real = ConnectAndWait(socket, address, port, timeout_ms);
+    return {real.Connected, it->second};
+  }
+
+  std::vector<uint16_t> probed;
+
+ private:
+  std::map<uint16_t, int> latencies_;
+};
+
 class ServerSelectionTest : public testing::Test {
  protected:
   ServerSelectionTest() {
     g_debug.clear();
     SetDebugOutputSink(RecordDebug);
   }
+  ~ServerSelectionTest() override { SetDebugOutputSink(nullptr); }
   // The whole step for package 100201 in Simplified Chinese.
-  int Fetch(const QueryServers& servers) {
-    return FetchPackageInfo(servers, 0x0804, "100201", &product_name_);
-  }
-  ~ServerSelectionTest() override {
-    SetConnectProbeForTest(nullptr);
-    SetDebugOutputSink(nullptr);
+  int Fetch(const QueryServers& servers, ConnectProbe* probe = nullptr) {
+    return FetchPackageInfo(servers, 0x0804, "100201", &product_name_, probe);
   }
 
-  // Connect times by server port; a port without an entry stays silent (nothing connects).
-  void ProbeWith(std::map<uint16_t, int> latencies) {
-    SetConnectProbeForTest([this, latencies](SocketHandle socket, const char* address,
-                                             uint16_t port, int timeout_ms) -> ProbeResult {
-      {
-        std::lock_guard<std::mutex> guard(lock_);
-        probed_.push_back(port);
-      }
-      auto it = latencies.find(port);
-      if (it == latencies.end()) return {false, 1000};
-      ProbeResult real = ConnectAndWait(socket, address, port, timeout_ms);
-      return {real.Connected, it->second};
-    });
-  }
-
-  std::vector<uint16_t> Probed() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return probed_;
-  }
-
-  std::mutex lock_;
-  std::vector<uint16_t> probed_;
   std::string product_name_ = "left over";
 };
 
@@ -119,13 +115,14 @@ TEST_F(ServerSelectionTest, AServerWithin50msEndsTheProbing) {
     peers.push_back(std::make_unique<LoopbackPeer>());
     latencies[peers.back()->port()] = 30;
   }
-  ProbeWith(latencies);
-  UniqueSocket chosen(SelectValidSock(ServersAt({peers[0]->port(), peers[1]->port(),
-                                                 peers[2]->port(), peers[3]->port()})));
+  ScriptedProbe probe(latencies);
+  UniqueSocket chosen(SelectValidSock(
+      ServersAt({peers[0]->port(), peers[1]->port(), peers[2]->port(), peers[3]->port()}),
+      &probe));
   ASSERT_TRUE(chosen.valid());
-  ASSERT_EQ(Probed().size(), 1u);
+  ASSERT_EQ(probe.probed.size(), 1u);
   for (auto& peer : peers) {
-    if (peer->port() == Probed()[0]) {
+    if (peer->port() == probe.probed[0]) {
       ASSERT_TRUE(peer->Accept(2000));
       EXPECT_TRUE(ConnectedTo(chosen.get(), peer.get()));
     } else {
@@ -138,11 +135,11 @@ TEST_F(ServerSelectionTest, AServerWithin50msEndsTheProbing) {
 
 TEST_F(ServerSelectionTest, TheQuickestOfFourIsKeptAndTheOthersClosed) {
   LoopbackPeer slow, quick, slowest, silent;
-  ProbeWith({{slow.port(), 120}, {quick.port(), 80}, {slowest.port(), 300}});
-  UniqueSocket chosen(
-      SelectValidSock(ServersAt({slow.port(), quick.port(), slowest.port(), silent.port()})));
+  ScriptedProbe probe({{slow.port(), 120}, {quick.port(), 80}, {slowest.port(), 300}});
+  UniqueSocket chosen(SelectValidSock(
+      ServersAt({slow.port(), quick.port(), slowest.port(), silent.port()}), &probe));
   ASSERT_TRUE(chosen.valid());
-  EXPECT_EQ(Probed().size(), 4u);
+  EXPECT_EQ(probe.probed.size(), 4u);
   ASSERT_TRUE(quick.Accept(2000));
   EXPECT_TRUE(ConnectedTo(chosen.get(), &quick));
   for (LoopbackPeer* closed : {&slow, &slowest}) {
@@ -159,9 +156,10 @@ TEST_F(ServerSelectionTest, TheQuickestOfFourIsKeptAndTheOthersClosed) {
 
 TEST_F(ServerSelectionTest, NoServerWithinOneSecond) {
   LoopbackPeer a, b;
-  ProbeWith({});
-  EXPECT_EQ(SelectValidSock(ServersAt({a.port(), b.port()})), kInvalidSocket);
-  EXPECT_EQ(Fetch(ServersAt({a.port(), b.port()})), 0);
+  ScriptedProbe probe({});
+  EXPECT_EQ(SelectValidSock(ServersAt({a.port(), b.port()}), &probe), kInvalidSocket);
+  EXPECT_EQ(Fetch(ServersAt({a.port(), b.port()}), &probe), 0);
+  EXPECT_EQ(probe.probed.size(), 8u);
   EXPECT_NE(DebugText().find("SelectValidSock INVALID_SOCKET\r\n"), std::string::npos);
   EXPECT_EQ(product_name_, "");
 }

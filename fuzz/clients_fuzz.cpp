@@ -24,7 +24,6 @@
 #include "core/window_messages.h"
 #include "fuzz/folder_chain.h"
 #include "fuzz/seeds.h"
-#include "install/overwrite_prompt.h"
 #include "wire/message.h"
 #include "wire/records.h"
 
@@ -46,7 +45,6 @@ const FolderChain& GetSandbox() {
     context.DependDir = context.StagingDir + "\\depend";
     SetMainWindowSink([](unsigned, uintptr_t, intptr_t, bool) {});
     MainWindowHandle = &g_window;
-    SetOverwritePromptForTest([](const char*, const char*) { return kPromptIgnore; });
     return c;
   }();
   return chain;

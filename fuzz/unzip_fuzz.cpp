@@ -20,14 +20,15 @@ namespace {
 
 constexpr int kDepth = 60;
 
+// Ignore goes on with the next entry: more of the archive is exercised than with Abort.
+class IgnoreEveryPrompt final : public OverwritePrompt {
+ public:
+  int Ask(const char*, const char*) override { return kPromptIgnore; }
+};
+
 // The extraction folder at the bottom of the chain; the input archive beside the chain.
 const FolderChain& GetSandbox() {
-  static const FolderChain& chain = [&]() -> const FolderChain& {
-    const FolderChain& c = MakeFolderChain("qb-fuzz-unzip", kDepth);
-    // Ignore goes on with the next entry: more of the archive is exercised than with Abort.
-    SetOverwritePromptForTest([](const char*, const char*) { return kPromptIgnore; });
-    return c;
-  }();
+  static const FolderChain& chain = MakeFolderChain("qb-fuzz-unzip", kDepth);
   return chain;
 }
 
@@ -43,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string destination = s.deepest().string();
   {
-    TUnzip unzip;
+    IgnoreEveryPrompt prompt;
+    TUnzip unzip(nullptr, &prompt);
     if (unzip.OpenArchive(archive.c_str())) unzip.ExtractAll(destination.c_str());
   }
   AbortIfEscaped(s, {"input.zip"}, "extraction folder");

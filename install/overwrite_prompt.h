@@ -1,8 +1,7 @@
 // The question asked when an extracted file cannot be written: abort, retry or ignore. A message
-// box without owner on Windows; natively there is nobody to ask unless a test answers.
+// box without owner on Windows; natively there is nobody to ask. Tests and fuzz targets answer in
+// place of the user through an OverwritePrompt of their own, given to the extraction.
 #pragma once
-
-#include <functional>
 
 // Answers, with the values MessageBoxA returns (IDABORT, IDRETRY, IDIGNORE; 0 when no box could
 // be shown).
@@ -11,12 +10,15 @@ constexpr int kPromptAbort = 3;
 constexpr int kPromptRetry = 4;
 constexpr int kPromptIgnore = 5;
 
-// Shows `text` (GBK) under `caption` and returns the answer.
-int ShowOverwritePrompt(const char* text, const char* caption);
+// Whoever answers in place of the user.
+class OverwritePrompt {
+ public:
+  // The question `text` (GBK) under `caption`; returns the answer.
+  virtual int Ask(const char* text, const char* caption) = 0;
 
-// Tests answer in place of the user in both builds; an empty function removes the hook.
-using OverwritePromptHook = std::function<int(const char* text, const char* caption)>;
-void SetOverwritePromptForTest(OverwritePromptHook hook);
+ protected:
+  ~OverwritePrompt() = default;
+};
 
-// The platform's own prompt (MessageBoxA; natively no answer).
+// The platform's own prompt, which asks the user (MessageBoxA; natively no answer).
 int ShowSystemOverwritePrompt(const char* text, const char* caption);

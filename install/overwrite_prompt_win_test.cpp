@@ -53,12 +53,12 @@ class PromptPresser {
 TEST(OverwritePromptWinTest, TheMessageBoxReturnsTheButtonPressed) {
   if (std::getenv("DISPLAY") == nullptr) {
     // Without a display no box can be shown, and that must read as no answer (not as Retry).
-    EXPECT_EQ(ShowOverwritePrompt("no display", kCaption), kPromptNoAnswer);
+    EXPECT_EQ(ShowSystemOverwritePrompt("no display", kCaption), kPromptNoAnswer);
     GTEST_SKIP() << "no display to show the box on";
   }
   for (int button : {kPromptAbort, kPromptRetry, kPromptIgnore}) {
     PromptPresser presser(button);
-    EXPECT_EQ(ShowOverwritePrompt("file \"a.txt\" is in use", kCaption), button);
+    EXPECT_EQ(ShowSystemOverwritePrompt("file \"a.txt\" is in use", kCaption), button);
     presser.Join();
     EXPECT_TRUE(presser.pressed());
     EXPECT_FALSE(presser.owner_seen());

@@ -30,7 +30,9 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 }  // namespace
 
-TUnzip::TUnzip(const char* archive_path) { OpenArchive(archive_path); }
+TUnzip::TUnzip(const char* archive_path, OverwritePrompt* prompt) : prompt_(prompt) {
+  OpenArchive(archive_path);
+}
 
 TUnzip::~TUnzip() { CloseArchive(); }
 
@@ -102,7 +104,8 @@ bool TUnzip::WriteEntryFile(const ZipEntryInfo& info, const char* path) {
     char text[1024];
     std::snprintf(text, sizeof text, "%s\"%s\"%s\n%s", kPromptHead, info.name, kPromptInUse,
                   kPromptQuestion);
-    const int answer = ShowOverwritePrompt(text, kPromptCaption);
+    const int answer = prompt_ != nullptr ? prompt_->Ask(text, kPromptCaption)
+                                          : ShowSystemOverwritePrompt(text, kPromptCaption);
     // No answer at all would otherwise retry for ever.
     if (answer == kPromptAbort || answer <= kPromptNoAnswer) return false;
     if (answer == kPromptIgnore) return true;

@@ -5,6 +5,8 @@
 
 #include <minizip/unzip.h>
 
+class OverwritePrompt;
+
 // What the central directory says about the current entry.
 struct ZipEntryInfo {
   char name[261];  // as stored, every "/" replaced by "\"
@@ -24,8 +26,9 @@ struct ZipEntryInfo {
 
 class TUnzip {
  public:
-  // Opens `archive_path` unless it is null.
-  explicit TUnzip(const char* archive_path = nullptr);
+  // Opens `archive_path` unless it is null. A file that cannot be written is put to `prompt`,
+  // which must outlive the object; null puts it to the user (ShowSystemOverwritePrompt).
+  explicit TUnzip(const char* archive_path = nullptr, OverwritePrompt* prompt = nullptr);
   virtual ~TUnzip();
   TUnzip(const TUnzip&) = delete;
   TUnzip& operator=(const TUnzip&) = delete;
@@ -51,5 +54,6 @@ class TUnzip {
   bool WriteEntryFile(const ZipEntryInfo& info, const char* path);
 
   unzFile archive_ = nullptr;
+  OverwritePrompt* prompt_;
   char default_folder_[261] = {};
 };

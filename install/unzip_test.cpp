@@ -100,7 +100,7 @@ TEST_F(UnzipTest, EmptyArchiveFailsAndLeavesOnlyTheDestination) {
 TEST_F(UnzipTest, NameEndingInSlashWithoutAttributeIsAFileAndBringsThePrompt) {
   {
     PromptAnswers prompt({kPromptAbort});
-    TUnzip unzip(TestArchive("py_slash_file.zip").c_str());
+    TUnzip unzip(TestArchive("py_slash_file.zip").c_str(), &prompt);
     EXPECT_FALSE(unzip.ExtractAll(Dest().c_str()));
     ASSERT_EQ(prompt.texts.size(), 1u);
     EXPECT_EQ(prompt.texts[0], PromptText("notadir\\"));
@@ -109,7 +109,7 @@ TEST_F(UnzipTest, NameEndingInSlashWithoutAttributeIsAFileAndBringsThePrompt) {
   }
   {
     PromptAnswers prompt({kPromptIgnore});
-    TUnzip unzip(TestArchive("py_slash_file.zip").c_str());
+    TUnzip unzip(TestArchive("py_slash_file.zip").c_str(), &prompt);
     EXPECT_TRUE(unzip.ExtractAll(Dest().c_str()));
     EXPECT_EQ(prompt.texts.size(), 1u);
     EXPECT_EQ(ReadFileBytes(Dest() + "\\after.txt"), ContentOf("after.txt"));
@@ -133,7 +133,7 @@ class UnzipPromptTest : public UnzipTest {
 
 TEST_F(UnzipPromptTest, AbortFailsTheExtraction) {
   PromptAnswers prompt({kPromptAbort});
-  TUnzip unzip(TestArchive("py_locked.zip").c_str());
+  TUnzip unzip(TestArchive("py_locked.zip").c_str(), &prompt);
   EXPECT_FALSE(unzip.ExtractAll(Dest().c_str()));
   EXPECT_EQ(prompt.texts.size(), 1u);
   EXPECT_EQ(prompt.texts[0], PromptText("locked.txt"));
@@ -143,7 +143,7 @@ TEST_F(UnzipPromptTest, AbortFailsTheExtraction) {
 
 TEST_F(UnzipPromptTest, IgnoreKeepsWhatIsThereAndGoesOn) {
   PromptAnswers prompt({kPromptIgnore});
-  TUnzip unzip(TestArchive("py_locked.zip").c_str());
+  TUnzip unzip(TestArchive("py_locked.zip").c_str(), &prompt);
   EXPECT_TRUE(unzip.ExtractAll(Dest().c_str()));
   EXPECT_EQ(prompt.texts.size(), 1u);
   EXPECT_EQ(ReadFileBytes(Blocker() + "\\old.txt"), "old");
@@ -154,7 +154,7 @@ TEST_F(UnzipPromptTest, RetryAsksAgainUntilTheFileIsFree) {
   PromptAnswers prompt({kPromptRetry}, [this](int asked) {
     if (asked == 2) RemoveBlocker();
   });
-  TUnzip unzip(TestArchive("py_locked.zip").c_str());
+  TUnzip unzip(TestArchive("py_locked.zip").c_str(), &prompt);
   EXPECT_TRUE(unzip.ExtractAll(Dest().c_str()));
   EXPECT_EQ(prompt.texts.size(), 2u);
   EXPECT_EQ(ReadFileBytes(Blocker()), ContentOf("locked.txt"));
@@ -163,7 +163,7 @@ TEST_F(UnzipPromptTest, RetryAsksAgainUntilTheFileIsFree) {
 
 TEST_F(UnzipPromptTest, APromptWithoutAnswerFailsTheEntryOnce) {
   PromptAnswers prompt({kPromptNoAnswer});
-  TUnzip unzip(TestArchive("py_locked.zip").c_str());
+  TUnzip unzip(TestArchive("py_locked.zip").c_str(), &prompt);
   EXPECT_FALSE(unzip.ExtractAll(Dest().c_str()));
   EXPECT_EQ(prompt.texts.size(), 1u);
 }
@@ -175,7 +175,7 @@ void ExpectRefusedBeforeAnythingIsWrittenForIt(const char* archive) {
   TempDir temp;
   const std::string dest = temp.Join("dest");
   PromptAnswers prompt({kPromptAbort});
-  TUnzip unzip(TestArchive(archive).c_str());
+  TUnzip unzip(TestArchive(archive).c_str(), &prompt);
   ASSERT_TRUE(unzip.IsOpen());
   EXPECT_FALSE(unzip.ExtractAll(dest.c_str()));
   EXPECT_TRUE(prompt.texts.empty());

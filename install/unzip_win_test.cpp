@@ -33,7 +33,7 @@ TEST_F(UnzipWinTest, RetrySucceedsOnceTheLockIsGone) {
   PromptAnswers prompt({kPromptRetry}, [this](int asked) {
     if (asked == 2) lock_.reset();
   });
-  TUnzip unzip(TestArchive("py_locked.zip").c_str());
+  TUnzip unzip(TestArchive("py_locked.zip").c_str(), &prompt);
   EXPECT_TRUE(unzip.ExtractAll(dest_.c_str()));
   EXPECT_EQ(prompt.texts.size(), 2u);
   EXPECT_EQ(ReadFileBytes(dest_ + "\\locked.txt"), ContentOf("locked.txt"));
@@ -43,14 +43,14 @@ TEST_F(UnzipWinTest, RetrySucceedsOnceTheLockIsGone) {
 TEST_F(UnzipWinTest, IgnoreKeepsTheLockedFileAndAbortStops) {
   {
     PromptAnswers prompt({kPromptIgnore});
-    TUnzip unzip(TestArchive("py_locked.zip").c_str());
+    TUnzip unzip(TestArchive("py_locked.zip").c_str(), &prompt);
     EXPECT_TRUE(unzip.ExtractAll(dest_.c_str()));
     EXPECT_EQ(ReadFileBytes(dest_ + "\\last.txt"), ContentOf("last.txt"));
   }
   {
     ASSERT_TRUE(DeleteFileA((dest_ + "\\last.txt").c_str()));
     PromptAnswers prompt({kPromptAbort});
-    TUnzip unzip(TestArchive("py_locked.zip").c_str());
+    TUnzip unzip(TestArchive("py_locked.zip").c_str(), &prompt);
     EXPECT_FALSE(unzip.ExtractAll(dest_.c_str()));
     EXPECT_EQ(GetFileAttributesA((dest_ + "\\last.txt").c_str()), INVALID_FILE_ATTRIBUTES);
   }

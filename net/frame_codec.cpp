@@ -4,6 +4,11 @@
 
 FrameCodec::FrameCodec() { fixed_context_.SetKey(kBuiltInKey, sizeof kBuiltInKey - 1); }
 
+FrameCodec::FrameCodec(IdeaLanes lanes)
+    : fixed_context_(lanes), receive_context_(lanes), send_context_(lanes) {
+  fixed_context_.SetKey(kBuiltInKey, sizeof kBuiltInKey - 1);
+}
+
 size_t FrameCodec::EncodeFrame(const uint8_t* message, size_t length, char type,
                                uint8_t* frame) const {
   if (message == nullptr) return 0;

@@ -13,8 +13,11 @@
 
 class FrameCodec {
  public:
-  // The fixed context keyed with the built-in key; both session contexts zero.
+  // The fixed context keyed with the built-in key; both session contexts zero. All three
+  // encipher on the widest lane path this processor runs, or on `lanes` (benchmarks compare the
+  // paths on the whole receive path; see CipherContext).
   FrameCodec();
+  explicit FrameCodec(IdeaLanes lanes);
 
   // Builds one frame from a complete message into `frame` (kFrameBufferSize bytes). Type "4"
   // goes under the built-in key, "5" under the send session key without compression, any other

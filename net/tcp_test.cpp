@@ -67,6 +67,15 @@ class RecordingNotify : public TTcp::TNotify {
   std::condition_variable changed_;
 };
 
+// A TTcp whose first receive thread the system refuses, as when it has no thread to give.
+class TcpWithoutAFirstThread : public TTcp {
+ public:
+  bool Start() override { return refused_++ > 0 && TTcp::Start(); }
+
+ private:
+  int refused_ = 0;
+};
+
 class TcpTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -200,7 +209,8 @@ TEST_F(TcpTest, NegativeReceiveResultDropsTheConnection) {
 }
 
 TEST_F(TcpTest, ReceiveThreadThatCannotStartGivesUpTheConnection) {
-  TThread::FailNextStartForTest();
+  tcp_ = std::make_unique<TcpWithoutAFirstThread>();
+  tcp_->SetNotify(&notify_);
   EXPECT_EQ(tcp_->Connect(kLoopbackAddress, peer_.port()), TTcp::kConnectFailed);
   EXPECT_EQ(notify_.connects, 1);
   EXPECT_EQ(notify_.Disconnects(), 1);

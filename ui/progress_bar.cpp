@@ -6,7 +6,10 @@
 #include "ui/drawing_objects.h"
 #include "ui/mem_dc.h"
 
-TProcess::TProcess() : gradient_library_(LoadSystemLibrary(L"msimg32.dll")) {
+TProcess::TProcess(ProgressFill fill) {
+  if (fill == ProgressFill::kGradientWhereOffered) {
+    gradient_library_ = LoadSystemLibrary(L"msimg32.dll");
+  }
   if (gradient_library_ != nullptr) {
     gradient_fill_ = reinterpret_cast<GradientFillFunction>(
         reinterpret_cast<void*>(GetProcAddress(gradient_library_, "GradientFill")));

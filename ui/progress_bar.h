@@ -8,10 +8,15 @@
 
 #include "ui/ix_frm.h"
 
+// How the bar fills: with the system's gradient where it offers one, or plain grey as on a
+// system without it (tests compare both fills).
+enum class ProgressFill { kGradientWhereOffered, kGrey };
+
 class TProcess : public TIxFrm {
  public:
-  // Loads the optional gradient routine ("GradientFill" of the system folder's msimg32.dll).
-  TProcess();
+  // With kGradientWhereOffered, loads the optional gradient routine ("GradientFill" of the
+  // system folder's msimg32.dll).
+  explicit TProcess(ProgressFill fill = ProgressFill::kGradientWhereOffered);
   // Unloads it.
   ~TProcess() override;
 
@@ -29,8 +34,6 @@ class TProcess : public TIxFrm {
   void MoveTo(int32_t position);
 
   bool HasGradient() const { return gradient_fill_ != nullptr; }
-  // Tests compare both fills; the library stays loaded either way.
-  void DisableGradientForTest() { gradient_fill_ = nullptr; }
 
   // The filled part of a bar of `client` size for `position` of `range` (shrunk by 1 pixel on
   // every side); empty when position is not above 0 or exceeds the range.

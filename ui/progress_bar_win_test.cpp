@@ -3,6 +3,7 @@
 #include "ui/progress_bar.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -42,15 +43,22 @@ class ProgressBar : public ::testing::Test {
     CreateIxWindow(&host_, L"QbProgressHost", nullptr, WS_POPUP | WS_CLIPCHILDREN, WS_EX_TOPMOST);
     MoveWindow(host_.Handle(), 50, 50, kWidth + 20, kHeight + 20, FALSE);
     ShowWindow(host_.Handle(), SW_SHOWNA);
-    CreateIxWindow(&bar_, L"TProcess", host_.Handle(), WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0);
-    MoveWindow(bar_.Handle(), 10, 10, kWidth, kHeight, FALSE);
+    MakeBar(ProgressFill::kGradientWhereOffered);
+  }
+
+  // The bar in the host, filling as `fill` says; replaces the one there was.
+  void MakeBar(ProgressFill fill) {
+    bar_ = std::make_unique<TProcess>(fill);
+    CreateIxWindow(bar_.get(), L"TProcess", host_.Handle(), WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
+                   0);
+    MoveWindow(bar_->Handle(), 10, 10, kWidth, kHeight, FALSE);
   }
 
   Image Show(int32_t position, int32_t range) {
-    bar_.SetRange(range);
-    bar_.SetPosition(position);
-    bar_.Invalidate();
-    return CaptureWindow(bar_.Handle());
+    bar_->SetRange(range);
+    bar_->SetPosition(position);
+    bar_->Invalidate();
+    return CaptureWindow(bar_->Handle());
   }
 
   // Every pixel inside the outline is the light background.
@@ -65,14 +73,14 @@ class ProgressBar : public ::testing::Test {
   }
 
   Host host_;
-  TProcess bar_;
+  std::unique_ptr<TProcess> bar_;
 };
 
 TEST_F(ProgressBar, StartsEmptyAndOutlined) {
-  EXPECT_EQ(bar_.Range(), 0);
-  EXPECT_EQ(bar_.Position(), -1);
-  EXPECT_TRUE(bar_.HasGradient());
-  const Image image = CaptureWindow(bar_.Handle());
+  EXPECT_EQ(bar_->Range(), 0);
+  EXPECT_EQ(bar_->Position(), -1);
+  EXPECT_TRUE(bar_->HasGradient());
+  const Image image = CaptureWindow(bar_->Handle());
   ASSERT_EQ(image.width, kWidth);
   ASSERT_EQ(image.height, kHeight);
   for (POINT p : {POINT{0, 0}, POINT{kWidth - 1, 0}, POINT{0, kHeight - 1}, POINT{200, kHeight - 1}}) {
@@ -98,7 +106,8 @@ TEST_F(ProgressBar, FillsWithARedGradientInProportion) {
 }
 
 TEST_F(ProgressBar, FillsGreyWithoutGradientSupport) {
-  bar_.DisableGradientForTest();
+  MakeBar(ProgressFill::kGrey);
+  EXPECT_FALSE(bar_->HasGradient());
   // 403 / 2 = 201.5: the fill covers x 1 to 199.
   const Image image = Show(1, 2);
   EXPECT_EQ(image.At(1, 1), 0x969696u);

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "wire/idea_blocks.h"
-
 namespace {
 
 constexpr int kRounds = 8;
@@ -25,6 +23,9 @@ uint16_t MulInverse(uint16_t x) {
 uint16_t AddInverse(uint16_t x) { return static_cast<uint16_t>(0x10000 - x); }
 
 }  // namespace
+
+CipherContext::CipherContext(IdeaLanes lanes)
+    : lanes_(IdeaLanesSupported(lanes) ? lanes : IdeaLanesBest()) {}
 
 void CipherContext::SetKey(const void* key, size_t length) {
   std::memcpy(key_, key, std::min(length, kKeySize));
@@ -68,7 +69,7 @@ void CipherContext::Decrypt(const uint8_t* source, uint8_t* destination, size_t 
 void CipherContext::Crypt(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
                           size_t length) const {
   size_t blocks = length / kBlockSize;
-  IdeaCryptBlocks(subkeys, source, destination, blocks);
+  IdeaCryptBlocks(lanes_, subkeys, source, destination, blocks);
   size_t tail = length % kBlockSize;
   size_t base = blocks * kBlockSize;
   for (size_t j = 0; j < tail; ++j) {

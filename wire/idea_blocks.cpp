@@ -1,9 +1,9 @@
-// The IDEA block function: the one-block scalar rounds, and the choice among the lane paths
-// (idea_blocks_sse2/avx2/avx512.cpp), made once from cpuid. Blocks are independent (ECB), so a
-// lane path takes whole steps of its width and the scalar rounds do the blocks left over.
+// The IDEA block function: the one-block scalar rounds, the lane paths
+// (idea_blocks_sse2/avx2/avx512.cpp) and the choice among them from cpuid. Blocks are independent
+// (ECB), so a lane path takes whole steps of its width and the scalar rounds do the blocks left
+// over.
 #include "wire/idea_blocks.h"
 
-#include <atomic>
 #include <initializer_list>
 
 #include "wire/cpu_features.h"
@@ -75,19 +75,6 @@ LanesFunction FunctionOf(IdeaLanes lanes) {
   return NoLanes;
 }
 
-// The path in use; 0 until the first call chooses. Relaxed is enough: every value stored is a
-// valid path, and a thread that sees 0 chooses the same one again.
-std::atomic<int> g_lanes{0};
-
-IdeaLanes CurrentLanes() {
-  int lanes = g_lanes.load(std::memory_order_relaxed);
-  if (lanes == 0) {
-    lanes = static_cast<int>(IdeaLanesBest());
-    g_lanes.store(lanes, std::memory_order_relaxed);
-  }
-  return static_cast<IdeaLanes>(lanes);
-}
-
 }  // namespace
 
 const char* IdeaLanesName(IdeaLanes lanes) {
@@ -129,17 +116,9 @@ IdeaLanes IdeaLanesBest() {
   return best;
 }
 
-IdeaLanes IdeaLanesInUse() { return CurrentLanes(); }
-
-bool SetIdeaLanesForTest(IdeaLanes lanes) {
-  if (!IdeaLanesSupported(lanes)) return false;
-  g_lanes.store(static_cast<int>(lanes), std::memory_order_relaxed);
-  return true;
-}
-
-void IdeaCryptBlocks(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
-                     size_t blocks) {
-  size_t done = FunctionOf(CurrentLanes())(subkeys, source, destination, blocks);
+void IdeaCryptBlocks(IdeaLanes lanes, const uint16_t* subkeys, const uint8_t* source,
+                     uint8_t* destination, size_t blocks) {
+  size_t done = FunctionOf(lanes)(subkeys, source, destination, blocks);
   for (size_t b = done; b < blocks; ++b) {
     CryptBlock(subkeys, source + b * 8, destination + b * 8);
   }

@@ -5,11 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// Enciphers `blocks` blocks of `source` into `destination` with the 52 `subkeys`, on the widest
-// lane path this processor runs (chosen once, on the first call).
-void IdeaCryptBlocks(const uint16_t* subkeys, const uint8_t* source, uint8_t* destination,
-                     size_t blocks);
-
 // The code paths, named by how many blocks go through the rounds side by side. Every one gives
 // the same bytes; blocks left over after the last whole step go one by one.
 enum class IdeaLanes { kScalar = 1, kSse2 = 8, kAvx2 = 16, kAvx512 = 32 };
@@ -21,11 +16,10 @@ inline constexpr IdeaLanes kAllIdeaLanes[] = {IdeaLanes::kScalar, IdeaLanes::kSs
 const char* IdeaLanesName(IdeaLanes lanes);
 // Whether this processor (and system) runs the path.
 bool IdeaLanesSupported(IdeaLanes lanes);
-// The path IdeaCryptBlocks takes now.
-IdeaLanes IdeaLanesInUse();
-// The path chosen from the processor alone.
+// The widest path this processor runs, chosen once from cpuid: what the program uses.
 IdeaLanes IdeaLanesBest();
 
-// For tests and benchmarks: makes IdeaCryptBlocks take `lanes` from now on, for every thread.
-// Returns false, changing nothing, when this machine cannot run it.
-bool SetIdeaLanesForTest(IdeaLanes lanes);
+// Enciphers `blocks` blocks of `source` into `destination` with the 52 `subkeys` on the path
+// `lanes`, which must be one this processor runs (CipherContext makes sure of it).
+void IdeaCryptBlocks(IdeaLanes lanes, const uint16_t* subkeys, const uint8_t* source,
+                     uint8_t* destination, size_t blocks);

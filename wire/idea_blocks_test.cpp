@@ -1,6 +1,7 @@
-// Every lane path of the IDEA block function that this machine runs, forced in turn: the
-// published vector in every lane and behind each step, and the same bytes as the scalar path on
-// random data of lengths around each step width, with keys and data that hold zero words.
+// Every lane path of the IDEA block function that this machine runs, each through contexts made
+// for it: the published vector in every lane and behind each step, and the same bytes as the
+// scalar path on random data of lengths around each step width, with keys and data that hold zero
+// words; and the path a context takes when none or one this machine lacks is asked for.
 #include "wire/idea_blocks.h"
 
 #include <gtest/gtest.h>
@@ -30,21 +31,25 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
   return out;
 }
 
-// Puts the automatic choice back after each case.
+// A context on `lanes` keyed with `key`.
+CipherContext KeyedOn(IdeaLanes lanes, const Bytes& key) {
+  CipherContext context(lanes);
+  context.SetKey(key.data(), key.size());
+  return context;
+}
+
 class IdeaLanesTest : public ::testing::TestWithParam<IdeaLanes> {
  protected:
   void SetUp() override {
-    if (!SetIdeaLanesForTest(GetParam())) {
+    if (!IdeaLanesSupported(GetParam())) {
       GTEST_SKIP() << IdeaLanesName(GetParam()) << " is not supported on this machine";
     }
-    ASSERT_EQ(IdeaLanesInUse(), GetParam());
   }
-  void TearDown() override { SetIdeaLanesForTest(IdeaLanesBest()); }
 };
 
 TEST_P(IdeaLanesTest, PublishedVectorInEveryLane) {
-  CipherContext context;
-  context.SetKey(kKeySwapped.data(), kKeySwapped.size());
+  const CipherContext context = KeyedOn(GetParam(), kKeySwapped);
+  ASSERT_EQ(context.lanes(), GetParam());
   // Two of the widest steps (four groups of 32 blocks), single groups of each width, and blocks
   // that the scalar rounds finish: every lane of every path.
   const size_t blocks = 2 * 128 + 32 + 16 + 8 + 3;
@@ -69,17 +74,15 @@ TEST_P(IdeaLanesTest, SameBytesAsTheScalarPath) {
                                  257,  511,  513,  1023, 1025, 2047, 2049, 8 * 128 * 3 + 8 * 45 + 5,
                                  65536 + 3};
   for (const Bytes& key : keys) {
-    CipherContext context;
-    context.SetKey(key.data(), key.size());
+    const CipherContext context = KeyedOn(GetParam(), key);
+    const CipherContext scalar_context = KeyedOn(IdeaLanes::kScalar, key);
     for (size_t length : lengths) {
       Bytes plain = RandomBytes(length, static_cast<uint32_t>(length) + key[0]);
       // Zero words in the data: the multiplications by 65536 in every lane position.
       for (size_t i = 0; i + 1 < length; i += 14) plain[i] = plain[i + 1] = 0;
       Bytes ours(length), scalar(length), back(length);
       context.Encrypt(plain.data(), ours.data(), length);
-      ASSERT_TRUE(SetIdeaLanesForTest(IdeaLanes::kScalar));
-      context.Encrypt(plain.data(), scalar.data(), length);
-      ASSERT_TRUE(SetIdeaLanesForTest(GetParam()));
+      scalar_context.Encrypt(plain.data(), scalar.data(), length);
       ASSERT_EQ(ours, scalar) << IdeaLanesName(GetParam()) << ", length " << length;
       context.Decrypt(ours.data(), back.data(), length);
       ASSERT_EQ(back, plain) << IdeaLanesName(GetParam()) << ", length " << length;
@@ -89,14 +92,11 @@ TEST_P(IdeaLanesTest, SameBytesAsTheScalarPath) {
 
 // Unaligned buffers: the paths must not assume any alignment of the caller's data.
 TEST_P(IdeaLanesTest, UnalignedBuffers) {
-  CipherContext context;
-  Bytes key = RandomBytes(16, 11);
-  context.SetKey(key.data(), key.size());
+  const Bytes key = RandomBytes(16, 11);
   const size_t length = 8 * 128 * 2 + 8 * 33;
   Bytes plain = RandomBytes(length + 3, 12), ours(length + 5), scalar(length);
-  context.Encrypt(plain.data() + 3, ours.data() + 5, length);
-  ASSERT_TRUE(SetIdeaLanesForTest(IdeaLanes::kScalar));
-  context.Encrypt(plain.data() + 3, scalar.data(), length);
+  KeyedOn(GetParam(), key).Encrypt(plain.data() + 3, ours.data() + 5, length);
+  KeyedOn(IdeaLanes::kScalar, key).Encrypt(plain.data() + 3, scalar.data(), length);
   EXPECT_TRUE(std::equal(scalar.begin(), scalar.end(), ours.begin() + 5));
 }
 
@@ -105,15 +105,19 @@ INSTANTIATE_TEST_SUITE_P(AllPaths, IdeaLanesTest, ::testing::ValuesIn(kAllIdeaLa
                            return std::string(IdeaLanesName(info.param));
                          });
 
-TEST(IdeaLanesChoiceTest, TheAutomaticChoiceRunsHereAndForcingIsChecked) {
+TEST(IdeaLanesChoiceTest, TheAutomaticChoiceRunsHereAndAPathAskedForIsChecked) {
   EXPECT_TRUE(IdeaLanesSupported(IdeaLanes::kScalar));
   EXPECT_TRUE(IdeaLanesSupported(IdeaLanesBest()));
-  EXPECT_EQ(IdeaLanesInUse(), IdeaLanesBest());
+  EXPECT_EQ(CipherContext().lanes(), IdeaLanesBest());
   for (IdeaLanes lanes : kAllIdeaLanes) {
-    // A path this machine lacks is refused and leaves the choice as it was.
-    EXPECT_EQ(SetIdeaLanesForTest(lanes), IdeaLanesSupported(lanes)) << IdeaLanesName(lanes);
-    EXPECT_EQ(IdeaLanesInUse(), IdeaLanesSupported(lanes) ? lanes : IdeaLanesBest());
-    SetIdeaLanesForTest(IdeaLanesBest());
+    // A path this machine lacks gives the automatic choice, never an instruction it cannot run;
+    // keying and copying keep the path.
+    const IdeaLanes expected = IdeaLanesSupported(lanes) ? lanes : IdeaLanesBest();
+    CipherContext context(lanes);
+    EXPECT_EQ(context.lanes(), expected) << IdeaLanesName(lanes);
+    context.SetKey(kKeySwapped.data(), kKeySwapped.size());
+    const CipherContext copy = context;
+    EXPECT_EQ(copy.lanes(), expected) << IdeaLanesName(lanes);
   }
   // The wider paths need the narrower ones' instructions too.
   if (IdeaLanesSupported(IdeaLanes::kAvx512)) {

@@ -40,21 +40,20 @@ inline std::string ContentOf(const std::string& name) { return "content of " + n
 
 // Answers the overwrite prompt from a list (the last answer repeats) and records each question.
 // `on_ask` runs before answering, to free a blocked file for a retry.
-class PromptAnswers {
+class PromptAnswers final : public OverwritePrompt {
  public:
   explicit PromptAnswers(std::vector<int> answers, std::function<void(int asked)> on_ask = {})
-      : answers_(std::move(answers)), on_ask_(std::move(on_ask)) {
-    SetOverwritePromptForTest([this](const char* text, const char* caption) {
-      texts.push_back(text);
-      captions.push_back(caption);
-      const int asked = static_cast<int>(texts.size());
-      if (on_ask_) on_ask_(asked);
-      const size_t index = std::min(texts.size(), answers_.size()) - 1;
-      // Guards against a loop that never ends should extraction keep asking.
-      return asked > 20 ? kPromptAbort : answers_[index];
-    });
+      : answers_(std::move(answers)), on_ask_(std::move(on_ask)) {}
+
+  int Ask(const char* text, const char* caption) override {
+    texts.push_back(text);
+    captions.push_back(caption);
+    const int asked = static_cast<int>(texts.size());
+    if (on_ask_) on_ask_(asked);
+    const size_t index = std::min(texts.size(), answers_.size()) - 1;
+    // Guards against a loop that never ends should extraction keep asking.
+    return asked > 20 ? kPromptAbort : answers_[index];
   }
-  ~PromptAnswers() { SetOverwritePromptForTest({}); }
 
   std::vector<std::string> texts;
   std::vector<std::string> captions;
