@@ -9,8 +9,9 @@ ControllerWindow::ControllerWindow(InstallController* controller,
 
 void ControllerWindow::OnCreate(TQuillbankDlg& dlg) {
   window_ = dlg.Handle();
+  view_.dlg = &dlg;
   if (on_created_ != nullptr) on_created_(dlg.Handle(), on_created_context_);
-  controller_->OnCreate(&dlg, this, this);
+  controller_->OnCreate(&view_, &timers_, &sink_);
 }
 
 void ControllerWindow::OnButtonClick(TQuillbankDlg&) { controller_->OnButtonClick(); }
@@ -35,24 +36,33 @@ void ControllerWindow::OnWindowDestroyed(TQuillbankDlg&) { window_ = nullptr; }
 
 void ControllerWindow::OnDestroy(TQuillbankDlg&) { controller_->OnDestroy(); }
 
-bool ControllerWindow::Start(uint32_t id, uint32_t ms) {
-  const HWND window = window_;
+void ControllerWindow::View::SetState(WindowState state) { dlg->SetState(state); }
+void ControllerWindow::View::SetFilesDone(int32_t files_done) { dlg->SetFilesDone(files_done); }
+void ControllerWindow::View::SetFilesTotal(int32_t files_total) { dlg->SetFilesTotal(files_total); }
+void ControllerWindow::View::StepProgress(int32_t files) { dlg->StepProgress(files); }
+void ControllerWindow::View::ShowFailure(const char* gbk_text) { dlg->ShowFailure(gbk_text); }
+void ControllerWindow::View::ShowInstallFinishing() { dlg->ShowInstallFinishing(); }
+void ControllerWindow::View::ShowReconnecting(bool on) { dlg->ShowReconnecting(on); }
+void ControllerWindow::View::RepaintNow() { dlg->RepaintNow(); }
+
+bool ControllerWindow::Timers::Start(uint32_t id, uint32_t ms) {
+  const HWND window = *window_;
   return window != nullptr && SetTimer(window, id, ms, /*lpTimerFunc=*/nullptr) != 0;
 }
 
-void ControllerWindow::Stop(uint32_t id) {
-  const HWND window = window_;
+void ControllerWindow::Timers::Stop(uint32_t id) {
+  const HWND window = *window_;
   if (window != nullptr) KillTimer(window, id);
 }
 
-uint32_t ControllerWindow::NowMs() { return GetTickCount(); }
+uint32_t ControllerWindow::Timers::NowMs() { return GetTickCount(); }
 
-void ControllerWindow::Pause(uint32_t ms) { Sleep(ms); }
+void ControllerWindow::Timers::Pause(uint32_t ms) { Sleep(ms); }
 
-void ControllerWindow::Post(unsigned message, intptr_t l_param) {
-  PostMessageW(window_, message, 0, static_cast<LPARAM>(l_param));
+void ControllerWindow::Sink::Post(unsigned message, intptr_t l_param) {
+  PostMessageW(*window_, message, 0, static_cast<LPARAM>(l_param));
 }
 
-void ControllerWindow::Send(unsigned message, intptr_t l_param) {
-  SendMessageW(window_, message, 0, static_cast<LPARAM>(l_param));
+void ControllerWindow::Sink::Send(unsigned message, intptr_t l_param) {
+  SendMessageW(*window_, message, 0, static_cast<LPARAM>(l_param));
 }

@@ -1,6 +1,7 @@
 // The install controller inside the installer window: the window's clicks and messages reach
 // the controller, and the window serves it as its view, its timers and the way the clients'
-// reports reach its thread (posted and sent window messages).
+// reports reach its thread (posted and sent window messages). Each of the three is a small
+// object of its own (single inheritance keeps the shipped program's type information small).
 #pragma once
 
 #include <windows.h>
@@ -12,12 +13,14 @@
 #include "app/install_timers.h"
 #include "core/window_messages.h"
 #include "ui/dlg_controller.h"
+#include "ui/install_view.h"
 
-class ControllerWindow : public TDlgController, private InstallTimers, private ClientSink {
+class ControllerWindow : public TDlgController {
  public:
   // `controller` outlives this. `on_created` (may be null) is told the window's handle once it
   // exists (the program marks it for a second start).
-  explicit ControllerWindow(InstallController* controller, void (*on_created)(HWND, void*) = nullptr,
+  explicit ControllerWindow(InstallController* controller,
+                            void (*on_created)(HWND, void*) = nullptr,
                             void* on_created_context = nullptr);
 
   void OnCreate(TQuillbankDlg& dlg) override;
@@ -31,16 +34,48 @@ class ControllerWindow : public TDlgController, private InstallTimers, private C
   void OnDestroy(TQuillbankDlg& dlg) override;
 
  private:
-  bool Start(uint32_t id, uint32_t ms) override;
-  void Stop(uint32_t id) override;
-  uint32_t NowMs() override;
-  void Pause(uint32_t ms) override;
-  void Post(unsigned message, intptr_t l_param) override;
-  void Send(unsigned message, intptr_t l_param) override;
+  // What the controller shows, on the window.
+  class View : public InstallView {
+   public:
+    void SetState(WindowState state) override;
+    void SetFilesDone(int32_t files_done) override;
+    void SetFilesTotal(int32_t files_total) override;
+    void StepProgress(int32_t files) override;
+    void ShowFailure(const char* gbk_text) override;
+    void ShowInstallFinishing() override;
+    void ShowReconnecting(bool on) override;
+    void RepaintNow() override;
+    TQuillbankDlg* dlg = nullptr;
+  };
+  // The window's timers.
+  class Timers : public InstallTimers {
+   public:
+    explicit Timers(const std::atomic<HWND>* window) : window_(window) {}
+    bool Start(uint32_t id, uint32_t ms) override;
+    void Stop(uint32_t id) override;
+    uint32_t NowMs() override;
+    void Pause(uint32_t ms) override;
+
+   private:
+    const std::atomic<HWND>* const window_;
+  };
+  // The clients' reports as window messages.
+  class Sink : public ClientSink {
+   public:
+    explicit Sink(const std::atomic<HWND>* window) : window_(window) {}
+    void Post(unsigned message, intptr_t l_param) override;
+    void Send(unsigned message, intptr_t l_param) override;
+
+   private:
+    const std::atomic<HWND>* const window_;
+  };
 
   InstallController* const controller_;
   void (*const on_created_)(HWND, void*);
   void* const on_created_context_;
   // Read by the clients' receive threads; null once the window is being destroyed.
   std::atomic<HWND> window_{nullptr};
+  View view_;
+  Timers timers_{&window_};
+  Sink sink_{&window_};
 };

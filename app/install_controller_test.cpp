@@ -91,6 +91,8 @@ class ControllerTest : public ::testing::Test {
   std::string Read(const std::string& path) const { return ReadFileBytes(path); }
   bool Exists(const std::string& path) const { return PathExists(path.c_str()); }
 
+  // Start-up has the sockets library started before the window exists; so do the tests.
+  SocketsLibrary sockets_;
   TempDir dir_;
   ControllerConfig config_;
   StubSteps steps_;
@@ -247,6 +249,7 @@ TEST_F(ControllerTest, RenamedIntoPlaceAndTheOldInstallDeletedAfterOpenIsShown) 
 TEST_F(ControllerTest, FailedCopyPutsTheOldInstallBackAndFails) {
   Prepare(/*old_install=*/true, /*stage=*/false);  // nothing to copy: the copy fails
   InstallController& c = Make();
+  CloseInstallLog();  // Windows keeps an open file, and its folder, from being deleted
   DeletePath(ctx().StagingDir.c_str());
   c.OnInstall();
   EXPECT_EQ(view_.state, WindowState::Failed);

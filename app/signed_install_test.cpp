@@ -15,6 +15,7 @@
 #include "base/package_manifest.h"
 #include "core/install_log.h"
 #include "install/system.h"
+#include "net/socket_ops.h"
 #include "install/testing/manifest_signer.h"
 #include "test_support/temp_dir.h"
 
@@ -90,6 +91,7 @@ class SignedInstallTest : public ::testing::Test {
     return config_.context.StagingDir + "\\" + relative;
   }
 
+  SocketsLibrary sockets_;
   std::unique_ptr<TempDir> dir_;
   ControllerConfig config_;
   StubSteps steps_;

@@ -84,21 +84,19 @@ class UninstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_path_ = StoredPath();
-    InstallContext& ctx = InstallContext::Get();
+    InstallContext& ctx = ctx_;
     ctx.PackageNumber = "100201";
     ctx.ProductName = "qb-uninstall-test";
     ctx.InstallDir = dir_.Join("Quillbank100201");
     ctx.StagingDir = ctx.InstallDir + "temp";
     ctx.DependDir = dir_.Join("QuillbankDependBase");
-    ctx.LatestVersion.Part3 = 5;
-    ctx.LatestVersion.Part4 = 77;
     // An install as a successful one leaves it: 3000 + 100 bytes, the shortcut, the leftovers of
     // earlier attempts beside it, and the dependency folder.
     Put(ctx.InstallDir + "\\quillbank ix.exe", std::string(3000, 't'));
     Put(ctx.InstallDir + "\\data\\quotes.dat", std::string(100, 'q'));
-    ASSERT_TRUE(CreateDesktopShortcut());
-    shortcut_ = DesktopShortcutPath();
-    ASSERT_TRUE(IsOurShortcut(shortcut_));
+    ASSERT_TRUE(CreateDesktopShortcut(ctx));
+    shortcut_ = DesktopShortcutPath(ctx);
+    ASSERT_TRUE(IsOurShortcut(shortcut_, ctx.InstallDir));
     Put(ctx.StagingDir + "\\half.dat", "staged");
     Put(ctx.InstallDir + ".previous\\old.dat", "old");
     Put(ctx.InstallDir + ".failed.log", "log");
@@ -118,13 +116,15 @@ class UninstallTest : public ::testing::Test {
   static bool There(const std::string& path) { return PathExists(path.c_str()); }
 
   TempDir dir_;
+  InstallContext ctx_;
+  const VersionPair version_{5, 77};
   std::wstring shortcut_;
   std::string saved_path_;
 };
 
 TEST_F(UninstallTest, TheEntryNamesTheInstallAndTheProgramBesideIt) {
-  const InstallContext& ctx = InstallContext::Get();
-  ASSERT_TRUE(RegisterUninstall());
+  const InstallContext& ctx = ctx_;
+  ASSERT_TRUE(RegisterUninstall(ctx_, version_));
   const std::wstring install = Wide(ctx.InstallDir);
   EXPECT_EQ(TextValue(L"DisplayName"), L"qb-uninstall-test");
   EXPECT_EQ(TextValue(L"DisplayVersion"), L"9.3.5.77");
@@ -142,8 +142,8 @@ TEST_F(UninstallTest, TheEntryNamesTheInstallAndTheProgramBesideIt) {
 }
 
 TEST_F(UninstallTest, RemovesWhatTheInstallsLeftAndTheirPathEntryButKeepsTheFloor) {
-  const InstallContext& ctx = InstallContext::Get();
-  ASSERT_TRUE(RegisterUninstall());
+  const InstallContext& ctx = ctx_;
+  ASSERT_TRUE(RegisterUninstall(ctx_, version_));
   VersionPair floor;
   floor.Part3 = 5;
   floor.Part4 = 77;
@@ -151,7 +151,7 @@ TEST_F(UninstallTest, RemovesWhatTheInstallsLeftAndTheirPathEntryButKeepsTheFloo
   SetStoredPath("C:\\Tools;" + ctx.DependDir);
   RecordDependPathAdded();
 
-  EXPECT_EQ(UninstallFromTemp(), 0);
+  EXPECT_EQ(UninstallFromTemp(ctx_), 0);
   for (const std::string& gone : {ctx.InstallDir, ctx.StagingDir, ctx.InstallDir + ".previous",
                                   ctx.InstallDir + ".failed.log", ctx.InstallDir + ".uninstall.exe",
                                   ctx.DependDir}) {
@@ -169,17 +169,17 @@ TEST_F(UninstallTest, RemovesWhatTheInstallsLeftAndTheirPathEntryButKeepsTheFloo
 // A shortcut of that name that no longer points at our terminal (the user, or another program,
 // put its own there) is not ours to delete.
 TEST_F(UninstallTest, AShortcutThatPointsElsewhereNowStays) {
-  ASSERT_TRUE(RegisterUninstall());
-  InstallContext& ctx = InstallContext::Get();
+  ASSERT_TRUE(RegisterUninstall(ctx_, version_));
+  InstallContext& ctx = ctx_;
   const std::string install = ctx.InstallDir;
   ctx.InstallDir = dir_.Join("Elsewhere");
   ASSERT_TRUE(DeleteFileW(shortcut_.c_str()));
-  ASSERT_TRUE(CreateDesktopShortcut());
-  ASSERT_EQ(DesktopShortcutPath(), shortcut_);
+  ASSERT_TRUE(CreateDesktopShortcut(ctx));
+  ASSERT_EQ(DesktopShortcutPath(ctx), shortcut_);
   ctx.InstallDir = install;
-  EXPECT_FALSE(IsOurShortcut(shortcut_));
+  EXPECT_FALSE(IsOurShortcut(shortcut_, ctx.InstallDir));
 
-  EXPECT_EQ(UninstallFromTemp(), 0);
+  EXPECT_EQ(UninstallFromTemp(ctx_), 0);
   EXPECT_FALSE(There(ctx.InstallDir));
   EXPECT_NE(GetFileAttributesW(shortcut_.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_FALSE(EntryExists());
@@ -240,13 +240,13 @@ TEST(UninstallWaitTest, WaitsForTheRunningInstallerToEnd) {
 }
 
 TEST_F(UninstallTest, AnotherPackageBesideKeepsTheDependencyFolderAndItsPathEntry) {
-  const InstallContext& ctx = InstallContext::Get();
-  ASSERT_TRUE(RegisterUninstall());
+  const InstallContext& ctx = ctx_;
+  ASSERT_TRUE(RegisterUninstall(ctx_, version_));
   Put(dir_.Join("Quillbank100777") + "\\module.info", "another package");
   SetStoredPath(ctx.DependDir);
   RecordDependPathAdded();
 
-  EXPECT_EQ(UninstallFromTemp(), 0);
+  EXPECT_EQ(UninstallFromTemp(ctx_), 0);
   EXPECT_FALSE(There(ctx.InstallDir));
   EXPECT_FALSE(EntryExists());
   EXPECT_EQ(ReadFileBytes(ctx.DependDir + "\\base.dll"), "base");
@@ -256,11 +256,11 @@ TEST_F(UninstallTest, AnotherPackageBesideKeepsTheDependencyFolderAndItsPathEntr
 }
 
 TEST_F(UninstallTest, APathEntryTheInstallsDidNotAddStays) {
-  const InstallContext& ctx = InstallContext::Get();
-  ASSERT_TRUE(RegisterUninstall());
+  const InstallContext& ctx = ctx_;
+  ASSERT_TRUE(RegisterUninstall(ctx_, version_));
   SetStoredPath(ctx.DependDir + ";C:\\Tools");
 
-  EXPECT_EQ(UninstallFromTemp(), 0);
+  EXPECT_EQ(UninstallFromTemp(ctx_), 0);
   EXPECT_FALSE(There(ctx.DependDir));
   EXPECT_EQ(StoredPath(), ctx.DependDir + ";C:\\Tools");
 }

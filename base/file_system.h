@@ -24,6 +24,10 @@ bool MakeDirectory(const char* path);
 // a program holds a file inside the folder.
 bool RenamePath(const char* from, const char* to);
 
+// Copies the file `from` to `to`, replacing a file there (CopyFileA); false when it could not be
+// copied in full.
+bool CopyFileOver(const char* from, const char* to);
+
 struct FileEntry {
   std::string relative;  // below the listed folder, "\" separators
   uint64_t size = 0;

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 std::string NativePath(const std::string& path) {
   std::string native = path;
@@ -23,6 +25,12 @@ bool MakeDirectory(const char* path) { return mkdir(NativePath(path).c_str(), 07
 
 bool RenamePath(const char* from, const char* to) {
   return std::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+bool CopyFileOver(const char* from, const char* to) {
+  std::error_code error;
+  return std::filesystem::copy_file(NativePath(from), NativePath(to),
+                                    std::filesystem::copy_options::overwrite_existing, error);
 }
 
 namespace {

@@ -21,6 +21,10 @@ bool MakeDirectory(const char* path) { return _mkdir(path) == 0; }
 
 bool RenamePath(const char* from, const char* to) { return MoveFileA(from, to) != FALSE; }
 
+bool CopyFileOver(const char* from, const char* to) {
+  return CopyFileA(from, to, /*bFailIfExists=*/FALSE) != FALSE;
+}
+
 namespace {
 
 bool ListBelow(const std::string& folder, const std::string& prefix,

@@ -16,6 +16,7 @@
 #include "clients/process_dl.h"
 #include "core/install_context.h"
 #include "core/window_messages.h"
+#include "install/staged_package.h"
 #include "wire/message.h"
 #include "wire/records.h"
 
@@ -29,14 +30,13 @@ std::string ModuleName(size_t i) {
   return name;
 }
 
-// The module list of the package, the staging folder and a window that counts what it is posted.
-struct Package {
+// The module list of the package, the staging folder, what the files go to and a sink that counts
+// what it is posted.
+struct Package : ClientSink {
   Package() {
     staging = std::filesystem::temp_directory_path() / "qb-bench-bookkeeping";
     std::filesystem::remove_all(staging);
     std::filesystem::create_directories(staging);
-    InstallContext::Get().StagingDir = staging.string();
-    ModuleList::Get().ClearForTest();
     for (size_t i = 0; i < kModules; ++i) {
       ModuleRecord record = {};
       std::snprintf(record.PackageKey, sizeof record.PackageKey, "100201");
@@ -44,19 +44,21 @@ struct Package {
       record.Num1 = static_cast<int32_t>(i + 1);
       record.Num2 = 17;
       record.Kind = 'F';
-      ModuleList::Get().Append(record);
+      modules.Append(record);
       names.push_back(ModuleName(i));
     }
-    static int dummy_window;
-    MainWindowHandle = &dummy_window;
-    SetMainWindowSink([this](unsigned, uintptr_t, intptr_t, bool) { ++messages; });
+    staged = std::make_unique<StagedPackage>(staging.string(), staging.string() + "\\depend",
+                                             nullptr);
   }
-  ~Package() {
-    SetMainWindowSink(nullptr);
-    MainWindowHandle = nullptr;
-    std::filesystem::remove_all(staging);
+  ~Package() override { std::filesystem::remove_all(staging); }
+  void Post(unsigned, intptr_t) override { ++messages; }
+  void Send(unsigned, intptr_t) override { ++messages; }
+  std::unique_ptr<ProcessDL> NewClient() {
+    return std::make_unique<ProcessDL>(this, staging.string(), &modules, staged.get());
   }
   std::filesystem::path staging;
+  ModuleList modules;
+  std::unique_ptr<StagedPackage> staged;
   std::vector<std::string> names;
   size_t messages = 0;
 };
@@ -92,11 +94,11 @@ void BM_MarkReusedEveryModule(benchmark::State& state) {
   Package& package = ThePackage();
   for (auto _ : state) {
     state.PauseTiming();
-    auto client = std::make_unique<ProcessDL>();
+    auto client = package.NewClient();
     client->DownloadModule();  // no connection: the list becomes pending, nothing is sent
     package.messages = 0;
     state.ResumeTiming();
-    client->MarkReused(package.names, {}, kModules, 0);
+    client->MarkReused(package.names, kModules, 0);
     state.PauseTiming();
     state.counters["messages"] = static_cast<double>(package.messages);
     state.counters["pending"] = client->PendingCount();
@@ -112,7 +114,7 @@ void BM_CompleteEveryModuleFile(benchmark::State& state) {
   for (size_t i = 0; i < kModules; ++i) messages.push_back(LastChunkMessage(i));
   for (auto _ : state) {
     state.PauseTiming();
-    auto client = std::make_unique<ProcessDL>();
+    auto client = package.NewClient();
     client->DownloadModule();
     package.messages = 0;
     state.ResumeTiming();

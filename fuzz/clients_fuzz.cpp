@@ -22,6 +22,7 @@
 #include "clients/process_dl.h"
 #include "core/install_context.h"
 #include "core/window_messages.h"
+#include "install/staged_package.h"
 #include "fuzz/folder_chain.h"
 #include "fuzz/seeds.h"
 #include "wire/message.h"
@@ -34,19 +35,24 @@ constexpr int kDepth = 60;
 constexpr uint16_t kCodes[] = {kMsgPkgUpdateCheckRsp, kMsgPkgModuleCheckRsp, kMsgFileDownloadRsp,
                                kMsgSystemDependFileRsp, kMsgLoginResponse, 0x1234};
 
-int g_window;
+// Where the clients report: nowhere.
+class NoSink : public ClientSink {
+ public:
+  void Post(unsigned, intptr_t) override {}
+  void Send(unsigned, intptr_t) override {}
+};
 
-// The staging folder at the bottom of the chain, and the clients' surroundings set up once.
+// The staged package, with the base archive taken as the input says.
+class FuzzStaged : public StagedPackage {
+ public:
+  using StagedPackage::StagedPackage;
+  bool WantsBaseArchive() override { return base_needed; }
+  bool base_needed = false;
+};
+
+// The staging folder at the bottom of the chain, made once.
 const FolderChain& GetSandbox() {
-  static const FolderChain& chain = [&]() -> const FolderChain& {
-    const FolderChain& c = MakeFolderChain("qb-fuzz-clients", kDepth);
-    InstallContext& context = InstallContext::Get();
-    context.StagingDir = c.deepest().string();
-    context.DependDir = context.StagingDir + "\\depend";
-    SetMainWindowSink([](unsigned, uintptr_t, intptr_t, bool) {});
-    MainWindowHandle = &g_window;
-    return c;
-  }();
+  static const FolderChain& chain = MakeFolderChain("qb-fuzz-clients", kDepth);
   return chain;
 }
 
@@ -166,12 +172,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const FolderChain& s = GetSandbox();
-  ModuleList::Get().ClearForTest();
   {
-    ProcessCheck check;
-    ProcessDL download;
-    bool base_needed = false;
-    download.SetBaseZipDecisionForTest([&base_needed] { return base_needed; });
+    const std::string staging = s.deepest().string();
+    NoSink sink;
+    FuzzStaged staged(staging, staging + "\\depend", nullptr);
+    // What the check client collected is the download client's module list once it asks.
+    UpdateOffer offer;
+    bool requested = false;
+    ProcessCheck check(&sink, "100201", VersionPair());
+    ProcessDL download(&sink, staging, &offer.Modules, &staged);
     Reader in(data, size);
     while (!in.empty()) {
       const uint8_t op = in.Byte();
@@ -190,12 +199,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           break;
         }
         case 5:
-          base_needed = (in.Byte() & 1) != 0;
+          staged.base_needed = (in.Byte() & 1) != 0;
           client->OnAuthentLink(static_cast<int8_t>(in.Byte()));
           break;
         case 6:
-          // The module request consumes the module list; only the download client has one.
-          if (ModuleList::Get().Count() < 4000) download.DownloadModule();
+          // The module request consumes the module list the check collected so far; only the
+          // download client has one.
+          if (!requested) offer = check.TakeOffer();
+          requested = true;
+          if (offer.Modules.Count() < 4000) download.DownloadModule();
           break;
         case 7:
           client->OnClientDisconnect("", 9);

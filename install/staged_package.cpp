@@ -1,6 +1,7 @@
 // What the download finished, kept for the install steps.
 #include "install/staged_package.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "install/staged_hashes.h"
@@ -56,9 +57,14 @@ bool StagedPackage::FinishedFilesIntact(std::string* first_bad, std::string* rea
     const bool present = RegularFileSize(path.c_str(), &size);
     if (present && size == written) continue;
     *first_bad = path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
-    *reason = present ? "size " + std::to_string(size) + " where " + std::to_string(written) +
-                            " bytes were written"
-                      : "missing from the staging folder";
+    // Formatted in place: the shipped program has no room for the number conversions of
+    // std::string.
+    char text[100] = "missing from the staging folder";
+    if (present) {
+      std::snprintf(text, sizeof text, "size %llu where %llu bytes were written",
+                    static_cast<unsigned long long>(size), static_cast<unsigned long long>(written));
+    }
+    *reason = text;
     return false;
   }
   return true;

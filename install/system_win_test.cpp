@@ -222,7 +222,7 @@ std::string ReadWide(const std::wstring& path) {
 }
 
 TEST(SystemWinTest, DesktopShortcutPointsAtTheInstalledTerminal) {
-  InstallContext& ctx = InstallContext::Get();
+  InstallContext ctx;
   // A package number of its own: tests running beside this one make Quillbank100201.lnk.
   ctx.PackageNumber = "990001";
   ctx.ProductName = "\xE1\xB0\xD6\xDB\xB2\xE2\xCA\xD4";  // a Chinese product name, GBK

@@ -21,7 +21,7 @@ constexpr RECT kProgressBarRect = {30, 268, 30 + 403, 268 + 12};
 constexpr COLORREF kButtonFrameColour = 0x1742C1;
 constexpr COLORREF kButtonFrameHoverColour = 0x1C3BAB;
 
-class TQuillbankDlg : public TModalWnd, public InstallView {
+class TQuillbankDlg : public TModalWnd {
  public:
   // `controller` may be null (nothing happens on clicks then); it must outlive this object.
   // `context` gives the product name and package number shown, and the language of the texts.
@@ -40,16 +40,16 @@ class TQuillbankDlg : public TModalWnd, public InstallView {
 
   WindowState State() const { return state_; }
   // Shows the progress bar only in Installing and invalidates the window.
-  void SetState(WindowState state) override;
+  void SetState(WindowState state);
 
   int32_t FilesDone() const { return files_done_; }
   int32_t FilesTotal() const { return files_total_; }
   // Each also feeds the progress bar (position, range) and invalidates it.
-  void SetFilesDone(int32_t files_done) override;
-  void SetFilesTotal(int32_t files_total) override;
+  void SetFilesDone(int32_t files_done);
+  void SetFilesTotal(int32_t files_total);
   // `files` more module files complete (one, or the modules an update reused, at once): files
   // done + files, state Installing, what changed invalidated.
-  void StepProgress(int32_t files = 1) override;
+  void StepProgress(int32_t files = 1);
   TProcess* ProgressBar() const { return progress_bar_.get(); }
 
   const std::wstring& StatusText() const { return status_text_; }
@@ -57,15 +57,15 @@ class TQuillbankDlg : public TModalWnd, public InstallView {
   void SetStatusText(const wchar_t* text);
   // State Failed with `gbk_text` (code page 936, at most 260 characters) as status text,
   // repainted at once.
-  void ShowFailure(const char* gbk_text) override;
+  void ShowFailure(const char* gbk_text);
   // State Failed with "<install failed>,<error code>N" in the user's language.
   void ShowFailureWithCode(int32_t code);
   // Installing, showing 100% and a full bar until the state next changes: for the install steps
   // after the last file, which block the window. Repainted at once.
-  void ShowInstallFinishing() override;
+  void ShowInstallFinishing();
   // While on: Installing shows message-table entry 9 ("Reconnecting") instead of the percentage.
   // The counters are kept, so the percentage comes back where it was. Repainted at once.
-  void ShowReconnecting(bool on) override;
+  void ShowReconnecting(bool on);
   bool Reconnecting() const { return reconnecting_; }
 
   bool ButtonHover() const { return button_hover_; }
@@ -76,7 +76,7 @@ class TQuillbankDlg : public TModalWnd, public InstallView {
   // Installing while the controller offers it and the install steps are not running.
   bool CloseBoxShown() const;
   // Invalidates the window and repaints it before returning.
-  void RepaintNow() override;
+  void RepaintNow();
 
  private:
   void OnSize();

@@ -81,13 +81,12 @@ class InstallerWindowPaint : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_EQ(picture_.width, 467);
-    InstallContext::Get().PackageNumber = LoadPackageNumberString();
     UseLanguage(kLanguages[0]);
   }
 
-  static void UseLanguage(const Language& language) {
-    InstallContext::Get().LanguageId = language.id;
-    InstallContext::Get().ProductName = language.product_name;
+  void UseLanguage(const Language& language) {
+    context_ = TestWindowContext(language.id, language.product_name);
+    context_.PackageNumber = LoadPackageNumberString();
   }
 
   static Image Shoot(TQuillbankDlg& dlg, const std::string& file) {
@@ -142,6 +141,7 @@ class InstallerWindowPaint : public ::testing::Test {
 
   static Image picture_;
   ScriptController controller_;
+  InstallContext context_;
 };
 
 Image InstallerWindowPaint::picture_;
@@ -203,7 +203,7 @@ TEST_F(InstallerWindowPaint, ShowsEveryStateInEveryLanguage) {
       controller.close_while_installing = false;
 
       // Failed: the status text; the close glyph is back; no button, no bar.
-      dlg.ShowFailure(GetMessageText(kTextInstallFail));
+      dlg.ShowFailure(GetMessageText(context_.LanguageId, kTextInstallFail));
       EXPECT_EQ(dlg.StatusText(), language.install_fail);
       shot = Shoot(dlg, "installer-failed" + suffix);
       EXPECT_EQ(CountDifferences(shot, ExpectedStatus(language.install_fail, kStatusFormat),
@@ -219,7 +219,7 @@ TEST_F(InstallerWindowPaint, ShowsEveryStateInEveryLanguage) {
       ExpectCloseGlyph(shot, true);
       ExpectNoProgressBar(shot);
       EXPECT_EQ(CountDifferences(shot, picture_, kStatus), 0);
-    });
+    }, context_);
   }
 }
 
@@ -242,7 +242,7 @@ TEST_F(InstallerWindowPaint, HoveredButtonChangesFrameAndSinksItsCaption) {
     SendMouse(hwnd, WM_MOUSEMOVE, 0, 100, 150);
     EXPECT_FALSE(dlg.ButtonHover());
     EXPECT_EQ(CountDifferences(CaptureWindow(hwnd), ExpectedButton(L"Install", false), kButtonArea), 0);
-  });
+  }, context_);
 }
 
 TEST_F(InstallerWindowPaint, PercentageIsTruncatedAndNeverShows100UntilTheInstallStepsRun) {
@@ -279,7 +279,7 @@ TEST_F(InstallerWindowPaint, PercentageIsTruncatedAndNeverShows100UntilTheInstal
     shot = Shoot(dlg, "");
     EXPECT_EQ(CountDifferences(shot, ExpectedStatus(L"66%", kPercentFormat), kStatusArea), 0);
     EXPECT_EQ(shot.At(kProgressBarRect.right - 2, 274), 0xE7E7E7u);
-  });
+  }, context_);
 }
 
 // Thousands of files step the counter: a step repaints only what it changes, so that the window
@@ -306,7 +306,7 @@ TEST_F(InstallerWindowPaint, AStepRepaintsOnlyWhatItChanges) {
     EXPECT_TRUE(GetUpdateRect(bar, &update, FALSE));
     EXPECT_EQ(CountDifferences(Shoot(dlg, ""), ExpectedStatus(L"11%", kPercentFormat), kStatusArea), 0);
     EXPECT_EQ(dlg.ProgressBar()->Position(), 113);
-  });
+  }, context_);
 }
 
 TEST_F(InstallerWindowPaint, RefusalShowsTheSignedErrorCode) {
@@ -321,7 +321,7 @@ TEST_F(InstallerWindowPaint, RefusalShowsTheSignedErrorCode) {
       EXPECT_EQ(dlg.StatusText(), expected);
       EXPECT_EQ(dlg.State(), WindowState::Failed);
       EXPECT_EQ(CountDifferences(Shoot(dlg, ""), ExpectedStatus(expected, kStatusFormat), kStatusArea), 0);
-    });
+    }, context_);
   }
 }
 

@@ -37,9 +37,18 @@ void ScriptController::OnDestroy(TQuillbankDlg& dlg) {
   progress_bar_when_destroyed = dlg.ProgressBar() != nullptr;
 }
 
-bool RunDlgScript(ScriptController& controller, const ScriptController::Script& script) {
+InstallContext TestWindowContext(int32_t language_id, const std::string& product_name) {
+  InstallContext context;
+  context.PackageNumber = "100201";
+  context.LanguageId = language_id;
+  context.ProductName = product_name;
+  return context;
+}
+
+bool RunDlgScript(ScriptController& controller, const ScriptController::Script& script,
+                  const InstallContext& context) {
   controller.script = script;
-  TQuillbankDlg dlg(&controller);
+  TQuillbankDlg dlg(&controller, context);
   return dlg.RunModal();
 }
 

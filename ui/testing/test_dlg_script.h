@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
+#include "core/install_context.h"
 #include "ui/quillbank_dlg.h"
 
 class ScriptController : public TDlgController {
@@ -35,9 +37,14 @@ class ScriptController : public TDlgController {
   std::vector<UINT> messages;  // WM_USER and above, other than the script's own
 };
 
-// Runs `script` in the modal loop of a fresh window (closed afterwards if the script left it
-// open). Returns RunModal's result.
-bool RunDlgScript(ScriptController& controller, const ScriptController::Script& script);
+// The context a test window shows: package 100201, in English unless `language_id` says
+// otherwise, with `product_name` (GBK).
+InstallContext TestWindowContext(int32_t language_id = 0x0409, const std::string& product_name = "");
+
+// Runs `script` in the modal loop of a fresh window for `context` (closed afterwards if the
+// script left it open). Returns RunModal's result.
+bool RunDlgScript(ScriptController& controller, const ScriptController::Script& script,
+                  const InstallContext& context = TestWindowContext());
 
 // Puts the cursor on a client point of `hwnd`.
 void MoveCursorTo(HWND hwnd, int x, int y);
