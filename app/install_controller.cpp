@@ -197,7 +197,6 @@ void InstallController::RequestDownload() {
 }
 
 void InstallController::OnManifestIn() {
-  if (manifest_stage_ != ManifestStage::Waiting) return;
   const InstallContext& ctx = config_.context;
   PackageManifest manifest;
   PackageCheckFailure failure;
@@ -233,7 +232,6 @@ void InstallController::OnManifestIn() {
 }
 
 void InstallController::OnReuseDone() {
-  if (manifest_stage_ != ManifestStage::Reusing) return;
   if (reuse_thread_.joinable()) reuse_thread_.join();
   manifest_stage_ = ManifestStage::Done;
   staged_->AddReused(reuse_result_.files);
@@ -405,13 +403,9 @@ void InstallController::OnCheckDrop(bool before_list) {
 
 bool InstallController::OnMessage(unsigned message, intptr_t l_param) {
   if (message < UM_CHECK_AUTH_FAIL || message > kLastClientMessage) return false;
-  // The client knows before its UM_DOWNLOAD_DONE arrives that every file is in; a drop sent
-  // meanwhile (sent messages overtake posted ones) must not undo the download.
-  if ((phase_ == InstallPhase::Downloading || phase_ == InstallPhase::Reconnecting) &&
-      download_ != nullptr && download_->DownloadComplete()) {
-    phase_ = InstallPhase::Downloaded;
-  }
-  const Reaction reaction = ReactionFor(phase_, message);
+  const InstallFacts facts = Facts();
+  phase_ = PhaseWith(phase_, facts);
+  const Reaction reaction = ReactionFor(phase_, message, facts);
   switch (reaction) {
     case Reaction::Ignore: {
       char text[100] = {};
@@ -466,6 +460,13 @@ bool InstallController::OnMessage(unsigned message, intptr_t l_param) {
       break;
   }
   return true;
+}
+
+InstallFacts InstallController::Facts() const {
+  InstallFacts facts;
+  facts.download_complete = download_ != nullptr && download_->DownloadComplete();
+  facts.manifest = manifest_stage_;
+  return facts;
 }
 
 uint64_t InstallController::WatchedBytes() const {

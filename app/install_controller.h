@@ -100,10 +100,6 @@ class InstallController {
   InstallPhase phase() const { return phase_; }
 
  private:
-  // A program with keys checks the manifest before anything else is downloaded, and then takes
-  // what an earlier install holds unchanged.
-  enum class ManifestStage { None, Waiting, Reusing, Done };
-
   std::string FailureText(int entry) const;
   // The failure text for a lost or silent connection: entry 6, a comma and entry 1.
   std::string ConnectionFailureText() const;
@@ -140,6 +136,8 @@ class InstallController {
   // `*copied`: placed by the copy fallback, so the staging folder is left to delete.
   bool PlaceInstall(bool* copied);
   bool checked() const { return !config_.package_keys.empty(); }
+  // What the table reads beside the phase.
+  InstallFacts Facts() const;
 
   const ControllerConfig config_;
   InstallSteps* const steps_;

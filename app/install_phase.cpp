@@ -60,6 +60,22 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
   return Reaction::Ignore;
 }
 
+InstallPhase PhaseWith(InstallPhase phase, const InstallFacts& facts) {
+  const bool downloading = phase == InstallPhase::Downloading || phase == InstallPhase::Reconnecting;
+  return downloading && facts.download_complete ? InstallPhase::Downloaded : phase;
+}
+
+Reaction ReactionFor(InstallPhase phase, unsigned message, const InstallFacts& facts) {
+  const Reaction reaction = ReactionFor(PhaseWith(phase, facts), message);
+  if (reaction == Reaction::ManifestIn && facts.manifest != ManifestStage::Waiting) {
+    return Reaction::Ignore;
+  }
+  if (reaction == Reaction::ReuseDone && facts.manifest != ManifestStage::Reusing) {
+    return Reaction::Ignore;
+  }
+  return reaction;
+}
+
 CloseAction CloseActionFor(InstallPhase phase) {
   switch (phase) {
     case InstallPhase::Checking:

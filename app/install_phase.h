@@ -32,6 +32,28 @@ enum class Reaction {
   ReuseDone,            // the earlier install's unchanged modules are copied: ask for the rest
 };
 
+// A program with keys checks the manifest before anything else is downloaded, and then takes
+// what an earlier install holds unchanged: where that stands.
+enum class ManifestStage {
+  None,     // not asked for yet (or the program installs unchecked)
+  Waiting,  // asked for alone; UM_MANIFEST_DONE is awaited
+  Reusing,  // checked; the earlier install's unchanged files are being copied (UM_REUSE_DONE)
+  Done,     // the rest of the modules is asked for
+};
+
+// What the clients and the reuse know that the phase alone does not say; the table reads it
+// beside the phase.
+struct InstallFacts {
+  // The download client has every file and has posted UM_DOWNLOAD_DONE: a drop sent meanwhile
+  // (sent messages overtake posted ones) must not undo the download.
+  bool download_complete = false;
+  ManifestStage manifest = ManifestStage::None;
+};
+
+// The phase once `facts` are counted: Downloading and Reconnecting are Downloaded as soon as the
+// download is complete; any other phase stays as it is.
+InstallPhase PhaseWith(InstallPhase phase, const InstallFacts& facts);
+
 // What a close of the window (close box, system close command) does in each phase.
 enum class CloseAction {
   Close,             // nothing under way: the window closes
@@ -40,8 +62,12 @@ enum class CloseAction {
 };
 CloseAction CloseActionFor(InstallPhase phase);
 
-// The reaction to client message `message` (a UM_* number) in `phase`. Unknown messages: Ignore.
+// The reaction to client message `message` (a UM_* number) in `phase`, from the phase alone.
+// Unknown messages: Ignore.
 Reaction ReactionFor(InstallPhase phase, unsigned message);
+// The same in PhaseWith(phase, facts), where the manifest's arrival counts only while it is
+// awaited and the reuse's end only while it runs.
+Reaction ReactionFor(InstallPhase phase, unsigned message, const InstallFacts& facts);
 
 // Short names for debug output and test messages.
 const char* PhaseName(InstallPhase phase);

@@ -166,4 +166,36 @@ TEST(InstallPhaseTest, CloseFailsExactlyThePhasesThatAwaitMessages) {
   EXPECT_EQ(CloseActionFor(InstallPhase::Failed), CloseAction::Close);
 }
 
+// What the clients know beside the phase: once every file is in, a drop while downloading or
+// reconnecting loses nothing (the phase is Downloaded then); the manifest's arrival counts only
+// while it is awaited and the reuse's end only while it runs, in whatever download phase.
+TEST(InstallPhaseTest, FactsBesideThePhaseDecideWithIt) {
+  InstallFacts complete;
+  complete.download_complete = true;
+  for (InstallPhase p : kPhases) {
+    const bool downloading = p == InstallPhase::Downloading || p == InstallPhase::Reconnecting;
+    EXPECT_EQ(PhaseWith(p, complete), downloading ? InstallPhase::Downloaded : p) << PhaseName(p);
+    EXPECT_EQ(PhaseWith(p, InstallFacts()), p) << PhaseName(p);
+    for (unsigned m : MessageNumbers()) {
+      EXPECT_EQ(ReactionFor(p, m, complete), ReactionFor(PhaseWith(p, complete), m))
+          << PhaseName(p) << " " << m;
+    }
+  }
+  const ManifestStage stages[] = {ManifestStage::None, ManifestStage::Waiting,
+                                  ManifestStage::Reusing, ManifestStage::Done};
+  for (InstallPhase p : {InstallPhase::Downloading, InstallPhase::Reconnecting}) {
+    for (ManifestStage stage : stages) {
+      InstallFacts facts;
+      facts.manifest = stage;
+      EXPECT_EQ(ReactionFor(p, UM_MANIFEST_DONE, facts),
+                stage == ManifestStage::Waiting ? Reaction::ManifestIn : Reaction::Ignore);
+      EXPECT_EQ(ReactionFor(p, UM_REUSE_DONE, facts),
+                stage == ManifestStage::Reusing ? Reaction::ReuseDone : Reaction::Ignore);
+      // Everything else is the phase's own answer.
+      EXPECT_EQ(ReactionFor(p, UM_FILE_DONE, facts), Reaction::StepProgress);
+      EXPECT_EQ(ReactionFor(p, UM_DL_DISCONNECT, facts), ReactionFor(p, UM_DL_DISCONNECT));
+    }
+  }
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-// Native stand-ins of the system integration: the Windows version, the installer's Path and the
+// The native build's system integration is this stand-in: the Windows version, the installer's Path and the
 // user's stored Path are values that tests set; deletion and the copy command work on the
 // (mapped) test folders they are given. Nothing here reads or changes the real environment.
 #include <spawn.h>
@@ -12,7 +12,6 @@
 #include <string>
 
 #include "base/file_system.h"
-#include "core/install_context.h"
 #include "install/path_text.h"
 #include "install/system.h"
 #include "install/testing/system_stand_in.h"
