@@ -52,12 +52,12 @@ InstallController::~InstallController() {
   hashes_.reset();
 }
 
-std::string InstallController::FailureText(int entry) const {
+const char* InstallController::FailureText(int entry) const {
   return GetMessageText(config_.context.LanguageId, entry);
 }
 
 std::string InstallController::ConnectionFailureText() const {
-  return FailureText(kTextInstallFail) + "," + FailureText(kTextServerLinkFail);
+  return std::string(FailureText(kTextInstallFail)) + "," + FailureText(kTextServerLinkFail);
 }
 
 void InstallController::OnCreate(InstallView* view, InstallTimers* timers, ClientSink* sink) {
@@ -204,7 +204,7 @@ void InstallController::OnManifestIn() {
                             &failure)) {
     // Nothing else is downloaded for a version this program will not install.
     LogCheckFailure(failure);
-    OnInstallFail(FailureText(kTextPackageCheckFailed).c_str());
+    OnInstallFail(FailureText(kTextPackageCheckFailed));
     return;
   }
   // What the manifest lists is all that may be written, and no more of it than its size.
@@ -269,12 +269,12 @@ void InstallController::OnInstall() {
     const std::string line = "OnInstall" QB_COLON "Staged File Check Faile " + bad + ": " + reason;
     WriteLog(line.c_str());
     DebugOutput((line + "\r\n").c_str());
-    OnInstallFail(FailureText(kTextPackageCheckFailed).c_str());
+    OnInstallFail(FailureText(kTextPackageCheckFailed));
     return;
   }
   if (checked()) {
     if (!StagedPackagePasses()) {
-      OnInstallFail(FailureText(kTextPackageCheckFailed).c_str());
+      OnInstallFail(FailureText(kTextPackageCheckFailed));
       return;
     }
     // Only now does anything of the package leave the staging folder.
@@ -379,7 +379,7 @@ void InstallController::OnInstallFail(const char* gbk_text) {
   CloseConnections();
   // Nothing may write into the staging folder once it is being deleted.
   StopReuse();
-  view_->ShowFailure(gbk_text != nullptr ? gbk_text : FailureText(kTextInstallFail).c_str());
+  view_->ShowFailure(gbk_text != nullptr ? gbk_text : FailureText(kTextInstallFail));
   CloseInstallLog();
   // The one log of a failed attempt that outlives the staging folder, for the user to send.
   const InstallContext& ctx = config_.context;
@@ -417,12 +417,12 @@ bool InstallController::OnMessage(unsigned message, intptr_t l_param) {
       OnInstallFail();
       break;
     case Reaction::FailPackageCheck:
-      OnInstallFail(FailureText(kTextPackageCheckFailed).c_str());
+      OnInstallFail(FailureText(kTextPackageCheckFailed));
       break;
     case Reaction::FailWithCode: {
       char text[100] = {};
-      std::snprintf(text, sizeof text, "%s,%s%d", FailureText(kTextInstallFail).c_str(),
-                    FailureText(kTextErrorCode).c_str(), static_cast<int>(l_param));
+      std::snprintf(text, sizeof text, "%s,%s%d", FailureText(kTextInstallFail),
+                    FailureText(kTextErrorCode), static_cast<int>(l_param));
       OnInstallFail(text);
       break;
     }

@@ -100,7 +100,8 @@ class InstallController {
   InstallPhase phase() const { return phase_; }
 
  private:
-  std::string FailureText(int entry) const;
+  // Message-table entry `entry` in the run's language (GBK).
+  const char* FailureText(int entry) const;
   // The failure text for a lost or silent connection: entry 6, a comma and entry 1.
   std::string ConnectionFailureText() const;
   // Closes the current connection of both clients, if any.

@@ -99,75 +99,80 @@ void ProcessCheck::Refuse(const char* what) {
 void ProcessCheck::OnMessage(const uint8_t* message, uint32_t length) {
   MessageHeader header;
   if (!DecodeMessageHeader(message, length, &header)) return;
-  const uint8_t* records = message + kMessageHeaderSize;
   if (refused_) return;
-
+  const uint8_t* records = message + kMessageHeaderSize;
   if (header.Code == kMsgPkgUpdateCheckRsp) {
-    // The controller takes the download host and the version once the list is complete: a late
-    // or repeated reply must neither change them nor start another module check.
-    if (list_complete_) {
-      WriteLog("ProcessCheck" QB_COLON "PkgUpdateCheck_Rsp Ignored");
-      return;
-    }
-    // A reply whose records do not fit, or are too small to hold what is read, is used in no
-    // part. Before the module list is complete the install cannot go on without it.
-    if (!RecordsFit(header, length, kUpdateCheckReplyRecordSize)) {
-      Refuse("PkgUpdateCheck_Rsp Refused");
-      return;
-    }
-    for (uint32_t i = 0; i < header.RecordCount; ++i) {
-      const UpdateCheckReplyRecord reply =
-          DecodeUpdateCheckReplyRecord(records + i * header.RecordSize);
-      {
-        std::lock_guard<std::mutex> guard(offer_lock_);
-        offer_.DownloadHost.assign(reply.Host,
-                                   strnlen(reply.Host, std::min(sizeof reply.Host,
-                                                                kDownloadHostMaxLength)));
-        offer_.DownloadPort = reply.Port;
-        offer_.LatestVersion = reply.Latest;
-      }
-      if (reply.Proceed) {
-        QryCheckModule();
-      } else {
-        sink_->Post(UM_UPDATE_REFUSED, header.ErrorCode);
-        WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgUpdateCheck_Rsp");
-      }
-    }
+    OnUpdateCheckReply(header, length, records);
+  } else if (header.Code == kMsgPkgModuleCheckRsp) {
+    OnModuleCheckReply(header, length, records);
+  }
+}
+
+void ProcessCheck::OnUpdateCheckReply(const MessageHeader& header, uint32_t length,
+                                      const uint8_t* records) {
+  // The controller takes the download host and the version once the list is complete: a late or
+  // repeated reply must neither change them nor start another module check.
+  if (list_complete_) {
+    WriteLog("ProcessCheck" QB_COLON "PkgUpdateCheck_Rsp Ignored");
     return;
   }
-
-  if (header.Code == kMsgPkgModuleCheckRsp) {
-    // Once complete the list is the controller's: a late reply must not reach it.
-    if (list_complete_) {
-      WriteLog("ProcessCheck" QB_COLON "PkgModuleCheck_Rsp Ignored");
-      return;
-    }
-    if (!RecordsFit(header, length, kModuleRecordSize)) {
-      Refuse("PkgModuleCheck_Rsp Refused");
-      return;
-    }
-    bool too_many = false;
+  // A reply whose records do not fit, or are too small to hold what is read, is used in no part.
+  // Before the module list is complete the install cannot go on without it.
+  if (!RecordsFit(header, length, kUpdateCheckReplyRecordSize)) {
+    Refuse("PkgUpdateCheck_Rsp Refused");
+    return;
+  }
+  for (uint32_t i = 0; i < header.RecordCount; ++i) {
+    const UpdateCheckReplyRecord reply =
+        DecodeUpdateCheckReplyRecord(records + i * header.RecordSize);
     {
       std::lock_guard<std::mutex> guard(offer_lock_);
-      ModuleList& modules = offer_.Modules;
-      // A chain that never ends would otherwise grow the list until memory runs out.
-      too_many = modules.Count() > kMaxModuleListRecords ||
-                 header.RecordCount > kMaxModuleListRecords - modules.Count();
-      for (uint32_t i = 0; i < header.RecordCount && !too_many; ++i) {
-        modules.Append(DecodeModuleRecord(records + i * header.RecordSize));
-      }
-      // Any other chain flag: more messages of this reply follow.
-      if (!too_many && header.Chain == kChainLast) list_complete_ = true;
+      offer_.DownloadHost.assign(
+          reply.Host, strnlen(reply.Host, std::min(sizeof reply.Host, kDownloadHostMaxLength)));
+      offer_.DownloadPort = reply.Port;
+      offer_.LatestVersion = reply.Latest;
     }
-    if (too_many) {
-      // The link is fine; the package is what cannot be installed.
-      sink_->Post(UM_PACKAGE_REFUSED, 0);
-      Refuse("PkgModuleCheck_Rsp Too Many Modules");
-      return;
+    if (reply.Proceed) {
+      QryCheckModule();
+    } else {
+      sink_->Post(UM_UPDATE_REFUSED, header.ErrorCode);
+      WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgUpdateCheck_Rsp");
     }
-    if (list_complete_) {
-      sink_->Post(UM_MODULE_CHECK_DONE, 0);
-      WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgModuleCheck_Rsp");
+  }
+}
+
+void ProcessCheck::OnModuleCheckReply(const MessageHeader& header, uint32_t length,
+                                      const uint8_t* records) {
+  // Once complete the list is the controller's: a late reply must not reach it.
+  if (list_complete_) {
+    WriteLog("ProcessCheck" QB_COLON "PkgModuleCheck_Rsp Ignored");
+    return;
+  }
+  if (!RecordsFit(header, length, kModuleRecordSize)) {
+    Refuse("PkgModuleCheck_Rsp Refused");
+    return;
+  }
+  bool too_many = false;
+  {
+    std::lock_guard<std::mutex> guard(offer_lock_);
+    ModuleList& modules = offer_.Modules;
+    // A chain that never ends would otherwise grow the list until memory runs out.
+    too_many = modules.Count() > kMaxModuleListRecords ||
+               header.RecordCount > kMaxModuleListRecords - modules.Count();
+    for (uint32_t i = 0; i < header.RecordCount && !too_many; ++i) {
+      modules.Append(DecodeModuleRecord(records + i * header.RecordSize));
     }
+    // Any other chain flag: more messages of this reply follow.
+    if (!too_many && header.Chain == kChainLast) list_complete_ = true;
+  }
+  if (too_many) {
+    // The link is fine; the package is what cannot be installed.
+    sink_->Post(UM_PACKAGE_REFUSED, 0);
+    Refuse("PkgModuleCheck_Rsp Too Many Modules");
+    return;
+  }
+  if (list_complete_) {
+    sink_->Post(UM_MODULE_CHECK_DONE, 0);
+    WriteLog("ProcessCheck" QB_COLON "KesPublish_L_PkgModuleCheck_Rsp");
   }
 }

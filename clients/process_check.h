@@ -14,6 +14,7 @@
 #include "core/window_messages.h"
 
 #include "net/process_client.h"
+#include "wire/message.h"
 
 // The module list holds at most this many records, as many as a package of the service has.
 constexpr size_t kMaxModuleListRecords = 65535;
@@ -42,6 +43,8 @@ class ProcessCheck : public ProcessClient {
   UpdateOffer TakeOffer();
 
  private:
+  void OnUpdateCheckReply(const MessageHeader& header, uint32_t length, const uint8_t* records);
+  void OnModuleCheckReply(const MessageHeader& header, uint32_t length, const uint8_t* records);
   // A reply that cannot be used while the module list is still being collected: logs `what` and
   // closes the check connection, which the window hears as UM_CHECK_DISCONNECT. Every later
   // message is dropped.
