@@ -205,17 +205,15 @@ int main(int argc, char** argv) {
     const double dec =
         Rate(kBufferSize, [&] { on_path.Decrypt(sample.data(), out.data(), kBufferSize); });
     // The session deciphers through a codec whose contexts take this path.
-    FrameCodec codec(lanes);
-    codec.SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
-                         reinterpret_cast<const uint8_t*>(kKey), 16);
-    session->SetCodec(&codec);
+    session->codec() = FrameCodec(lanes);
+    session->codec().SetSessionKeys(reinterpret_cast<const uint8_t*>(kKey), 16,
+                                    reinterpret_cast<const uint8_t*>(kKey), 16);
     bool decoded = true;
     const double receive = Rate(plain, [&] {
       decoded =
           decoded && session->ParseFrames(stream.data(), static_cast<uint32_t>(stream.size())) ==
                          static_cast<int>(stream.size());
     });
-    session->SetCodec(ProcessClientPeer::codec(client));
     if (!decoded) {
       std::printf("%-10s frames did not decode\n", IdeaLanesName(lanes));
       return 1;
