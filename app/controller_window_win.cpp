@@ -1,40 +1,43 @@
 // The window's side of the install controller.
 #include "app/controller_window_win.h"
 
+#include <utility>
+
 #include "ui/quillbank_dlg.h"
 
-ControllerWindow::ControllerWindow(InstallController* controller,
+ControllerWindow::ControllerWindow(ControllerConfig config, InstallSteps* steps,
                                    void (*on_created)(HWND, void*), void* on_created_context)
-    : controller_(controller), on_created_(on_created), on_created_context_(on_created_context) {}
+    : on_created_(on_created), on_created_context_(on_created_context),
+      controller_(std::move(config), steps) {}
 
 void ControllerWindow::OnCreate(TQuillbankDlg& dlg) {
   window_ = dlg.Handle();
   view_.dlg = &dlg;
   if (on_created_ != nullptr) on_created_(dlg.Handle(), on_created_context_);
-  controller_->OnCreate(&view_, &timers_, &sink_);
+  controller_.OnCreate(&view_, &timers_, &sink_);
 }
 
-void ControllerWindow::OnButtonClick(TQuillbankDlg&) { controller_->OnButtonClick(); }
+void ControllerWindow::OnButtonClick(TQuillbankDlg&) { controller_.OnButtonClick(); }
 
-void ControllerWindow::OnOpen(TQuillbankDlg&) { controller_->OnOpen(); }
+void ControllerWindow::OnOpen(TQuillbankDlg&) { controller_.OnOpen(); }
 
 bool ControllerWindow::OnMessage(TQuillbankDlg&, UINT message, WPARAM, LPARAM l_param) {
-  return controller_->OnMessage(message, static_cast<intptr_t>(l_param));
+  return controller_.OnMessage(message, static_cast<intptr_t>(l_param));
 }
 
 void ControllerWindow::OnTimer(TQuillbankDlg&, UINT_PTR timer_id) {
-  controller_->OnTimer(static_cast<uint32_t>(timer_id));
+  controller_.OnTimer(static_cast<uint32_t>(timer_id));
 }
 
 bool ControllerWindow::CloseBoxWhileInstalling() const {
-  return controller_->CloseBoxWhileInstalling();
+  return controller_.CloseBoxWhileInstalling();
 }
 
-void ControllerWindow::OnClose(TQuillbankDlg&) { controller_->OnClose(); }
+void ControllerWindow::OnClose(TQuillbankDlg&) { controller_.OnClose(); }
 
 void ControllerWindow::OnWindowDestroyed(TQuillbankDlg&) { window_ = nullptr; }
 
-void ControllerWindow::OnDestroy(TQuillbankDlg&) { controller_->OnDestroy(); }
+void ControllerWindow::OnDestroy(TQuillbankDlg&) { controller_.OnDestroy(); }
 
 void ControllerWindow::View::SetState(WindowState state) { dlg->SetState(state); }
 void ControllerWindow::View::SetFilesDone(int32_t files_done) { dlg->SetFilesDone(files_done); }

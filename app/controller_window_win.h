@@ -17,11 +17,13 @@
 
 class ControllerWindow : public TDlgController {
  public:
-  // `controller` outlives this. `on_created` (may be null) is told the window's handle once it
-  // exists (the program marks it for a second start).
-  explicit ControllerWindow(InstallController* controller,
-                            void (*on_created)(HWND, void*) = nullptr,
-                            void* on_created_context = nullptr);
+  // Makes the controller of this window from `config` and `steps` (which outlives this).
+  // `on_created` (may be null) is told the window's handle once it exists (the program marks it
+  // for a second start).
+  ControllerWindow(ControllerConfig config, InstallSteps* steps,
+                   void (*on_created)(HWND, void*) = nullptr, void* on_created_context = nullptr);
+
+  InstallController& controller() { return controller_; }
 
   void OnCreate(TQuillbankDlg& dlg) override;
   void OnButtonClick(TQuillbankDlg& dlg) override;
@@ -70,7 +72,6 @@ class ControllerWindow : public TDlgController {
     const std::atomic<HWND>* const window_;
   };
 
-  InstallController* const controller_;
   void (*const on_created_)(HWND, void*);
   void* const on_created_context_;
   // Read by the clients' receive threads; null once the window is being destroyed.
@@ -78,4 +79,7 @@ class ControllerWindow : public TDlgController {
   View view_;
   Timers timers_{&window_};
   Sink sink_{&window_};
+  // Declared last, so destroyed first: its clients' threads report through the sink until the
+  // controller has ended them.
+  InstallController controller_;
 };

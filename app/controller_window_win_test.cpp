@@ -28,8 +28,9 @@ constexpr UINT kRunScript = WM_APP + 0x3A1;
 // The window's side of the controller with a script run inside the modal loop.
 class ScriptedWindow : public ControllerWindow {
  public:
-  ScriptedWindow(InstallController* controller, std::function<void(TQuillbankDlg&)> script)
-      : ControllerWindow(controller), script_(std::move(script)) {}
+  ScriptedWindow(const ControllerConfig& config, InstallSteps* steps,
+                 std::function<void(TQuillbankDlg&)> script)
+      : ControllerWindow(config, steps), script_(std::move(script)) {}
   void OnCreate(TQuillbankDlg& dlg) override {
     ControllerWindow::OnCreate(dlg);
     PostMessageW(dlg.Handle(), kRunScript, 0, 0);
@@ -78,8 +79,10 @@ class ControllerWindowTest : public ::testing::Test {
     config_.update_servers.Port = port;
   }
   void Run(const std::function<void(TQuillbankDlg&, InstallController&)>& script) {
-    InstallController controller(config_, &steps_);
-    ScriptedWindow window(&controller, [&](TQuillbankDlg& dlg) { script(dlg, controller); });
+    ScriptedWindow* self = nullptr;
+    ScriptedWindow window(config_, &steps_,
+                          [&](TQuillbankDlg& dlg) { script(dlg, self->controller()); });
+    self = &window;
     TQuillbankDlg dlg(&window, config_.context);
     dlg.RunModal();
   }

@@ -82,8 +82,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   StartSockets();
   FetchPackageInfo(DeploymentQueryServers(), ctx.LanguageId, ctx.PackageNumber, &ctx.ProductName);
   {
-    InstallController controller(RunConfig(ctx), &SystemInstallSteps());
-    ControllerWindow window(&controller, MarkWindow, &instance);
+    ControllerWindow window(RunConfig(ctx), &SystemInstallSteps(), MarkWindow, &instance);
     {
       TQuillbankDlg dlg(&window, ctx);
       dlg.RunModal();
