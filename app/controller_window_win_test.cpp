@@ -74,9 +74,7 @@ class ControllerWindowTest : public ::testing::Test {
     config_.swap_steps.wait = [](unsigned) {};
   }
   void Servers(const char* pattern, uint16_t port) {
-    std::snprintf(config_.update_servers.HostPattern, sizeof config_.update_servers.HostPattern,
-                  "%s", pattern);
-    config_.update_servers.Port = port;
+    config_.update_servers = UpdateServersAt(pattern, port);
   }
   void Run(const std::function<void(TQuillbankDlg&, InstallController&)>& script) {
     ScriptedWindow* self = nullptr;
@@ -85,11 +83,6 @@ class ControllerWindowTest : public ::testing::Test {
     self = &window;
     TQuillbankDlg dlg(&window, config_.context);
     dlg.RunModal();
-  }
-  static uint16_t FreePort() {
-    uint16_t port = 0;
-    UniqueSocket listener(OpenListener("127.0.0.1", 0, 1, &port));
-    return port;
   }
 
   SocketsLibrary sockets_;
@@ -100,7 +93,7 @@ class ControllerWindowTest : public ::testing::Test {
 
 // Refused connects are reported from the connections' own threads, as posted messages.
 TEST_F(ControllerWindowTest, PostedReportsReachTheControllerAndTheWindowShowsTheOutcome) {
-  Servers("127.0.0.%d", FreePort());
+  Servers("127.0.0.%d", FreeLoopbackPort());
   Run([](TQuillbankDlg& dlg, InstallController& c) {
     c.OnButtonClick();
     EXPECT_EQ(dlg.State(), WindowState::Installing);
@@ -131,7 +124,7 @@ TEST_F(ControllerWindowTest, TheWatchdogRunsOnTheWindowsTimers) {
 // A lost connection is sent (handled before the client goes on); the reconnections wait on the
 // window's timers, doubling, until the third fails the install.
 TEST_F(ControllerWindowTest, SentLossesAndTheReconnectionTimers) {
-  Servers("127.0.0.1", FreePort());
+  Servers("127.0.0.1", FreeLoopbackPort());
   config_.reconnect_pause_ms = 10;
   Run([](TQuillbankDlg& dlg, InstallController& c) {
     dlg.SetState(WindowState::Installing);

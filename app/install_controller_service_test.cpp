@@ -34,7 +34,6 @@ class ControllerServiceTest : public ::testing::Test {
     config_.context = ContextBelow(dir_.Join("AppData"));
     config_.swap_steps.wait = [](unsigned) {};
   }
-  ~ControllerServiceTest() override { Destroy(); }
 
   // Serves the package; the controller's update servers are the service's.
   void Serve() {
@@ -59,22 +58,13 @@ class ControllerServiceTest : public ::testing::Test {
   // ends with "Open".
   bool InstallOnce() {
     view_ = RecordingView();
-    controller_ = std::make_unique<InstallController>(config_, &steps_);
-    pump_.Attach(controller_.get());
-    controller_->OnCreate(&view_, &timers_, &pump_);
-    controller_->OnButtonClick();
+    run_.Start(config_, &steps_).OnButtonClick();
     const bool ended = pump_.Until([&] {
       return view_.state == WindowState::Installed || view_.state == WindowState::Failed;
     }, 60000);
     const bool installed = ended && view_.state == WindowState::Installed;
-    Destroy();
+    run_.End();
     return installed;
-  }
-  void Destroy() {
-    if (controller_ == nullptr) return;
-    controller_->OnDestroy();
-    pump_.Detach();
-    controller_.reset();
   }
   std::string Installed(const std::string& relative) const {
     return ReadFileBytes(config_.context.InstallDir + "\\" + relative);
@@ -88,10 +78,9 @@ class ControllerServiceTest : public ::testing::Test {
   ControllerConfig config_;
   uint8_t key_[64] = {};
   StubSteps steps_;
-  RecordingView view_;
-  ManualTimers timers_;
-  MessagePump pump_;
-  std::unique_ptr<InstallController> controller_;
+  StandInRun run_;
+  RecordingView& view_ = run_.view;
+  MessagePump& pump_ = run_.pump;
 };
 
 TEST_F(ControllerServiceTest, AWholeInstallEndsWithOpenAndEveryFileInPlace) {

@@ -22,21 +22,6 @@
 
 namespace {
 
-UpdateServers Servers(const char* pattern, uint16_t port) {
-  UpdateServers servers = {};
-  std::snprintf(servers.HostPattern, sizeof servers.HostPattern, "%s", pattern);
-  servers.Port = port;
-  return servers;
-}
-
-// A port on which nothing listens on 127.0.0.x.
-uint16_t FreePort() {
-  SocketsLibrary sockets;
-  uint16_t port = 0;
-  UniqueSocket listener(OpenListener("127.0.0.1", 0, 1, &port));
-  return port;
-}
-
 UpdateOffer OfferAt(uint16_t port, int32_t port_high_bits = 0) {
   UpdateOffer offer;
   offer.DownloadHost = "127.0.0.1";
@@ -48,30 +33,18 @@ class ControllerTest : public ::testing::Test {
  protected:
   ControllerTest() {
     config_.context = ContextBelow(dir_.path());
-    config_.update_servers = Servers("127.0.0.1", FreePort());
+    config_.update_servers = UpdateServersAt("127.0.0.1", FreeLoopbackPort());
     // The replace waits without a window to paint.
     config_.swap_steps.wait = [](unsigned) {};
   }
-  ~ControllerTest() override { Destroy(); }
-
-  InstallController& Make() {
-    controller_ = std::make_unique<InstallController>(config_, &steps_);
-    pump_.Attach(controller_.get());
-    controller_->OnCreate(&view_, &timers_, &pump_);
-    return *controller_;
-  }
+  InstallController& Make() { return run_.Start(config_, &steps_); }
   // As the window goes: closed, destroyed, and nothing reaches the controller any more.
-  void Destroy() {
-    if (controller_ == nullptr) return;
-    controller_->OnDestroy();
-    pump_.Detach();
-    controller_.reset();
-  }
+  void Destroy() { run_.End(); }
   const InstallContext& ctx() const { return config_.context; }
   // A timer of the window fires.
   void Fire(uint32_t id) {
     ASSERT_TRUE(timers_.Running(id)) << id;
-    controller_->OnTimer(id);
+    run_.controller()->OnTimer(id);
   }
   // An old install, and a staging folder with the files of the new one (unless `stage` is
   // false).
@@ -96,10 +69,10 @@ class ControllerTest : public ::testing::Test {
   TempDir dir_;
   ControllerConfig config_;
   StubSteps steps_;
-  RecordingView view_;
-  ManualTimers timers_;
-  MessagePump pump_;  // outlives the controller: its clients' threads post to it
-  std::unique_ptr<InstallController> controller_;
+  StandInRun run_;
+  RecordingView& view_ = run_.view;
+  ManualTimers& timers_ = run_.timers;
+  MessagePump& pump_ = run_.pump;
 };
 
 TEST_F(ControllerTest, CreationClearsTheStagingFolderAndOpensTheLog) {
@@ -116,7 +89,7 @@ TEST_F(ControllerTest, CreationClearsTheStagingFolderAndOpensTheLog) {
 }
 
 TEST_F(ControllerTest, ThreeUnresolvableHostsFailWithoutCountingDisconnects) {
-  config_.update_servers = Servers("qb-no-such-host-%d.invalid", 31711);
+  config_.update_servers = UpdateServersAt("qb-no-such-host-%d.invalid", 31711);
   InstallController& c = Make();
   c.OnButtonClick();
   ASSERT_TRUE(pump_.Until([&] { return view_.state == WindowState::Failed; }));
@@ -126,7 +99,7 @@ TEST_F(ControllerTest, ThreeUnresolvableHostsFailWithoutCountingDisconnects) {
 }
 
 TEST_F(ControllerTest, ThreeRefusedConnectsCountThreeDisconnectsAndTheThirdFails) {
-  config_.update_servers = Servers("127.0.0.%d", FreePort());
+  config_.update_servers = UpdateServersAt("127.0.0.%d", FreeLoopbackPort());
   InstallController& c = Make();
   c.OnButtonClick();
   ASSERT_TRUE(pump_.Until([&] { return pump_.Count(UM_CHECK_DISCONNECT) == 3; }));
@@ -156,7 +129,7 @@ TEST_F(ControllerTest, RefusedUpdateShowsTheCodeAsSignedDecimal) {
     peer.SendMessage(MakeMessage(kMsgPkgUpdateCheckRsp, -1, record, 1, 75), '6', &receive);
     peer.WaitClosedByClient(10000);
   });
-  config_.update_servers = Servers("127.0.0.1", peer.port());
+  config_.update_servers = UpdateServersAt("127.0.0.1", peer.port());
   InstallController& c = Make();
   c.OnButtonClick();
   ASSERT_TRUE(pump_.Until([&] { return pump_.Count(UM_UPDATE_REFUSED) == 1; }));
@@ -188,6 +161,18 @@ TEST_F(ControllerTest, DownloadPortWithoutLow16BitsEndsInDownloadDisconnect) {
   EXPECT_EQ(view_.state, WindowState::Failed);
   EXPECT_EQ(view_.status, "Install Fail,Server Link Fail");
   EXPECT_FALSE(timers_.Running(InstallController::kReconnectTimerId));
+  EXPECT_FALSE(Exists(ctx().StagingDir));
+}
+
+// No timer for the pause before a reconnection: the install fails at once rather than waiting
+// for a reconnection that never comes.
+TEST_F(ControllerTest, AReconnectionThatCannotBeScheduledFailsTheInstall) {
+  InstallController& c = Make();
+  timers_.refuse_start = true;
+  c.StartDownload(OfferAt(0, 0x10000));
+  EXPECT_EQ(c.phase(), InstallPhase::Failed);
+  EXPECT_EQ(view_.status, "Install Fail,Server Link Fail");
+  EXPECT_FALSE(view_.reconnecting);
   EXPECT_FALSE(Exists(ctx().StagingDir));
 }
 
@@ -417,7 +402,7 @@ TEST_F(ControllerTest, FailedAndInstalledAreFinal) {
 TEST_F(ControllerTest, RefusedPackageShowsPackageCheckFailed) {
   LoopbackPeer peer;  // the check connection stands; nothing is answered
   ASSERT_TRUE(peer.listening());
-  config_.update_servers = Servers("127.0.0.1", peer.port());
+  config_.update_servers = UpdateServersAt("127.0.0.1", peer.port());
   InstallController& c = Make();
   c.OnButtonClick();
   ASSERT_EQ(c.phase(), InstallPhase::Checking);
@@ -438,13 +423,13 @@ TEST_F(ControllerTest, CloseWhileDownloadingEndsTheInstallCleanly) {
     SCOPED_TRACE(PhaseName(phase));
     TempDir dir;
     config_.context = ContextBelow(dir.path());
-    config_.update_servers = Servers("127.0.0.1", peer.port());
+    config_.update_servers = UpdateServersAt("127.0.0.1", peer.port());
     Prepare(/*old_install=*/true, /*stage=*/false);
     InstallController& c = Make();
     if (phase == InstallPhase::Checking) {
       c.OnButtonClick();
     } else {
-      c.StartDownload(OfferAt(phase == InstallPhase::Downloading ? peer.port() : FreePort()));
+      c.StartDownload(OfferAt(phase == InstallPhase::Downloading ? peer.port() : FreeLoopbackPort()));
     }
     // A refused connect may be reported from the connection's own thread.
     ASSERT_TRUE(pump_.Until([&] { return c.phase() == phase; }));
@@ -466,7 +451,7 @@ TEST_F(ControllerTest, CloseWhileDownloadingEndsTheInstallCleanly) {
 TEST_F(ControllerTest, SilentServiceFailsWithTheConnectionText) {
   LoopbackPeer peer;
   ASSERT_TRUE(peer.listening());
-  config_.update_servers = Servers("127.0.0.1", peer.port());
+  config_.update_servers = UpdateServersAt("127.0.0.1", peer.port());
   config_.stall_timeout_ms = 300;
   InstallController& c = Make();
   c.OnButtonClick();
@@ -493,7 +478,7 @@ TEST_F(ControllerTest, CheckLinkLostBeforeTheListFailsAtOnce) {
     std::string frame;
     if (peer.Accept() && peer.ReadFrame(&frame)) peer.Drop();
   });
-  config_.update_servers = Servers("127.0.0.1", peer.port());
+  config_.update_servers = UpdateServersAt("127.0.0.1", peer.port());
   InstallController& c = Make();
   c.OnButtonClick();
   ASSERT_TRUE(pump_.Until([&] { return pump_.Count(UM_CHECK_DISCONNECT) == 1; }));

@@ -38,9 +38,7 @@ class SignedInstallTest : public ::testing::Test {
     ASSERT_TRUE(MakePathDirs((ctx.InstallDir + "\\old.dat").c_str()));
     ASSERT_TRUE(WriteFileBytes(ctx.InstallDir + "\\old.dat", "old install"));
     ASSERT_TRUE(WriteFileBytes(ctx.InstallDir + "\\update.ini", "[version]\r\ncur=9.3.5.16\r\n"));
-    controller_ = std::make_unique<InstallController>(config_, &steps_);
-    pump_.Attach(controller_.get());
-    controller_->OnCreate(&view_, &timers_, &pump_);
+    controller_ = &run_.Start(config_, &steps_);
     // What the update check announced; the download connection is never made.
     UpdateOffer offer;
     offer.LatestVersion = announced;
@@ -59,12 +57,7 @@ class SignedInstallTest : public ::testing::Test {
     old_install_ = Snapshot(ctx.InstallDir);
   }
   void TearDown() override { Destroy(); }
-  void Destroy() {
-    if (controller_ == nullptr) return;
-    controller_->OnDestroy();
-    pump_.Detach();
-    controller_.reset();
-  }
+  void Destroy() { run_.End(); }
   // Every file of a folder with its bytes.
   static std::map<std::string, std::string> Snapshot(const std::string& folder) {
     std::vector<FileEntry> files;
@@ -95,10 +88,9 @@ class SignedInstallTest : public ::testing::Test {
   std::unique_ptr<TempDir> dir_;
   ControllerConfig config_;
   StubSteps steps_;
-  RecordingView view_;
-  ManualTimers timers_;
-  MessagePump pump_;
-  std::unique_ptr<InstallController> controller_;
+  StandInRun run_;
+  RecordingView& view_ = run_.view;
+  InstallController* controller_ = nullptr;
   std::map<std::string, std::string> old_install_;
 };
 

@@ -2,6 +2,9 @@
 #include "app/testing/controller_stand_ins.h"
 
 #include <chrono>
+#include <cstdio>
+
+#include "net/socket_ops.h"
 
 void RecordingView::SetState(WindowState new_state) {
   state = new_state;
@@ -102,16 +105,6 @@ bool MessagePump::Until(const std::function<bool()>& done, int timeout_ms) {
   return true;
 }
 
-void MessagePump::Drain() {
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      if (queue_.empty()) return;
-    }
-    Until([] { return false; }, 0);
-  }
-}
-
 int MessagePump::Count(unsigned message) const {
   std::lock_guard<std::mutex> guard(lock_);
   int n = 0;
@@ -125,4 +118,33 @@ InstallContext ContextBelow(const std::string& folder) {
   ctx.LanguageId = 0x0409;
   SetUpPathsBelow(folder, &ctx);
   return ctx;
+}
+
+UpdateServers UpdateServersAt(const char* pattern, uint16_t port) {
+  UpdateServers servers = {};
+  std::snprintf(servers.HostPattern, sizeof servers.HostPattern, "%s", pattern);
+  servers.Port = port;
+  return servers;
+}
+
+uint16_t FreeLoopbackPort() {
+  SocketsLibrary sockets;
+  uint16_t port = 0;
+  UniqueSocket listener(OpenListener("127.0.0.1", 0, 1, &port));
+  return port;
+}
+
+InstallController& StandInRun::Start(const ControllerConfig& config, InstallSteps* steps) {
+  End();
+  controller_ = std::make_unique<InstallController>(config, steps);
+  pump.Attach(controller_.get());
+  controller_->OnCreate(&view, &timers, &pump);
+  return *controller_;
+}
+
+void StandInRun::End() {
+  if (controller_ == nullptr) return;
+  controller_->OnDestroy();
+  pump.Detach();
+  controller_.reset();
 }

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,7 +30,7 @@ class RecordingView : public InstallView {
   void ShowFailure(const char* gbk_text) override;
   void ShowInstallFinishing() override { finishing = true; }
   void ShowReconnecting(bool on) override { reconnecting = on; }
-  void RepaintNow() override { ++repaints; }
+  void RepaintNow() override {}
 
   WindowState state = WindowState::Ready;
   int32_t files_done = 0;
@@ -37,7 +38,6 @@ class RecordingView : public InstallView {
   std::string status;  // GBK, as shown in Failed
   bool finishing = false;
   bool reconnecting = false;
-  int repaints = 0;
 };
 
 // Timers that fire only when the test says so, on a clock the test moves.
@@ -97,8 +97,6 @@ class MessagePump : public ClientSink {
   // Handles queued messages until `done` holds or `timeout_ms` passed; true when it holds.
   // Callers only wait for what must come, so the time is generous for a busy machine.
   bool Until(const std::function<bool()>& done, int timeout_ms = 30000);
-  // Handles what is queued now and what it leads to, until the queue stays empty a moment.
-  void Drain();
   // How many messages of that number reached the controller.
   int Count(unsigned message) const;
   std::vector<unsigned> handled;
@@ -119,5 +117,27 @@ class MessagePump : public ClientSink {
   bool detached_ = false;
 };
 
+// A controller on the stand-ins, ended as the window ends it: destroyed, then nothing reaches it.
+// The stand-ins outlive it (its clients' threads post to the pump until it has ended them).
+class StandInRun {
+ public:
+  ~StandInRun() { End(); }
+  // A controller of `config` and `steps` (which outlives it), created as the window creates it.
+  InstallController& Start(const ControllerConfig& config, InstallSteps* steps);
+  void End();
+  InstallController* controller() const { return controller_.get(); }
+
+  RecordingView view;
+  ManualTimers timers;
+  MessagePump pump;
+
+ private:
+  std::unique_ptr<InstallController> controller_;
+};
+
 // The folders of an install below a test folder, as SetUpPaths would derive them.
 InstallContext ContextBelow(const std::string& folder);
+// Update servers of `pattern` (one "%d" at most) and `port`.
+UpdateServers UpdateServersAt(const char* pattern, uint16_t port);
+// A port on which nothing listens on 127.0.0.x.
+uint16_t FreeLoopbackPort();
