@@ -47,6 +47,9 @@ void ControllerWindow::View::ShowFailure(const char* gbk_text) { dlg->ShowFailur
 void ControllerWindow::View::ShowInstallFinishing() { dlg->ShowInstallFinishing(); }
 void ControllerWindow::View::ShowReconnecting(bool on) { dlg->ShowReconnecting(on); }
 void ControllerWindow::View::RepaintNow() { dlg->RepaintNow(); }
+// Posted: the window goes through its own close (the controller's OnClose included) once the
+// handler that asked is done with it.
+void ControllerWindow::View::CloseSoon() { PostMessageW(dlg->Handle(), WM_CLOSE, 0, 0); }
 
 bool ControllerWindow::Timers::Start(uint32_t id, uint32_t ms) {
   const HWND window = *window_;

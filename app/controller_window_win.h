@@ -47,6 +47,7 @@ class ControllerWindow : public TDlgController {
     void ShowInstallFinishing() override;
     void ShowReconnecting(bool on) override;
     void RepaintNow() override;
+    void CloseSoon() override;
     TQuillbankDlg* dlg = nullptr;
   };
   // The window's timers.

@@ -67,7 +67,8 @@ void InstallController::OnCreate(InstallView* view, InstallTimers* timers, Clien
   const InstallContext& ctx = config_.context;
   check_ = std::make_unique<ProcessCheck>(sink_, ctx.PackageNumber, ctx.InstalledVersion);
   if (checked()) hashes_ = std::make_unique<StagedHashes>();
-  staged_ = std::make_unique<StagedPackage>(ctx.StagingDir, ctx.DependDir, hashes_.get());
+  staged_ = std::make_unique<StagedPackage>(ctx.StagingDir, ctx.DependDir, hashes_.get(),
+                                            config_.unattended ? &abort_prompt_ : nullptr);
   // Before anything else touches the folders: a replace cut short at the last run is settled, so
   // that the old or the new install is in place before anyone clicks.
   const std::vector<std::string> recovered = RecoverInstallFolders(ctx.InstallDir);
@@ -79,6 +80,8 @@ void InstallController::OnCreate(InstallView* view, InstallTimers* timers, Clien
   if (!staging_cleared) {
     WriteLog(("OnCreate" QB_COLON "cannot delete " + ctx.StagingDir + " (" + held + ")").c_str());
   }
+  // Once the window is up (and shown, with /silent): as if "Install" had been clicked.
+  if (config_.unattended && !timers_->Start(kStartTimerId, 0)) OnButtonClick();
 }
 
 bool InstallController::CloseBoxWhileInstalling() const {
@@ -111,6 +114,7 @@ void InstallController::OnButtonClick() {
     ArmWatchdog();
   } else {
     WriteLog("OnButtonClick" QB_COLON "Connect Faile");
+    no_server_ = true;
     sink_->Post(UM_LOGIN_FAIL, 0);
   }
 }
@@ -136,7 +140,7 @@ void InstallController::ConnectDownload() {
 void InstallController::OnDownloadLost() {
   if (closing_ || reconnects_ >= kMaxReconnects) {
     if (!closing_) WriteLog("OnDLDisconnect" QB_COLON "no reconnection left");
-    OnInstallFail(ConnectionFailureText().c_str());
+    OnInstallFail(closing_ ? kExitCancelled : kExitNoServer, ConnectionFailureText().c_str());
     return;
   }
   ++reconnects_;
@@ -149,7 +153,9 @@ void InstallController::OnDownloadLost() {
                 static_cast<int>(reconnects_), kMaxReconnects, static_cast<unsigned>(pause));
   WriteLog(text);
   view_->ShowReconnecting(true);
-  if (!timers_->Start(kReconnectTimerId, pause)) OnInstallFail(ConnectionFailureText().c_str());
+  if (!timers_->Start(kReconnectTimerId, pause)) {
+    OnInstallFail(kExitFailed, ConnectionFailureText().c_str());
+  }
 }
 
 void InstallController::Reconnect() {
@@ -173,7 +179,7 @@ void InstallController::OnBaseDone(int32_t error_code) {
     std::snprintf(text, sizeof text, "OnDLAuthentLink errorcode : %d", static_cast<int>(error_code));
     DebugOutput(text);
     // The sequence cannot go on; the user must not be left in Installing without a way out.
-    OnInstallFail();
+    OnInstallFail(kExitFailed);
   }
   DebugOutput("OnDLAuthentLink");
 }
@@ -204,7 +210,8 @@ void InstallController::OnManifestIn() {
                             &failure)) {
     // Nothing else is downloaded for a version this program will not install.
     LogCheckFailure(failure);
-    OnInstallFail(FailureText(kTextPackageCheckFailed));
+    OnInstallFail(failure.downgrade ? kExitDowngrade : kExitPackageCheckFailed,
+                  FailureText(kTextPackageCheckFailed));
     return;
   }
   // What the manifest lists is all that may be written, and no more of it than its size.
@@ -269,12 +276,14 @@ void InstallController::OnInstall() {
     const std::string line = "OnInstall" QB_COLON "Staged File Check Faile " + bad + ": " + reason;
     WriteLog(line.c_str());
     DebugOutput((line + "\r\n").c_str());
-    OnInstallFail(FailureText(kTextPackageCheckFailed));
+    OnInstallFail(kExitPackageCheckFailed, FailureText(kTextPackageCheckFailed));
     return;
   }
   if (checked()) {
-    if (!StagedPackagePasses()) {
-      OnInstallFail(FailureText(kTextPackageCheckFailed));
+    bool downgrade = false;
+    if (!StagedPackagePasses(&downgrade)) {
+      OnInstallFail(downgrade ? kExitDowngrade : kExitPackageCheckFailed,
+                    FailureText(kTextPackageCheckFailed));
       return;
     }
     // Only now does anything of the package leave the staging folder.
@@ -286,6 +295,7 @@ void InstallController::OnInstall() {
   phase_ = InstallPhase::Installed;
   view_->SetState(WindowState::Installed);
   view_->RepaintNow();
+  CloseIfUnattended();
   // What the new install replaced goes while the user looks at "Open"; nothing waits for it but
   // the end of the program.
   const std::string previous = config_.context.InstallDir + kPreviousSuffix;
@@ -301,7 +311,7 @@ bool InstallController::PlaceInstall(bool* copied) {
   if (!WriteModuleInfo(ctx.StagingDir, offer_.LatestVersion, offer_.Modules) ||
       !WriteUpdateIni(ctx.StagingDir, offer_.LatestVersion)) {
     DebugOutput("OnInstall cannot write module.info or update.ini in the staging folder\r\n");
-    OnInstallFail();
+    OnInstallFail(kExitFailed);
     return false;
   }
   const uint32_t start = timers_->NowMs();
@@ -313,7 +323,7 @@ bool InstallController::PlaceInstall(bool* copied) {
       WriteLog(("OnInstall" QB_COLON + line).c_str());
       DebugOutput(("OnInstall " + line + "\r\n").c_str());
     }
-    OnInstallFail();
+    OnInstallFail(swap.held.empty() ? kExitFailed : kExitFileHeld);
     return false;
   }
   char text[100] = {};
@@ -349,7 +359,7 @@ PackageCheckInput InstallController::CheckInput() const {
   return input;
 }
 
-bool InstallController::StagedPackagePasses() {
+bool InstallController::StagedPackagePasses(bool* downgrade) {
   PackageCheckInput input = CheckInput();
   const std::string archive = staged_->KeptBaseArchive();
   if (!archive.empty()) input.base_archive = archive.substr(config_.context.StagingDir.size() + 1);
@@ -366,12 +376,14 @@ bool InstallController::StagedPackagePasses() {
     return true;
   }
   LogCheckFailure(failure);
+  *downgrade = failure.downgrade;
   return false;
 }
 
-void InstallController::OnInstallFail(const char* gbk_text) {
+void InstallController::OnInstallFail(ExitCode code, const char* gbk_text) {
   if (phase_ == InstallPhase::Failed || phase_ == InstallPhase::Installed) return;
   phase_ = InstallPhase::Failed;
+  failure_code_ = code;
   DisarmWatchdog();
   timers_->Stop(kReconnectTimerId);
   view_->ShowReconnecting(false);
@@ -385,6 +397,33 @@ void InstallController::OnInstallFail(const char* gbk_text) {
   const InstallContext& ctx = config_.context;
   KeepFailedLog(ctx.StagingDir, ctx.InstallDir);
   DeletePath(ctx.StagingDir.c_str());
+  CloseIfUnattended();
+}
+
+void InstallController::CloseIfUnattended() {
+  if (config_.unattended && !closing_) view_->CloseSoon();
+}
+
+ExitCode InstallController::exit_code() const {
+  if (phase_ == InstallPhase::Installed) return kExitSuccess;
+  if (phase_ == InstallPhase::Failed) return failure_code_;
+  return kExitCancelled;
+}
+
+std::string InstallController::LogPath() const {
+  const InstallContext& ctx = config_.context;
+  if (phase_ == InstallPhase::Installed) return ctx.InstallDir + "\\" + kInstallLogRelativePath;
+  if (phase_ == InstallPhase::Failed) return ctx.InstallDir + kFailedLogSuffix;
+  return ctx.StagingDir + "\\" + kInstallLogRelativePath;
+}
+
+ExitCode InstallController::FailureCode(unsigned message, intptr_t l_param) const {
+  // The click found no server to connect to.
+  if (message == UM_LOGIN_FAIL && phase_ == InstallPhase::Checking && no_server_) {
+    return kExitNoServer;
+  }
+  if (message == UM_WRITE_FAIL && l_param == kWriteFailDiskFull) return kExitDiskFull;
+  return kExitFailed;
 }
 
 void InstallController::OnCheckDrop(bool before_list) {
@@ -395,10 +434,12 @@ void InstallController::OnCheckDrop(bool before_list) {
   } else if (before_list) {
     // The established check connection is gone before the module list is complete: nothing
     // more can come.
-    OnInstallFail(ConnectionFailureText().c_str());
+    OnInstallFail(kExitNoServer, ConnectionFailureText().c_str());
     return;
   }
-  if (check_disconnects_ == kHostAttempts) OnInstallFail(ConnectionFailureText().c_str());
+  if (check_disconnects_ == kHostAttempts) {
+    OnInstallFail(kExitNoServer, ConnectionFailureText().c_str());
+  }
 }
 
 bool InstallController::OnMessage(unsigned message, intptr_t l_param) {
@@ -414,16 +455,16 @@ bool InstallController::OnMessage(unsigned message, intptr_t l_param) {
       break;
     }
     case Reaction::Fail:
-      OnInstallFail();
+      OnInstallFail(FailureCode(message, l_param));
       break;
     case Reaction::FailPackageCheck:
-      OnInstallFail(FailureText(kTextPackageCheckFailed));
+      OnInstallFail(kExitPackageCheckFailed, FailureText(kTextPackageCheckFailed));
       break;
     case Reaction::FailWithCode: {
       char text[100] = {};
       std::snprintf(text, sizeof text, "%s,%s%d", FailureText(kTextInstallFail),
                     FailureText(kTextErrorCode), static_cast<int>(l_param));
-      OnInstallFail(text);
+      OnInstallFail(kExitFailed, text);
       break;
     }
     case Reaction::CheckDropBeforeList:
@@ -492,6 +533,11 @@ void InstallController::DisarmWatchdog() {
 }
 
 void InstallController::OnTimer(uint32_t timer_id) {
+  if (timer_id == kStartTimerId) {
+    timers_->Stop(kStartTimerId);
+    OnButtonClick();
+    return;
+  }
   if (timer_id == kReconnectTimerId) {
     timers_->Stop(kReconnectTimerId);
     if (phase_ == InstallPhase::Reconnecting) Reconnect();
@@ -528,7 +574,7 @@ void InstallController::OnStallTick() {
     if (phase_ == InstallPhase::Downloading) OnDownloadLost();
     return;
   }
-  OnInstallFail(ConnectionFailureText().c_str());
+  OnInstallFail(kExitNoServer, ConnectionFailureText().c_str());
 }
 
 void InstallController::OnOpen() { steps_->StartTerminal(config_.context); }
@@ -548,7 +594,7 @@ void InstallController::OnClose() {
     char text[100] = {};
     std::snprintf(text, sizeof text, "OnClose" QB_COLON "closed in %s", PhaseName(phase_));
     WriteLog(text);
-    OnInstallFail(ConnectionFailureText().c_str());
+    OnInstallFail(kExitCancelled, ConnectionFailureText().c_str());
   }
   CloseConnections();
   timers_->Pause(config_.close_wait_ms);

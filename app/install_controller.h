@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "app/install_phase.h"
 #include "app/install_steps.h"
 #include "app/install_timers.h"
@@ -21,6 +22,7 @@
 #include "core/install_context.h"
 #include "core/window_messages.h"
 #include "install/folder_swap.h"
+#include "install/overwrite_prompt.h"
 #include "install/module_reuse.h"
 #include "install/package_check.h"
 #include "install/staged_hashes.h"
@@ -44,6 +46,9 @@ struct ControllerConfig {
   uint32_t close_wait_ms = 500;
   // The replace's system steps (the program's wait with the window painting).
   SwapSteps swap_steps;
+  // Nobody at the screen (/silent, /verysilent): the install starts at once, nobody is asked
+  // anything, the window closes itself at the end and the terminal is not started.
+  bool unattended = false;
 };
 
 class InstallController {
@@ -53,6 +58,8 @@ class InstallController {
   // archive stage and the module download share the count, and progress does not reset it.
   static constexpr int kMaxReconnects = 3;
   static constexpr uint32_t kReconnectTimerId = 0x5175;
+  // Unattended: fires once, right after the window is made, and starts the install.
+  static constexpr uint32_t kStartTimerId = 0x5176;
 
   // `steps` outlives the controller.
   InstallController(ControllerConfig config, InstallSteps* steps);
@@ -62,7 +69,7 @@ class InstallController {
 
   // The window exists (not shown yet): what the controller shows, times and hears from now on;
   // the three outlive it. A replace cut short at the last run is settled here, the staging
-  // folder cleared and the install log opened.
+  // folder cleared and the install log opened. Unattended, the start timer is set.
   void OnCreate(InstallView* view, InstallTimers* timers, ClientSink* sink);
   // The button was pressed in the Ready state: the update check starts.
   void OnButtonClick();
@@ -86,10 +93,17 @@ class InstallController {
   // The base archive stage is over (UM_BASE_DONE): with 0 the modules are requested.
   void OnBaseDone(int32_t error_code);
   void OnInstall();
-  // Enters Failed with `gbk_text` (entry 6 when null): both connections stopped, the log closed
-  // and kept as "<InstallDir>.failed.log", the staging folder deleted. Nothing changes once the
-  // phase is final.
-  void OnInstallFail(const char* gbk_text = nullptr);
+  // Enters Failed with `gbk_text` (entry 6 when null), `code` the program's exit code: both
+  // connections stopped, the log closed and kept as "<InstallDir>.failed.log", the staging
+  // folder deleted. Nothing changes once the phase is final.
+  void OnInstallFail(ExitCode code, const char* gbk_text = nullptr);
+
+  // What the program exits with when the window is gone: success once installed, the failure's
+  // code once failed, cancelled in any other phase (the window was closed first).
+  ExitCode exit_code() const;
+  // Where this run's install log is now: in the install after success, the failed attempt's log
+  // after a failure, in the staging folder before either.
+  std::string LogPath() const;
 
   const InstallContext& context() const { return config_.context; }
   const UpdateOffer& offer() const { return offer_; }
@@ -121,9 +135,14 @@ class InstallController {
   // once it is linked.
   void Reconnect();
   // The staged package against its signed manifest; logs the first file that failed.
-  bool StagedPackagePasses();
+  // `*downgrade`: it failed as older than the install or the floor.
+  bool StagedPackagePasses(bool* downgrade);
   // What the package check compares with: keys, the announced version, the install, the floor.
   PackageCheckInput CheckInput() const;
+  // The exit code of a failure reported by `message` (a Fail reaction).
+  ExitCode FailureCode(unsigned message, intptr_t l_param) const;
+  // Unattended: the window goes once the phase is final.
+  void CloseIfUnattended();
   // Asks for the manifest alone, or for the modules, as the manifest stage stands.
   void RequestDownload();
   // The manifest asked for alone is in: checked at once; then the reuse of an earlier install,
@@ -157,6 +176,15 @@ class InstallController {
   std::unique_ptr<ProcessCheck> check_;
   std::unique_ptr<ProcessDL> download_;  // made with the offer
   InstallPhase phase_ = InstallPhase::Ready;
+  ExitCode failure_code_ = kExitFailed;
+  // No update server took the connection at the click: the failure that follows is "no server".
+  bool no_server_ = false;
+  // Unattended, an extracted file that cannot be written fails the install: nobody is asked.
+  class AbortPrompt : public OverwritePrompt {
+   public:
+    int Ask(const char*, const char*) override { return kPromptAbort; }
+  };
+  AbortPrompt abort_prompt_;
   int32_t check_disconnects_ = 0;
   // Connect attempts that failed during the click; each reports one UM_CHECK_DISCONNECT, which
   // counts toward the three attempts instead of failing the install at once.

@@ -49,6 +49,11 @@ bool SingleInstance::WaitForFirst(unsigned long ms) {
   return first_;
 }
 
+void SingleInstance::Release() {
+  if (first_ && mutex_.valid()) ReleaseMutex(mutex_.get());
+  first_ = false;
+}
+
 SingleInstance::~SingleInstance() {
   if (window_ != nullptr && IsWindow(window_)) RemovePropW(window_, kWindowProperty);
   if (atom_ != 0) GlobalDeleteAtom(atom_);

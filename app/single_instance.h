@@ -22,6 +22,9 @@ class SingleInstance {
   // When another process holds the mutex: waits up to `ms` for it to end (or let go), and takes
   // the mutex then. True when this process holds it afterwards.
   bool WaitForFirst(unsigned long ms);
+  // Lets go of the mutex before the process ends (the uninstall hands over to its second stage,
+  // which takes it).
+  void Release();
   // Marks `window` as this package's installer window, for a later start to find.
   void MarkWindow(HWND window);
   // The window of the installer that holds the mutex, brought to the front. False when it has

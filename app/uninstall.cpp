@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "base/debug_output.h"
 #include "base/deployment_values.h"
 #include "base/file_system.h"
@@ -116,16 +117,38 @@ bool OtherPackageInstalled(const InstallContext& ctx) {
 }
 
 // Removes `path` (a file or a folder) when it is there; false when it is there afterwards, and
-// then it is named in `left`.
-bool RemoveIfThere(const std::string& path, std::string* left) {
+// then it is named in `left`, and `*held_file` is set when a file in it was in the way.
+bool RemoveIfThere(const std::string& path, std::string* left, bool* held_file) {
   if (!PathExists(path.c_str())) return true;
   std::string held;
   DeletePath(path.c_str(), &held);
   const bool gone = !PathExists(path.c_str());
   DebugOutput(((gone ? "Uninstall: removed " : "Uninstall: cannot remove ") + path + "\r\n").c_str());
   // The file in the way, when it is not the folder itself: what the user has to close.
-  if (!gone) *left += (held.empty() || held == path ? path : path + " (" + held + ")") + "\r\n";
+  const bool file_in_way = !gone && !held.empty() && held != path;
+  if (!gone) *left += (file_in_way ? path + " (" + held + ")" : path) + "\r\n";
+  if (file_in_way) *held_file = true;
   return gone;
+}
+
+// The second stage's exit code, to the first stage waiting on the pipe `pipe` (0: none).
+void SendResult(uint64_t pipe, int code) {
+  if (pipe == 0) return;
+  const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(pipe));
+  const DWORD value = static_cast<DWORD>(code);
+  DWORD written = 0;
+  if (!WriteFile(handle, &value, sizeof value, &written, nullptr) || written != sizeof value) {
+    DebugOutput("Uninstall: the first stage did not take the result\r\n");
+  }
+  CloseHandle(handle);
+}
+
+// Waits (a while at most) for the process `parent` names to exit.
+void WaitForUninstallParent(uint64_t parent) {
+  if (parent == 0) return;
+  const HANDLE process = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(parent));
+  WaitForSingleObject(process, kParentWaitMs);
+  CloseHandle(process);
 }
 
 }  // namespace
@@ -150,15 +173,19 @@ bool RegisterUninstall(const InstallContext& ctx, const VersionPair& installed) 
     for (const FileEntry& file : files) bytes += file.size;
   }
   // A product name the package query did not give still names the entry.
-  WideText name, version, publisher, location, icon, command;
+  WideText name, version, publisher, location, icon, command, quiet_command;
   name.AddGbk(ctx.ProductName.empty() ? "Quillbank" + ctx.PackageNumber : ctx.ProductName);
   version.AddGbk(DisplayVersionText(installed));
   publisher.AddGbk(QB_PUBLISHER_NAME);
   location.AddSystem(ctx.InstallDir);
   icon.AddSystem(ctx.InstallDir + "\\" + kTerminalExeName);
   command.Add(L"\"").Add(program.get()).Add(L"\" ").AddGbk(kUninstallArgument);
+  quiet_command.Add(command.get()).Add(L" /verysilent");
   const std::wstring shortcut = DesktopShortcutPath(ctx);
-  if (!name.ok() || !version.ok() || !location.ok() || !icon.ok() || !command.ok()) return false;
+  if (!name.ok() || !version.ok() || !location.ok() || !icon.ok() || !command.ok() ||
+      !quiet_command.ok()) {
+    return false;
+  }
   UninstallValues values;
   values.display_name = name.get();
   values.display_version = version.get();
@@ -166,27 +193,40 @@ bool RegisterUninstall(const InstallContext& ctx, const VersionPair& installed) 
   values.install_location = location.get();
   values.display_icon = icon.get();
   values.uninstall_string = command.get();
+  values.quiet_uninstall_string = quiet_command.get();
   values.shortcut = shortcut.c_str();
   values.estimated_size_kb = EstimatedSizeKb(bytes);
   return WriteUninstallEntry(ctx.PackageNumber, values);
 }
 
-int UninstallFromEntry(const InstallContext& ctx) {
+int UninstallFromEntry(const InstallContext& ctx, UiMode ui, SingleInstance* instance) {
+  CommandLine here;
+  here.ui = ui;
   // The copy in the temporary folder does the work, so that this program, and the folder Windows
   // may have started it in, can go.
   WideText self, temp, copy;
   HANDLE own = nullptr;
+  HANDLE result_read = nullptr;
+  HANDLE result_write = nullptr;
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, /*bInheritHandle=*/TRUE};
   if (!OwnProgramPath(&self) || !TempFolder(&temp) || !TempCopyPath(ctx, &copy) ||
       !CopyFileW(self.get(), copy.get(), FALSE) ||
       !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
                        SYNCHRONIZE, /*bInheritHandle=*/TRUE, 0)) {
     DebugOutput("Uninstall: no copy in the temporary folder; this one stays until a restart\r\n");
-    return UninstallFromTemp(ctx);
+    return UninstallFromTemp(ctx, here);
   }
-  char handle[24];
-  wsprintfA(handle, " %lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(own)));
+  // The copy's result comes back on a pipe whose writing end only the copy holds.
+  if (!CreatePipe(&result_read, &result_write, &inherited, 0) ||
+      !SetHandleInformation(result_read, HANDLE_FLAG_INHERIT, 0)) {
+    result_write = nullptr;
+  }
+  // Nothing of this process keeps a folder the copy deletes.
+  SetCurrentDirectoryW(temp.get());
+  const std::wstring arguments = UninstallRunArguments(
+      reinterpret_cast<uintptr_t>(own), reinterpret_cast<uintptr_t>(result_write), ui);
   WideText command;
-  command.Add(L"\"").Add(copy.get()).Add(L"\" ").AddGbk(kUninstallRunArgument).AddGbk(handle);
+  command.Add(L"\"").Add(copy.get()).Add(L"\" ").Add(arguments.c_str());
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -195,25 +235,30 @@ int UninstallFromEntry(const InstallContext& ctx) {
                                      /*bInheritHandles=*/TRUE, 0, nullptr, temp.get(), &startup,
                                      &process);
   CloseHandle(own);
+  if (result_write != nullptr) CloseHandle(result_write);
   if (!started) {
     DebugOutput("Uninstall: the copy in the temporary folder did not start\r\n");
+    if (result_read != nullptr) CloseHandle(result_read);
     DeleteFileW(copy.get());
-    return UninstallFromTemp(ctx);
+    return UninstallFromTemp(ctx, here);
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  // The copy takes the package's mutex; this one only waits for its result.
+  instance->Release();
   DebugOutput("Uninstall: handed to the copy in the temporary folder\r\n");
-  return 0;
+  // A copy that ends without a result (it crashed, say) closes the pipe: a failure.
+  DWORD code = kExitFailed;
+  DWORD read = 0;
+  if (result_read == nullptr ||
+      !ReadFile(result_read, &code, sizeof code, &read, nullptr) || read != sizeof code) {
+    code = kExitFailed;
+  }
+  if (result_read != nullptr) CloseHandle(result_read);
+  return static_cast<int>(code);
 }
 
-void WaitForUninstallParent(uint64_t parent) {
-  if (parent == 0) return;
-  const HANDLE process = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(parent));
-  WaitForSingleObject(process, kParentWaitMs);
-  CloseHandle(process);
-}
-
-int UninstallFromTemp(const InstallContext& ctx) {
+int UninstallFromTemp(const InstallContext& ctx, const CommandLine& command) {
   WideText temp;
   if (TempFolder(&temp)) SetCurrentDirectoryW(temp.get());
   WideText folder;
@@ -223,10 +268,11 @@ int UninstallFromTemp(const InstallContext& ctx) {
     DebugOutput("Uninstall: a running terminal was ended\r\n");
   }
   std::string left;
-  const bool install_gone = RemoveIfThere(ctx.InstallDir, &left);
-  RemoveIfThere(ctx.StagingDir, &left);
-  RemoveIfThere(ctx.InstallDir + kPreviousSuffix, &left);
-  RemoveIfThere(ctx.InstallDir + kFailedLogSuffix, &left);
+  bool held_file = false;
+  const bool install_gone = RemoveIfThere(ctx.InstallDir, &left, &held_file);
+  RemoveIfThere(ctx.StagingDir, &left, &held_file);
+  RemoveIfThere(ctx.InstallDir + kPreviousSuffix, &left, &held_file);
+  RemoveIfThere(ctx.InstallDir + kFailedLogSuffix, &left, &held_file);
   WideText shortcut;
   if (ReadUninstallShortcut(ctx.PackageNumber, shortcut.buffer(), WideText::kChars) &&
       Exists(shortcut.get())) {
@@ -248,11 +294,22 @@ int UninstallFromTemp(const InstallContext& ctx) {
         left += "Path\r\n";
       }
     }
-    RemoveIfThere(ctx.DependDir, &left);
+    RemoveIfThere(ctx.DependDir, &left, &held_file);
   }
   // While the install is there the entry stays, so that the uninstall can be run again.
+  if (install_gone && !DeleteUninstallEntry(ctx.PackageNumber)) left += "Apps & features entry\r\n";
+  const int code = left.empty() ? kExitSuccess : held_file ? kExitFileHeld : kExitFailed;
+  // The first stage learns the result now, and exits with it.
+  SendResult(command.result_pipe, code);
+  if (!left.empty() && !command.quiet()) {
+    WideText text, caption;
+    text.Add(L"These could not be removed:\r\n").AddSystem(left);
+    caption.Add(L"Quillbank").AddGbk(ctx.PackageNumber);
+    MessageBoxW(nullptr, text.get(), caption.get(), MB_OK | MB_ICONWARNING);
+  }
+  // The program beside the install is the first stage: it goes once it has ended.
+  WaitForUninstallParent(command.parent);
   if (install_gone) {
-    if (!DeleteUninstallEntry(ctx.PackageNumber)) left += "Apps & features entry\r\n";
     WideText beside;
     if (UninstallProgramPath(ctx, &beside) && Exists(beside.get()) && !DeleteFileW(beside.get())) {
       DeleteAtNextLogon(ctx.PackageNumber, L"UninstallProgram", beside.get());
@@ -265,13 +322,6 @@ int UninstallFromTemp(const InstallContext& ctx) {
       !DeleteAtNextLogon(ctx.PackageNumber, L"UninstallCopy", self.get())) {
     DebugOutput("Uninstall: cannot have the copy in the temporary folder deleted at logon\r\n");
   }
-  if (left.empty()) {
-    DebugOutput("Uninstall: done\r\n");
-    return 0;
-  }
-  WideText text, caption;
-  text.Add(L"These could not be removed:\r\n").AddSystem(left);
-  caption.Add(L"Quillbank").AddGbk(ctx.PackageNumber);
-  MessageBoxW(nullptr, text.get(), caption.get(), MB_OK | MB_ICONWARNING);
-  return 1;
+  DebugOutput(code == kExitSuccess ? "Uninstall: done\r\n" : "Uninstall: something is left\r\n");
+  return code;
 }

@@ -1,13 +1,16 @@
 // The package's Apps & features entry and its uninstall. A successful install copies this program
 // beside the install folder ("<InstallDir>.uninstall.exe") and names it, with "/uninstall", in the
-// entry. Run from there it copies itself to the temporary folder and starts that copy, which
-// waits until the first one has exited and then removes the install and everything the installs
-// left, the program beside the install included.
+// entry ("/uninstall /verysilent" as the quiet one). Run from there it copies itself to the
+// temporary folder and starts that copy, which removes the install and everything the installs
+// left, sends its exit code back to the first one (which exits with it, so that whoever ran the
+// uninstall learns how it went), waits until the first has exited and then deletes it too.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "app/command_line.h"
+#include "app/single_instance.h"
 #include "base/module_record.h"
 #include "core/install_context.h"
 
@@ -20,11 +23,13 @@ void ShowUninstallMustWait(const std::string& package_number);
 // False when either could not be written.
 bool RegisterUninstall(const InstallContext& ctx, const VersionPair& version);
 
-// The first stage, from the entry: the copy in the temporary folder is started (or, when it cannot
-// be, the uninstall runs here). Returns the program's exit code.
-int UninstallFromEntry(const InstallContext& ctx);
-// The second stage: waits (a while at most) for the process `parent` names to exit.
-void WaitForUninstallParent(uint64_t parent);
-// Stops the terminal and removes what the installs left, in the folders `ctx` names; the rollback
-// floor stays. 0 when everything is gone; otherwise a message names what is left, and 1.
-int UninstallFromTemp(const InstallContext& ctx);
+// The first stage, from the entry: the copy in the temporary folder is started, `instance` let go
+// for it, and its exit code awaited (when no copy can be started, the uninstall runs here).
+// Returns the program's exit code (exit_codes.h).
+int UninstallFromEntry(const InstallContext& ctx, UiMode ui, SingleInstance* instance);
+// The second stage (and the first's fallback): stops the terminal and removes what the installs
+// left, in the folders `ctx` names; the rollback floor stays. The result goes back on
+// `command.result_pipe` when one is given, before the program beside the install is deleted
+// once `command.parent` has exited. 0 when everything is gone; otherwise (outside the silent
+// modes) a message names what is left, and the code says why.
+int UninstallFromTemp(const InstallContext& ctx, const CommandLine& command);

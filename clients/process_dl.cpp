@@ -5,6 +5,7 @@
 #include "clients/process_dl.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -442,10 +443,13 @@ void ProcessDL::Refuse(const std::string& path) {
 }
 
 void ProcessDL::FailWrite(const std::string& path) {
-  Fail("ProcessDL" QB_COLON "Write Faile " + path, UM_WRITE_FAIL);
+  // What the failed stream call left, before anything else can change it (errno is per thread).
+  const bool disk_full = errno == ENOSPC;
+  Fail("ProcessDL" QB_COLON "Write Faile " + path + (disk_full ? " (disk full)" : ""),
+       UM_WRITE_FAIL, disk_full ? kWriteFailDiskFull : 0);
 }
 
-void ProcessDL::Fail(const std::string& line, unsigned message) {
+void ProcessDL::Fail(const std::string& line, unsigned message, intptr_t l_param) {
   {
     std::lock_guard<std::mutex> guard(state_lock_);
     if (refused_) return;
@@ -454,7 +458,7 @@ void ProcessDL::Fail(const std::string& line, unsigned message) {
   WriteLog(line.c_str());
   // Sent, and before the close: the controller has failed the install for this reason by the
   // time UM_DL_DISCONNECT comes (a sent message overtakes a posted one).
-  sink_->Send(message, 0);
+  sink_->Send(message, l_param);
   // Reported back through OnClientDisconnect, which drops the files and tells the controller.
   CloseConnection();
 }

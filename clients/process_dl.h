@@ -109,7 +109,7 @@ class ProcessDL : public ProcessClient {
   void FailWrite(const std::string& path);
   // Logs `line`, sends `message` and closes the download connection, which the controller then
   // hears as UM_DL_DISCONNECT. Only the first failure is reported.
-  void Fail(const std::string& line, unsigned message);
+  void Fail(const std::string& line, unsigned message, intptr_t l_param = 0);
   // The module list made pending, once (the first DownloadModule or DownloadManifest). Under the
   // state lock.
   void MakePendingLocked();

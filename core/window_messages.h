@@ -13,9 +13,10 @@ constexpr unsigned UM_UPDATE_REFUSED = 1134;
 constexpr unsigned UM_DL_DISCONNECT = 1135;
 constexpr unsigned UM_CHECK_DISCONNECT = 1136;
 // Sent by ProcessDL when a module file or the base archive cannot be created, written, flushed
-// or closed; lParam 0. Sent synchronously; the download
-// connection is closed right after it, so UM_DL_DISCONNECT follows.
+// or closed; lParam kWriteFailDiskFull when the disk was full, else 0. Sent synchronously; the
+// download connection is closed right after it, so UM_DL_DISCONNECT follows.
 constexpr unsigned UM_WRITE_FAIL = 1137;
+constexpr intptr_t kWriteFailDiskFull = 1;
 // Posted by ProcessDL with the first chunk (module file or base archive) that arrives on a
 // download connection; lParam 0. After a reconnection it tells the window that data flows again.
 constexpr unsigned UM_DL_RECEIVING = 1138;

@@ -85,9 +85,11 @@ bool CheckPackageManifest(const std::string& path, const PackageCheckInput& inpu
     return Fail(failure, kManifestFileName, "expired");
   }
   if (input.has_installed && OlderThan(manifest.version, input.installed)) {
+    failure->downgrade = true;
     return Fail(failure, kManifestFileName, "older than the installed version");
   }
   if (input.has_floor && OlderThan(manifest.version, input.floor)) {
+    failure->downgrade = true;
     return Fail(failure, kManifestFileName, "older than a version installed before");
   }
   *out = std::move(manifest);

@@ -42,6 +42,8 @@ struct PackageCheckInput {
 struct PackageCheckFailure {
   std::string file;    // relative to the staging folder; "package.manifest" for the manifest
   std::string reason;  // a few words for the log
+  // The package is older than the installed version or one installed before.
+  bool downgrade = false;
 };
 
 // The manifest alone, as soon as it is in (before the module files are asked for): it verifies,

@@ -54,11 +54,12 @@ class PackageCheckTest : public ::testing::Test {
   void WriteManifest(const TestSigningKey& key = TestKeyA()) {
     WriteManifest(SignedManifest(manifest_, key));
   }
-  // Runs the check; returns the failing file and reason as "file: reason", or "passed".
+  // Runs the check; returns the failing file and reason as "file: reason", with " (downgrade)"
+  // for the failures a downgrade's exit code reports, or "passed".
   std::string Check() {
     PackageCheckFailure failure;
     if (CheckStagedPackage(input_, &failure)) return "passed";
-    return failure.file + ": " + failure.reason;
+    return failure.file + ": " + failure.reason + (failure.downgrade ? " (downgrade)" : "");
   }
 
   TempDir dir_;
@@ -161,7 +162,7 @@ TEST_F(PackageCheckTest, ManifestMustBeOfThisPackageAndNoOlderThanTheInstall) {
   input_.version = VersionPair{17, 3};
   input_.has_installed = true;
   input_.installed = kVersion;
-  EXPECT_EQ(Check(), "package.manifest: older than the installed version");
+  EXPECT_EQ(Check(), "package.manifest: older than the installed version (downgrade)");
   input_.installed = VersionPair{16, 99};
   EXPECT_EQ(Check(), "passed");
   input_.installed = VersionPair{17, 3};  // the same version again is a repair, not a rollback
@@ -171,7 +172,7 @@ TEST_F(PackageCheckTest, ManifestMustBeOfThisPackageAndNoOlderThanTheInstall) {
   input_.has_installed = false;
   input_.has_floor = true;
   input_.floor = kVersion;
-  EXPECT_EQ(Check(), "package.manifest: older than a version installed before");
+  EXPECT_EQ(Check(), "package.manifest: older than a version installed before (downgrade)");
   input_.floor = VersionPair{17, 3};
   EXPECT_EQ(Check(), "passed");
 }

@@ -9,8 +9,9 @@
 #include "install/unzip.h"
 
 StagedPackage::StagedPackage(std::string staging_dir, std::string depend_dir,
-                             StagedHashes* hashes)
-    : staging_dir_(std::move(staging_dir)), depend_dir_(std::move(depend_dir)), hashes_(hashes) {}
+                             StagedHashes* hashes, OverwritePrompt* prompt)
+    : staging_dir_(std::move(staging_dir)), depend_dir_(std::move(depend_dir)), hashes_(hashes),
+      prompt_(prompt) {}
 
 bool StagedPackage::WantsBaseArchive() {
   // A program that checks packages puts the dependency folder on the Path only once the archive
@@ -88,7 +89,7 @@ void StagedPackage::UnpackKeptBaseArchive() {
 
 void StagedPackage::Unpack(const std::string& archive) const {
   {
-    TUnzip unzip;
+    TUnzip unzip(nullptr, prompt_);
     // An archive that does not open is deleted all the same; the stage ends either way.
     if (unzip.OpenArchive(archive.c_str())) unzip.ExtractAll(depend_dir_.c_str());
   }

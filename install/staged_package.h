@@ -14,11 +14,14 @@
 #include "install/module_reuse.h"
 
 class StagedHashes;
+class OverwritePrompt;
 
 class StagedPackage : public DownloadConsumer {
  public:
-  // `hashes` (which outlives this) is null when packages are installed unchecked.
-  StagedPackage(std::string staging_dir, std::string depend_dir, StagedHashes* hashes);
+  // `hashes` (which outlives this) is null when packages are installed unchecked. `prompt` (which
+  // outlives this) answers when an extracted file cannot be written; null asks the user.
+  StagedPackage(std::string staging_dir, std::string depend_dir, StagedHashes* hashes,
+                OverwritePrompt* prompt = nullptr);
 
   // Windows before 10 without the dependency folder on the Path. Unchecked, the folder is then
   // put on the user's stored Path at once; checked, only by UnpackKeptBaseArchive.
@@ -49,6 +52,7 @@ class StagedPackage : public DownloadConsumer {
   const std::string staging_dir_;
   const std::string depend_dir_;
   StagedHashes* const hashes_;
+  OverwritePrompt* const prompt_;
   // The receive thread finishes files while the controller's thread reads them.
   mutable std::mutex lock_;
   std::map<std::string, uint64_t> finished_sizes_;  // by full staging path

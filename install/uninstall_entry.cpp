@@ -4,22 +4,11 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 constexpr char kFolderPrefix[] = "quillbank";
-
-// The word at `*text` (up to a space or the end), skipping leading spaces; `*text` moves past it.
-std::string NextWord(const char** text) {
-  const char* at = *text;
-  while (*at == ' ' || *at == '\t') ++at;
-  const char* begin = at;
-  while (*at != '\0' && *at != ' ' && *at != '\t') ++at;
-  *text = at;
-  return std::string(begin, at);
-}
 
 }  // namespace
 
@@ -49,23 +38,4 @@ bool IsPackageFolderName(const std::string& name) {
     if (name[i] < '0' || name[i] > '9') return false;
   }
   return true;
-}
-
-UninstallCommand ParseUninstallCommand(const char* arguments) {
-  UninstallCommand command;
-  if (arguments == nullptr) return command;
-  const char* at = arguments;
-  const std::string first = NextWord(&at);
-  if (first == kUninstallArgument && NextWord(&at).empty()) {
-    command.stage = UninstallStage::FromEntry;
-  } else if (first == kUninstallRunArgument) {
-    const std::string handle = NextWord(&at);
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(handle.c_str(), &end, 10);
-    if (!handle.empty() && *end == '\0' && NextWord(&at).empty()) {
-      command.stage = UninstallStage::FromTemp;
-      command.parent = value;
-    }
-  }
-  return command;
 }

@@ -21,16 +21,5 @@ bool IsPackageFolderName(const std::string& name);
 // The uninstall program beside the install folder: "<InstallDir>.uninstall.exe", a copy of the
 // installer that installed it.
 constexpr char kUninstallProgramSuffix[] = ".uninstall.exe";
-// The argument the entry runs it with, and the one it gives the copy of itself that does the
-// work from the temporary folder, followed by a handle on the first process.
+// The argument the entry runs it with (the program's command line: app/command_line.h).
 constexpr char kUninstallArgument[] = "/uninstall";
-constexpr char kUninstallRunArgument[] = "/uninstall-run";
-
-enum class UninstallStage { None, FromEntry, FromTemp };
-struct UninstallCommand {
-  UninstallStage stage = UninstallStage::None;
-  uint64_t parent = 0;  // FromTemp: the handle value to wait on (0 when none was given)
-};
-// The program's command line without its name (WinMain's): the install when it is empty or holds
-// anything else, so that an old shortcut with other words still installs.
-UninstallCommand ParseUninstallCommand(const char* arguments);

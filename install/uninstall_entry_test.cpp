@@ -31,18 +31,4 @@ TEST(UninstallEntryTest, OnlyQuillbankAndDigitsIsAPackageFolder) {
   EXPECT_FALSE(IsPackageFolderName("XQuillbank5"));
 }
 
-TEST(UninstallEntryTest, CommandLine) {
-  EXPECT_EQ(ParseUninstallCommand("").stage, UninstallStage::None);
-  EXPECT_EQ(ParseUninstallCommand(nullptr).stage, UninstallStage::None);
-  EXPECT_EQ(ParseUninstallCommand("  /uninstall ").stage, UninstallStage::FromEntry);
-  const UninstallCommand run = ParseUninstallCommand("/uninstall-run 1234");
-  EXPECT_EQ(run.stage, UninstallStage::FromTemp);
-  EXPECT_EQ(run.parent, 1234u);
-  // Anything else installs, as the program always did.
-  for (const char* other : {"/uninstall x", "/uninstall-run", "/uninstall-run 12x",
-                            "/uninstall-run 1 2", "/Uninstall", "end"}) {
-    EXPECT_EQ(ParseUninstallCommand(other).stage, UninstallStage::None) << other;
-  }
-}
-
 }  // namespace

@@ -15,6 +15,8 @@ struct UninstallValues {
   const wchar_t* install_location = L"";
   const wchar_t* display_icon = L"";
   const wchar_t* uninstall_string = L"";
+  // The same with nothing on screen, for deployment tools.
+  const wchar_t* quiet_uninstall_string = L"";
   // The desktop shortcut's file, for the uninstall (value "QuillbankShortcut").
   const wchar_t* shortcut = L"";
   uint32_t estimated_size_kb = 0;

@@ -40,6 +40,7 @@ bool WriteUninstallEntry(const std::string& package_number, const UninstallValue
   ok = SetText(key.get(), L"InstallLocation", values.install_location) && ok;
   ok = SetText(key.get(), L"DisplayIcon", values.display_icon) && ok;
   ok = SetText(key.get(), L"UninstallString", values.uninstall_string) && ok;
+  ok = SetText(key.get(), L"QuietUninstallString", values.quiet_uninstall_string) && ok;
   ok = SetText(key.get(), kShortcutValue, values.shortcut) && ok;
   ok = SetNumber(key.get(), L"EstimatedSize", values.estimated_size_kb) && ok;
   ok = SetNumber(key.get(), L"NoModify", 1) && ok;

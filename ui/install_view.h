@@ -29,4 +29,6 @@ class InstallView {
   virtual void ShowReconnecting(bool on) = 0;
   // What changed is on screen before this returns.
   virtual void RepaintNow() = 0;
+  // The window closes by itself once the message being handled is done (unattended installs).
+  virtual void CloseSoon() = 0;
 };

@@ -128,7 +128,7 @@ void TModalWnd::BasePaint() {
   DrawContent(back_buffer);
 }
 
-bool TModalWnd::RunModal() {
+bool TModalWnd::RunModal(bool shown) {
   CreateIxWindow(this, L"TModalWnd", owner_, WS_POPUP | WS_CLIPCHILDREN, WS_EX_TOPMOST);
   if (hwnd_ == nullptr) return modal_result_ != 0;
   // With no owner this sets no brush.
@@ -136,8 +136,10 @@ bool TModalWnd::RunModal() {
                    owner_ != nullptr ? GetClassLongPtrW(owner_, GCLP_HBRBACKGROUND) : 0);
   OnCreate();
   running_ = true;
-  ShowWindow(hwnd_, SW_SHOWNA);
-  CenterWindow();
+  if (shown) {
+    ShowWindow(hwnd_, SW_SHOWNA);
+    CenterWindow();
+  }
 
   MSG msg = {};
   while (running_ && hwnd_ != nullptr) {

@@ -29,8 +29,9 @@ class TModalWnd : public TIxFrm {
   virtual void Close();
 
   // Creates, shows and centres the window and runs the modal loop until it ends. True when the
-  // modal result is not 0 (the close box and the system close command set 0).
-  bool RunModal();
+  // modal result is not 0 (the close box and the system close command set 0). Not `shown`, the
+  // window is never on screen (an install with nobody at the screen), and works all the same.
+  bool RunModal(bool shown = true);
 
   int ModalResult() const { return modal_result_; }
   bool Running() const { return running_; }

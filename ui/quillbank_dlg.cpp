@@ -78,6 +78,11 @@ LRESULT TQuillbankDlg::WndProc(UINT message, WPARAM w_param, LPARAM l_param) {
     case WM_LBUTTONUP:
       if (CloseBoxShown() && CursorInCloseBox()) Close();
       return 0;
+    case WM_CLOSE:
+      // Asked to close (by an unattended install at its end, or by another program): as the
+      // close box, where it is offered.
+      if (CloseBoxShown()) Close();
+      return 0;
     case WM_TIMER:
       if (controller_ != nullptr) controller_->OnTimer(*this, static_cast<UINT_PTR>(w_param));
       return 0;

@@ -31,8 +31,10 @@ class RecordingView : public InstallView {
   void ShowInstallFinishing() override { finishing = true; }
   void ShowReconnecting(bool on) override { reconnecting = on; }
   void RepaintNow() override {}
+  void CloseSoon() override { ++closes_asked; }
 
   WindowState state = WindowState::Ready;
+  int closes_asked = 0;
   int32_t files_done = 0;
   int32_t files_total = 0;
   std::string status;  // GBK, as shown in Failed
