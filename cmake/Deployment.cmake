@@ -12,6 +12,23 @@ set(QB_DOWNLOAD_PORT 31712 CACHE STRING "Download port the reference service nam
 set(QB_PUBLISHER_NAME "Quillbank" CACHE STRING "Publisher named in signatures and in Apps")
 set(QB_PUBLISHER_URL "https://quillbank.invalid/" CACHE STRING "Publisher's web address")
 
+# The Windows Package Manager (winget) manifest the windows build writes beside the program
+# (build/<preset>/winget, packaging/winget_manifest.py). Publisher and its URL are the ones
+# above; the package number and product name come from res/installer.rc, the exit codes from
+# app/exit_codes.h. The version is the package version this installer release ships, its third
+# and fourth part (as `quillbank-service pack --version` takes them): the manifest's
+# PackageVersion is then "9.3.<third>.<fourth>", the version the installed package's
+# Apps & features entry shows, so that winget recognises the package it installed.
+set(QB_WINGET_IDENTIFIER "Quillbank.QuillbankIX" CACHE STRING
+    "winget package identifier (Publisher.Package)")
+set(QB_PACKAGE_VERSION "1.0" CACHE STRING
+    "Package version this release installs, third.fourth part (the manifest says 9.3.<third>.<fourth>)")
+set(QB_INSTALLER_URL "https://quillbank.invalid/download/quillbank-setup.exe" CACHE STRING
+    "Address users download the signed quillbank-setup.exe from (https)")
+set(QB_PACKAGE_LICENSE "Proprietary" CACHE STRING "License the winget manifest names")
+set(QB_PACKAGE_SHORT_DESCRIPTION "The quillbank ix desktop trading terminal" CACHE STRING
+    "One-line description the winget manifest gives")
+
 list(GET QB_QUERY_SERVERS 0 QB_QUERY_SERVER_0)
 list(GET QB_QUERY_SERVERS 1 QB_QUERY_SERVER_1)
 list(GET QB_QUERY_SERVERS 2 QB_QUERY_SERVER_2)
