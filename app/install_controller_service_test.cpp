@@ -117,4 +117,25 @@ TEST_F(ControllerServiceTest, ASignedUpdateTakesTheUnchangedFilesFromTheEarlierI
   EXPECT_EQ(view_.files_done, view_.files_total);
 }
 
+// Unattended (/silent, /verysilent): no click, the whole install, the window asked to close at
+// the end and no terminal started.
+TEST_F(ControllerServiceTest, AnUnattendedInstallNeedsNoClickAndClosesItself) {
+  Serve();
+  config_.unattended = true;
+  view_ = RecordingView();
+  InstallController& c = run_.Start(config_, &steps_);
+  ASSERT_TRUE(run_.timers.Running(InstallController::kStartTimerId));
+  c.OnTimer(InstallController::kStartTimerId);
+  ASSERT_TRUE(pump_.Until([&] { return view_.closes_asked > 0; }, 60000)) << view_.status;
+  EXPECT_EQ(view_.state, WindowState::Installed) << view_.status;
+  EXPECT_EQ(c.exit_code(), kExitSuccess);
+  EXPECT_EQ(view_.closes_asked, 1);
+  run_.End();
+  for (const TestFile& file : files_) {
+    EXPECT_TRUE(Installed(file.folder_part + file.file_part) == file.bytes) << file.file_part;
+  }
+  EXPECT_EQ(steps_.registrations, 1);
+  EXPECT_EQ(steps_.terminals_started, 0);
+}
+
 }  // namespace

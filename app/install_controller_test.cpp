@@ -96,6 +96,7 @@ TEST_F(ControllerTest, ThreeUnresolvableHostsFailWithoutCountingDisconnects) {
   EXPECT_EQ(view_.status, "Install Fail");
   EXPECT_EQ(pump_.Count(UM_LOGIN_FAIL), 1);
   EXPECT_EQ(pump_.Count(UM_CHECK_DISCONNECT), 0);
+  EXPECT_EQ(c.exit_code(), kExitNoServer);
 }
 
 TEST_F(ControllerTest, ThreeRefusedConnectsCountThreeDisconnectsAndTheThirdFails) {
@@ -106,6 +107,7 @@ TEST_F(ControllerTest, ThreeRefusedConnectsCountThreeDisconnectsAndTheThirdFails
   ASSERT_TRUE(pump_.Until([&] { return pump_.Count(UM_LOGIN_FAIL) == 1; }));
   EXPECT_EQ(view_.state, WindowState::Failed);
   EXPECT_EQ(c.check_disconnects(), 3);
+  EXPECT_EQ(c.exit_code(), kExitNoServer);
   EXPECT_FALSE(IsInstallLogOpen());
   EXPECT_FALSE(Exists(ctx().StagingDir));
 }
@@ -225,6 +227,10 @@ TEST_F(ControllerTest, RenamedIntoPlaceAndTheOldInstallDeletedAfterOpenIsShown) 
   EXPECT_FALSE(Exists(ctx().InstallDir + ".failed.log"));
   EXPECT_EQ(steps_.shortcuts, 1);
   EXPECT_EQ(steps_.registrations, 1);
+  EXPECT_EQ(c.exit_code(), kExitSuccess);
+  EXPECT_EQ(c.LogPath(), ctx().InstallDir + "\\log\\install.log");
+  EXPECT_TRUE(Exists(c.LogPath()));
+  EXPECT_EQ(view_.closes_asked, 0);  // somebody is at the screen: the window waits for "Open"
   c.OnOpen();
   EXPECT_EQ(steps_.terminals_started, 1);
   // The old install goes off the controller's thread.
@@ -322,6 +328,8 @@ TEST_F(ControllerTest, HeldFileOfTheOldInstallFailsAfterTheRetriesAndIsNamed) {
   EXPECT_FALSE(Exists(ctx().StagingDir));
   const std::string log = Read(install + ".failed.log");
   EXPECT_NE(log.find("held: " + held), std::string::npos) << log;
+  EXPECT_EQ(c.exit_code(), kExitFileHeld);
+  EXPECT_EQ(c.LogPath(), install + ".failed.log");
 }
 
 // A ".previous" that the start-up could not settle is in the way: nothing is replaced.
@@ -336,6 +344,7 @@ TEST_F(ControllerTest, PreviousInTheWayStopsTheReplaceWithEverythingAsItWas) {
   EXPECT_EQ(view_.state, WindowState::Failed);
   EXPECT_EQ(Read(ctx().InstallDir + "\\old.dat"), "old install");
   EXPECT_EQ(Read(aside + "\\good.dat"), "last good install");
+  EXPECT_EQ(c.exit_code(), kExitFailed);
   EXPECT_NE(Read(ctx().InstallDir + ".failed.log").find("is in the way"), std::string::npos);
 }
 
@@ -376,6 +385,7 @@ TEST_F(ControllerTest, FailedAndInstalledAreFinal) {
     EXPECT_EQ(c.phase(), InstallPhase::Failed);
     EXPECT_EQ(view_.state, WindowState::Failed);
     EXPECT_EQ(view_.status, "Install Fail");
+    EXPECT_EQ(c.exit_code(), kExitFailed);
     EXPECT_EQ(Read(ctx().InstallDir + "\\old.dat"), "old install");
     EXPECT_FALSE(Exists(ctx().InstallDir + "\\quillbank ix.exe"));
     Destroy();
@@ -394,6 +404,7 @@ TEST_F(ControllerTest, FailedAndInstalledAreFinal) {
     EXPECT_EQ(c.phase(), InstallPhase::Installed);
     EXPECT_EQ(view_.state, WindowState::Installed);
     EXPECT_TRUE(view_.status.empty());
+    EXPECT_EQ(c.exit_code(), kExitSuccess);
   }
 }
 
@@ -411,6 +422,7 @@ TEST_F(ControllerTest, RefusedPackageShowsPackageCheckFailed) {
   ASSERT_TRUE(pump_.Until([&] { return pump_.Count(UM_CHECK_DISCONNECT) >= 1; }));
   EXPECT_EQ(c.phase(), InstallPhase::Failed);
   EXPECT_EQ(view_.status, "Package check failed");
+  EXPECT_EQ(c.exit_code(), kExitPackageCheckFailed);
 }
 
 // The close box while checking, downloading or waiting to reconnect: offered, and the install
@@ -436,6 +448,7 @@ TEST_F(ControllerTest, CloseWhileDownloadingEndsTheInstallCleanly) {
     EXPECT_TRUE(c.CloseBoxWhileInstalling());
     c.OnClose();
     EXPECT_EQ(c.phase(), InstallPhase::Failed);
+    EXPECT_EQ(c.exit_code(), kExitCancelled);
     EXPECT_FALSE(Exists(ctx().StagingDir));
     EXPECT_EQ(Read(ctx().InstallDir + "\\old.dat"), "old install");
     EXPECT_EQ(timers_.paused_ms, config_.close_wait_ms);
@@ -464,6 +477,7 @@ TEST_F(ControllerTest, SilentServiceFailsWithTheConnectionText) {
   Fire(InstallController::kStallTimerId);
   EXPECT_EQ(view_.state, WindowState::Failed);
   EXPECT_EQ(view_.status, "Install Fail,Server Link Fail");
+  EXPECT_EQ(c.exit_code(), kExitNoServer);
   EXPECT_FALSE(timers_.Running(InstallController::kStallTimerId));
   EXPECT_NE(Read(ctx().InstallDir + ".failed.log").find("no byte for 300 ms in Checking"),
             std::string::npos);
@@ -487,6 +501,70 @@ TEST_F(ControllerTest, CheckLinkLostBeforeTheListFailsAtOnce) {
   EXPECT_FALSE(Exists(ctx().StagingDir));
   Destroy();
   server.join();
+}
+
+// A download the disk does not take says so in the exit code; any other write failure does not.
+TEST_F(ControllerTest, AFullDiskHasItsOwnExitCode) {
+  LoopbackPeer peer;
+  ASSERT_TRUE(peer.listening());
+  for (const intptr_t how : {kWriteFailDiskFull, intptr_t{0}}) {
+    TempDir dir;
+    config_.context = ContextBelow(dir.path());
+    InstallController& c = Make();
+    c.StartDownload(OfferAt(peer.port()));
+    pump_.Send(UM_WRITE_FAIL, how);
+    EXPECT_EQ(c.phase(), InstallPhase::Failed);
+    EXPECT_EQ(c.exit_code(), how == kWriteFailDiskFull ? kExitDiskFull : kExitFailed);
+    Destroy();
+  }
+}
+
+// Nobody at the screen: the install starts on the timer set at creation (at once when none can
+// be set), and the window is asked to close once the phase is final, whichever it is. A window
+// closed before anything started is a cancelled install.
+TEST_F(ControllerTest, UnattendedStartsByItselfAndClosesAtTheEnd) {
+  {
+    InstallController& c = Make();
+    EXPECT_FALSE(timers_.Running(InstallController::kStartTimerId));
+    c.OnClose();
+    EXPECT_EQ(c.exit_code(), kExitCancelled);
+    Destroy();
+  }
+  config_.unattended = true;
+  config_.update_servers = UpdateServersAt("qb-no-such-host-%d.invalid", 31711);
+  {
+    InstallController& c = Make();
+    EXPECT_EQ(c.phase(), InstallPhase::Ready);
+    Fire(InstallController::kStartTimerId);
+    EXPECT_FALSE(timers_.Running(InstallController::kStartTimerId));
+    ASSERT_TRUE(pump_.Until([&] { return view_.state == WindowState::Failed; }));
+    EXPECT_EQ(view_.closes_asked, 1);
+    EXPECT_EQ(c.exit_code(), kExitNoServer);
+    EXPECT_EQ(c.LogPath(), ctx().InstallDir + ".failed.log");
+    EXPECT_TRUE(Exists(c.LogPath()));
+    Destroy();
+  }
+  {
+    view_ = RecordingView();
+    timers_.refuse_start = true;
+    InstallController& c = Make();
+    EXPECT_NE(c.phase(), InstallPhase::Ready);
+    ASSERT_TRUE(pump_.Until([&] { return view_.state == WindowState::Failed; }));
+    EXPECT_EQ(view_.closes_asked, 1);
+    Destroy();
+    timers_.refuse_start = false;
+  }
+  {
+    view_ = RecordingView();
+    InstallController& c = Make();
+    Prepare(/*old_install=*/false, /*stage=*/true);
+    c.OnInstall();
+    EXPECT_EQ(view_.state, WindowState::Installed);
+    EXPECT_EQ(view_.closes_asked, 1);
+    EXPECT_EQ(c.exit_code(), kExitSuccess);
+    Destroy();
+    EXPECT_EQ(steps_.terminals_started, 0);
+  }
 }
 
 }  // namespace

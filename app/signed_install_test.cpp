@@ -68,13 +68,15 @@ class SignedInstallTest : public ::testing::Test {
     }
     return snapshot;
   }
-  // Runs the install step and expects it refused with nothing changed.
-  void ExpectRefused(const std::function<void()>& prepare) {
+  // Runs the install step and expects it refused with nothing changed, and the program to exit
+  // with `code`.
+  void ExpectRefused(const std::function<void()>& prepare, ExitCode code = kExitPackageCheckFailed) {
     prepare();
     const InstallContext& ctx = config_.context;
     controller_->OnInstall();
     EXPECT_EQ(view_.state, WindowState::Failed);
     EXPECT_EQ(view_.status, "Package check failed");
+    EXPECT_EQ(controller_->exit_code(), code);
     EXPECT_EQ(Snapshot(ctx.InstallDir), old_install_);
     EXPECT_FALSE(PathExists((ctx.InstallDir + ".previous").c_str()));
     EXPECT_FALSE(PathExists(ctx.StagingDir.c_str()));
@@ -99,6 +101,7 @@ TEST_F(SignedInstallTest, PackageThatMatchesItsManifestInstallsWithTheManifest) 
   const InstallContext& ctx = config_.context;
   controller_->OnInstall();
   EXPECT_EQ(view_.state, WindowState::Installed) << ReadFileBytes(ctx.InstallDir + ".failed.log");
+  EXPECT_EQ(controller_->exit_code(), kExitSuccess);
   EXPECT_EQ(ReadFileBytes(ctx.InstallDir + "\\data\\quotes.dat"), "new data");
   EXPECT_TRUE(PathExists((ctx.InstallDir + "\\package.manifest").c_str()));
   EXPECT_FALSE(PathExists((ctx.InstallDir + "\\old.dat").c_str()));
@@ -130,7 +133,7 @@ TEST_F(SignedInstallTest, EveryRefusalLeavesTheInstallFolderAsItWas) {
     PrepareSigned(
         TestKeyA(), [](PackageManifest* m) { m->version = VersionPair{5, 15}; },
         VersionPair{5, 15});
-  });
+  }, kExitDowngrade);
   SCOPED_TRACE("the manifest of another package");
   ExpectRefused([this] {
     PrepareSigned(TestKeyA(), [](PackageManifest* m) { m->package_number = "100202"; });

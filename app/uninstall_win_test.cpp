@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "app/single_instance.h"
 #include "base/deployment_values.h"
 #include "base/file_system.h"
@@ -132,6 +133,8 @@ TEST_F(UninstallTest, TheEntryNamesTheInstallAndTheProgramBesideIt) {
   EXPECT_EQ(TextValue(L"InstallLocation"), install);
   EXPECT_EQ(TextValue(L"DisplayIcon"), install + L"\\quillbank ix.exe");
   EXPECT_EQ(TextValue(L"UninstallString"), L"\"" + install + L".uninstall.exe\" /uninstall");
+  EXPECT_EQ(TextValue(L"QuietUninstallString"),
+            L"\"" + install + L".uninstall.exe\" /uninstall /verysilent");
   EXPECT_EQ(NumberValue(L"EstimatedSize"), 4u);  // 3100 bytes, rounded up
   EXPECT_EQ(NumberValue(L"NoModify"), 1u);
   EXPECT_EQ(NumberValue(L"NoRepair"), 1u);
@@ -151,7 +154,7 @@ TEST_F(UninstallTest, RemovesWhatTheInstallsLeftAndTheirPathEntryButKeepsTheFloo
   SetStoredPath("C:\\Tools;" + ctx.DependDir);
   RecordDependPathAdded();
 
-  EXPECT_EQ(UninstallFromTemp(ctx_), 0);
+  EXPECT_EQ(UninstallFromTemp(ctx_, CommandLine()), 0);
   for (const std::string& gone : {ctx.InstallDir, ctx.StagingDir, ctx.InstallDir + ".previous",
                                   ctx.InstallDir + ".failed.log", ctx.InstallDir + ".uninstall.exe",
                                   ctx.DependDir}) {
@@ -179,7 +182,7 @@ TEST_F(UninstallTest, AShortcutThatPointsElsewhereNowStays) {
   ctx.InstallDir = install;
   EXPECT_FALSE(IsOurShortcut(shortcut_, ctx.InstallDir));
 
-  EXPECT_EQ(UninstallFromTemp(ctx_), 0);
+  EXPECT_EQ(UninstallFromTemp(ctx_, CommandLine()), 0);
   EXPECT_FALSE(There(ctx.InstallDir));
   EXPECT_NE(GetFileAttributesW(shortcut_.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_FALSE(EntryExists());
@@ -246,7 +249,7 @@ TEST_F(UninstallTest, AnotherPackageBesideKeepsTheDependencyFolderAndItsPathEntr
   SetStoredPath(ctx.DependDir);
   RecordDependPathAdded();
 
-  EXPECT_EQ(UninstallFromTemp(ctx_), 0);
+  EXPECT_EQ(UninstallFromTemp(ctx_, CommandLine()), 0);
   EXPECT_FALSE(There(ctx.InstallDir));
   EXPECT_FALSE(EntryExists());
   EXPECT_EQ(ReadFileBytes(ctx.DependDir + "\\base.dll"), "base");
@@ -260,9 +263,44 @@ TEST_F(UninstallTest, APathEntryTheInstallsDidNotAddStays) {
   ASSERT_TRUE(RegisterUninstall(ctx_, version_));
   SetStoredPath(ctx.DependDir + ";C:\\Tools");
 
-  EXPECT_EQ(UninstallFromTemp(ctx_), 0);
+  EXPECT_EQ(UninstallFromTemp(ctx_, CommandLine()), 0);
   EXPECT_FALSE(There(ctx.DependDir));
   EXPECT_EQ(StoredPath(), ctx.DependDir + ";C:\\Tools");
+}
+
+// The second stage's result goes back on the pipe the first waits on, before anything else: a
+// file the terminal holds keeps the install (and the entry) and says so in the code, with no
+// message in the silent modes (a box would hang this test).
+TEST_F(UninstallTest, TheResultGoesBackOnThePipeAndAHeldFileSaysSo) {
+  const InstallContext& ctx = ctx_;
+  ASSERT_TRUE(RegisterUninstall(ctx_, version_));
+  const std::string held = ctx.InstallDir + "\\quillbank ix.exe";
+  HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  for (const bool holding : {true, false}) {
+    SCOPED_TRACE(holding ? "a file held" : "nothing held");
+    if (!holding) CloseHandle(file);
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherited, 0));
+    CommandLine command;
+    command.action = CommandAction::UninstallRun;
+    command.ui = UiMode::VerySilent;
+    command.result_pipe = reinterpret_cast<uintptr_t>(write_end);
+    const int code = UninstallFromTemp(ctx_, command);  // closes the writing end
+    DWORD sent = 0xDEADBEEF;
+    DWORD read = 0;
+    EXPECT_TRUE(ReadFile(read_end, &sent, sizeof sent, &read, nullptr));
+    EXPECT_EQ(read, sizeof sent);
+    EXPECT_EQ(static_cast<int>(sent), code);
+    // Nothing more: the pipe was closed after the result.
+    EXPECT_FALSE(ReadFile(read_end, &sent, sizeof sent, &read, nullptr));
+    CloseHandle(read_end);
+    EXPECT_EQ(code, holding ? kExitFileHeld : kExitSuccess);
+    EXPECT_EQ(There(ctx.InstallDir), holding);
+    EXPECT_EQ(EntryExists(), holding);
+  }
 }
 
 }  // namespace
