@@ -146,10 +146,11 @@ class InstallerRun:
             time.sleep(0.1)
         raise RuntimeError("the service did not start listening; see " + log)
 
-    def start_installer(self, timeout=60):
+    def start_installer(self, timeout=60, args=()):
         env = dict(self.prefix.env(self.display, self.lang), **self.extra_env)
-        self.installer = qbdrive.Process(self.prefix.wine(self.program or self.build.installer), env,
-                                         os.path.join(self.work_dir, "installer.out"))
+        self.installer = qbdrive.Process(
+            self.prefix.wine(self.program or self.build.installer, *args), env,
+            os.path.join(self.work_dir, "installer.out"))
         self.window = qbdrive.Window(self.display, timeout=timeout)
         return self.window
 

@@ -15,8 +15,19 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "packaging"))
 import qbdrive  # noqa: E402
 import scenario  # noqa: E402
+import winget_manifest  # noqa: E402
+
+# The program's exit codes, by name without "kExit", from the one table the program has.
+with open(os.path.join(scenario.ROOT, "app", "exit_codes.h"), encoding="utf-8") as _header:
+    EXIT = {name[len("kExit"):]: value
+            for name, value in winget_manifest.parse_exit_codes(_header.read())}
+# Wine hands a program's exit code to its Unix parent, which keeps the low 8 bits: the table's
+# codes differ in them, so that a case run straight under Wine still tells them apart.
+assert len({value & 0xFF for value in EXIT.values()}) == len(EXIT), "exit codes alike mod 256"
 
 WORK = None
 PROBE = None
@@ -156,9 +167,12 @@ def earlier_install(run):
     return snapshot(run.install_dir())
 
 
-def close_ends_with_zero(run):
+def close_ends_with(run, name):
+    """The close box after the install ended: the program exits with the code named."""
     run.click_close()
-    check(run.installer.wait(30) == 0, "installer did not exit 0 after the close box")
+    code = run.installer.wait(30)
+    check(code == EXIT[name] & 0xFF,
+          "the installer exited with %r after the close box, not %s (%d)" % (code, name, EXIT[name]))
 
 
 # -- the cases ---------------------------------------------------------------------------------
@@ -214,7 +228,7 @@ def check_earlier_install_kept(run, before):
     check(not os.path.exists(run.staging_dir()), "staging folder left behind")
     check(snapshot(run.install_dir()) == before[0], "the earlier install changed")
     check(snapshot(run.depend_dir()) == before[1], "the dependency folder changed")
-    close_ends_with_zero(run)
+    close_ends_with(run, "PackageCheckFailed")
 
 
 def case_tampered_package_fails(display):
@@ -292,7 +306,7 @@ def case_dropped_download_keeps_earlier_install(display):
               "the service did not see four download connections dropped")
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(snapshot(run.install_dir()) == before, "the earlier install changed")
-        close_ends_with_zero(run)
+        close_ends_with(run, "NoServer")
         # The earlier install still works: its terminal starts.
         terminal = qbdrive.Process(run.prefix.wine(os.path.join(run.install_dir(), scenario.TERMINAL), "end"),
                                    run.prefix.env(run.display), os.path.join(work, "terminal.out"))
@@ -308,7 +322,7 @@ def case_no_server(display):
         expect_text(run, "button", "Install")
         run.click_button()
         expect_text(run, "status", "Install Fail,Server Link Fail", timeout=60)
-        close_ends_with_zero(run)
+        close_ends_with(run, "NoServer")
 
 
 def case_reinstall_ends_running_terminal(display):
@@ -385,7 +399,9 @@ def case_check_link_lost_during_download(display):
 
         check(qbdrive.wait_until(lambda: failed() or opened(), 240, interval=0.5),
               "the window shows neither the failure nor \"Open\"")
+        outcome = "Success"
         if failed():
+            outcome = "NoServer"
             hosts = update_hosts_tried(failed_log(run))
             print("      update hosts tried: %s (failed)" % hosts, flush=True)
             check(hosts == [1, 2, 3], "failed after trying update hosts %s" % hosts)
@@ -400,7 +416,7 @@ def case_check_link_lost_during_download(display):
             print("      update hosts tried: %s (installed)" % hosts, flush=True)
             check(hosts in ([3], [2, 3]), "installed after trying update hosts %s" % hosts)
             check(run.installed(), "\"Open\" shown before the install steps finished")
-        close_ends_with_zero(run)
+        close_ends_with(run, outcome)
 
 
 def case_drops_after_installed(display):
@@ -438,7 +454,7 @@ def case_stalled_download(display):
               "the service did not see four stalled download connections")
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(not os.path.exists(run.install_dir()), "an install folder appeared")
-        close_ends_with_zero(run)
+        close_ends_with(run, "NoServer")
 
 
 def case_disk_full(display):
@@ -465,7 +481,7 @@ def case_disk_full(display):
             left = [n for n in os.listdir(staging)]
             check(not left or os.path.ismount(staging),
                   "the full staging folder still holds %r" % left)
-            close_ends_with_zero(run)
+            close_ends_with(run, "DiskFull")
         finally:
             run.stop()
             subprocess.run(["umount", "-l", staging], check=False)
@@ -648,6 +664,13 @@ def case_second_start_during_download(display):
         check(result.returncode == 0, "second start: %s" % (lines or result.stdout[-400:]))
         run.screenshot("after-second-start")
         check(staged <= staged_files(run), "the second start removed staged files")
+        # As a deployment tool starts it: says another install runs, shows nothing, and leaves
+        # the first alone.
+        code, _, shown = run_watched(run, winpath(BUILD.installer), ["/verysilent"], 120,
+                                     "quiet-second-start")
+        check(code == EXIT["AnotherInstall"], "/verysilent beside a running install exited %d" % code)
+        check(not shown, "/verysilent beside a running install showed %r" % shown)
+        check(staged <= staged_files(run), "the quiet second start removed staged files")
         with open(release, "w") as f:
             f.write("go")
         open_and_exit(run)
@@ -709,7 +732,7 @@ def case_staged_file_removed(display):
         log = failed_log(run)
         check(b"Staged File Check Faile " + relative.encode() + b": missing" in log,
               "the kept log does not name %s" % relative)
-        close_ends_with_zero(run)
+        close_ends_with(run, "PackageCheckFailed")
 
 
 def case_held_file_during_replace(display):
@@ -738,7 +761,7 @@ def case_held_file_during_replace(display):
                 f.write("go")
             holder.wait(30)
             holder.stop()
-        close_ends_with_zero(run)
+        close_ends_with(run, "FileHeld")
 
 
 def case_close_box_during_download(display):
@@ -750,7 +773,7 @@ def case_close_box_during_download(display):
         start_clicked(run)
         held_last_file(run)
         run.screenshot("downloading-with-close-box")
-        close_ends_with_zero(run)
+        close_ends_with(run, "Cancelled")
         check(snapshot(run.install_dir()) == before, "the earlier install changed")
         check(not os.path.exists(run.staging_dir()), "staging folder left behind")
         check(b"OnClose" in failed_log(run), "the kept log does not say the window was closed")
@@ -972,7 +995,7 @@ def case_rollback_refused_without_the_install(display):
         check(b"older than a version installed before" in failed_log(run),
               "the kept log does not say why")
         check(not os.path.exists(run.install_dir()), "an install folder appeared")
-        close_ends_with_zero(run)
+        close_ends_with(run, "Downgrade")
 
 
 def case_expired_manifest_refused_before_the_files(display):
@@ -984,7 +1007,7 @@ def case_expired_manifest_refused_before_the_files(display):
         expect_text(run, "status", "Package check failed", timeout=120)
         check(download_requests(run) == [1], "more than the manifest was asked for")
         check(b"package.manifest: expired" in failed_log(run), "the kept log does not say why")
-        close_ends_with_zero(run)
+        close_ends_with(run, "PackageCheckFailed")
 
 
 def case_second_key_installs(display):
@@ -1064,6 +1087,131 @@ def check_uninstalled(run):
     links = [n for n in os.listdir(run.prefix.desktop()) if n.endswith(".lnk")]
     check(not links, "shortcut left after the uninstall: %r" % links)
     check(run.prefix.registry_key(UNINSTALL_KEY) is None, "Apps & features entry left")
+
+
+def run_watched(run, program, args, seconds, name):
+    """Runs the Windows program `program` with `args` through the probe, which looks for a new
+    window on screen every 20 ms until the program has ended. Returns its exit code (all 32
+    bits), how long it ran in ms, and the windows it showed."""
+    env = run.prefix.env(run.display, run.lang)
+    result = subprocess.run(run.prefix.wine(PROBE, "run", str(seconds), program, *args), env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            timeout=seconds + 60)
+    lines = [line for line in result.stdout.splitlines() if line.startswith("probe:")]
+    with open(os.path.join(run.work_dir, name + ".txt"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+    m = re.search(r"probe: exit code (\d+) after (\d+) ms; windows shown (\d+)", result.stdout)
+    check(result.returncode == 0 and m, "%s: %s" % (name, lines or result.stdout[-400:]))
+    return int(m.group(1)), int(m.group(2)), [l for l in lines if l.startswith("probe: shown")]
+
+
+def case_verysilent_install_log_and_uninstall(display):
+    """As IT deploys it: /verysilent with a log where IT wants it (a folder with a space), no
+    window ever, no terminal started, everything installed and registered; then the entry's
+    quiet uninstall, again with nothing on screen, which removes it all and says so."""
+    work = os.path.join(WORK, "verysilent")
+    pkg = package()
+    with scenario.InstallerRun(BUILD, work, display=display) as run:
+        logs = os.path.join(run.prefix.user_dir(), "it logs")
+        os.makedirs(logs, exist_ok=True)
+        log = os.path.join(logs, "qb setup.log")
+        code, ms, shown = run_watched(run, winpath(BUILD.installer),
+                                      ["/VERYSILENT", "/log=" + winpath(log)], 300, "verysilent")
+        print("      /verysilent installed in %.1f s" % (ms / 1000.0), flush=True)
+        check(not shown, "/verysilent showed %r" % shown)
+        check(code == EXIT["Success"], "/verysilent exited %d" % code)
+        check_installed_files(run, pkg)
+        check(run.launch_record() is None, "the terminal was started")
+        entry = check_uninstall_entry(run, pkg)
+        location = entry.get("InstallLocation", "")
+        check(entry.get("QuietUninstallString") == '"%s.uninstall.exe" /uninstall /verysilent' % location,
+              "QuietUninstallString %r" % entry.get("QuietUninstallString"))
+        check(os.path.isfile(log), "no log where /log= named")
+        with open(log, "rb") as f:
+            copied = f.read()
+        check(copied == install_log_bytes(run), "the log copied is not the install's")
+        check(b"OnButtonClick\xa3\xbaConnect Success" in copied, "the copied log lacks the install")
+
+        m = re.match(r'^"([^"]+)" (.*)$', entry["QuietUninstallString"])
+        code, ms, shown = run_watched(run, m.group(1), m.group(2).split(), 120, "quiet-uninstall")
+        check(not shown, "the quiet uninstall showed %r" % shown)
+        check(code == EXIT["Success"], "the quiet uninstall exited %d" % code)
+        beside = run.install_dir() + ".uninstall.exe"
+        check(qbdrive.wait_until(lambda: not os.path.exists(beside), 90),
+              "the uninstall did not finish (the program beside the install is still there)")
+        check_uninstalled(run)
+
+
+def case_silent_install(display):
+    """/silent: the window shows, the install runs with no click, the window closes itself and
+    the terminal is not started. Then /verysilent again with a log that cannot be written: the
+    install is done, and the exit code says the log is not."""
+    work, release = case_folder("silent", "release-last-file")
+    pkg = package()
+    with scenario.InstallerRun(BUILD, work, display=display,
+                               service_args=["--hold-last-file-until", release]) as run:
+        run.start_installer(args=["-silent"])
+        # The download runs with no click; the last file waits, with the window on screen.
+        held_last_file(run)
+        check(run.window.exists(), "the window is not on screen during the download")
+        run.screenshot("silent-downloading")
+        with open(release, "w") as f:
+            f.write("go")
+        code = run.installer.wait(300)
+        check(code == 0, "/silent exited %r" % code)
+        check(not run.window.exists(), "the window is still there")
+        check_installed_files(run, pkg)
+        check(run.launch_record() is None, "the terminal was started")
+        check(run.prefix.registry_key(UNINSTALL_KEY) is not None, "no Apps & features entry")
+
+        nowhere = os.path.join(work, "no such folder", "setup.log")
+        code, _, shown = run_watched(run, winpath(BUILD.installer),
+                                     ["/verysilent", "/log=" + winpath(nowhere)], 300, "bad-log")
+        check(not shown, "/verysilent showed %r" % shown)
+        check(code == EXIT["LogNotWritten"], "a log that cannot be written: exit %d" % code)
+        check_installed_files(run, pkg)
+
+
+def case_verysilent_no_server(display):
+    """/verysilent with no service anywhere: the no-server code, soon, and nothing on screen."""
+    with scenario.InstallerRun(BUILD, os.path.join(WORK, "verysilent-no-server"), display=display,
+                               start_service=False) as run:
+        code, ms, shown = run_watched(run, winpath(BUILD.installer), ["/verysilent"], 120,
+                                      "no-server")
+        print("      no server: exit %d after %.1f s" % (code, ms / 1000.0), flush=True)
+        check(not shown, "/verysilent showed %r" % shown)
+        check(code == EXIT["NoServer"], "/verysilent with no server exited %d" % code)
+        check(not os.path.exists(run.install_dir()), "an install folder appeared")
+
+
+def case_verysilent_package_check_failed(display):
+    """The signed program, /verysilent, a package whose manifest has expired: the package
+    check's code, nothing installed, nothing on screen."""
+    work = os.path.join(WORK, "verysilent-check-failed")
+    with scenario.InstallerRun(SIGNED, work, display=display, start_service=False) as run:
+        run.package_folder = signed_version(work, 17, expires_at=1)
+        run.start_the_service()
+        code, _, shown = run_watched(run, winpath(SIGNED.installer), ["/verysilent"], 180,
+                                     "check-failed")
+        check(not shown, "/verysilent showed %r" % shown)
+        check(code == EXIT["PackageCheckFailed"], "/verysilent with an expired package exited %d" % code)
+        check(not os.path.exists(run.install_dir()), "an install folder appeared")
+        check(b"package.manifest: expired" in failed_log(run), "the kept log does not say why")
+
+
+def case_command_line_refused_and_usage(display):
+    """A switch the program does not know installs nothing and says so in the exit code; /? in
+    the silent modes shows nothing and exits 0."""
+    with scenario.InstallerRun(BUILD, os.path.join(WORK, "command-line"), display=display) as run:
+        for args, want in ((["/verysilent", "/S"], "InvalidCommandLine"),
+                           (["/silent", "/log"], "InvalidCommandLine"),
+                           (["/verysilent", "/?"], "Success")):
+            code, _, shown = run_watched(run, winpath(BUILD.installer), args, 60, "command-line")
+            check(not shown, "%s showed %r" % (" ".join(args), shown))
+            check(code == EXIT[want], "%s exited %d, not %s" % (" ".join(args), code, want))
+        check(not os.path.exists(run.install_dir()) and not os.path.exists(run.staging_dir()),
+              "a refused command line touched the install's folders")
+        check(service_log_count(run, "update check") == 0, "a refused command line reached the service")
 
 
 def case_uninstall_win7(display):
@@ -1346,7 +1494,7 @@ CASES = [
     ("every connection dropped after Installed: still Open", case_drops_after_installed),
     ("download stalls: the watchdog fails it", case_stalled_download),
     ("disk full during the download: Failed, earlier install intact", case_disk_full),
-    ("second start during a download: exits 0, the first in front and complete",
+    ("second start during a download: another install runs (also with /verysilent, nothing shown), the first in front and complete",
      case_second_start_during_download),
     ("killed right after the old install moved aside: back before any click",
      case_killed_right_after_the_old_install_moved_aside),
@@ -1373,6 +1521,15 @@ CASES = [
      case_product_name_never_names_a_path),
     ("a profile folder outside GBK (Western code page): install, entry, uninstall, terminal stopped",
      case_western_profile_folder),
+    ("/verysilent with /log=: nothing on screen, installed, the log there; the quiet uninstall likewise",
+     case_verysilent_install_log_and_uninstall),
+    ("/silent: the window closes itself, installed; a log that cannot be written has its code",
+     case_silent_install),
+    ("/verysilent with no service: the no-server code, soon", case_verysilent_no_server),
+    ("/verysilent, signed, a package that fails its check: the check's code",
+     case_verysilent_package_check_failed),
+    ("an unknown switch installs nothing and has its code; /? quietly exits 0",
+     case_command_line_refused_and_usage),
 ]
 
 

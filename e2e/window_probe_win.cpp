@@ -5,12 +5,22 @@
 // Exit code 0: the area shows exactly that text; 1: it does not; 2: no installer window.
 //   qb_window_probe.exe second-start <program>
 // Takes the foreground with a window of its own, starts the program and waits for it. Exit code 0
-// when it exited 0 within 60 s and the installer window that was already there is in front.
+// when it exited with "another install runs" within 60 s and the installer window that was
+// already there is in front.
+//   qb_window_probe.exe run SECONDS PROGRAM [ARGUMENTS...]
+// Starts the program with the arguments and waits up to SECONDS for it, watching the whole time
+// for a window that was not on screen before: prints "probe: exit code N after T ms; windows
+// shown K" and the class and title of each window shown. Exit code 0 when it ended in time (the
+// program's own code is the printed one, all 32 bits of it).
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
+#include <vector>
+
+#include "app/exit_codes.h"
 
 #include "ui/drawing_objects.h"
 #include "ui/quillbank_dlg.h"
@@ -53,7 +63,64 @@ int SecondStart(HWND installer, const std::wstring& program) {
               "front %d\n", taken, ended ? "exited" : "still running", code,
               GetTickCount() - start, front);
   DestroyWindow(own);
-  return taken && ended && code == 0 && front ? 0 : 1;
+  return taken && ended && code == kExitAnotherInstall && front ? 0 : 1;
+}
+
+BOOL CALLBACK AddVisible(HWND window, LPARAM l_param) {
+  if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(l_param)->push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> VisibleWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(AddVisible, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+// Runs `command` (program and arguments, quoted as given) for at most `seconds`, looking for new
+// visible top-level windows every 20 ms until it has ended.
+int RunWatched(unsigned seconds, std::wstring command) {
+  std::set<HWND> before;
+  for (HWND window : VisibleWindows()) before.insert(window);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  const DWORD start = GetTickCount();
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    std::printf("probe: cannot start %ls (%lu)\n", command.c_str(), GetLastError());
+    return 2;
+  }
+  std::set<HWND> shown;
+  std::vector<std::wstring> names;
+  bool ended = false;
+  for (;;) {
+    for (HWND window : VisibleWindows()) {
+      if (before.count(window) != 0 || !shown.insert(window).second) continue;
+      wchar_t class_name[128] = {};
+      wchar_t title[128] = {};
+      GetClassNameW(window, class_name, 128);
+      GetWindowTextW(window, title, 128);
+      names.push_back(std::wstring(class_name) + L" \"" + title + L"\"");
+    }
+    if (ended) break;
+    // One more look after the end, for a window shown just before it.
+    ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
+    if (!ended && GetTickCount() - start > seconds * 1000) break;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (!ended) {
+    std::printf("probe: still running after %u s\n", seconds);
+    return 1;
+  }
+  std::printf("probe: exit code %lu after %lu ms; windows shown %u\n", code, GetTickCount() - start,
+              static_cast<unsigned>(shown.size()));
+  for (const std::wstring& name : names) std::printf("probe: shown %ls\n", name.c_str());
+  std::fflush(stdout);
+  return 0;
 }
 
 }  // namespace
@@ -62,8 +129,17 @@ int main() {
   // The wide command line: narrow arguments arrive in the ANSI code page of the user's locale.
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv != nullptr && argc >= 4 && std::wstring(argv[1]) == L"run") {
+    std::wstring command;
+    for (int i = 3; i < argc; ++i) {
+      if (i > 3) command += L" ";
+      command += L"\"" + std::wstring(argv[i]) + L"\"";
+    }
+    return RunWatched(static_cast<unsigned>(_wtoi(argv[2])), command);
+  }
   if (argv == nullptr || argc != 3) {
-    std::fprintf(stderr, "usage: qb_window_probe button|status|percent TEXT | second-start PROGRAM\n");
+    std::fprintf(stderr, "usage: qb_window_probe button|status|percent TEXT | second-start PROGRAM"
+                         " | run SECONDS PROGRAM [ARGUMENTS...]\n");
     return 2;
   }
   const std::wstring what = argv[1];
