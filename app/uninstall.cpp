@@ -131,6 +131,19 @@ bool RemoveIfThere(const std::string& path, std::string* left, bool* held_file) 
   return gone;
 }
 
+// True when `folder` is a folder with nothing in it.
+bool EmptyFolder(const std::string& folder) {
+  WIN32_FIND_DATAA entry = {};
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool empty = true;
+  do {
+    empty = lstrcmpA(entry.cFileName, ".") == 0 || lstrcmpA(entry.cFileName, "..") == 0;
+  } while (empty && FindNextFileA(find, &entry));
+  FindClose(find);
+  return empty;
+}
+
 // The second stage's exit code, to the first stage waiting on the pipe `pipe` (0: none).
 void SendResult(uint64_t pipe, int code) {
   if (pipe == 0) return;
@@ -217,9 +230,13 @@ int UninstallFromEntry(const InstallContext& ctx, UiMode ui, SingleInstance* ins
     return UninstallFromTemp(ctx, here);
   }
   // The copy's result comes back on a pipe whose writing end only the copy holds.
-  if (!CreatePipe(&result_read, &result_write, &inherited, 0) ||
-      !SetHandleInformation(result_read, HANDLE_FLAG_INHERIT, 0)) {
-    result_write = nullptr;
+  if (!CreatePipe(&result_read, &result_write, &inherited, 0)) {
+    result_read = result_write = nullptr;
+  } else if (!SetHandleInformation(result_read, HANDLE_FLAG_INHERIT, 0)) {
+    // A reading end the copy inherited would keep the pipe open for ever: no result then.
+    CloseHandle(result_read);
+    CloseHandle(result_write);
+    result_read = result_write = nullptr;
   }
   // Nothing of this process keeps a folder the copy deletes.
   SetCurrentDirectoryW(temp.get());
@@ -247,7 +264,8 @@ int UninstallFromEntry(const InstallContext& ctx, UiMode ui, SingleInstance* ins
   // The copy takes the package's mutex; this one only waits for its result.
   instance->Release();
   DebugOutput("Uninstall: handed to the copy in the temporary folder\r\n");
-  // A copy that ends without a result (it crashed, say) closes the pipe: a failure.
+  // A copy that ends without a result (it crashed, say) closes the pipe: a failure. Without a
+  // pipe, nothing tells how it went.
   DWORD code = kExitFailed;
   DWORD read = 0;
   if (result_read == nullptr ||
@@ -269,7 +287,18 @@ int UninstallFromTemp(const InstallContext& ctx, const CommandLine& command) {
   }
   std::string left;
   bool held_file = false;
-  const bool install_gone = RemoveIfThere(ctx.InstallDir, &left, &held_file);
+  std::string install_left;
+  bool install_gone = RemoveIfThere(ctx.InstallDir, &install_left, &held_file);
+  // Emptied, but the folder itself in use: the first stage's current folder when it was started
+  // there, which a 32-bit program under Wine's WoW64 keeps even after it has changed folders. It
+  // goes once the first stage has ended (below); nothing of the install is left meanwhile.
+  const bool folder_after_parent =
+      !install_gone && !held_file && command.parent != 0 && EmptyFolder(ctx.InstallDir);
+  if (folder_after_parent) {
+    install_gone = true;
+  } else {
+    left += install_left;
+  }
   RemoveIfThere(ctx.StagingDir, &left, &held_file);
   RemoveIfThere(ctx.InstallDir + kPreviousSuffix, &left, &held_file);
   RemoveIfThere(ctx.InstallDir + kFailedLogSuffix, &left, &held_file);
@@ -309,6 +338,9 @@ int UninstallFromTemp(const InstallContext& ctx, const CommandLine& command) {
   }
   // The program beside the install is the first stage: it goes once it has ended.
   WaitForUninstallParent(command.parent);
+  if (folder_after_parent && !DeletePath(ctx.InstallDir.c_str())) {
+    DebugOutput("Uninstall: the emptied install folder is still in use; it stays\r\n");
+  }
   if (install_gone) {
     WideText beside;
     if (UninstallProgramPath(ctx, &beside) && Exists(beside.get()) && !DeleteFileW(beside.get())) {

@@ -14,6 +14,12 @@ std::string NativePath(const std::string& path);
 // fopen of the mapped path.
 FILE* OpenFile(const char* path, const char* mode);
 
+// Right after a stream's write or flush to `path` failed: the disk (or the user's quota) was
+// full. errno says so where the runtime sets it; where it does not (Wine's runtime reports a large
+// write cut short on a full disk as EINVAL), the volume with fewer than `wanted` bytes free for
+// this user does.
+bool LastWriteFoundDiskFull(const std::string& path, uint64_t wanted);
+
 // True when a file or folder of that name exists (_access with mode 0).
 bool PathExists(const char* path);
 

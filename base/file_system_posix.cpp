@@ -3,9 +3,11 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -17,6 +19,16 @@ std::string NativePath(const std::string& path) {
 
 FILE* OpenFile(const char* path, const char* mode) {
   return std::fopen(NativePath(path).c_str(), mode);
+}
+
+bool LastWriteFoundDiskFull(const std::string& path, uint64_t wanted) {
+  if (errno == ENOSPC || errno == EDQUOT) return true;
+  const std::string native = NativePath(path);
+  const size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+  struct statvfs volume = {};
+  return statvfs(folder.c_str(), &volume) == 0 &&
+         static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize < wanted;
 }
 
 bool PathExists(const char* path) { return access(NativePath(path).c_str(), F_OK) == 0; }

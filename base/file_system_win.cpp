@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <utility>
 
@@ -14,6 +15,16 @@
 std::string NativePath(const std::string& path) { return path; }
 
 FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+bool LastWriteFoundDiskFull(const std::string& path, uint64_t wanted) {
+  const DWORD error = GetLastError();
+  if (errno == ENOSPC || error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return true;
+  const size_t slash = path.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  ULARGE_INTEGER free_to_caller = {};
+  return GetDiskFreeSpaceExA(folder.c_str(), &free_to_caller, nullptr, nullptr) &&
+         free_to_caller.QuadPart < wanted;
+}
 
 bool PathExists(const char* path) { return _access(path, 0) == 0; }
 

@@ -34,9 +34,15 @@ class WrittenFile {
   // Closes without asking whether the bytes arrived: the file is incomplete anyway.
   void Drop() { file_.reset(); }
   bool is_open() const { return file_.valid(); }
+  // The last Open, Write or Close failed because the disk was full.
+  bool disk_full() const { return disk_full_; }
 
  private:
+  // False, with disk_full() saying why; `wanted` bytes were on their way to the disk.
+  bool Failed(uint64_t wanted);
   // Declared first: the buffer outlives the stream it serves.
   std::vector<char> buffer_;
   ScopedGeneric<StdioFileTraits> file_;
+  std::string path_;
+  bool disk_full_ = false;
 };

@@ -5,7 +5,6 @@
 #include "clients/process_dl.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -443,8 +442,8 @@ void ProcessDL::Refuse(const std::string& path) {
 }
 
 void ProcessDL::FailWrite(const std::string& path) {
-  // What the failed stream call left, before anything else can change it (errno is per thread).
-  const bool disk_full = errno == ENOSPC;
+  // Only this thread writes the two files; the one that failed says why.
+  const bool disk_full = module_file_.disk_full() || base_file_.disk_full();
   Fail("ProcessDL" QB_COLON "Write Faile " + path + (disk_full ? " (disk full)" : ""),
        UM_WRITE_FAIL, disk_full ? kWriteFailDiskFull : 0);
 }

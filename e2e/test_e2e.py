@@ -1061,7 +1061,8 @@ def uninstall_from_entry(run, entry, work):
     check(m, "UninstallString %r is not a quoted program and its argument" % entry["UninstallString"])
     first = qbdrive.Process(run.prefix.wine(m.group(1), m.group(2)), run.prefix.env(run.display),
                             os.path.join(work, "uninstall.out"), cwd=run.install_dir())
-    check(first.wait(60) == 0, "the uninstall started from the entry did not exit 0")
+    code = first.wait(60)
+    check(code == 0, "the uninstall started from the entry exited %r, not 0" % code)
     beside = run.install_dir() + ".uninstall.exe"
     check(qbdrive.wait_until(lambda: not os.path.exists(beside), 90),
           "the uninstall did not finish (the program beside the install is still there)")
@@ -1344,7 +1345,8 @@ def case_links_are_never_followed(display):
         first = qbdrive.Process(run.prefix.wine(m.group(1), m.group(2)),
                                 run.prefix.env(run.display), os.path.join(work, "uninstall.out"),
                                 cwd=run.install_dir())
-        check(first.wait(60) == 0, "the uninstall started from the entry did not exit 0")
+        code = first.wait(60)
+        check(code == 0, "the uninstall started from the entry exited %r, not 0" % code)
         check(qbdrive.wait_until(lambda: only_entries(run.install_dir()) in (None, ["history"]), 90),
               "the uninstall did not delete the install around its link: %r"
               % only_entries(run.install_dir()))
