@@ -1090,12 +1090,14 @@ def check_uninstalled(run):
     check(run.prefix.registry_key(UNINSTALL_KEY) is None, "Apps & features entry left")
 
 
-def run_watched(run, program, args, seconds, name):
+def run_watched(run, program, args, seconds, name, closing=False):
     """Runs the Windows program `program` with `args` through the probe, which looks for a new
-    window on screen every 20 ms until the program has ended. Returns its exit code (all 32
-    bits), how long it ran in ms, and the windows it showed."""
+    window on screen every 20 ms until the program has ended (and, `closing`, asks each to close
+    once seen). Returns its exit code (all 32 bits), how long it ran in ms, and the windows it
+    showed."""
     env = run.prefix.env(run.display, run.lang)
-    result = subprocess.run(run.prefix.wine(PROBE, "run", str(seconds), program, *args), env=env,
+    mode = "run-closing" if closing else "run"
+    result = subprocess.run(run.prefix.wine(PROBE, mode, str(seconds), program, *args), env=env,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                             timeout=seconds + 60)
     lines = [line for line in result.stdout.splitlines() if line.startswith("probe:")]
@@ -1192,17 +1194,24 @@ def case_verysilent_package_check_failed(display):
     with scenario.InstallerRun(SIGNED, work, display=display, start_service=False) as run:
         run.package_folder = signed_version(work, 17, expires_at=1)
         run.start_the_service()
-        code, _, shown = run_watched(run, winpath(SIGNED.installer), ["/verysilent"], 180,
-                                     "check-failed")
+        log = os.path.join(work, "copied.log")
+        if os.path.exists(log):
+            os.remove(log)
+        code, _, shown = run_watched(run, winpath(SIGNED.installer),
+                                     ["/verysilent", "/log=" + winpath(log)], 180, "check-failed")
         check(not shown, "/verysilent showed %r" % shown)
         check(code == EXIT["PackageCheckFailed"], "/verysilent with an expired package exited %d" % code)
         check(not os.path.exists(run.install_dir()), "an install folder appeared")
         check(b"package.manifest: expired" in failed_log(run), "the kept log does not say why")
+        # The log of the failed attempt goes where /log= names too.
+        with open(log, "rb") as f:
+            check(f.read() == failed_log(run), "the copied log is not the failed attempt's")
 
 
 def case_command_line_refused_and_usage(display):
     """A switch the program does not know installs nothing and says so in the exit code; /? in
-    the silent modes shows nothing and exits 0."""
+    the silent modes shows nothing and exits 0; without them, both show the usage in a message
+    box (answered here by the probe)."""
     with scenario.InstallerRun(BUILD, os.path.join(WORK, "command-line"), display=display) as run:
         for args, want in ((["/verysilent", "/S"], "InvalidCommandLine"),
                            (["/silent", "/log"], "InvalidCommandLine"),
@@ -1210,6 +1219,12 @@ def case_command_line_refused_and_usage(display):
             code, _, shown = run_watched(run, winpath(BUILD.installer), args, 60, "command-line")
             check(not shown, "%s showed %r" % (" ".join(args), shown))
             check(code == EXIT[want], "%s exited %d, not %s" % (" ".join(args), code, want))
+        for args, want in ((["/help"], "Success"), (["/bogus"], "InvalidCommandLine")):
+            code, _, shown = run_watched(run, winpath(BUILD.installer), args, 60, "usage",
+                                         closing=True)
+            check(len(shown) == 1 and "quillbank ix setup" in shown[0],
+                  "%s showed %r, not the usage" % (args[0], shown))
+            check(code == EXIT[want], "%s exited %d, not %s" % (args[0], code, want))
         check(not os.path.exists(run.install_dir()) and not os.path.exists(run.staging_dir()),
               "a refused command line touched the install's folders")
         check(service_log_count(run, "update check") == 0, "a refused command line reached the service")

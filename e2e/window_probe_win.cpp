@@ -12,6 +12,8 @@
 // for a window that was not on screen before: prints "probe: exit code N after T ms; windows
 // shown K" and the class and title of each window shown. Exit code 0 when it ended in time (the
 // program's own code is the printed one, all 32 bits of it).
+//   qb_window_probe.exe run-closing SECONDS PROGRAM [ARGUMENTS...]
+// The same, and each window shown is asked to close once seen (a message box answers OK).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -79,7 +81,7 @@ std::vector<HWND> VisibleWindows() {
 
 // Runs `command` (program and arguments, quoted as given) for at most `seconds`, looking for new
 // visible top-level windows every 20 ms until it has ended.
-int RunWatched(unsigned seconds, std::wstring command) {
+int RunWatched(unsigned seconds, std::wstring command, bool closing) {
   std::set<HWND> before;
   for (HWND window : VisibleWindows()) before.insert(window);
   STARTUPINFOW startup = {};
@@ -102,6 +104,7 @@ int RunWatched(unsigned seconds, std::wstring command) {
       GetClassNameW(window, class_name, 128);
       GetWindowTextW(window, title, 128);
       names.push_back(std::wstring(class_name) + L" \"" + title + L"\"");
+      if (closing) PostMessageW(window, WM_CLOSE, 0, 0);
     }
     if (ended) break;
     // One more look after the end, for a window shown just before it.
@@ -129,17 +132,19 @@ int main() {
   // The wide command line: narrow arguments arrive in the ANSI code page of the user's locale.
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv != nullptr && argc >= 4 && std::wstring(argv[1]) == L"run") {
+  if (argv != nullptr && argc >= 4 &&
+      (std::wstring(argv[1]) == L"run" || std::wstring(argv[1]) == L"run-closing")) {
     std::wstring command;
     for (int i = 3; i < argc; ++i) {
       if (i > 3) command += L" ";
       command += L"\"" + std::wstring(argv[i]) + L"\"";
     }
-    return RunWatched(static_cast<unsigned>(_wtoi(argv[2])), command);
+    return RunWatched(static_cast<unsigned>(_wtoi(argv[2])), command,
+                      std::wstring(argv[1]) == L"run-closing");
   }
   if (argv == nullptr || argc != 3) {
     std::fprintf(stderr, "usage: qb_window_probe button|status|percent TEXT | second-start PROGRAM"
-                         " | run SECONDS PROGRAM [ARGUMENTS...]\n");
+                         " | run[-closing] SECONDS PROGRAM [ARGUMENTS...]\n");
     return 2;
   }
   const std::wstring what = argv[1];
