@@ -19,7 +19,8 @@ TEST(CommandLineTest, SplitsAsTheSystemDoes) {
   EXPECT_EQ(SplitArguments(L"C:\\x\\setup.exe   /a \t -b  "), (Words{L"/a", L"-b"}));
   EXPECT_EQ(SplitArguments(L"\"C:\\x\\\"/a"), Words{L"/a"});
   // Quotes group anywhere in an argument and are dropped.
-  EXPECT_EQ(SplitArguments(L"p /log=\"C:\\a b\\x.log\" /s"), (Words{L"/log=C:\\a b\\x.log", L"/s"}));
+  EXPECT_EQ(SplitArguments(L"p /log=\"C:\\a b\\x.log\" /s"),
+            (Words{L"/log=C:\\a b\\x.log", L"/s"}));
   EXPECT_EQ(SplitArguments(L"p \"/log=C:\\a b\\x.log\""), Words{L"/log=C:\\a b\\x.log"});
   EXPECT_EQ(SplitArguments(L"p \"\""), Words{L""});
   // Backslashes are literal unless a quote follows them: 2n and a quote give n and group, 2n+1

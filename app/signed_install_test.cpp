@@ -70,7 +70,8 @@ class SignedInstallTest : public ::testing::Test {
   }
   // Runs the install step and expects it refused with nothing changed, and the program to exit
   // with `code`.
-  void ExpectRefused(const std::function<void()>& prepare, ExitCode code = kExitPackageCheckFailed) {
+  void ExpectRefused(const std::function<void()>& prepare,
+                     ExitCode code = kExitPackageCheckFailed) {
     prepare();
     const InstallContext& ctx = config_.context;
     controller_->OnInstall();

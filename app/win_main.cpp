@@ -55,7 +55,9 @@ void MarkWindow(HWND window, void* instance) {
 // The usage, after what was not understood when `command` was refused.
 void ShowUsage(const CommandLine& command) {
   std::wstring text;
-  if (command.action == CommandAction::Invalid) text = L"Not understood: " + command.refused + L"\r\n\r\n";
+  if (command.action == CommandAction::Invalid) {
+    text = L"Not understood: " + command.refused + L"\r\n\r\n";
+  }
   text +=
       L"quillbank-setup [/silent | /verysilent] [/log=PATH]\r\n"
       L"quillbank-setup /uninstall [/silent | /verysilent]\r\n\r\n"
@@ -95,10 +97,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!instance.first() && !uninstall) {
     if (command.quiet()) {
       DebugOutput("WinMain: the installer of this package runs already\r\n");
+    } else if (instance.BringRunningToFront()) {
+      DebugOutput("WinMain: the installer of this package runs already; its window is in "
+                  "front\r\n");
     } else {
-      DebugOutput(instance.BringRunningToFront()
-                      ? "WinMain: the installer of this package runs already; its window is in front\r\n"
-                      : "WinMain: the installer of this package runs already (no window yet)\r\n");
+      DebugOutput("WinMain: the installer of this package runs already (no window yet)\r\n");
     }
     return kExitAnotherInstall;
   }
