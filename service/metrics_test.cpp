@@ -168,8 +168,12 @@ TEST(Metrics, AWholeInstallShowsItsCounts) {
   EXPECT_EQ(Sample(text, "quillbank_messages_sent_total{code=\"0x3072\"}"), 4 + 1);
   EXPECT_EQ(Sample(text, "quillbank_cache_modules"), 2);
   EXPECT_EQ(Sample(text, "quillbank_messages_sent_total{code=\"0x3052\"}"), 1);
-  EXPECT_NE(text.find("quillbank_package_info{number=\"100201\",version=\"5.17\",modules=\"2\"} 1"),
+  EXPECT_NE(text.find("quillbank_package_info{number=\"100201\",version=\"5.17\",modules=\"2\","
+                      "announced=\"1\"} 1"),
             std::string::npos);
+  EXPECT_EQ(Sample(text, "quillbank_version_files_total{package=\"100201\",version=\"5.17\"}"), 2);
+  EXPECT_EQ(Sample(text, "quillbank_version_bytes_total{package=\"100201\",version=\"5.17\"}"),
+            305000);
 
   // A download that ends early is a failed install, with its reason; a bad request is refused.
   ASSERT_EQ(std::remove(release.c_str()), 0);

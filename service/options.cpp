@@ -84,6 +84,7 @@ OptionTable ServeOptionTable(ServiceOptions* o, const ServeOptionExtension* exte
   OptionTable table;
   table.flags = {
       {"--package", [=](const std::string& v) { o->packages.push_back(v); return !v.empty(); }},
+      {"--releases", [=](const std::string& v) { o->releases.push_back(v); return !v.empty(); }},
       {"--query", AddressList(&o->query, QB_QUERY_PORT)},
       {"--update", AddressList(&o->update, QB_UPDATE_PORT)},
       {"--download",
@@ -299,19 +300,25 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions* o, std::str
 
 std::string UsageText(const ServeOptionExtension* extension) {
   return R"(Usage:
-  quillbank-service serve [--package DIR]... [listen options]
+  quillbank-service serve [--package DIR]... [--releases DIR]... [listen options]
   quillbank-service pack DIR OUT [pack options]
   quillbank-service keygen DIR
   quillbank-service sign DIR --key KEYFILE [--expires DAYS | --expires-at UTC]
   quillbank-service --help
 
-serve: publishes packages to installers. Without --package it serves the demo package of this
-build. Log lines go to standard error. SIGINT or SIGTERM stops it cleanly: it goes on serving
+serve: publishes packages to installers. Without --package or --releases it serves the demo
+package of this build. Log lines go to standard error. SIGINT or SIGTERM stops it cleanly: it goes on serving
 for the --drain time, with /healthz answering 503, then closes every connection (a second
 signal stops it at once). SIGHUP reads the package folders again: new connections get the new
 packages, connections open go on with the ones they started with, and a folder that fails to
 load keeps its old package (the log says why).
   --package DIR          a package folder (package.json beside its files); repeatable
+  --releases DIR         every version of one package: DIR/<P3.P4>/ each a package folder of
+                         that version, never changed once there, and DIR/current, one line
+                         naming the version the update check announces. Every version is
+                         served to the downloads that ask for its records; SIGHUP loads new
+                         version folders, drops those gone, refuses a folder that differs from
+                         the version of its name served, and reads current again; repeatable
   --query ADDR[:PORT]    package-query listen address (repeatable; replaces the default four)
   --update ADDR[:PORT]   update-check listen address (repeatable; replaces the default three)
   --download ADDR[:PORT] download listen address
@@ -337,7 +344,8 @@ load keeps its old package (the log says why).
   --log FILE             append log lines to FILE instead of standard error
   --quiet                no log lines
 )" + (extension != nullptr ? extension->help : std::string()) + R"(
-pack: writes a package folder OUT from the tree DIR, one module per file (files copied).
+pack: writes a package folder OUT from the tree DIR, one module per file (files copied; each
+module's record numbered by its file's SHA-256, so that a record names one content).
   --number N             package number (default 100201)
   --name TEXT            product name, UTF-8, at most 50 bytes (default "quillbank ix")
   --version P3.P4        latest version, third and fourth part (default 1.0)

@@ -25,7 +25,8 @@ struct ServiceOptions {
   Command command = Command::kHelp;
 
   // serve
-  std::vector<std::string> packages;  // empty: the demo package of the build
+  std::vector<std::string> packages;  // empty (and no releases): the demo package of the build
+  std::vector<std::string> releases;  // releases folders (releases.h), one per package
   std::vector<ListenAddress> query;
   std::vector<ListenAddress> update;
   ListenAddress download;

@@ -88,8 +88,6 @@ bool PackFiles(const fs::path& tree, const fs::path& out, const PackOptions& opt
       return false;
     }
     m.name = ModuleName(m.folder_part + m.file_part, i);
-    m.num1 = static_cast<int32_t>(i + 1);
-    m.num2 = options.version_part4;
     m.kind = 'F';
     fs::path target = out / rel;
     fs::create_directories(target.parent_path(), ec);
@@ -97,6 +95,14 @@ bool PackFiles(const fs::path& tree, const fs::path& out, const PackOptions& opt
       *error = "cannot copy " + rel.string() + " into " + out.string();
       return false;
     }
+    // Numbered by the bytes copied: the record names this content in every version.
+    Sha256Digest content;
+    uint64_t size = 0;
+    if (!Sha256OfFile(target.string().c_str(), &content, &size)) {
+      *error = "cannot read back " + target.string();
+      return false;
+    }
+    SetRecordNumbers(content, &m);
     m.source_path = target.string();
     package->modules.push_back(std::move(m));
   }

@@ -6,7 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
+#include "base/sha256.h"
+#include "service/keygen.h"
 #include "service/package.h"
 #include "test_support/temp_dir.h"
 
@@ -68,7 +72,14 @@ TEST(Pack, EveryFileBecomesOneModuleInSortedOrder) {
   EXPECT_EQ(p.modules[3].name, "module-4");
   for (size_t i = 0; i < p.modules.size(); ++i) {
     EXPECT_EQ(p.modules[i].package_key, "777");
-    EXPECT_EQ(p.modules[i].num1, static_cast<int32_t>(i + 1));
+    // The record's numbers are the first bytes of the file's SHA-256.
+    const std::string bytes = Read(p.modules[i].source_path);
+    const Sha256Digest digest =
+        Sha256Of(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_EQ(static_cast<uint32_t>(p.modules[i].num1),
+              digest[0] | digest[1] << 8 | digest[2] << 16 | static_cast<uint32_t>(digest[3]) << 24);
+    EXPECT_EQ(static_cast<uint32_t>(p.modules[i].num2),
+              digest[4] | digest[5] << 8 | digest[6] << 16 | static_cast<uint32_t>(digest[7]) << 24);
     EXPECT_EQ(p.modules[i].kind, 'F');
     EXPECT_EQ(fs::path(p.modules[i].source_path).parent_path().string().rfind(out.string(), 0),
               0u);  // copies inside the package folder
@@ -79,6 +90,58 @@ TEST(Pack, EveryFileBecomesOneModuleInSortedOrder) {
   // The output folder is in use now: a second pack into it is refused and leaves it alone.
   EXPECT_FALSE(PackTree(tree.string(), out.string(), options, &error, nullptr));
   EXPECT_TRUE(fs::exists(out / "package.json"));
+}
+
+// Two versions of a package, packed from trees that differ in one file, whatever their version
+// numbers (the same fourth part, even the same version): an unchanged file keeps its record, a
+// changed one and each version's manifest get records of their own, so that a download that
+// asks for one version's records, on whichever instance, gets that version's bytes or nothing.
+TEST(Pack, ARecordNamesOneContentInEveryVersion) {
+  TempDir temp;
+  const fs::path base(temp.path());
+  std::string error;
+  KeygenResult keys;
+  ASSERT_TRUE(WriteNewKeyPair((base / "keys").string(), &keys, &error)) << error;
+  Write(base / "a/quillbank ix.exe", "MZ terminal");
+  Write(base / "a/Data/Quotes/SH600000.day", std::string(3000, 'q'));
+  Write(base / "b/quillbank ix.exe", "MZ terminal");
+  Write(base / "b/Data/Quotes/SH600000.day", std::string(3000, 'q') + "one more day");
+  struct Version {
+    const char* tree;
+    int32_t part3;
+    int32_t part4;
+  };
+  std::vector<Package> packed;
+  for (const Version& v : {Version{"a", 5, 17}, Version{"b", 6, 17}, Version{"b", 5, 17}}) {
+    PackOptions options;
+    options.version_part3 = v.part3;
+    options.version_part4 = v.part4;
+    options.signing_key_file = keys.key_path;
+    const fs::path out = base / ("out-" + std::to_string(packed.size()));
+    ASSERT_TRUE(PackTree((base / v.tree).string(), out.string(), options, &error, nullptr))
+        << error;
+    packed.emplace_back();
+    ASSERT_TRUE(LoadPackage(out.string(), &packed.back(), &error)) << error;
+    ASSERT_EQ(packed.back().modules.size(), 3u);  // the manifest last
+  }
+  auto record = [](const PackageModule& m) {
+    return m.package_key + "/" + m.name + "/" + std::to_string(m.num1) + "_" +
+           std::to_string(m.num2);
+  };
+  for (size_t x = 0; x < packed.size(); ++x) {
+    for (size_t y = 0; y < packed.size(); ++y) {
+      for (const PackageModule& m : packed[x].modules) {
+        for (const PackageModule& n : packed[y].modules) {
+          // One record, one content.
+          if (record(m) == record(n)) EXPECT_EQ(Read(m.source_path), Read(n.source_path));
+        }
+      }
+    }
+  }
+  EXPECT_EQ(record(packed[0].modules[1]), record(packed[1].modules[1]));  // the terminal
+  EXPECT_NE(record(packed[0].modules[0]), record(packed[1].modules[0]));  // the changed file
+  EXPECT_NE(record(packed[0].modules[2]), record(packed[1].modules[2]));  // the manifests
+  EXPECT_NE(record(packed[1].modules[2]), record(packed[2].modules[2]));
 }
 
 TEST(Pack, RefusesTreesItCannotPublishAndCleansUp) {

@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/coding.h"
 #include "base/path_rules.h"
 
 namespace fs = std::filesystem;
@@ -256,6 +257,11 @@ bool CheckInstallPath(const std::string& folder_part, const std::string& file_pa
     return false;
   }
   return CheckComponent(file_part, error);
+}
+
+void SetRecordNumbers(const Sha256Digest& content, PackageModule* module) {
+  module->num1 = static_cast<int32_t>(DecodeFixed32(content.data()));
+  module->num2 = static_cast<int32_t>(DecodeFixed32(content.data() + 4));
 }
 
 bool LoadPackage(const std::string& dir_text, Package* package, std::string* error) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/sha256.h"
+
 // Field widths of the wire records a package's texts travel in (each text plus its NUL).
 constexpr size_t kPackageNumberMax = 10;
 constexpr size_t kProductNameMax = 50;   // UTF-8 bytes
@@ -40,6 +42,11 @@ struct Package {
   std::string base_archive_path;  // absolute, empty when the package has none
   uint64_t base_archive_size = 0;
 };
+
+// The two numbers of a module's record from the SHA-256 of its bytes (its first eight, as two
+// little-endian numbers): a record then names one content, so that a request for a record can
+// never be answered with other bytes, whichever version (or instance) it reaches.
+void SetRecordNumbers(const Sha256Digest& content, PackageModule* module);
 
 // Reads DIR/package.json and checks every field and every file it names. False with a reason in
 // `error` when anything is missing, too long, out of its folder or duplicated.

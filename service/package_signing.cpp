@@ -102,15 +102,13 @@ bool WriteSignedManifest(const Package& package, const SigningKey& key, uint64_t
   const std::string path = (fs::path(package.dir) / kManifestFileName).string();
   if (!WriteWholeFile(path, bytes, error)) return false;
 
-  int32_t last_num1 = 0;
   std::string package_key = package.number;
-  for (const PackageModule& m : package.modules) last_num1 = std::max(last_num1, m.num1);
   if (!package.modules.empty()) package_key = package.modules.front().package_key;
   *module = PackageModule();
   module->package_key = package_key;
   module->name = kManifestFileName;
-  module->num1 = last_num1 + 1;
-  module->num2 = package.version_part4;
+  // Each version's manifest is its own content, and so its own record.
+  SetRecordNumbers(Sha256Of(bytes.data(), bytes.size()), module);
   module->kind = 'F';
   module->file_part = kManifestFileName;
   module->source_path = path;

@@ -82,9 +82,36 @@ std::string Service::MetricsPage() const {
   return MetricsText(Counts(), *state_.packages.Get(), endpoints);
 }
 
+bool Service::AddReleases(PackageSet* packages, const std::vector<Releases>* checked,
+                          std::string* why) const {
+  for (size_t r = 0; r < releases_.size(); ++r) {
+    const Releases& releases = releases_[r];
+    for (const Package& version : releases.versions) {
+      // The bytes of a version served before were compared when it came.
+      bool compared = false;
+      if (checked != nullptr) {
+        for (const Package& p : (*checked)[r].versions) {
+          compared = compared || (p.version_part3 == version.version_part3 &&
+                                  p.version_part4 == version.version_part4 && p.dir == version.dir);
+        }
+      }
+      if (!packages->Add(version, why, /*announced=*/false, /*compare_bytes=*/!compared)) {
+        return false;
+      }
+    }
+    const Package& current = releases.versions[releases.announced];
+    if (!packages->Announce(current.number, current.version_part3, current.version_part4)) {
+      *why = "package " + current.number + " is announced twice";
+      return false;
+    }
+  }
+  return true;
+}
+
 int Service::Start(const ServiceOptions& options, std::string* error) {
   dirs_ = options.packages;
-  default_dir_ = dirs_.empty();
+  release_dirs_ = options.releases;
+  default_dir_ = dirs_.empty() && release_dirs_.empty();
   if (default_dir_) dirs_.push_back(DemoPackageDir());
   auto packages = std::make_shared<PackageSet>();
   for (const std::string& dir : dirs_) {
@@ -99,7 +126,29 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
       return kExitBadPackage;
     }
   }
-  for (const Package& p : packages->packages()) LogPackage(p);
+  for (const std::string& dir : release_dirs_) {
+    Releases releases;
+    std::vector<std::string> notes;
+    std::string why;
+    const bool loaded = LoadReleases(dir, nullptr, &releases, &notes, &why);
+    for (const std::string& note : notes) ServiceLogF("releases %s: %s", dir.c_str(), note.c_str());
+    if (!loaded) {
+      *error = "releases " + dir + ": " + why;
+      return kExitBadPackage;
+    }
+    releases_.push_back(std::move(releases));
+  }
+  {
+    std::string why;
+    if (!AddReleases(packages.get(), nullptr, &why)) {
+      *error = why;
+      return kExitBadPackage;
+    }
+  }
+  for (size_t i = 0; i < packages->packages().size(); ++i) {
+    LogPackage(packages->packages()[i]);
+    if (!packages->announced(i)) ServiceLog("  (kept, not announced)");
+  }
   cache_budget_->limit = options.cache_mib << 20;
   SetCache(packages.get());
   state_.packages.Publish(std::move(packages));
@@ -253,14 +302,47 @@ void Service::Reload() {
       return;
     }
   }
+  // Each releases folder: new versions loaded, the served ones kept as they are, "current" read
+  // again. A folder that cannot be read, or whose new versions do not fit beside the rest, goes
+  // on serving what it served.
+  std::vector<Releases> next = releases_;
+  for (size_t i = 0; i < release_dirs_.size(); ++i) {
+    Releases releases;
+    std::vector<std::string> notes;
+    std::string why;
+    const bool loaded = LoadReleases(release_dirs_[i], &releases_[i], &releases, &notes, &why);
+    for (const std::string& note : notes) {
+      ServiceLogF("reload: releases %s: %s", release_dirs_[i].c_str(), note.c_str());
+    }
+    if (!loaded) {
+      ++failed;
+      ServiceLogF("reload: releases %s: %s; still serving the versions loaded before",
+                  release_dirs_[i].c_str(), why.c_str());
+      continue;
+    }
+    if (!notes.empty()) ++failed;
+    next[i] = std::move(releases);
+  }
+  std::vector<Releases> serving = releases_;
+  releases_.swap(next);
+  std::string why;
+  if (!AddReleases(packages.get(), &serving, &why)) {
+    releases_.swap(serving);
+    acceptor_metrics_.CountReloadFailure();
+    ServiceLogF("reload failed: %s; still serving every package loaded before", why.c_str());
+    return;
+  }
   if (failed > 0) acceptor_metrics_.CountReloadFailure();
-  for (const Package& p : packages->packages()) LogPackage(p);
+  for (size_t i = 0; i < packages->packages().size(); ++i) {
+    LogPackage(packages->packages()[i]);
+    if (!packages->announced(i)) ServiceLog("  (kept, not announced)");
+  }
   SetCache(packages.get());
   // Every loop's new connections get the new set from now on; connections open now keep the
   // set they hold, and the old one goes with the last of them.
   state_.packages.Publish(std::move(packages));
   ServiceLogF("reload done: %zu package(s) served to new connections, %zu kept from before",
-              dirs_.size(), failed);
+              dirs_.size() + release_dirs_.size(), failed);
 }
 
 void Service::SetCache(PackageSet* packages) const {

@@ -100,6 +100,8 @@ MetricsCounts& MetricsCounts::operator+=(const MetricsCounts& other) {
   AddAll(&refused, other.refused);
   reloads += other.reloads;
   reload_failures += other.reload_failures;
+  AddAll(&version_files, other.version_files);
+  AddAll(&version_bytes, other.version_bytes);
   return *this;
 }
 
@@ -141,6 +143,15 @@ void ServiceMetrics::CountInstallCompleted(uint64_t module_files) {
 void ServiceMetrics::CountInstallFailed(const std::string& reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++counts_.installs_failed[reason];
+}
+
+void ServiceMetrics::CountVersionDownload(const std::string& number, int32_t part3,
+                                          int32_t part4, uint64_t files, uint64_t bytes) {
+  const std::string labels = "package=\"" + Escape(number) + "\",version=\"" +
+                             std::to_string(part3) + "." + std::to_string(part4) + "\"";
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.version_files[labels] += files;
+  counts_.version_bytes[labels] += bytes;
 }
 
 void ServiceMetrics::CountReload() {
@@ -223,13 +234,27 @@ std::string MetricsText(const MetricsCounts& m, const PackageSet& packages,
   w.Family("quillbank_cache_modules", "gauge", "Modules whose messages are kept.");
   w.Sample("quillbank_cache_modules", "", packages.cache() ? packages.cache()->modules() : 0);
 
-  w.Family("quillbank_package_info", "gauge", "The packages served: number and version.");
-  for (const Package& p : packages.packages()) {
+  w.Family("quillbank_package_info", "gauge",
+           "The versions loaded: number, version, modules, and whether the update check "
+           "announces it (the others are served to downloads that ask for their records).");
+  for (size_t i = 0; i < packages.packages().size(); ++i) {
+    const Package& p = packages.packages()[i];
     w.Sample("quillbank_package_info",
              "number=\"" + Escape(p.number) + "\",version=\"" + std::to_string(p.version_part3) +
                  "." + std::to_string(p.version_part4) + "\",modules=\"" +
-                 std::to_string(p.modules.size()) + "\"",
+                 std::to_string(p.modules.size()) + "\",announced=\"" +
+                 (packages.announced(i) ? "1" : "0") + "\"",
              1);
+  }
+  w.Family("quillbank_version_files_total", "counter",
+           "Module files downloads asked for, by the package and version they belong to.");
+  for (const auto& [labels, value] : m.version_files) {
+    w.Sample("quillbank_version_files_total", labels, value);
+  }
+  w.Family("quillbank_version_bytes_total", "counter",
+           "Bytes of the module files downloads asked for, by package and version.");
+  for (const auto& [labels, value] : m.version_bytes) {
+    w.Sample("quillbank_version_bytes_total", labels, value);
   }
   return w.text();
 }

@@ -29,6 +29,10 @@ struct MetricsCounts {
   std::map<std::string, uint64_t> refused;          // requests refused, by reason
   uint64_t reloads = 0;
   uint64_t reload_failures = 0;
+  // Module files and their bytes asked for by downloads, by the package and version they were
+  // found in (the labels as they go out: package="100201",version="5.17").
+  std::map<std::string, uint64_t> version_files;
+  std::map<std::string, uint64_t> version_bytes;
 
   MetricsCounts& operator+=(const MetricsCounts& other);
 };
@@ -45,6 +49,10 @@ class ServiceMetrics {
   void CountInstallCompleted(uint64_t module_files);
   void CountInstallFailed(const std::string& reason);
   void CountReload();
+  // A download asked for `files` module files of `bytes` bytes of version part3.part4 of
+  // package `number`.
+  void CountVersionDownload(const std::string& number, int32_t part3, int32_t part4,
+                            uint64_t files, uint64_t bytes);
   void CountReloadFailure();
 
   MetricsCounts Counts() const;

@@ -3,6 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "wire/message.h"
 #include "service/frame_io.h"
@@ -247,8 +251,17 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
   }
   std::vector<const PackageModule*> modules;
   uint64_t bytes = 0;
+  // Files and bytes by version, for the operators: the version that holds every file asked for
+  // (an installer asks for one version's records), else the one each file was found in.
+  std::vector<std::tuple<std::string, std::string, int32_t, int32_t>> records;
+  for (const ModuleRequest& r : requests) records.emplace_back(r.package_key, r.name, r.num1, r.num2);
+  const Package* holding_all = packages_->HoldingAll(records);
+  std::map<const Package*, std::pair<uint64_t, uint64_t>> by_version;
   for (const ModuleRequest& r : requests) {
-    const PackageModule* m = packages_->FindModule(r.package_key, r.name, r.num1, r.num2);
+    const Package* version = nullptr;
+    const PackageModule* m =
+        packages_->FindModule(r.package_key, r.name, r.num1, r.num2, &version);
+    if (holding_all != nullptr) version = holding_all;
     if (!m) {
       failure_ = "unknown_module";
       *reason = "request for unknown module \"" + r.name + "\" (key \"" + r.package_key +
@@ -257,6 +270,12 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
     }
     modules.push_back(m);
     bytes += m->size;
+    ++by_version[version].first;
+    by_version[version].second += m->size;
+  }
+  for (const auto& [version, counts] : by_version) {
+    metrics_.CountVersionDownload(version->number, version->version_part3, version->version_part4,
+                                  counts.first, counts.second);
   }
   ServiceLogF("%s module download: %zu files, %s", info_.Tag().c_str(), modules.size(),
               Megabytes(bytes).c_str());
