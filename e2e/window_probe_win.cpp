@@ -36,6 +36,18 @@ constexpr RECT kStatus = {193, 290, 453, 315};
 constexpr RECT kStatusArea = {150, 284, 463, 320};
 
 
+// Starts `command` (program and arguments); false with a line saying why.
+bool Start(std::wstring command, PROCESS_INFORMATION* process) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                     process)) {
+    return true;
+  }
+  std::printf("probe: cannot start %ls (%lu)\n", command.c_str(), GetLastError());
+  return false;
+}
+
 // The foreground taken from the installer, a second installer started, and the foreground
 // checked once it is gone.
 int SecondStart(HWND installer, const std::wstring& program) {
@@ -45,16 +57,9 @@ int SecondStart(HWND installer, const std::wstring& program) {
   const bool taken = GetForegroundWindow() == own;
   // The probe's window must not stand in front of the installer's afterwards.
   SetWindowPos(own, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  std::wstring command = L"\"" + program + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   const DWORD start = GetTickCount();
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    std::printf("probe: cannot start %ls (%lu)\n", program.c_str(), GetLastError());
-    return 2;
-  }
+  if (!Start(L"\"" + program + L"\"", &process)) return 2;
   const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
   DWORD code = 1;
   GetExitCodeProcess(process.hProcess, &code);
@@ -81,18 +86,12 @@ std::vector<HWND> VisibleWindows() {
 
 // Runs `command` (program and arguments, quoted as given) for at most `seconds`, looking for new
 // visible top-level windows every 20 ms until it has ended.
-int RunWatched(unsigned seconds, std::wstring command, bool closing) {
+int RunWatched(unsigned seconds, const std::wstring& command, bool closing) {
   std::set<HWND> before;
   for (HWND window : VisibleWindows()) before.insert(window);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   const DWORD start = GetTickCount();
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    std::printf("probe: cannot start %ls (%lu)\n", command.c_str(), GetLastError());
-    return 2;
-  }
+  if (!Start(command, &process)) return 2;
   std::set<HWND> shown;
   std::vector<std::wstring> names;
   bool ended = false;

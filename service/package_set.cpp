@@ -73,22 +73,6 @@ std::string PackageSet::RecordKey(const std::string& package_key, const std::str
   return key;
 }
 
-const Package* PackageSet::HoldingAll(
-    const std::vector<std::tuple<std::string, std::string, int32_t, int32_t>>& records) const {
-  std::vector<bool> holds(packages_.size(), true);
-  for (const auto& [package_key, name, num1, num2] : records) {
-    std::vector<bool> here(packages_.size(), false);
-    const auto found = records_.find(RecordKey(package_key, name, num1, num2));
-    if (found == records_.end()) return nullptr;
-    for (const auto& [package, module] : found->second) here[package] = true;
-    for (size_t i = 0; i < holds.size(); ++i) holds[i] = holds[i] && here[i];
-  }
-  for (size_t i = holds.size(); i-- > 0;) {
-    if (holds[i]) return &packages_[i];
-  }
-  return nullptr;
-}
-
 bool PackageSet::Announce(const std::string& number, int32_t part3, int32_t part4) {
   if (Find(number) != nullptr) return false;
   for (size_t i = 0; i < packages_.size(); ++i) {
@@ -110,9 +94,17 @@ const Package* PackageSet::Find(const std::string& number) const {
 
 const PackageModule* PackageSet::FindModule(const std::string& package_key,
                                             const std::string& name, int32_t num1,
-                                            int32_t num2, const Package** owner) const {
+                                            int32_t num2, const Package** owner,
+                                            std::vector<bool>* holders) const {
   const auto found = records_.find(RecordKey(package_key, name, num1, num2));
   if (found == records_.end()) return nullptr;
+  if (holders != nullptr) {
+    std::vector<bool> here(packages_.size(), false);
+    for (const auto& [package, module] : found->second) here[package] = true;
+    for (size_t i = 0; i < holders->size() && i < here.size(); ++i) {
+      (*holders)[i] = (*holders)[i] && here[i];
+    }
+  }
   const auto [package, module] = found->second.front();
   if (owner != nullptr) *owner = &packages_[package];
   return &packages_[package].modules[module];

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -25,18 +24,15 @@ class PackageSet {
   // The announced package of `number`; null when none is.
   const Package* Find(const std::string& number) const;
   // The module a download request names; null when no package publishes it. `*owner`, when
-  // given, is the package (the version) it was found in.
+  // given, is the package (the version) it was found in. `*holders`, when given (one flag per
+  // package), has the flags of the packages without this record cleared: over a whole request
+  // it is left with the versions that hold every file asked for.
   const PackageModule* FindModule(const std::string& package_key, const std::string& name,
-                                  int32_t num1, int32_t num2,
-                                  const Package** owner = nullptr) const;
+                                  int32_t num1, int32_t num2, const Package** owner = nullptr,
+                                  std::vector<bool>* holders = nullptr) const;
   // Makes the version part3.part4 of `number` (added as kept) the announced one. False when it
   // is not here, or another version of the number is announced.
   bool Announce(const std::string& number, int32_t part3, int32_t part4);
-  // Of the packages that hold every one of `records` (package key, name, num1, num2 each), the
-  // last added (the newest version of a releases folder); null when none holds them all. A
-  // download's files are counted for the version it is of, files two versions share included.
-  const Package* HoldingAll(
-      const std::vector<std::tuple<std::string, std::string, int32_t, int32_t>>& records) const;
   // Whether packages()[i] is the announced version of its number.
   bool announced(size_t i) const { return announced_[i]; }
   // The shared base dependency archive: the first package's that has one; null when none does.

@@ -52,7 +52,12 @@ std::string VersionName(int32_t part3, int32_t part4) {
 }
 
 bool LoadReleases(const std::string& dir, const Releases* before, Releases* out,
-                  std::vector<std::string>* notes, std::string* why) {
+                  std::vector<std::string>* notes, size_t* problems, std::string* why) {
+  // Every note but a drop is a problem.
+  auto problem = [&](const std::string& note) {
+    notes->push_back(note);
+    ++*problems;
+  };
   std::error_code ec;
   std::vector<fs::path> folders;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -81,23 +86,23 @@ bool LoadReleases(const std::string& dir, const Releases* before, Releases* out,
     if (served != nullptr) {
       // Served already: never changed, whatever the folder holds now.
       if (read && !SamePackage(package, *served)) {
-        notes->push_back("version " + name + " refused: its folder differs from the version " +
+        problem("version " + name + " refused: its folder differs from the version " +
                          name + " served (a new content must be a new version); the one "
                          "loaded before stays");
       } else if (!read) {
-        notes->push_back("version " + name + " no longer loads (" + error +
+        problem("version " + name + " no longer loads (" + error +
                          "); the one loaded before stays");
       }
       loaded.versions.push_back(*served);
       continue;
     }
     if (!read) {
-      notes->push_back("version folder " + name + " left out: " + error);
+      problem("version folder " + name + " left out: " + error);
     } else if (VersionName(package.version_part3, package.version_part4) != name) {
-      notes->push_back("version folder " + name + " left out: it holds version " +
+      problem("version folder " + name + " left out: it holds version " +
                        VersionName(package.version_part3, package.version_part4));
     } else if (!loaded.versions.empty() && package.number != loaded.versions.front().number) {
-      notes->push_back("version folder " + name + " left out: package " + package.number +
+      problem("version folder " + name + " left out: package " + package.number +
                        ", not " + loaded.versions.front().number);
     } else {
       loaded.versions.push_back(std::move(package));

@@ -26,7 +26,8 @@ std::string VersionName(int32_t part3, int32_t part4);
 // folder of its name whose package now differs (a republish under a served version's name) is
 // refused, the old one kept; a version folder gone is dropped. A new folder that does not load,
 // is named otherwise than its version, or is of another package number is left out. Each of
-// these is a line in `*notes`. False with `*why` when no version is left, or when "current" is
-// missing or names none of them (at a reload the caller then keeps `before`).
+// these is a line in `*notes`; `*problems` counts those that are not what the operator asked
+// for (every one but a dropped version). False with `*why` when no version is left, or when
+// "current" is missing or names none of them (at a reload the caller then keeps `before`).
 bool LoadReleases(const std::string& dir, const Releases* before, Releases* out,
-                  std::vector<std::string>* notes, std::string* why);
+                  std::vector<std::string>* notes, size_t* problems, std::string* why);

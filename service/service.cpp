@@ -37,6 +37,34 @@ void LogPackage(const Package& p) {
               p.base_archive_path.empty() ? "" : ", with a base archive", p.dir.c_str());
 }
 
+// Adds every version of each releases folder in `adding` to `packages`, kept, and announces the
+// one its "current" names. The bytes of a version already in `checked` (the same folders, as
+// served until now) were compared when it came and are not compared again. False with `*why`
+// when a version does not fit beside the rest.
+bool AddReleases(const std::vector<Releases>& adding, const std::vector<Releases>* checked,
+                 PackageSet* packages, std::string* why) {
+  for (size_t r = 0; r < adding.size(); ++r) {
+    for (const Package& version : adding[r].versions) {
+      bool compared = false;
+      if (checked != nullptr) {
+        for (const Package& p : (*checked)[r].versions) {
+          compared = compared || (p.version_part3 == version.version_part3 &&
+                                  p.version_part4 == version.version_part4 && p.dir == version.dir);
+        }
+      }
+      if (!packages->Add(version, why, /*announced=*/false, /*compare_bytes=*/!compared)) {
+        return false;
+      }
+    }
+    const Package& current = adding[r].versions[adding[r].announced];
+    if (!packages->Announce(current.number, current.version_part3, current.version_part4)) {
+      *why = "package " + current.number + " is announced twice";
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string DemoPackageDir() { return QB_DEMO_PACKAGE_DIR; }
@@ -82,32 +110,6 @@ std::string Service::MetricsPage() const {
   return MetricsText(Counts(), *state_.packages.Get(), endpoints);
 }
 
-bool Service::AddReleases(PackageSet* packages, const std::vector<Releases>* checked,
-                          std::string* why) const {
-  for (size_t r = 0; r < releases_.size(); ++r) {
-    const Releases& releases = releases_[r];
-    for (const Package& version : releases.versions) {
-      // The bytes of a version served before were compared when it came.
-      bool compared = false;
-      if (checked != nullptr) {
-        for (const Package& p : (*checked)[r].versions) {
-          compared = compared || (p.version_part3 == version.version_part3 &&
-                                  p.version_part4 == version.version_part4 && p.dir == version.dir);
-        }
-      }
-      if (!packages->Add(version, why, /*announced=*/false, /*compare_bytes=*/!compared)) {
-        return false;
-      }
-    }
-    const Package& current = releases.versions[releases.announced];
-    if (!packages->Announce(current.number, current.version_part3, current.version_part4)) {
-      *why = "package " + current.number + " is announced twice";
-      return false;
-    }
-  }
-  return true;
-}
-
 int Service::Start(const ServiceOptions& options, std::string* error) {
   dirs_ = options.packages;
   release_dirs_ = options.releases;
@@ -129,8 +131,9 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
   for (const std::string& dir : release_dirs_) {
     Releases releases;
     std::vector<std::string> notes;
+    size_t problems = 0;
     std::string why;
-    const bool loaded = LoadReleases(dir, nullptr, &releases, &notes, &why);
+    const bool loaded = LoadReleases(dir, nullptr, &releases, &notes, &problems, &why);
     for (const std::string& note : notes) ServiceLogF("releases %s: %s", dir.c_str(), note.c_str());
     if (!loaded) {
       *error = "releases " + dir + ": " + why;
@@ -140,7 +143,7 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
   }
   {
     std::string why;
-    if (!AddReleases(packages.get(), nullptr, &why)) {
+    if (!AddReleases(releases_, nullptr, packages.get(), &why)) {
       *error = why;
       return kExitBadPackage;
     }
@@ -309,8 +312,10 @@ void Service::Reload() {
   for (size_t i = 0; i < release_dirs_.size(); ++i) {
     Releases releases;
     std::vector<std::string> notes;
+    size_t problems = 0;
     std::string why;
-    const bool loaded = LoadReleases(release_dirs_[i], &releases_[i], &releases, &notes, &why);
+    const bool loaded =
+        LoadReleases(release_dirs_[i], &releases_[i], &releases, &notes, &problems, &why);
     for (const std::string& note : notes) {
       ServiceLogF("reload: releases %s: %s", release_dirs_[i].c_str(), note.c_str());
     }
@@ -320,18 +325,16 @@ void Service::Reload() {
                   release_dirs_[i].c_str(), why.c_str());
       continue;
     }
-    if (!notes.empty()) ++failed;
+    if (problems > 0) ++failed;
     next[i] = std::move(releases);
   }
-  std::vector<Releases> serving = releases_;
-  releases_.swap(next);
   std::string why;
-  if (!AddReleases(packages.get(), &serving, &why)) {
-    releases_.swap(serving);
+  if (!AddReleases(next, &releases_, packages.get(), &why)) {
     acceptor_metrics_.CountReloadFailure();
     ServiceLogF("reload failed: %s; still serving every package loaded before", why.c_str());
     return;
   }
+  releases_ = std::move(next);
   if (failed > 0) acceptor_metrics_.CountReloadFailure();
   for (size_t i = 0; i < packages->packages().size(); ++i) {
     LogPackage(packages->packages()[i]);

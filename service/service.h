@@ -86,13 +86,6 @@ class Service {
   std::unique_ptr<Server> acceptor_;
   std::vector<std::unique_ptr<ServiceMetrics>> worker_metrics_;
   std::unique_ptr<WorkerPool> workers_;
-  // The releases folders and every version each serves; adds them to `packages`, each kept and
-  // its "current" announced (the one served before where a new one cannot be added, with a log
-  // line). False with `*why` when even that fails.
-  // The bytes of versions already in `checked` (the same folders as releases_) are not compared
-  // again.
-  bool AddReleases(PackageSet* packages, const std::vector<Releases>* checked,
-                   std::string* why) const;
   std::vector<std::string> dirs_;  // the package folders, in --package order
   std::vector<std::string> release_dirs_;
   std::vector<Releases> releases_;  // what each releases folder serves now

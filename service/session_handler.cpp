@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -250,18 +249,13 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
     return false;
   }
   std::vector<const PackageModule*> modules;
+  std::vector<const Package*> owners;
+  std::vector<bool> hold_all(packages_->packages().size(), true);
   uint64_t bytes = 0;
-  // Files and bytes by version, for the operators: the version that holds every file asked for
-  // (an installer asks for one version's records), else the one each file was found in.
-  std::vector<std::tuple<std::string, std::string, int32_t, int32_t>> records;
-  for (const ModuleRequest& r : requests) records.emplace_back(r.package_key, r.name, r.num1, r.num2);
-  const Package* holding_all = packages_->HoldingAll(records);
-  std::map<const Package*, std::pair<uint64_t, uint64_t>> by_version;
   for (const ModuleRequest& r : requests) {
-    const Package* version = nullptr;
+    const Package* owner = nullptr;
     const PackageModule* m =
-        packages_->FindModule(r.package_key, r.name, r.num1, r.num2, &version);
-    if (holding_all != nullptr) version = holding_all;
+        packages_->FindModule(r.package_key, r.name, r.num1, r.num2, &owner, &hold_all);
     if (!m) {
       failure_ = "unknown_module";
       *reason = "request for unknown module \"" + r.name + "\" (key \"" + r.package_key +
@@ -269,9 +263,20 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
       return false;
     }
     modules.push_back(m);
+    owners.push_back(owner);
     bytes += m->size;
+  }
+  // Files and bytes by version, for the operators: the newest version that holds every file
+  // asked for (an installer asks for one version's records), else the one each was found in.
+  const Package* holding_all = nullptr;
+  for (size_t i = hold_all.size(); i-- > 0 && holding_all == nullptr;) {
+    if (hold_all[i]) holding_all = &packages_->packages()[i];
+  }
+  std::map<const Package*, std::pair<uint64_t, uint64_t>> by_version;
+  for (size_t i = 0; i < modules.size(); ++i) {
+    const Package* version = holding_all != nullptr ? holding_all : owners[i];
     ++by_version[version].first;
-    by_version[version].second += m->size;
+    by_version[version].second += modules[i]->size;
   }
   for (const auto& [version, counts] : by_version) {
     metrics_.CountVersionDownload(version->number, version->version_part3, version->version_part4,
