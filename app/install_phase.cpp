@@ -20,6 +20,7 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
         case UM_LOGIN_FAIL: return Reaction::Fail;  // the download login refused
         case UM_WRITE_FAIL: return Reaction::Fail;
         case UM_PACKAGE_REFUSED: return Reaction::FailPackageCheck;  // a path refused
+        case UM_DOWNLOAD_REFUSED: return Reaction::FailWithCode;
         case UM_DL_DISCONNECT: return Reaction::DownloadLost;
         case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
         case UM_BASE_DONE: return Reaction::BaseDone;
@@ -38,6 +39,8 @@ Reaction ReactionFor(InstallPhase phase, unsigned message) {
         case UM_LOGIN_FAIL: return Reaction::Fail;
         case UM_WRITE_FAIL: return Reaction::Fail;
         case UM_PACKAGE_REFUSED: return Reaction::FailPackageCheck;
+        // The resumed connection's refusal comes before any of its data.
+        case UM_DOWNLOAD_REFUSED: return Reaction::FailWithCode;
         case UM_CHECK_DISCONNECT: return Reaction::CountCheckDrop;
         case UM_FILE_DONE: return Reaction::StepProgress;
         // Neither needs the connection: the next one asks for what they leave.

@@ -97,6 +97,14 @@ TEST(InstallPhaseTest, EachConnectionsMessagesActOnlyWhileItIsAwaited) {
   for (InstallPhase p : refusing) {
     EXPECT_EQ(ReactionFor(p, UM_PACKAGE_REFUSED), Reaction::FailPackageCheck) << PhaseName(p);
   }
+  // A download refused by the service (the version started with is gone) ends the install with
+  // the service's code, on the first connection or on a resumed one before its data.
+  const std::set<InstallPhase> download_links = {InstallPhase::Downloading,
+                                                 InstallPhase::Reconnecting};
+  EXPECT_EQ(ActsIn(UM_DOWNLOAD_REFUSED), download_links) << Names(ActsIn(UM_DOWNLOAD_REFUSED));
+  for (InstallPhase p : download_links) {
+    EXPECT_EQ(ReactionFor(p, UM_DOWNLOAD_REFUSED), Reaction::FailWithCode) << PhaseName(p);
+  }
   for (unsigned m : {UM_BASE_DONE, UM_DL_RECEIVING, UM_DL_DISCONNECT}) {
     EXPECT_EQ(ActsIn(m), downloading) << m << " acts in " << Names(ActsIn(m));
   }

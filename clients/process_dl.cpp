@@ -225,7 +225,9 @@ void ProcessDL::OnMessage(const uint8_t* message, uint32_t length) {
   MessageHeader header;
   if (!DecodeMessageHeader(message, length, &header)) return;
   const uint8_t* records = message + kMessageHeaderSize;
-  if (header.Code == kMsgFileDownloadRsp) {
+  if (header.Code == kMsgFileDownloadRsp && header.ErrorCode != 0) {
+    OnDownloadRefused(header.ErrorCode);
+  } else if (header.Code == kMsgFileDownloadRsp) {
     if (!ChunksUsable<FileChunkRecord, DecodeFileChunkRecord>(header, length,
                                                             kFileChunkRecordSize, records)) {
       return;
@@ -439,6 +441,18 @@ void ProcessDL::NoteChunk() {
 void ProcessDL::Refuse(const std::string& path) {
   // A package that names such a path fails its check on every machine.
   Fail("ProcessDL" QB_COLON "Refused " + path, UM_PACKAGE_REFUSED);
+}
+
+void ProcessDL::OnDownloadRefused(int32_t error_code) {
+  // Nothing of another version is asked for instead: the install ends with what it has not
+  // mixed, and the user starts again on what is announced now.
+  char line[200];
+  std::snprintf(line, sizeof line, "ProcessDL" QB_COLON "Download Refused %d%s",
+                static_cast<int>(error_code),
+                error_code == kErrorModuleNotServed
+                    ? ": the version this install started with is no longer served"
+                    : "");
+  Fail(line, UM_DOWNLOAD_REFUSED, error_code);
 }
 
 void ProcessDL::FailWrite(const std::string& path) {

@@ -105,6 +105,9 @@ class ProcessDL : public ProcessClient {
   void FinishBaseArchive(const std::string& archive_path);
   // A chunk names a path outside the staging folder: fails the download (see Fail).
   void Refuse(const std::string& path);
+  // A module download reply carries an error code instead of chunks: fails the download with
+  // it (UM_DOWNLOAD_REFUSED), saying why in the log.
+  void OnDownloadRefused(int32_t error_code);
   // A file cannot be created, written or closed (a full disk, say): fails the download.
   void FailWrite(const std::string& path);
   // Logs `line`, sends `message` and closes the download connection, which the controller then

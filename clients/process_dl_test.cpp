@@ -384,6 +384,34 @@ TEST_F(ProcessDLTest, LostConnectionClosesBothFilesAndTellsTheWindowAtOnce) {
   EXPECT_TRUE(LogHas("ProcessDL" + kColon + "OnClientDisconnect Faile\r\n"));
 }
 
+// A download the service refuses with an error code (the version started with is gone) fails
+// at once with that code, before the close that follows, and says why in the log; chunks that
+// still arrive write nothing. A reply with chunks and no code is the ordinary case.
+TEST_F(ProcessDLTest, ARefusedDownloadFailsWithTheServicesCodeAndWritesNothingAfter) {
+  AddModule("k", "m", 1, 1, 'F');
+  Connect();
+  Request();
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {}, '0', kErrorModuleNotServed)));
+  ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT));
+  const std::vector<unsigned> kinds = window_.Kinds();
+  ASSERT_GE(kinds.size(), 2u);
+  EXPECT_EQ(kinds[kinds.size() - 2], UM_DOWNLOAD_REFUSED);
+  const auto refusal = window_.Entries()[kinds.size() - 2];
+  EXPECT_TRUE(refusal.sent);
+  EXPECT_EQ(refusal.l_param, kErrorModuleNotServed);
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Download Refused 4: the version this install " +
+                     "started with is no longer served\r\n"));
+  Deliver(Reply(kMsgFileDownloadRsp, {FileChunkBytes("m", "", "m.bin", "late", true)}));
+  EXPECT_FALSE(PathExists(Staging("m.bin").c_str()));
+  // Another code is passed on as it came, without the explanation.
+  ProcessDL* other = NewClient();
+  const std::string refused = Reply(kMsgFileDownloadRsp, {}, '0', 9);
+  other->OnMessage(reinterpret_cast<const uint8_t*>(refused.data()),
+                   static_cast<uint32_t>(refused.size()));
+  EXPECT_EQ(window_.Entries().back().l_param, 9);
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Download Refused 9\r\n"));
+}
+
 TEST_F(ProcessDLTest, LoginRefusal) {
   client_.OnLogin(4, nullptr, 0);
   EXPECT_EQ(window_.Kinds(), std::vector<unsigned>{UM_LOGIN_FAIL});

@@ -30,8 +30,13 @@ constexpr unsigned UM_MANIFEST_DONE = 1140;
 // Posted by the install controller's own reuse thread when it has copied what an update takes
 // from the earlier install; lParam 0.
 constexpr unsigned UM_REUSE_DONE = 1141;
+// Sent by ProcessDL when a module download reply carries an error code instead of chunks (the
+// service does not serve the records asked for: the version the install started with was
+// dropped); lParam the error code. The download connection is closed right after it, so
+// UM_DL_DISCONNECT follows.
+constexpr unsigned UM_DOWNLOAD_REFUSED = 1142;
 // The client messages are the numbers UM_CHECK_AUTH_FAIL..kLastClientMessage.
-constexpr unsigned kLastClientMessage = UM_REUSE_DONE;
+constexpr unsigned kLastClientMessage = UM_DOWNLOAD_REFUSED;
 
 // Where a client reports what happened on its connection: the install controller's side of the
 // messages above. Given to each client when it is made; the controller makes the messages reach

@@ -17,6 +17,7 @@
 #include "service/testing/test_client.h"
 #include "service/testing/test_service.h"
 #include "test_support/temp_dir.h"
+#include "wire/message.h"
 
 namespace fs = std::filesystem;
 
@@ -146,6 +147,20 @@ TEST_F(ReleasesTest, ADroppedVersionIsRefusedAndACurrentThatNamesNoneKeepsWhatWa
   EXPECT_EQ(Check(&new_records), "5.18");
   EXPECT_EQ(Quotes(new_records), "quotes of 5.18");
   EXPECT_EQ(Quotes(old_records), "refused");
+  // The refusal is said before the close, so that the installer can tell why: a download reply
+  // with no chunks and the code of a record not served.
+  TestClient client;
+  ASSERT_TRUE(client.Link(service_.download()));
+  ASSERT_TRUE(client.RequestModules(old_records));
+  std::vector<uint8_t> reply;
+  MessageHeader header;
+  ASSERT_TRUE(client.Receive(&reply, &header));
+  EXPECT_EQ(header.Code, kMsgFileDownloadRsp);
+  EXPECT_EQ(header.ErrorCode, kErrorModuleNotServed);
+  EXPECT_EQ(header.RecordCount, 0u);
+  EXPECT_TRUE(client.socket().WaitClosed());
+  EXPECT_TRUE(service_.LogHas("module download refused: request for unknown module"));
+  EXPECT_EQ(service_.service().Counts().refused.at("unknown_module"), 2u);
 }
 
 TEST_F(ReleasesTest, AFolderThatCannotBeServedIsRefusedAtTheStart) {

@@ -109,6 +109,13 @@ std::vector<uint8_t> ModuleCheckReply(const std::vector<PackageModule>& modules,
   return message;
 }
 
+std::vector<uint8_t> DownloadRefusal(int32_t error_code) {
+  std::vector<uint8_t> message(kMessageHeaderSize);
+  EncodeReplyHeader(kMsgFileDownloadRsp, true, 0, kFileChunkRecordSize, error_code,
+                    message.data());
+  return message;
+}
+
 std::vector<uint8_t> PackageQueryReply(uint16_t code, int32_t error_code,
                                        const std::string& package_number,
                                        const std::string& product_name) {

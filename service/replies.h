@@ -35,6 +35,9 @@ std::vector<uint8_t> UpdateCheckReply(int32_t error_code, const std::string& pac
 // chain flag ("0" on the last message, "1" before it).
 std::vector<uint8_t> ModuleCheckReply(const std::vector<PackageModule>& modules, size_t first,
                                       size_t count, bool last);
+// A module download reply with no chunks and `error_code` in its header: the download is
+// refused (kErrorModuleNotServed).
+std::vector<uint8_t> DownloadRefusal(int32_t error_code);
 std::vector<uint8_t> PackageQueryReply(uint16_t code, int32_t error_code,
                                        const std::string& package_number,
                                        const std::string& product_name);

@@ -57,7 +57,8 @@ bool SessionHandler::OnReceive(const uint8_t* data, size_t length, size_t* consu
   }
   size_t pos = 0;
   // One module check may queue megabytes: the next request waits until they drained.
-  while (pos < length && !out.full()) {
+  // Nothing is answered once a refusal is on its way out.
+  while (pos < length && !out.full() && !out.close_after_flush()) {
     DecodedFrame frame;
     FrameRead read =
         ReadFrame(data + pos, length - pos, BuiltInContext(), client_send_, &frame, reason);
@@ -66,6 +67,7 @@ bool SessionHandler::OnReceive(const uint8_t* data, size_t length, size_t* consu
     pos += frame.frame_length;
     if (!Handle(frame.type, frame.message, frame.message_length, out, reason)) return false;
   }
+  if (out.close_after_flush()) pos = length;
   *consumed = pos;
   return true;
 }
@@ -257,10 +259,17 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
     const PackageModule* m =
         packages_->FindModule(r.package_key, r.name, r.num1, r.num2, &owner, &hold_all);
     if (!m) {
+      // Said before the close, so that the installer can tell the user why; nothing of
+      // another version is sent instead.
       failure_ = "unknown_module";
-      *reason = "request for unknown module \"" + r.name + "\" (key \"" + r.package_key +
-                "\", " + std::to_string(r.num1) + "_" + std::to_string(r.num2) + ")";
-      return false;
+      refused_with_reply_ = true;
+      const std::string why = "request for unknown module \"" + r.name + "\" (key \"" +
+                              r.package_key + "\", " + std::to_string(r.num1) + "_" +
+                              std::to_string(r.num2) + ")";
+      ServiceLogF("%s module download refused: %s", info_.Tag().c_str(), why.c_str());
+      if (!Reply(out, DownloadRefusal(kErrorModuleNotServed), reason)) return false;
+      out.CloseAfterFlush(why);
+      return true;
     }
     modules.push_back(m);
     owners.push_back(owner);
@@ -421,7 +430,8 @@ void SessionHandler::OnClose(CloseCause cause, size_t unsent) {
   if (cause == CloseCause::kRefused && why.empty()) why = "bad_request";
   if (cause == CloseCause::kTooLarge) why = "too_large";
   // A file that failed is the service's fault, not a refused request.
-  const bool refused = cause == CloseCause::kRefused || cause == CloseCause::kTooLarge;
+  const bool refused = cause == CloseCause::kRefused || cause == CloseCause::kTooLarge ||
+                       refused_with_reply_;
   if (refused && why != "file_error") metrics_.CountRefused(why);
   if (install_started_ && !install_done_) {
     metrics_.CountInstallFailed(why.empty() ? CloseCauseName(cause) : why);

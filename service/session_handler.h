@@ -73,6 +73,7 @@ class SessionHandler : public ConnectionHandler {
                     (kMaxPackageModules + kMaxModulesPerRequest - 1) / kMaxModulesPerRequest + 1,
                 "the queue holds the requests of the largest package");
   int64_t chunks_sent_ = 0;
+  bool refused_with_reply_ = false;  // a refusal was sent before the close
   bool stalled_ = false;         // stalled by the faults: nothing more goes out
   bool closes_session_ = false;  // the download is complete and takes its session with it
   // The install this download connection serves: started with its first download request,

@@ -38,6 +38,11 @@ constexpr uint16_t kMsgSystemDependFileRsp = 0x3092;
 constexpr uint16_t kMsgPackageQuery = 0x5051;
 constexpr uint16_t kMsgPackageQueryReply = 0x5052;
 
+// The error code of a module download reply with no records: the instance does not serve a
+// record that was asked for (the version the download started with is no longer kept). The
+// connection is closed after it; a client that does not know it meets a plain close.
+constexpr int32_t kErrorModuleNotServed = 4;
+
 // The header fields; bytes move through EncodeMessageHeader / DecodeMessageHeader.
 struct MessageHeader {
   uint16_t Reserved0 = 0;  // 3 in the package query, 0 in every other request
