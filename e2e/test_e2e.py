@@ -795,71 +795,279 @@ def log_count(path, text):
         return sum(1 for line in f if text in line)
 
 
+class Balanced:
+    """Two instances of the service behind HAProxy, as service/haproxy.cfg runs them: HAProxy
+    holds the deployment's addresses, the instances listen on their own and name its download
+    address. `serving(host)` gives an instance's package options; both hold the last file of a
+    module request back until `release` exists."""
+
+    def __init__(self, work, release, serving):
+        check(os.access(HAPROXY, os.X_OK), "no %s (scripts/setup installs haproxy)" % HAPROXY)
+        check(not scenario.wait_listening(*BALANCER_DOWNLOAD, timeout=0.5),
+              "another service listens on %s:%d (another end-to-end run?)" % BALANCER_DOWNLOAD)
+        self.work = work
+        self.release = release
+        self.serving = serving
+        self.logs = {host: os.path.join(work, "service-%s.log" % host) for host in BALANCED}
+        self.instances = {}
+        self.balancer = None
+
+    def __enter__(self):
+        try:
+            for host in BALANCED:
+                if os.path.exists(self.logs[host]):
+                    os.remove(self.logs[host])
+                self.instances[host] = qbdrive.Process(
+                    [scenario.SERVICE, "serve"] + self.serving(host) +
+                    ["--log", self.logs[host], "--query", host, "--update", host,
+                     "--download", host, "--advertise", "%s:%d" % BALANCER_DOWNLOAD,
+                     "--metrics", host + ":9731", "--hold-last-file-until", self.release,
+                     "--drain", "0"],
+                    os.environ.copy(), self.logs[host] + ".out")
+            for host in BALANCED:
+                process = self.instances[host]
+                check(qbdrive.wait_until(lambda: not process.running()
+                                         or self.count(host, "serving") > 0, 30)
+                      and process.running(), "instance %s did not start; see %s"
+                      % (host, self.logs[host]))
+            self.balancer = qbdrive.Process([HAPROXY, "-f", HAPROXY_CONFIG, "-db"],
+                                            os.environ.copy(),
+                                            os.path.join(self.work, "haproxy.out"))
+            check(qbdrive.wait_until(lambda: not self.balancer.running()
+                                     or scenario.wait_listening(*BALANCER_DOWNLOAD, timeout=0.5),
+                                     30)
+                  and self.balancer.running(), "HAProxy did not start; see " + self.balancer.log.name)
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        if self.balancer is not None:
+            self.balancer.stop()
+        for process in self.instances.values():
+            process.stop()
+
+    def count(self, host, text):
+        return log_count(self.logs[host], text)
+
+    def holding(self):
+        """The instance that holds the download's last file, once one does, and the other."""
+        def held():
+            return [h for h in BALANCED if self.count(h, "last module file held on purpose") > 0]
+        check(qbdrive.wait_until(held, 180), "the download never reached its last file")
+        victim = held()[0]
+        return victim, [h for h in BALANCED if h != victim][0]
+
+    def reload(self, host):
+        """SIGHUP, as operators reload an instance; returns once it has read its folders."""
+        done = self.count(host, "reload done")
+        os.killpg(self.instances[host].proc.pid, signal.SIGHUP)
+        check(qbdrive.wait_until(lambda: self.count(host, "reload done") > done, 30),
+              "instance %s did not reload; see %s" % (host, self.logs[host]))
+
+    def kill_and_release(self, host):
+        """The instance killed (SIGKILL) while it holds the last file, then the file released:
+        the installer's reconnection goes through HAProxy to the other."""
+        self.instances[host].stop(signal.SIGKILL)
+        with open(self.release, "w") as f:
+            f.write("go")
+
+
 def case_instance_killed_behind_haproxy(display):
-    """HAProxy holds the deployment's addresses, two instances listen behind it and name its
-    download address. Both hold the last file of a module request back; the one the download
-    went to is killed (SIGKILL) while it holds it, the file is released, and the installer's
-    reconnection goes through HAProxy to the other: the install completes, every file identical."""
-    check(os.access(HAPROXY, os.X_OK), "no %s (scripts/setup installs haproxy)" % HAPROXY)
-    check(not scenario.wait_listening(*BALANCER_DOWNLOAD, timeout=0.5),
-          "another service listens on %s:%d (another end-to-end run?)" % BALANCER_DOWNLOAD)
+    """Both instances hold the last file of a module request back; the one the download went to
+    is killed while it holds it, the file is released, and the installer's reconnection goes
+    through HAProxy to the other: the install completes, every file identical."""
     work, release = case_folder("behind-haproxy", "release-last-file")
     pkg = package()
     folder = BUILD.package()
+    with Balanced(work, release, lambda host: ["--package", folder]) as balanced, \
+            scenario.InstallerRun(BUILD, work, display=display, start_service=False) as run:
+        start_clicked(run)
+        victim, other = balanced.holding()
+        balanced.kill_and_release(victim)
+        open_and_exit(run)
+        check_installed_files(run, pkg)
+        check(balanced.count(other, "module download:") >= 1,
+              "instance %s (alive) served no module request" % other)
+        colon = b"\xa3\xba"
+        lines = log_lines(run)
+        check(b"OnDLDisconnect" + colon + b"Reconnect 1 of 3 in 1000 ms" in lines,
+              "install.log does not show the reconnection")
+        again = [l for l in lines
+                 if l.startswith(b"ProcessDL" + colon + b"DownloadModule Again ")]
+        check(len(again) == 1 and int(again[0].split()[-1]) >= 1,
+              "install.log: the second request %r" % again)
+
+
+# -- rolling upgrades: every version kept, announced last, an install bound to its version ------
+
+def release_version(releases, part3, part4, changed=False, name=None):
+    """Version P3.P4 of the demo package as a folder of `releases` (or `name` in it): the demo's
+    files copied, with other bytes in every data file when `changed`, each module's record
+    numbered by its file's SHA-256 as pack numbers it. Returns the folder."""
+    base = BUILD.package()
+    folder = os.path.join(releases, name or "%d.%d" % (part3, part4))
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+    with open(os.path.join(base, "package.json"), encoding="utf-8") as f:
+        pkg = json.load(f)
+    for m in pkg["modules"]:
+        target = os.path.join(folder, m["source"])
+        os.makedirs(os.path.dirname(target) or folder, exist_ok=True)
+        shutil.copyfile(os.path.join(base, m["source"]), target)
+        if changed and m["kind"] == "F":
+            with open(target, "ab") as f:
+                f.write(b" changed in %d.%d" % (part3, part4))
+        content = bytes.fromhex(digest(target))
+        m["num1"], m["num2"] = struct.unpack("<ii", content[:8])
+    if pkg.get("base_archive"):
+        shutil.copyfile(os.path.join(base, pkg["base_archive"]),
+                        os.path.join(folder, pkg["base_archive"]))
+    pkg["version_part3"], pkg["version_part4"] = part3, part4
+    with open(os.path.join(folder, "package.json"), "w", encoding="utf-8") as f:
+        json.dump(pkg, f, ensure_ascii=False, indent=1)
+    return folder
+
+
+def announce(releases, version):
+    with open(os.path.join(releases, "current"), "w") as f:
+        f.write(version + "\n")
+
+
+def releases_of(work, versions, current):
+    """An instance's releases folder per balanced host, each with `versions` (P3.P4 texts, the
+    demo's content) and `current` announced."""
+    folders = {}
+    for host in BALANCED:
+        folders[host] = os.path.join(work, "releases-" + host)
+        if os.path.isdir(folders[host]):
+            shutil.rmtree(folders[host])
+        for version in versions:
+            part3, part4 = (int(p) for p in version.split("."))
+            release_version(folders[host], part3, part4)
+        announce(folders[host], current)
+    return folders
+
+
+def rolling_upgrade_keeps_the_started_version(display, kind):
+    """An install of 5.17 is under way behind HAProxy when the instance it does not use is
+    upgraded (the new version copied, the reload, then the switch of what is announced) and the
+    one it downloads from is killed: the resumed download is served by the upgraded instance,
+    and the install ends with "Open" and every file of 5.17."""
+    work, release = case_folder("rolling-" + kind, "release-last-file")
+    releases = releases_of(work, ["5.17"], "5.17")
+    started = os.path.join(releases[BALANCED[0]], "5.17")
+    with Balanced(work, release, lambda host: ["--releases", releases[host]]) as balanced, \
+            scenario.InstallerRun(BUILD, work, display=display, start_service=False) as run:
+        start_clicked(run)
+        victim, other = balanced.holding()
+        if kind == "republished":
+            # A hot fix under the served version's name: refused at the reload, the one served
+            # kept (it must be published as a new version).
+            release_version(releases[other], 5, 17, changed=True)
+            balanced.reload(other)
+            check(balanced.count(other, "version 5.17 refused") == 1,
+                  "the republished 5.17 was not refused; see " + balanced.logs[other])
+        else:
+            part3, part4 = {"fourth-part": (5, 18), "third-part": (6, 17)}[kind]
+            new = "%d.%d" % (part3, part4)
+            release_version(releases[other], part3, part4, changed=True)
+            balanced.reload(other)
+            announce(releases[other], new)
+            balanced.reload(other)
+        balanced.kill_and_release(victim)
+        open_and_exit(run)
+        check_tree(run, started)
+        check(balanced.count(other, "module download:") >= 1,
+              "instance %s (upgraded) served no module request" % other)
+
+
+def case_rolling_upgrade_to_a_higher_fourth_part(display):
+    rolling_upgrade_keeps_the_started_version(display, "fourth-part")
+
+
+def case_rolling_upgrade_to_a_higher_third_part(display):
+    rolling_upgrade_keeps_the_started_version(display, "third-part")
+
+
+def case_rolling_upgrade_republished_version_refused(display):
+    rolling_upgrade_keeps_the_started_version(display, "republished")
+
+
+def case_dropped_version_fails_honestly(display):
+    """The operator drops 5.17 from the instance that will serve the resume (5.18 announced
+    there): the resumed request for 5.17's records is refused, and the install fails saying so,
+    with nothing of either version installed."""
+    work, release = case_folder("rolling-dropped", "release-last-file")
+    releases = releases_of(work, ["5.17"], "5.17")
+    with Balanced(work, release, lambda host: ["--releases", releases[host]]) as balanced, \
+            scenario.InstallerRun(BUILD, work, display=display, start_service=False) as run:
+        start_clicked(run)
+        victim, other = balanced.holding()
+        release_version(releases[other], 5, 18, changed=True)
+        announce(releases[other], "5.18")
+        shutil.rmtree(os.path.join(releases[other], "5.17"))
+        balanced.reload(other)
+        check(balanced.count(other, "version 5.17 dropped") == 1,
+              "5.17 was not dropped; see " + balanced.logs[other])
+        balanced.kill_and_release(victim)
+        expect_text(run, "status", "Install Fail,Error Code:4", timeout=120)
+        check(balanced.count(other, "module download refused") == 1,
+              "instance %s did not refuse the resumed download" % other)
+        check(not os.path.exists(os.path.join(run.install_dir(), "module.info")),
+              "an install was put in place")
+        line = (b"ProcessDL\xa3\xbaDownload Refused 4: the version this install started with is "
+                b"no longer served")
+        check(line in failed_log(run).split(b"\r\n"), "the failed attempt's log does not say why")
+        close_ends_with(run, "Failed")
+
+
+def case_check_announced_download_not_yet(display):
+    """The update check on an instance that announces 5.18, the download on one that holds 5.18
+    but still announces 5.17 (the moment between two switches of a rolling upgrade): the install
+    completes with 5.18. The instances are addressed directly, so that the check and the
+    download land on the two each time."""
+    work, _ = case_folder("announced-not-yet", "unused")
+    folders = releases_of(work, ["5.17"], "5.17")
+    for host in BALANCED:
+        release_version(folders[host], 5, 18, changed=True)
+    announce(folders[BALANCED[0]], "5.18")
+    checking, downloading = BALANCED
     logs = {host: os.path.join(work, "service-%s.log" % host) for host in BALANCED}
-    instances = {}
-    balancer = None
+    for path in logs.values():
+        if os.path.exists(path):
+            os.remove(path)
+    check(not scenario.wait_listening(*BALANCER_DOWNLOAD, timeout=0.5),
+          "another service listens on %s:%d (another end-to-end run?)" % BALANCER_DOWNLOAD)
+    instances = []
     try:
-        for host in BALANCED:
-            if os.path.exists(logs[host]):
-                os.remove(logs[host])
-            instances[host] = qbdrive.Process(
-                [scenario.SERVICE, "serve", "--package", folder, "--log", logs[host],
-                 "--query", host, "--update", host, "--download", host,
-                 "--advertise", "%s:%d" % BALANCER_DOWNLOAD, "--metrics", host + ":9731",
-                 "--hold-last-file-until", release, "--drain", "0"],
-                os.environ.copy(), logs[host] + ".out")
-        for host in BALANCED:
-            check(qbdrive.wait_until(lambda: not instances[host].running()
+        # The check on the deployment's addresses, naming the other instance for the download.
+        instances.append(qbdrive.Process(
+            [scenario.SERVICE, "serve", "--releases", folders[checking], "--log", logs[checking],
+             "--download", checking, "--advertise", "%s:%d" % (downloading, 31712),
+             "--drain", "0"], os.environ.copy(), logs[checking] + ".out"))
+        instances.append(qbdrive.Process(
+            [scenario.SERVICE, "serve", "--releases", folders[downloading], "--log",
+             logs[downloading], "--query", downloading, "--update", downloading, "--download",
+             "%s:%d" % (downloading, 31712), "--drain", "0"],
+            os.environ.copy(), logs[downloading] + ".out"))
+        for host, process in zip(BALANCED, instances):
+            check(qbdrive.wait_until(lambda: not process.running()
                                      or log_count(logs[host], "serving") > 0, 30)
-                  and instances[host].running(), "instance %s did not start; see %s"
-                  % (host, logs[host]))
-        balancer = qbdrive.Process([HAPROXY, "-f", HAPROXY_CONFIG, "-db"], os.environ.copy(),
-                                   os.path.join(work, "haproxy.out"))
-        check(qbdrive.wait_until(lambda: not balancer.running()
-                                 or scenario.wait_listening(*BALANCER_DOWNLOAD, timeout=0.5), 30)
-              and balancer.running(), "HAProxy did not start; see " + balancer.log.name)
+                  and process.running(), "instance %s did not start; see %s" % (host, logs[host]))
         with scenario.InstallerRun(BUILD, work, display=display, start_service=False) as run:
-            start_clicked(run)
-
-            def holding():
-                return [h for h in BALANCED
-                        if log_count(logs[h], "last module file held on purpose") > 0]
-            check(qbdrive.wait_until(holding, 180), "the download never reached its last file")
-            victim = holding()[0]
-            other = [h for h in BALANCED if h != victim][0]
-            instances[victim].stop(signal.SIGKILL)
-            with open(release, "w") as f:
-                f.write("go")
-            open_and_exit(run)
-            check_installed_files(run, pkg)
-            check(log_count(logs[other], "module download:") >= 1,
-                  "instance %s (alive) served no module request" % other)
-            colon = b"\xa3\xba"
-            lines = log_lines(run)
-            check(b"OnDLDisconnect" + colon + b"Reconnect 1 of 3 in 1000 ms" in lines,
-                  "install.log does not show the reconnection")
-            again = [l for l in lines
-                     if l.startswith(b"ProcessDL" + colon + b"DownloadModule Again ")]
-            check(len(again) == 1 and int(again[0].split()[-1]) >= 1,
-                  "install.log: the second request %r" % again)
+            problems = run.install_and_open()
+            check(not problems, "; ".join(problems))
+            check_tree(run, os.path.join(folders[downloading], "5.18"))
+            check(log_count(logs[downloading], "module download:") >= 1,
+                  "the instance that does not announce 5.18 yet served nothing")
+            check(log_count(logs[checking], "module download:") == 0,
+                  "the checking instance served the download")
     finally:
-        if balancer is not None:
-            balancer.stop()
-        for process in instances.values():
+        for process in instances:
             process.stop()
-
-
 
 
 # -- updates: only what changed, proven by the signed manifest ----------------------------------
@@ -1507,6 +1715,16 @@ CASES = [
     ("reconnecting shown in three languages", case_reconnecting_shown_in_three_languages),
     ("behind HAProxy: the instance downloading killed, the resume goes to the other: Open, files identical",
      case_instance_killed_behind_haproxy),
+    ("rolling upgrade to 5.18 behind HAProxy, the downloading instance killed: Open, every file of 5.17",
+     case_rolling_upgrade_to_a_higher_fourth_part),
+    ("rolling upgrade to 6.17 (same fourth part) behind HAProxy: Open, every file of 5.17",
+     case_rolling_upgrade_to_a_higher_third_part),
+    ("5.17 republished with other bytes: refused at the reload, the install gets the 5.17 served",
+     case_rolling_upgrade_republished_version_refused),
+    ("the started version dropped during the download: Failed with its code, nothing installed",
+     case_dropped_version_fails_honestly),
+    ("update check announces 5.18, download on an instance not announcing it yet: Open with 5.18",
+     case_check_announced_download_not_yet),
     ("no server reachable", case_no_server),
     ("reinstall replaces, ends a running terminal", case_reinstall_ends_running_terminal),
     ("check link lost during the download: after two refusals Failed stays, else installs",

@@ -133,7 +133,9 @@ TEST(Pack, ARecordNamesOneContentInEveryVersion) {
       for (const PackageModule& m : packed[x].modules) {
         for (const PackageModule& n : packed[y].modules) {
           // One record, one content.
-          if (record(m) == record(n)) EXPECT_EQ(Read(m.source_path), Read(n.source_path));
+          if (record(m) == record(n)) {
+            EXPECT_EQ(Read(m.source_path), Read(n.source_path));
+          }
         }
       }
     }

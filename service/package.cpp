@@ -43,7 +43,7 @@ bool CheckComponent(const std::string& component, std::string* error) {
 
 // Source paths are relative to the package folder and may not climb out of it by their text.
 bool ResolveSource(const std::string& dir, const std::string& source, std::string* absolute,
-                   uint64_t* size, std::string* error) {
+                   uint64_t* size, FileIdentity* identity, std::string* error) {
   fs::path rel(source);
   if (source.empty() || rel.is_absolute()) {
     *error = "source \"" + source + "\" must be a path relative to the package folder";
@@ -73,6 +73,10 @@ bool ResolveSource(const std::string& dir, const std::string& source, std::strin
   }
   *absolute = full.string();
   *size = bytes;
+  if (identity != nullptr && (!ReadFileIdentity(*absolute, identity) || identity->size != bytes)) {
+    *error = "source \"" + source + "\" changed while it was read";
+    return false;
+  }
   return true;
 }
 
@@ -175,7 +179,8 @@ bool LoadModule(const json& entry, const std::string& dir, PackageModule* module
     *error = "module \"" + module->name + "\": " + path_error;
     return false;
   }
-  return ResolveSource(dir, source, &module->source_path, &module->size, error);
+  return ResolveSource(dir, source, &module->source_path, &module->size, &module->identity,
+                       error);
 }
 
 // No two modules may install the same file, compared as Windows compares names, nor may a file
@@ -299,6 +304,7 @@ bool LoadPackage(const std::string& dir_text, Package* package, std::string* err
   if (!CheckLength(result.product_name, kProductNameMax, "product name", error)) return false;
   if (!base.empty()) {
     if (!ResolveSource(result.dir, base, &result.base_archive_path, &result.base_archive_size,
+                       nullptr,
                        error)) {
       return false;
     }

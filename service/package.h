@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/sha256.h"
+#include "service/file_identity.h"
 
 // Field widths of the wire records a package's texts travel in (each text plus its NUL).
 constexpr size_t kPackageNumberMax = 10;
@@ -30,6 +31,7 @@ struct PackageModule {
   std::string file_part;    // "ticks.dat"
   std::string source_path;  // absolute path of the file on this machine
   uint64_t size = 0;        // bytes, read when the package is loaded
+  FileIdentity identity;    // the file loaded: a file changed since is not served
 };
 
 struct Package {

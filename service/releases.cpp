@@ -30,6 +30,14 @@ bool SamePackage(const Package& a, const Package& b) {
   return true;
 }
 
+// The first module file of `package` that is no longer the one loaded, or "".
+std::string FirstChangedFile(const Package& package) {
+  for (const PackageModule& m : package.modules) {
+    if (!StillTheFileLoaded(m.source_path, m.identity)) return m.source_path;
+  }
+  return "";
+}
+
 bool Older(const Package& a, const Package& b) {
   return a.version_part3 != b.version_part3 ? a.version_part3 < b.version_part3
                                             : a.version_part4 < b.version_part4;
@@ -92,6 +100,11 @@ bool LoadReleases(const std::string& dir, const Releases* before, Releases* out,
       } else if (!read) {
         problem("version " + name + " no longer loads (" + error +
                          "); the one loaded before stays");
+      }
+      const std::string changed = FirstChangedFile(*served);
+      if (!changed.empty()) {
+        problem("version " + name + ": " + changed + " changed in place since it was loaded; "
+                "downloads that ask for its records are refused");
       }
       loaded.versions.push_back(*served);
       continue;

@@ -128,6 +128,47 @@ TEST_F(ReleasesTest, ARepublishedVersionIsRefusedAndTheOneServedKept) {
   EXPECT_EQ(service_.service().Counts().reload_failures, 1u);
 }
 
+// An operator who overwrites a served version's folder (a hot fix copied over it, or the folder
+// replaced by another under its name) leaves the service no bytes of the records it handed
+// out: those are refused, with the installer told why, and never answered with the new bytes.
+TEST_F(ReleasesTest, AVersionRewrittenInPlaceIsRefusedNotServedWithOtherBytes) {
+  Pack(5, 17, "quotes of 5.17");
+  Pack(5, 18, "quotes of 5.18");
+  Announce("5.17");
+  ASSERT_TRUE(Start());
+  std::vector<ModuleRecord> records, other;
+  ASSERT_EQ(Check(&records), "5.17");
+  // Same size, other bytes, package.json untouched: only the file itself tells.
+  const fs::path quotes = releases_ / "5.17" / "Data" / "Quotes" / "SH600000.day";
+  Write(quotes, "QUOTES OF 5.17");
+  // Before any reload as after one: the request for the old record is refused.
+  TestClient client;
+  ASSERT_TRUE(client.Link(service_.download()));
+  ASSERT_TRUE(client.RequestModules(records));
+  std::vector<uint8_t> reply;
+  MessageHeader header;
+  ASSERT_TRUE(client.Receive(&reply, &header));
+  EXPECT_EQ(header.Code, kMsgFileDownloadRsp);
+  EXPECT_EQ(header.ErrorCode, kErrorModuleNotServed);
+  EXPECT_EQ(header.RecordCount, 0u);
+  EXPECT_TRUE(client.socket().WaitClosed());
+  EXPECT_TRUE(service_.LogHas("changed since its version was loaded"));
+  Reload();
+  EXPECT_TRUE(service_.LogHas("changed in place since it was loaded"));
+  EXPECT_EQ(Quotes(records), "refused");
+  // The other version is untouched by it; and a folder replaced whole (a new inode under the
+  // old name) is refused the same way.
+  Announce("5.18");
+  Reload();
+  ASSERT_EQ(Check(&other), "5.18");
+  EXPECT_EQ(Quotes(other), "quotes of 5.18");
+  Pack(5, 18, "quotes of 5.18", root_ / "again");
+  fs::remove_all(releases_ / "5.18");
+  fs::rename(root_ / "again", releases_ / "5.18");
+  EXPECT_EQ(Quotes(other), "refused");
+  EXPECT_EQ(service_.service().Counts().refused.at("changed_module"), 3u);
+}
+
 TEST_F(ReleasesTest, ADroppedVersionIsRefusedAndACurrentThatNamesNoneKeepsWhatWasServed) {
   Pack(5, 17, "quotes of 5.17");
   Pack(5, 18, "quotes of 5.18");

@@ -259,17 +259,17 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
     const PackageModule* m =
         packages_->FindModule(r.package_key, r.name, r.num1, r.num2, &owner, &hold_all);
     if (!m) {
-      // Said before the close, so that the installer can tell the user why; nothing of
-      // another version is sent instead.
-      failure_ = "unknown_module";
-      refused_with_reply_ = true;
-      const std::string why = "request for unknown module \"" + r.name + "\" (key \"" +
-                              r.package_key + "\", " + std::to_string(r.num1) + "_" +
-                              std::to_string(r.num2) + ")";
-      ServiceLogF("%s module download refused: %s", info_.Tag().c_str(), why.c_str());
-      if (!Reply(out, DownloadRefusal(kErrorModuleNotServed), reason)) return false;
-      out.CloseAfterFlush(why);
-      return true;
+      return RefuseDownload("request for unknown module \"" + r.name + "\" (key \"" +
+                                r.package_key + "\", " + std::to_string(r.num1) + "_" +
+                                std::to_string(r.num2) + ")",
+                            "unknown_module", out, reason);
+    }
+    // A file changed in place since its version was loaded holds bytes its record does not
+    // name; the version can no longer be served.
+    if (!StillTheFileLoaded(m->source_path, m->identity)) {
+      return RefuseDownload("module \"" + r.name + "\": " + m->source_path +
+                                " changed since its version was loaded",
+                            "changed_module", out, reason);
     }
     modules.push_back(m);
     owners.push_back(owner);
@@ -314,6 +314,18 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
       Transfer::Modules({last}, cache, faults.corrupt_module, faults.grow_module);
   held_transfer_ = held.get();
   return Queue(std::move(held), reason);
+}
+
+bool SessionHandler::RefuseDownload(const std::string& why, const char* metric, Outbox& out,
+                                    std::string* reason) {
+  // Said before the close, so that the installer can tell the user why; nothing of another
+  // version is sent instead.
+  failure_ = metric;
+  refused_with_reply_ = true;
+  ServiceLogF("%s module download refused: %s", info_.Tag().c_str(), why.c_str());
+  if (!Reply(out, DownloadRefusal(kErrorModuleNotServed), reason)) return false;
+  out.CloseAfterFlush(why);
+  return true;
 }
 
 bool SessionHandler::OnBaseZip(const uint8_t* message, size_t length, Outbox& out,

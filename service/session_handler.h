@@ -46,6 +46,10 @@ class SessionHandler : public ConnectionHandler {
   bool OnModuleCheck(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
   bool OnModuleDownload(const uint8_t* message, size_t length, Outbox& out,
                         std::string* reason);
+  // Answers a module download with kErrorModuleNotServed and closes once it is out; `metric`
+  // is the reason counted among the refused requests.
+  bool RefuseDownload(const std::string& why, const char* metric, Outbox& out,
+                      std::string* reason);
   bool OnBaseZip(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
   bool Queue(std::unique_ptr<Transfer> transfer, std::string* reason);
   // A reply under the key the client receives with (type "6").

@@ -203,18 +203,25 @@ TEST_F(SessionTest, MissingBaseArchiveIsSentAsAnEmptyOne) {
   EXPECT_TRUE(service_.LogHas("none published"));
 }
 
-TEST_F(SessionTest, FilesGoOutAsTheyAreWhenTheirDownloadStarts) {
+// A file cut short after its package was loaded holds bytes the record handed out does not
+// name: the download is refused with the code that says so, never sent as the file is now.
+TEST_F(SessionTest, AFileChangedSinceItsPackageWasLoadedIsRefused) {
   ASSERT_TRUE(Start());
   UpdateReply reply;
   std::vector<ModuleRecord> records;
   ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
-  // The size is taken when the file is opened, not when the package was loaded.
   fs::resize_file(fs::path(temp_.path()) / "Data/big.bin", 10);
   TestClient dl;
   ASSERT_TRUE(dl.Link(service_.download()));
-  std::map<std::string, std::string> got;
-  ASSERT_TRUE(dl.DownloadModules(records, &got));
-  EXPECT_EQ(got["Data\\big.bin"].size(), 10u);
+  ASSERT_TRUE(dl.RequestModules(records));
+  std::vector<uint8_t> message;
+  MessageHeader header;
+  ASSERT_TRUE(dl.Receive(&message, &header));
+  EXPECT_EQ(header.Code, kMsgFileDownloadRsp);
+  EXPECT_EQ(header.ErrorCode, kErrorModuleNotServed);
+  EXPECT_EQ(header.RecordCount, 0u);
+  EXPECT_TRUE(dl.socket().WaitClosed());
+  EXPECT_TRUE(service_.LogHas("big.bin changed since its version was loaded"));
 }
 
 TEST_F(SessionTest, PackageQueryForAnUnknownPackageHasAnEmptyName) {

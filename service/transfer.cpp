@@ -76,6 +76,15 @@ bool Transfer::OpenItem(std::string* reason) {
     *reason = "cannot open " + path + ": " + strerror(errno);
     return false;
   }
+  // Never other bytes than the record names: a file replaced or rewritten since its version was
+  // loaded is not sent (also not into the message cache).
+  FileIdentity opened;
+  const PackageModule* module = items_[item_];
+  if (module != nullptr && module->identity.known &&
+      (!ReadFileIdentity(fd_, &opened) || opened != module->identity)) {
+    *reason = path + " changed since its version was loaded";
+    return false;
+  }
   if (static_cast<uint64_t>(st.st_size) > 0x7FFFFFFF) {
     *reason = path + " has grown past 2 GiB";
     return false;

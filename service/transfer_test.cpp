@@ -158,3 +158,24 @@ TEST(Transfer, FileCutWhileBeingSentIsAnErrorNotAShortFile) {
   EXPECT_FALSE(missing->NextMessage(96, &message, &reason));
   EXPECT_NE(reason.find("cannot open"), std::string::npos);
 }
+
+// A module whose file was replaced after its version was loaded, asked for before (the request
+// saw the old file) and opened after: nothing of it goes out, the cache's build included.
+TEST(Transfer, AFileReplacedSinceItsVersionWasLoadedIsNotSent) {
+  TempDir dir;
+  PackageModule m = TestModule(dir.path(), "m", TestBytes(3000, 7));
+  ASSERT_TRUE(ReadFileIdentity(m.source_path, &m.identity));
+  auto t = Transfer::Modules({&m});
+  const std::string replacement = m.source_path + ".new";
+  std::ofstream(replacement, std::ios::binary) << TestBytes(3000, 8);
+  fs::rename(replacement, m.source_path);
+  std::vector<uint8_t> message;
+  std::string reason;
+  EXPECT_FALSE(t->NextMessage(96, &message, &reason));
+  EXPECT_NE(reason.find("changed since its version was loaded"), std::string::npos) << reason;
+  // The file as loaded goes out as before.
+  PackageModule same = TestModule(dir.path(), "same", TestBytes(3000, 9));
+  ASSERT_TRUE(ReadFileIdentity(same.source_path, &same.identity));
+  auto ok = Transfer::Modules({&same});
+  while (!ok->done()) ASSERT_TRUE(ok->NextMessage(96, &message, &reason)) << reason;
+}
