@@ -936,19 +936,34 @@ def announce(releases, version):
         f.write(version + "\n")
 
 
-def releases_of(work, versions, current):
+def releases_of(work, versions, current, linked=False):
     """An instance's releases folder per balanced host, each with `versions` (P3.P4 texts, the
-    demo's content) and `current` announced."""
+    demo's content) and `current` announced. `linked`: each version folder is a link to a folder
+    kept beside (as deployment tools that switch links publish)."""
     folders = {}
     for host in BALANCED:
         folders[host] = os.path.join(work, "releases-" + host)
-        if os.path.isdir(folders[host]):
-            shutil.rmtree(folders[host])
+        kept = os.path.join(work, "versions-" + host)
+        for folder in (folders[host], kept):
+            if os.path.isdir(folder):
+                shutil.rmtree(folder)
+        os.makedirs(folders[host])
         for version in versions:
             part3, part4 = (int(p) for p in version.split("."))
-            release_version(folders[host], part3, part4)
+            if linked:
+                target = release_version(kept, part3, part4, name=version + "-1")
+                os.symlink(target, os.path.join(folders[host], version))
+            else:
+                release_version(folders[host], part3, part4)
         announce(folders[host], current)
     return folders
+
+
+def switch_link(link, target):
+    """`link` made to point at `target` in one step, as deployment tools switch a release."""
+    fresh = link + ".new"
+    os.symlink(target, fresh)
+    os.replace(fresh, link)
 
 
 def rolling_upgrade_keeps_the_started_version(display, kind):
@@ -957,16 +972,18 @@ def rolling_upgrade_keeps_the_started_version(display, kind):
     one it downloads from is killed: the resumed download is served by the upgraded instance,
     and the install ends with "Open" and every file of 5.17."""
     work, release = case_folder("rolling-" + kind, "release-last-file")
-    releases = releases_of(work, ["5.17"], "5.17")
-    started = os.path.join(releases[BALANCED[0]], "5.17")
+    releases = releases_of(work, ["5.17"], "5.17", linked=kind == "republished")
+    started = os.path.realpath(os.path.join(releases[BALANCED[0]], "5.17"))
     with Balanced(work, release, lambda host: ["--releases", releases[host]]) as balanced, \
             scenario.InstallerRun(BUILD, work, display=display, start_service=False) as run:
         start_clicked(run)
         victim, other = balanced.holding()
         if kind == "republished":
-            # A hot fix under the served version's name: refused at the reload, the one served
-            # kept (it must be published as a new version).
-            release_version(releases[other], 5, 17, changed=True)
+            # A hot fix under the served version's name, its link switched to it: refused at
+            # the reload, the one served kept (it must be published as a new version).
+            fix = release_version(os.path.join(work, "versions-" + other), 5, 17, changed=True,
+                                  name="5.17-2")
+            switch_link(os.path.join(releases[other], "5.17"), fix)
             balanced.reload(other)
             check(balanced.count(other, "version 5.17 refused") == 1,
                   "the republished 5.17 was not refused; see " + balanced.logs[other])
