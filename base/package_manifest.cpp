@@ -127,14 +127,29 @@ bool HasRepeatedPath(const std::vector<ManifestFile>& files) {
   return false;
 }
 
+// A file's chunk list as format 3 keeps it: each chunk 1..max bytes, together the file's size.
+bool ChunksFit(const ManifestFile& file, const ChunkSizes& sizes) {
+  uint64_t total = 0;
+  for (const ManifestChunk& chunk : file.chunks) {
+    if (chunk.length == 0 || chunk.length > sizes.max) return false;
+    total += chunk.length;
+  }
+  return total == file.size;
+}
+
 }  // namespace
 
 bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* body) {
   body->clear();
   // Refuse everything the decoder refuses: a packer must never sign a manifest that every
   // installer then rejects.
-  const bool format2 = manifest.format == kManifestFormat;
-  if ((!format2 && (manifest.format != kManifestFormat1 || manifest.expires != 0)) ||
+  const bool format1 = manifest.format == kManifestFormat1;
+  const bool format3 = manifest.format == kManifestFormat3;
+  const bool format2 = manifest.format == kManifestFormat2 || format3;  // a module per file
+  if ((!format2 && (!format1 || manifest.expires != 0)) ||
+      (format3 ? !ChunkSizesValid(manifest.chunk_sizes) ||
+                     (manifest.offers & ~kManifestOffersRanges) != 0
+               : manifest.offers != 0) ||
       manifest.package_number.empty() || manifest.package_number.size() > kManifestNumberMax ||
       !IsTextSafe(manifest.package_number) || manifest.files.size() > kManifestMaxFiles ||
       manifest.base_archive.path.size() > kManifestBaseNameMax ||
@@ -142,6 +157,7 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
       (!manifest.base_archive.path.empty() && !IsInstallPathSafe(manifest.base_archive.path))) {
     return false;
   }
+  size_t chunks = 0;
   for (const ManifestFile& file : manifest.files) {
     if (file.path.empty() || file.path.size() > kManifestPathMax || !IsTextSafe(file.path) ||
         !IsInstallPathSafe(file.path)) {
@@ -151,7 +167,10 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
                     !IsTextSafe(file.module))) {
       return false;
     }
+    if (format3 ? !ChunksFit(file, manifest.chunk_sizes) : !file.chunks.empty()) return false;
+    chunks += file.chunks.size();
   }
+  if (chunks > kManifestMaxChunks) return false;
   if (HasRepeatedPath(manifest.files)) return false;
   PutBytes(body, kManifestMagic, sizeof kManifestMagic);
   Put16(body, manifest.format);
@@ -160,6 +179,12 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
   Put32(body, static_cast<uint32_t>(manifest.version.Part3));
   Put32(body, static_cast<uint32_t>(manifest.version.Part4));
   if (format2) Put64(body, manifest.expires);
+  if (format3) {
+    body->push_back(manifest.offers);
+    Put32(body, manifest.chunk_sizes.min);
+    Put32(body, manifest.chunk_sizes.average);
+    Put32(body, manifest.chunk_sizes.max);
+  }
   Put32(body, static_cast<uint32_t>(manifest.files.size()));
   for (const ManifestFile& file : manifest.files) {
     Put16(body, static_cast<uint16_t>(file.path.size()));
@@ -170,6 +195,13 @@ bool EncodeManifestBody(const PackageManifest& manifest, std::vector<uint8_t>* b
     }
     Put64(body, file.size);
     PutBytes(body, file.sha256.data(), kSha256Size);
+    if (format3) {
+      Put32(body, static_cast<uint32_t>(file.chunks.size()));
+      for (const ManifestChunk& chunk : file.chunks) {
+        Put32(body, chunk.length);
+        PutBytes(body, chunk.sha256.data(), kSha256Size);
+      }
+    }
   }
   body->push_back(static_cast<uint8_t>(manifest.base_archive.path.size()));
   if (!manifest.base_archive.path.empty()) {
@@ -188,25 +220,35 @@ bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
   uint8_t number_length = 0;
   if (!in.Bytes(sizeof kManifestMagic, &magic) ||
       std::memcmp(magic, kManifestMagic, sizeof kManifestMagic) != 0 || !in.U16(&format) ||
-      (format != kManifestFormat1 && format != kManifestFormat) || !in.U8(&number_length) ||
-      number_length == 0 ||
-      number_length > kManifestNumberMax) {
+      format < kManifestFormat1 || format > kManifestFormat3 || !in.U8(&number_length) ||
+      number_length == 0 || number_length > kManifestNumberMax) {
     return false;
   }
-  const bool format2 = format == kManifestFormat;
+  const bool format3 = format == kManifestFormat3;
+  const bool format2 = format == kManifestFormat2 || format3;  // a module per file
   PackageManifest out;
   out.format = format;
   uint32_t part3 = 0, part4 = 0, count = 0;
   if (!in.Text(number_length, &out.package_number) || !in.U32(&part3) || !in.U32(&part4) ||
-      (format2 && !in.U64(&out.expires)) || !in.U32(&count) || count > kManifestMaxFiles) {
+      (format2 && !in.U64(&out.expires))) {
     return false;
   }
+  if (format3 &&
+      (!in.U8(&out.offers) || (out.offers & ~kManifestOffersRanges) != 0 ||
+       !in.U32(&out.chunk_sizes.min) || !in.U32(&out.chunk_sizes.average) ||
+       !in.U32(&out.chunk_sizes.max) || !ChunkSizesValid(out.chunk_sizes))) {
+    return false;
+  }
+  if (!in.U32(&count) || count > kManifestMaxFiles) return false;
   out.version.Part3 = static_cast<int32_t>(part3);
   out.version.Part4 = static_cast<int32_t>(part4);
-  // Each entry takes at least 43 bytes (45 in format 2): a count the rest cannot hold reserves
-  // nothing.
-  if (in.left() / (2 + 1 + (format2 ? 2 : 0) + 8 + kSha256Size) < count) return false;
+  // Each entry takes at least 43 bytes (45 in format 2, 49 in format 3): a count the rest
+  // cannot hold reserves nothing.
+  if (in.left() / (2 + 1 + (format2 ? 2 : 0) + (format3 ? 4 : 0) + 8 + kSha256Size) < count) {
+    return false;
+  }
   out.files.resize(count);
+  size_t chunks = 0;
   for (ManifestFile& file : out.files) {
     uint16_t length = 0;
     uint8_t module_length = 0;
@@ -219,6 +261,19 @@ bool DecodeManifest(const uint8_t* data, size_t size, PackageManifest* manifest,
       return false;
     }
     if (!in.U64(&file.size) || !in.Digest(&file.sha256)) return false;
+    uint32_t chunk_count = 0;
+    if (!format3) continue;
+    // Checked against what is left before anything is reserved for them.
+    if (!in.U32(&chunk_count) || chunk_count > kManifestMaxChunks - chunks ||
+        in.left() / (4 + kSha256Size) < chunk_count) {
+      return false;
+    }
+    chunks += chunk_count;
+    file.chunks.resize(chunk_count);
+    for (ManifestChunk& chunk : file.chunks) {
+      if (!in.U32(&chunk.length) || !in.Digest(&chunk.sha256)) return false;
+    }
+    if (!ChunksFit(file, out.chunk_sizes)) return false;
   }
   if (HasRepeatedPath(out.files)) return false;
   uint8_t base_length = 0;

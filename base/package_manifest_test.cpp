@@ -89,7 +89,7 @@ const char kSmallManifestBody[] =
 // The same in format 2: an expiry, and the module of each file.
 PackageManifest SmallManifest2() {
   PackageManifest manifest = SmallManifest();
-  manifest.format = kManifestFormat;
+  manifest.format = kManifestFormat2;
   manifest.expires = 0x0000000180000001ull;
   manifest.files[0].module = "core";
   return manifest;
@@ -107,6 +107,40 @@ const char kSmallManifest2Body[] =
     "04 63 6F 72 65"              // of module "core"
     "08 07 06 05 04 03 02 01"     // its size
     "1111111111111111111111111111111111111111111111111111111111111111"
+    "08 62 61 73 65 2E 7A 69 70"  // base archive "base.zip"
+    "2C 01 00 00 00 00 00 00"     // its size, 300
+    "2222222222222222222222222222222222222222222222222222222222222222";
+
+// The same in format 3: the range offer, the chunk sizes and each file's chunks.
+PackageManifest SmallManifest3() {
+  PackageManifest manifest = SmallManifest2();
+  manifest.format = kManifestFormat3;
+  manifest.offers = kManifestOffersRanges;
+  manifest.chunk_sizes = {64, 256, 1024};
+  manifest.files[0].size = 300;
+  manifest.files[0].chunks = {{256, DigestFilledWith(0x33)}, {44, DigestFilledWith(0x44)}};
+  return manifest;
+}
+
+const char kSmallManifest3Body[] =
+    "51 42 50 4D"                 // "QBPM"
+    "03 00"                       // format 3
+    "06 31 30 30 32 30 31"        // "100201"
+    "05 00 00 00"                 // version part 3: 5
+    "FE FF FF FF"                 // version part 4: -2
+    "01 00 00 80 01 00 00 00"     // expires
+    "01"                          // offers range requests
+    "40 00 00 00 00 01 00 00 00 04 00 00"  // chunk sizes 64 / 256 / 1024
+    "01 00 00 00"                 // one file
+    "09 00 62 69 6E 5C 61 2E 65 78 65"  // "bin\a.exe"
+    "04 63 6F 72 65"              // of module "core"
+    "2C 01 00 00 00 00 00 00"     // its size, 300
+    "1111111111111111111111111111111111111111111111111111111111111111"
+    "02 00 00 00"                 // two chunks
+    "00 01 00 00"                 // 256 bytes
+    "3333333333333333333333333333333333333333333333333333333333333333"
+    "2C 00 00 00"                 // 44 bytes
+    "4444444444444444444444444444444444444444444444444444444444444444"
     "08 62 61 73 65 2E 7A 69 70"  // base archive "base.zip"
     "2C 01 00 00 00 00 00 00"     // its size, 300
     "2222222222222222222222222222222222222222222222222222222222222222";
@@ -164,11 +198,88 @@ TEST(PackageManifestTest, FormatTwoHasItsGoldenBytes) {
   EXPECT_EQ(HexText(body.data(), body.size()), HexText(golden.data(), golden.size()));
   PackageManifest decoded;
   ASSERT_TRUE(Decodes(Signed(golden), &decoded));
-  EXPECT_EQ(decoded.format, kManifestFormat);
+  EXPECT_EQ(decoded.format, kManifestFormat2);
   EXPECT_EQ(decoded.expires, 0x0000000180000001ull);
   ASSERT_EQ(decoded.files.size(), 1u);
   ExpectSameFile(decoded.files[0], SmallManifest2().files[0]);
   ExpectSameFile(decoded.base_archive, SmallManifest2().base_archive);
+}
+
+TEST(PackageManifestTest, FormatThreeHasItsGoldenBytes) {
+  std::vector<uint8_t> body;
+  ASSERT_TRUE(EncodeManifestBody(SmallManifest3(), &body));
+  const std::vector<uint8_t> golden = HexBytes(kSmallManifest3Body);
+  EXPECT_EQ(HexText(body.data(), body.size()), HexText(golden.data(), golden.size()));
+  PackageManifest decoded;
+  ASSERT_TRUE(Decodes(Signed(golden), &decoded));
+  EXPECT_EQ(decoded.format, kManifestFormat3);
+  EXPECT_EQ(decoded.offers, kManifestOffersRanges);
+  EXPECT_TRUE(decoded.chunk_sizes == (ChunkSizes{64, 256, 1024}));
+  ASSERT_EQ(decoded.files.size(), 1u);
+  ExpectSameFile(decoded.files[0], SmallManifest3().files[0]);
+  ASSERT_EQ(decoded.files[0].chunks.size(), 2u);
+  EXPECT_EQ(decoded.files[0].chunks[1].length, 44u);
+  EXPECT_EQ(decoded.files[0].chunks[1].sha256, DigestFilledWith(0x44));
+}
+
+// A chunk list is held to its file on both sides: lengths 1..max that add up to the size, sizes
+// a cutter can use, no offer not known, no more chunks than the bytes left can hold; and only
+// format 3 carries any of it.
+TEST(PackageManifestTest, FormatThreeChunkListsAreHeldToTheirFile) {
+  std::vector<uint8_t> body;
+  const auto encodes = [&](const PackageManifest& m) { return EncodeManifestBody(m, &body); };
+  PackageManifest m = SmallManifest3();
+  ASSERT_TRUE(encodes(m));
+  m.files[0].chunks[1].length = 45;  // 301 bytes for a file of 300
+  EXPECT_FALSE(encodes(m));
+  m = SmallManifest3();
+  m.files[0].chunks = {{300, DigestFilledWith(1)}};
+  EXPECT_TRUE(encodes(m));
+  m.files[0].size = 2000;
+  m.files[0].chunks = {{1000, DigestFilledWith(1)}, {1000, DigestFilledWith(2)}};
+  EXPECT_TRUE(encodes(m));
+  m.files[0].chunks = {{1025, DigestFilledWith(1)}, {975, DigestFilledWith(2)}};  // past max
+  EXPECT_FALSE(encodes(m));
+  m.files[0].chunks = {{0, DigestFilledWith(1)}, {2000, DigestFilledWith(2)}};
+  EXPECT_FALSE(encodes(m));
+  m = SmallManifest3();
+  m.files[0].size = 0;
+  m.files[0].chunks.clear();  // an empty file has no chunk
+  EXPECT_TRUE(encodes(m));
+  m = SmallManifest3();
+  m.chunk_sizes = {64, 300, 1024};
+  EXPECT_FALSE(encodes(m));
+  m = SmallManifest3();
+  m.offers = 2;
+  EXPECT_FALSE(encodes(m));
+  // Chunks and offers belong to format 3 alone.
+  m = SmallManifest3();
+  m.format = kManifestFormat2;
+  EXPECT_FALSE(encodes(m));
+  m.files[0].chunks.clear();
+  EXPECT_FALSE(encodes(m));
+  m.offers = 0;
+  EXPECT_TRUE(encodes(m));
+
+  // The decoder, on bytes no encoder wrote.
+  const std::vector<uint8_t> golden = HexBytes(kSmallManifest3Body);
+  ASSERT_TRUE(Decodes(Signed(golden)));
+  const size_t offers = 4 + 2 + 7 + 4 + 4 + 8;
+  const size_t sizes = offers + 1;
+  const size_t chunk_count = sizes + 12 + 4 + 11 + 5 + 8 + 32;
+  const size_t second_length = chunk_count + 4 + 4 + 32;
+  auto patched = [&](size_t at, std::vector<uint8_t> bytes) {
+    std::vector<uint8_t> data = golden;
+    std::copy(bytes.begin(), bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(at));
+    return Signed(data);
+  };
+  EXPECT_FALSE(Decodes(patched(offers, {0x03})));
+  EXPECT_FALSE(Decodes(patched(sizes, {0x00, 0x01, 0x00, 0x00})));          // min = average
+  EXPECT_FALSE(Decodes(patched(sizes + 8, {0x00, 0x00, 0x80, 0x00})));      // max 8 MiB
+  EXPECT_FALSE(Decodes(patched(chunk_count, {0x03, 0x00, 0x00, 0x00})));    // one too many
+  EXPECT_FALSE(Decodes(patched(chunk_count, {0xFF, 0xFF, 0xFF, 0x7F})));    // nothing reserved
+  EXPECT_FALSE(Decodes(patched(chunk_count, {0x01, 0x00, 0x00, 0x00})));    // 256 of 300
+  EXPECT_FALSE(Decodes(patched(second_length, {0x2D, 0x00, 0x00, 0x00})));  // 301 of 300
 }
 
 // Format 1, as the packers before format 2 signed it, is still read.
@@ -216,7 +327,7 @@ TEST(PackageManifestTest, RoundTripsWithAndWithoutABaseArchive) {
     SCOPED_TRACE(format2 ? "format 2" : "format 1");
     PackageManifest original = manifest;
     if (!with_base) original.base_archive = ManifestFile();
-    original.format = format2 ? kManifestFormat : kManifestFormat1;
+    original.format = format2 ? kManifestFormat2 : kManifestFormat1;
     if (format2) {
       original.expires = ~0ull;
       original.files[0].module = "terminal";
@@ -437,7 +548,7 @@ TEST(PackageManifestTest, EncoderRefusesWhatTheDecoderWouldRefuse) {
   m.expires = 1;
   EXPECT_FALSE(encodes(m));
   m = SmallManifest();
-  m.format = 3;
+  m.format = 4;
   EXPECT_FALSE(encodes(m));
 
   m = SmallManifest();

@@ -1,7 +1,8 @@
 // Feeds bytes to the package manifest's decoder, as an installer reads the staged
 // "package.manifest". A manifest it accepts must encode back to exactly its signed part (so the
-// signature covers everything the installer acts on), and every path and name in it must be within
-// its limit and free of control characters; anything else, or a read past the input, is a fault.
+// signature covers everything the installer acts on), every path and name in it must be within
+// its limit and free of control characters, and every chunk list must cover its file exactly;
+// anything else, or a read past the input, is a fault.
 // With QB_FUZZ_WRITE_SEEDS=<folder> the program writes seed inputs there and ends.
 #include <cstdint>
 #include <cstdlib>
@@ -62,13 +63,25 @@ std::vector<std::string> Seeds() {
 
   // Format 2: the same files, each with its module, and an expiry.
   PackageManifest small2 = small;
-  small2.format = kManifestFormat;
+  small2.format = kManifestFormat2;
   small2.expires = 1765000000;
   for (ManifestFile& file : small2.files) file.module = "core";
 
+  // Format 3: small chunk sizes, so that chunk lists of several entries stay small.
+  PackageManifest small3 = small2;
+  small3.format = kManifestFormat3;
+  small3.offers = kManifestOffersRanges;
+  small3.chunk_sizes = {64, 256, 1024};
+  small3.files[0].size = 1500;
+  small3.files[0].chunks = {{1000, DigestFilledWith(8)}, {300, DigestFilledWith(9)},
+                            {200, DigestFilledWith(10)}};
+  small3.files[1].size = 0;
+  small3.files[2].size = 7;
+  small3.files[2].chunks = {{7, DigestFilledWith(11)}};
+
   PackageManifest empty;
   empty.package_number = "1";
-  return {Signed(small),      Signed(small2), Signed(no_base),
+  return {Signed(small),      Signed(small2),     Signed(small3), Signed(no_base),
           Signed(limits),     Signed(near_twins), Signed(empty)};
 }
 
@@ -110,16 +123,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (manifest.files.size() > kManifestMaxFiles) std::abort();
   if (manifest.format == kManifestFormat1 && manifest.expires != 0) std::abort();
   std::unordered_set<std::string> seen;
+  size_t chunks = 0;
   for (const ManifestFile& file : manifest.files) {
     if (file.path.empty() || !IsPlainText(file.path, kManifestPathMax)) std::abort();
     if (!seen.insert(file.path).second) std::abort();
-    // Format 2 names a module for every file, format 1 for none.
-    if (manifest.format == kManifestFormat
+    // Formats 2 and 3 name a module for every file, format 1 for none.
+    if (manifest.format != kManifestFormat1
             ? file.module.empty() || !IsPlainText(file.module, kManifestModuleMax)
             : !file.module.empty()) {
       std::abort();
     }
+    // Format 3's chunks cover their file exactly, each within the largest chunk size.
+    uint64_t covered = 0;
+    for (const ManifestChunk& chunk : file.chunks) {
+      if (chunk.length == 0 || chunk.length > manifest.chunk_sizes.max) std::abort();
+      covered += chunk.length;
+    }
+    if (manifest.format == kManifestFormat3 ? covered != file.size : !file.chunks.empty()) {
+      std::abort();
+    }
+    chunks += file.chunks.size();
   }
+  if (chunks > kManifestMaxChunks) std::abort();
+  if (manifest.format != kManifestFormat3 && manifest.offers != 0) std::abort();
   if (!IsPlainText(manifest.base_archive.path, kManifestBaseNameMax)) std::abort();
   return 0;
 }

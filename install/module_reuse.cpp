@@ -49,7 +49,7 @@ ReuseResult ReuseInstalledModules(const PackageManifest& manifest, const std::st
                                   const std::string& staging_dir, const std::string& skip,
                                   const std::atomic<bool>* cancel) {
   ReuseResult result;
-  if (manifest.format != kManifestFormat) return result;
+  if (manifest.format == kManifestFormat1) return result;  // no modules named
   // The files of each module, modules in the order they first appear.
   std::vector<std::string> order;
   std::map<std::string, std::vector<const ManifestFile*>> by_module;

@@ -70,7 +70,7 @@ bool CheckPackageManifest(const std::string& path, const PackageCheckInput& inpu
   if (!verified) return Fail(failure, kManifestFileName, "signature does not verify");
   // The first format has no expiry: anyone answering on the service's addresses could replay a
   // package signed in it for ever.
-  if (manifest.format != kManifestFormat) {
+  if (manifest.format == kManifestFormat1) {
     return Fail(failure, kManifestFileName,
                 "of the first format, which has no expiry: sign the package again");
   }

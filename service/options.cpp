@@ -119,6 +119,23 @@ OptionTable ServeOptionTable(ServiceOptions* o, const ServeOptionExtension* exte
   return table;
 }
 
+// The manifest flags pack --sign and sign share.
+void AddManifestFlags(OptionTable* table, ManifestOptions* m) {
+  table->flags["--manifest-format"] = Number(2, 3, [=](long long n) {
+    m->format = static_cast<uint16_t>(n);
+  });
+  // The average chunk size; the smallest a quarter of it, the largest four times it.
+  table->flags["--chunk-kib"] = [=](const std::string& v) {
+    char* end = nullptr;
+    const unsigned long kib = std::strtoul(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || kib < 1 || kib > 1024) return false;
+    m->chunk_sizes = {static_cast<uint32_t>(kib * 256), static_cast<uint32_t>(kib * 1024),
+                      static_cast<uint32_t>(kib * 4096)};
+    return ChunkSizesValid(m->chunk_sizes);
+  };
+  table->switches["--no-ranges"] = [=] { m->offers_ranges = false; };
+}
+
 OptionTable PackOptionTable(ServiceOptions* o) {
   PackOptions* p = &o->pack;
   OptionTable table;
@@ -134,6 +151,7 @@ OptionTable PackOptionTable(ServiceOptions* o) {
       {"--version",
        [=](const std::string& v) { return ParseVersion(v, &p->version_part3, &p->version_part4); }},
   };
+  AddManifestFlags(&table, &p->manifest);
   return table;
 }
 
@@ -145,6 +163,7 @@ OptionTable SignOptionTable(ServiceOptions* o) {
       {"--expires-at",
        Number(1, INT64_MAX, [=](long long n) { o->sign_expires_at = uint64_t(n); })},
   };
+  AddManifestFlags(&table, &o->sign_manifest);
   return table;
 }
 
@@ -303,7 +322,7 @@ std::string UsageText(const ServeOptionExtension* extension) {
   quillbank-service serve [--package DIR]... [--releases DIR]... [listen options]
   quillbank-service pack DIR OUT [pack options]
   quillbank-service keygen DIR
-  quillbank-service sign DIR --key KEYFILE [--expires DAYS | --expires-at UTC]
+  quillbank-service sign DIR --key KEYFILE [--expires DAYS | --expires-at UTC] [manifest options]
   quillbank-service --help
 
 serve: publishes packages to installers. Without --package or --releases it serves the demo
@@ -357,6 +376,15 @@ module's record numbered by its file's SHA-256, so that a record names one conte
   --expires DAYS         with --sign: installers refuse the manifest DAYS days after packing
                          (default: it never expires); sign again before then
   --expires-at UTC       with --sign: the same at a given time, in seconds since 1970 (UTC)
+  --manifest-format N    with --sign: 3 (the default) lists every file's content-defined
+                         chunks, so that installers of this release update from any version
+                         by fetching only the parts that changed; 2 for installers of earlier
+                         releases, which refuse format 3
+  --chunk-kib N          with --sign, format 3: the average chunk size in KiB (default 32; the
+                         smallest chunk a quarter of it, the largest four times it)
+  --no-ranges            with --sign, format 3: tell installers that the download server does
+                         not answer requests for parts of files (they then fetch changed files
+                         whole)
 
 keygen: writes a new signing key pair into DIR (created when missing): package-signing.key,
 the private key (mode 0600; keep it off the servers), and package-signing.pub, the public key
@@ -365,7 +393,8 @@ an installer build takes (CMake cache variable QB_PACKAGE_PUBLIC_KEY). Never rep
 sign: signs the package folder DIR in place, as pack --sign does for a new one: writes its
 package.manifest for the files as they are now and adds that module to its package.json (a
 manifest signed before is replaced). For packages made by other means; package.json is
-replaced only once the new manifest verifies. --expires and --expires-at as for pack.
+replaced only once the new manifest verifies. --expires, --expires-at, --manifest-format,
+--chunk-kib and --no-ranges as for pack.
 
 Default addresses: package query )" QB_QUERY_SERVER_0 ", " QB_QUERY_SERVER_1 ", " QB_QUERY_SERVER_2
          ", " QB_QUERY_SERVER_3 R"( port )" + std::to_string(QB_QUERY_PORT) +

@@ -63,6 +63,7 @@ struct ServiceOptions {
   std::string sign_key_file;
   int sign_expires_days = 0;
   uint64_t sign_expires_at = 0;
+  ManifestOptions sign_manifest;  // format, range offer and chunk sizes
 };
 
 // More serve options, which a test build of the program adds: flags take a value ("--name

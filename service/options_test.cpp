@@ -154,6 +154,27 @@ TEST(Options, PackTakesTwoFoldersAndItsFlags) {
   EXPECT_EQ(sign.sign_expires_days, 7);
   ASSERT_TRUE(Parse({"sign", "dir", "--key", "k.key", "--expires-at", "1"}, &sign, &error)) << error;
   EXPECT_EQ(sign.sign_expires_at, 1u);
+  // The manifest's format, chunk sizes and range offer, for pack --sign and sign alike.
+  EXPECT_EQ(plain.pack.manifest.format, kManifestFormat3);
+  EXPECT_TRUE(plain.pack.manifest.offers_ranges);
+  EXPECT_TRUE(plain.pack.manifest.chunk_sizes == kDefaultChunkSizes);
+  ServiceOptions chosen;
+  ASSERT_TRUE(Parse({"pack", "tree", "out", "--manifest-format", "2", "--chunk-kib", "64",
+                     "--no-ranges"},
+                    &chosen, &error))
+      << error;
+  EXPECT_EQ(chosen.pack.manifest.format, kManifestFormat2);
+  EXPECT_FALSE(chosen.pack.manifest.offers_ranges);
+  EXPECT_TRUE(chosen.pack.manifest.chunk_sizes == (ChunkSizes{16384, 65536, 262144}));
+  ASSERT_TRUE(Parse({"sign", "dir", "--key", "k", "--chunk-kib", "16"}, &sign, &error)) << error;
+  EXPECT_TRUE(sign.sign_manifest.chunk_sizes == (ChunkSizes{4096, 16384, 65536}));
+  for (const char* bad : {"1", "4", "three"}) {
+    EXPECT_FALSE(Parse({"sign", "dir", "--key", "k", "--manifest-format", bad}, &sign, &error));
+  }
+  // An average that is no power of two, or past what the largest chunk may be.
+  for (const char* bad : {"0", "3", "1025", "32k"}) {
+    EXPECT_FALSE(Parse({"sign", "dir", "--key", "k", "--chunk-kib", bad}, &sign, &error)) << bad;
+  }
 }
 
 TEST(Options, KeygenTakesOneFolderAndNoFlags) {

@@ -170,8 +170,9 @@ bool PackTree(const std::string& tree_text, const std::string& out_text,
   }
   if (ok && signing) {
     PackageModule manifest;
-    ok = WriteSignedManifest(package, key, ManifestExpiry(options.expires_days, options.expires_at), &manifest,
-                             error);
+    ManifestOptions written = options.manifest;
+    written.expires = ManifestExpiry(options.expires_days, options.expires_at);
+    ok = WriteSignedManifest(package, key, written, &manifest, error);
     if (ok) package.modules.push_back(std::move(manifest));
   }
   if (ok) {

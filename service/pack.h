@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "service/package_signing.h"
+
 struct PackOptions {
   std::string number = "100201";
   std::string product_name = "quillbank ix";
@@ -17,6 +19,7 @@ struct PackOptions {
   std::string signing_key_file;
   int expires_days = 0;  // a signed manifest expires this many days after packing; 0: never
   uint64_t expires_at = 0;  // or at this time (UTC seconds), when not 0
+  ManifestOptions manifest;  // format, range offer and chunk sizes (its expiry from the two above)
 };
 
 // Packs `tree` into `out` (which must be missing or empty and must not lie inside `tree`).

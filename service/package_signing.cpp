@@ -8,6 +8,7 @@
 #include <fstream>
 #include <vector>
 
+#include "base/file_chunks.h"
 #include "base/sha256.h"
 #include "base/signature.h"
 
@@ -64,10 +65,20 @@ uint64_t ManifestExpiry(int days, uint64_t at) {
   return static_cast<uint64_t>(std::time(nullptr)) + static_cast<uint64_t>(days) * 86400u;
 }
 
-bool BuildManifest(const Package& package, uint64_t expires, PackageManifest* manifest,
-                   std::string* error) {
+bool BuildManifest(const Package& package, const ManifestOptions& options,
+                   PackageManifest* manifest, std::string* error) {
   *manifest = PackageManifest();
-  manifest->expires = expires;
+  manifest->format = options.format;
+  manifest->expires = options.expires;
+  const bool chunked = options.format == kManifestFormat3;
+  if (chunked) {
+    if (!ChunkSizesValid(options.chunk_sizes)) {
+      *error = "chunk sizes out of their bounds";
+      return false;
+    }
+    manifest->chunk_sizes = options.chunk_sizes;
+    manifest->offers = options.offers_ranges ? kManifestOffersRanges : 0;
+  }
   manifest->package_number = package.number;
   manifest->version.Part3 = package.version_part3;
   manifest->version.Part4 = package.version_part4;
@@ -76,7 +87,18 @@ bool BuildManifest(const Package& package, uint64_t expires, PackageManifest* ma
     ManifestFile file;
     file.path = module.folder_part + module.file_part;
     file.module = module.name;
-    if (!HashFile(module.source_path, &file, error)) return false;
+    if (chunked) {
+      FileChunks cut;
+      if (!ChunkFile(module.source_path.c_str(), options.chunk_sizes, &cut)) {
+        *error = "cannot read " + module.source_path + " to hash it";
+        return false;
+      }
+      file.size = cut.size;
+      file.sha256 = cut.sha256;
+      file.chunks = std::move(cut.chunks);
+    } else if (!HashFile(module.source_path, &file, error)) {
+      return false;
+    }
     manifest->files.push_back(std::move(file));
   }
   if (!package.base_archive_path.empty()) {
@@ -86,10 +108,11 @@ bool BuildManifest(const Package& package, uint64_t expires, PackageManifest* ma
   return true;
 }
 
-bool WriteSignedManifest(const Package& package, const SigningKey& key, uint64_t expires,
-                         PackageModule* module, std::string* error) {
+bool WriteSignedManifest(const Package& package, const SigningKey& key,
+                         const ManifestOptions& options, PackageModule* module,
+                         std::string* error) {
   PackageManifest manifest;
-  if (!BuildManifest(package, expires, &manifest, error)) return false;
+  if (!BuildManifest(package, options, &manifest, error)) return false;
   std::vector<uint8_t> bytes;
   if (!EncodeManifestBody(manifest, &bytes)) {
     *error = "the package does not fit a manifest (too many files, or a path or module name too "
@@ -136,8 +159,8 @@ bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::
   return true;
 }
 
-bool SignPackageFolder(const std::string& dir, const std::string& key_file, uint64_t expires,
-                       std::string* error) {
+bool SignPackageFolder(const std::string& dir, const std::string& key_file,
+                       const ManifestOptions& options, std::string* error) {
   SigningKey key;
   if (!SigningKey::ReadFile(key_file, &key, error)) return false;
   Package package;
@@ -169,7 +192,7 @@ bool SignPackageFolder(const std::string& dir, const std::string& key_file, uint
     if (had_manifest) fs::rename(aside, manifest_path, ignored);
   };
   PackageModule manifest;
-  if (!WriteSignedManifest(package, key, expires, &manifest, error) ||
+  if (!WriteSignedManifest(package, key, options, &manifest, error) ||
       !CheckManifestFile(manifest_path.string(), key.public_key(), error)) {
     put_back();
     return false;

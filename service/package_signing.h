@@ -11,15 +11,27 @@
 #include "service/package.h"
 #include "service/signing_key.h"
 
-// The manifest of `package` as its files are now (hashed from their sources), unsigned: each
-// file with its module's name, and `expires` (UTC seconds, 0: never).
-bool BuildManifest(const Package& package, uint64_t expires, PackageManifest* manifest,
-                   std::string* error);
+// How a manifest is written: its expiry (UTC seconds, 0: never), its format, and in format 3
+// whether it tells installers that the download server answers range requests and the chunk
+// sizes its files are cut with. An expiry alone gives the defaults for the rest.
+struct ManifestOptions {
+  ManifestOptions(uint64_t expires_at = 0) : expires(expires_at) {}  // NOLINT: an expiry alone
+  uint64_t expires = 0;
+  uint16_t format = kManifestFormat;
+  bool offers_ranges = true;
+  ChunkSizes chunk_sizes = kDefaultChunkSizes;
+};
+
+// The manifest of `package` as its files are now (hashed from their sources, and in format 3
+// cut into chunks), unsigned: each file with its module's name.
+bool BuildManifest(const Package& package, const ManifestOptions& options,
+                   PackageManifest* manifest, std::string* error);
 
 // Writes the signed manifest of `package` into its folder and fills `module` with the module
 // that carries it (the next Num1, the package's version part 4). False with a reason.
-bool WriteSignedManifest(const Package& package, const SigningKey& key, uint64_t expires,
-                         PackageModule* module, std::string* error);
+bool WriteSignedManifest(const Package& package, const SigningKey& key,
+                         const ManifestOptions& options, PackageModule* module,
+                         std::string* error);
 
 // The expiry of a manifest signed now: `at` (UTC seconds) when not 0, else `days` days from now
 // (0: it never expires).
@@ -34,5 +46,5 @@ bool CheckManifestFile(const std::string& path, const uint8_t* public_key, std::
 // is replaced (by rename) only once the new manifest verifies; until then a manifest signed
 // before stays in place, and a failure leaves the folder as it was. The folder is loaded again
 // at the end as a check.
-bool SignPackageFolder(const std::string& dir, const std::string& key_file, uint64_t expires,
-                       std::string* error);
+bool SignPackageFolder(const std::string& dir, const std::string& key_file,
+                       const ManifestOptions& options, std::string* error);

@@ -216,6 +216,55 @@ TEST(PackageManifestBuild, ModulesOfKindDAreNotListed) {
   EXPECT_EQ(manifest.files[1].size, 2u);
 }
 
+// Format 3 lists each file cut as the cutter cuts it, every chunk with its own hash; the range
+// offer and the chunk sizes are the packer's choice; format 2, for installers of earlier
+// releases, has neither.
+TEST(PackageManifestBuild, FormatThreeListsEveryFilesChunks) {
+  TempDir temp;
+  const std::string big = TestBytes(300000, 3);
+  WriteTestPackage(temp.path(), "100201", {{"", "a.exe", "a"}, {"Data\\", "big", big},
+                                           {"Data\\", "empty", ""}});
+  Package package;
+  std::string error;
+  ASSERT_TRUE(LoadPackage(temp.path(), &package, &error)) << error;
+  ManifestOptions options;
+  options.chunk_sizes = {4096, 16384, 65536};
+  PackageManifest manifest;
+  ASSERT_TRUE(BuildManifest(package, options, &manifest, &error)) << error;
+  EXPECT_EQ(manifest.format, kManifestFormat3);
+  EXPECT_EQ(manifest.offers, kManifestOffersRanges);
+  EXPECT_TRUE(manifest.chunk_sizes == options.chunk_sizes);
+  ASSERT_EQ(manifest.files.size(), 3u);
+  const ManifestFile& file = manifest.files[1];
+  const std::vector<uint32_t> lengths = ChunkLengths(
+      reinterpret_cast<const uint8_t*>(big.data()), big.size(), options.chunk_sizes);
+  ASSERT_EQ(file.chunks.size(), lengths.size());
+  ASSERT_GT(lengths.size(), 4u);
+  size_t offset = 0;
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    EXPECT_EQ(file.chunks[i].length, lengths[i]);
+    EXPECT_EQ(file.chunks[i].sha256,
+              Sha256Of(reinterpret_cast<const uint8_t*>(big.data()) + offset, lengths[i]));
+    offset += lengths[i];
+  }
+  EXPECT_EQ(file.sha256, Sha256Of(reinterpret_cast<const uint8_t*>(big.data()), big.size()));
+  EXPECT_TRUE(manifest.files[2].chunks.empty());
+  std::vector<uint8_t> body;
+  EXPECT_TRUE(EncodeManifestBody(manifest, &body));
+
+  options.offers_ranges = false;
+  ASSERT_TRUE(BuildManifest(package, options, &manifest, &error)) << error;
+  EXPECT_EQ(manifest.offers, 0);
+  options.format = kManifestFormat2;
+  ASSERT_TRUE(BuildManifest(package, options, &manifest, &error)) << error;
+  EXPECT_EQ(manifest.format, kManifestFormat2);
+  EXPECT_TRUE(manifest.files[1].chunks.empty());
+  EXPECT_TRUE(EncodeManifestBody(manifest, &body));
+  options.format = kManifestFormat3;
+  options.chunk_sizes = {4096, 4096, 65536};
+  EXPECT_FALSE(BuildManifest(package, options, &manifest, &error));
+}
+
 TEST_F(PackSignTest, ASignedPackageIsServedWithItsManifest) {
   std::string error;
   ASSERT_TRUE(PackTree(tree_.string(), out_.string(), options_, &error, nullptr)) << error;
@@ -287,7 +336,11 @@ TEST_F(PackSignTest, SignInPlaceAddsOneManifestModuleAndReplacesItWhenSignedAgai
   PackageManifest old = second;
   old.format = kManifestFormat1;
   old.expires = 0;
-  for (ManifestFile& file : old.files) file.module.clear();
+  old.offers = 0;
+  for (ManifestFile& file : old.files) {
+    file.module.clear();
+    file.chunks.clear();
+  }
   std::vector<uint8_t> old_bytes;
   ASSERT_TRUE(EncodeManifestBody(old, &old_bytes));
   SigningKey key;

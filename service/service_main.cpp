@@ -33,9 +33,9 @@ int Pack(const ServiceOptions& options) {
 
 int Sign(const ServiceOptions& options) {
   std::string error;
-  if (!SignPackageFolder(options.sign_dir, options.sign_key_file,
-                         ManifestExpiry(options.sign_expires_days, options.sign_expires_at),
-                         &error)) {
+  ManifestOptions written = options.sign_manifest;
+  written.expires = ManifestExpiry(options.sign_expires_days, options.sign_expires_at);
+  if (!SignPackageFolder(options.sign_dir, options.sign_key_file, written, &error)) {
     fprintf(stderr, "quillbank-service sign: %s\n", error.c_str());
     return kExitFailure;
   }
