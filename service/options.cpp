@@ -111,6 +111,7 @@ OptionTable ServeOptionTable(ServiceOptions* o, const ServeOptionExtension* exte
   table.flags["--drain"] = Number(0, 3600, [=](long long n) { o->drain_ms = int(n) * 1000; });
   table.switches = {
       {"--quiet", [=] { o->quiet = true; }},
+      {"--no-ranges", [=] { o->ranges = false; }},
   };
   if (extension != nullptr) {
     for (const auto& [name, handler] : extension->flags) table.flags[name] = handler;
@@ -362,6 +363,9 @@ load keeps its old package (the log says why).
                          answering 503 before closing every connection (default 5; 0: none)
   --log FILE             append log lines to FILE instead of standard error
   --quiet                no log lines
+  --no-ranges            refuse requests for parts of module files, as a service that does
+                         not know them does (the connection is closed); sign the packages with
+                         --no-ranges then, so that installers fetch changed files whole
 )" + (extension != nullptr ? extension->help : std::string()) + R"(
 pack: writes a package folder OUT from the tree DIR, one module per file (files copied; each
 module's record numbered by its file's SHA-256, so that a record names one content).

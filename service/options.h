@@ -48,6 +48,7 @@ struct ServiceOptions {
   int drain_ms = 5000;
   std::string log_file;
   bool quiet = false;
+  bool ranges = true;  // answers requests for parts of module files (--no-ranges: refused)
   std::shared_ptr<FaultPlan> faults;  // a test build's; none from the command line alone
 
   // pack

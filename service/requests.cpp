@@ -169,6 +169,43 @@ bool ParseModuleDownloadRequest(const uint8_t* message, size_t length, size_t ma
   return true;
 }
 
+bool ParseModuleRangeRequest(const uint8_t* message, size_t length,
+                             std::vector<RangeRequest>* out, std::string* reason) {
+  MessageHeader header;
+  if (!CheckRequestEnvelope(message, length, kModuleRangeRecordSize, 1, kMaxRangesPerRequest,
+                            &header, reason)) {
+    return false;
+  }
+  out->clear();
+  uint64_t total = 0;
+  for (size_t i = 0; i < header.RecordCount; ++i) {
+    const ModuleRangeRecord record =
+        DecodeModuleRangeRecord(message + kMessageHeaderSize + i * kModuleRangeRecordSize);
+    RangeRequest r;
+    if (!ReadText(record.Module.PackageKey, "package key", &r.module.package_key, reason) ||
+        !ReadText(record.Module.Name, "module name", &r.module.name, reason)) {
+      return false;
+    }
+    if (record.Length == 0 || record.Length > kMaxRangeLength) {
+      *reason = "a range of " + std::to_string(record.Length) + " bytes (1 to " +
+                std::to_string(kMaxRangeLength) + " are served)";
+      return false;
+    }
+    total += record.Length;
+    if (total > kMaxRangeRequestBytes) {
+      *reason = "ranges of more than " + std::to_string(kMaxRangeRequestBytes) +
+                " bytes in one request";
+      return false;
+    }
+    r.module.num1 = record.Module.Num1;
+    r.module.num2 = record.Module.Num2;
+    r.offset = record.Offset;
+    r.length = record.Length;
+    out->push_back(std::move(r));
+  }
+  return true;
+}
+
 bool ParseBaseZipRequest(const uint8_t* message, size_t length, std::string* name,
                          std::string* reason) {
   MessageHeader header;

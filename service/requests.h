@@ -57,6 +57,17 @@ bool ParseModuleCheckRequest(const uint8_t* message, size_t length, ModuleCheckR
                              std::string* reason);
 bool ParseModuleDownloadRequest(const uint8_t* message, size_t length, size_t max_count,
                                 std::vector<ModuleRequest>* out, std::string* reason);
+// A request for parts of module files: every range's module, offset and length, in order.
+// Refused (false with a reason) when a record is not 82 bytes, there are none or more than
+// kMaxRangesPerRequest, a range is empty or longer than kMaxRangeLength, or they ask for more
+// than kMaxRangeRequestBytes together.
+struct RangeRequest {
+  ModuleRequest module;
+  uint32_t offset = 0;
+  uint32_t length = 0;
+};
+bool ParseModuleRangeRequest(const uint8_t* message, size_t length,
+                             std::vector<RangeRequest>* out, std::string* reason);
 bool ParseBaseZipRequest(const uint8_t* message, size_t length, std::string* name,
                          std::string* reason);
 bool ParsePackageQuery(const uint8_t* message, size_t length, PackageQueryRequest* out,

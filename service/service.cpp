@@ -156,6 +156,7 @@ int Service::Start(const ServiceOptions& options, std::string* error) {
   SetCache(packages.get());
   state_.packages.Publish(std::move(packages));
   state_.faults = options.faults;
+  state_.ranges = options.ranges;
   if (options.faults) ServiceLogF("faults: %s", options.faults->Describe().c_str());
 
   ServerLimits limits;

@@ -102,6 +102,9 @@ MetricsCounts& MetricsCounts::operator+=(const MetricsCounts& other) {
   reload_failures += other.reload_failures;
   AddAll(&version_files, other.version_files);
   AddAll(&version_bytes, other.version_bytes);
+  range_requests += other.range_requests;
+  ranges += other.ranges;
+  range_bytes += other.range_bytes;
   return *this;
 }
 
@@ -152,6 +155,13 @@ void ServiceMetrics::CountVersionDownload(const std::string& number, int32_t par
   std::lock_guard<std::mutex> lock(mutex_);
   counts_.version_files[labels] += files;
   counts_.version_bytes[labels] += bytes;
+}
+
+void ServiceMetrics::CountRangeRequest(uint64_t ranges, uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.range_requests;
+  counts_.ranges += ranges;
+  counts_.range_bytes += bytes;
 }
 
 void ServiceMetrics::CountReload() {
@@ -256,5 +266,13 @@ std::string MetricsText(const MetricsCounts& m, const PackageSet& packages,
   for (const auto& [labels, value] : m.version_bytes) {
     w.Sample("quillbank_version_bytes_total", labels, value);
   }
+  w.Family("quillbank_range_requests_total", "counter",
+           "Requests for parts of module files (an update that fetches what changed inside files).");
+  w.Sample("quillbank_range_requests_total", "", m.range_requests);
+  w.Family("quillbank_ranges_total", "counter", "Parts of module files asked for.");
+  w.Sample("quillbank_ranges_total", "", m.ranges);
+  w.Family("quillbank_range_bytes_total", "counter",
+           "Bytes of the parts of module files asked for (sent as ranges, not whole files).");
+  w.Sample("quillbank_range_bytes_total", "", m.range_bytes);
   return w.text();
 }

@@ -33,6 +33,10 @@ struct MetricsCounts {
   // found in (the labels as they go out: package="100201",version="5.17").
   std::map<std::string, uint64_t> version_files;
   std::map<std::string, uint64_t> version_bytes;
+  // Parts of module files asked for: requests, ranges and their bytes.
+  uint64_t range_requests = 0;
+  uint64_t ranges = 0;
+  uint64_t range_bytes = 0;
 
   MetricsCounts& operator+=(const MetricsCounts& other);
 };
@@ -54,6 +58,8 @@ class ServiceMetrics {
   void CountVersionDownload(const std::string& number, int32_t part3, int32_t part4,
                             uint64_t files, uint64_t bytes);
   void CountReloadFailure();
+  // A request for `ranges` parts of module files, `bytes` together.
+  void CountRangeRequest(uint64_t ranges, uint64_t bytes);
 
   MetricsCounts Counts() const;
 

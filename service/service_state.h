@@ -39,5 +39,6 @@ struct ServiceState {
   std::string download_host;  // named in the update-check reply
   int32_t download_port = 0;
   int32_t heartbeat_interval = 30;  // seconds, told to installers in the authentication link
+  bool ranges = true;  // parts of module files are answered (serve --no-ranges: refused)
   std::shared_ptr<FaultPlan> faults;  // null: none
 };

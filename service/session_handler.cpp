@@ -120,6 +120,9 @@ bool SessionHandler::Handle(char type, const uint8_t* message, size_t length, Ou
     }
   } else {
     if (code == kMsgDownloadModule) return OnModuleDownload(message, length, out, reason);
+    if (code == kMsgDownloadRanges && state_.ranges) {
+      return OnModuleRanges(message, length, out, reason);
+    }
     if (code == kMsgDownloadBaseZip) return OnBaseZip(message, length, out, reason);
   }
   *reason = "unexpected message " + CodeText(code) + " on the " + EndpointName(info_.kind) +
@@ -314,6 +317,43 @@ bool SessionHandler::OnModuleDownload(const uint8_t* message, size_t length, Out
       Transfer::Modules({last}, cache, faults.corrupt_module, faults.grow_module);
   held_transfer_ = held.get();
   return Queue(std::move(held), reason);
+}
+
+bool SessionHandler::OnModuleRanges(const uint8_t* message, size_t length, Outbox& out,
+                                    std::string* reason) {
+  std::vector<RangeRequest> requests;
+  if (!ParseModuleRangeRequest(message, length, &requests, reason)) return false;
+  std::vector<Transfer::Range> ranges;
+  uint64_t bytes = 0;
+  for (const RangeRequest& r : requests) {
+    const PackageModule* m = packages_->FindModule(r.module.package_key, r.module.name,
+                                                   r.module.num1, r.module.num2);
+    if (!m) {
+      return RefuseDownload("ranges of unknown module \"" + r.module.name + "\" (key \"" +
+                                r.module.package_key + "\", " + std::to_string(r.module.num1) +
+                                "_" + std::to_string(r.module.num2) + ")",
+                            "unknown_module", out, reason);
+    }
+    if (!StillTheFileLoaded(m->source_path, m->identity)) {
+      return RefuseDownload("module \"" + r.module.name + "\": " + m->source_path +
+                                " changed since its version was loaded",
+                            "changed_module", out, reason);
+    }
+    if (uint64_t{r.offset} + r.length > m->size) {
+      failure_ = "bad_range";
+      *reason = "a range past the end of module \"" + r.module.name + "\" (" +
+                std::to_string(r.offset) + "+" + std::to_string(r.length) + " of " +
+                std::to_string(m->size) + " bytes)";
+      return false;
+    }
+    ranges.push_back({m, r.offset, r.length});
+    bytes += r.length;
+  }
+  metrics_.CountRangeRequest(ranges.size(), bytes);
+  ServiceLogF("%s module ranges: %zu ranges, %s", info_.Tag().c_str(), ranges.size(),
+              Megabytes(bytes).c_str());
+  module_files_queued_ = true;
+  return Queue(Transfer::Ranges(std::move(ranges)), reason);
 }
 
 bool SessionHandler::RefuseDownload(const std::string& why, const char* metric, Outbox& out,

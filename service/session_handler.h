@@ -46,6 +46,8 @@ class SessionHandler : public ConnectionHandler {
   bool OnModuleCheck(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
   bool OnModuleDownload(const uint8_t* message, size_t length, Outbox& out,
                         std::string* reason);
+  // Parts of module files, answered in the order asked from the files themselves.
+  bool OnModuleRanges(const uint8_t* message, size_t length, Outbox& out, std::string* reason);
   // Answers a module download with kErrorModuleNotServed and closes once it is out; `metric`
   // is the reason counted among the refused requests.
   bool RefuseDownload(const std::string& why, const char* metric, Outbox& out,

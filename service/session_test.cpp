@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "net/protocol.h"
@@ -222,6 +223,85 @@ TEST_F(SessionTest, AFileChangedSinceItsPackageWasLoadedIsRefused) {
   EXPECT_EQ(header.RecordCount, 0u);
   EXPECT_TRUE(dl.socket().WaitClosed());
   EXPECT_TRUE(service_.LogHas("big.bin changed since its version was loaded"));
+}
+
+// Parts of module files, in the order asked, each range cut into chunk records that say where
+// they belong (offset, the file's size) and end with Last; whole files and ranges on one
+// connection; then the bounds, each refused with the connection closed.
+TEST_F(SessionTest, RangesAreServedInTheOrderAskedAndHeldToTheirBounds) {
+  ASSERT_TRUE(Start());
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  const ModuleRecord& big = records[4];
+  const std::string& bytes = files_[4].bytes;
+  TestClient dl;
+  ASSERT_TRUE(dl.Link(service_.download()));
+  const std::vector<TestClient::Range> asked = {
+      {big, 500000, 2500}, {records[1], 1000, 1}, {big, 0, 64}, {big, 599990, 10}};
+  ASSERT_TRUE(dl.RequestRanges(asked));
+  std::vector<TestClient::RangeChunk> chunks;
+  ASSERT_TRUE(dl.ReceiveRanges(asked.size(), &chunks));
+  size_t c = 0;
+  for (const TestClient::Range& range : asked) {
+    const std::string& file = range.module.Num1 == big.Num1 ? bytes : files_[1].bytes;
+    std::string got;
+    uint32_t offset = range.offset;
+    do {
+      ASSERT_LT(c, chunks.size());
+      EXPECT_EQ(chunks[c].offset, offset);
+      EXPECT_EQ(chunks[c].total, file.size());
+      EXPECT_LE(chunks[c].data.size(), kChunkDataSize);
+      offset += static_cast<uint32_t>(chunks[c].data.size());
+      got += chunks[c].data;
+    } while (!chunks[c++].last);
+    EXPECT_EQ(got, file.substr(range.offset, range.length)) << range.offset;
+  }
+  EXPECT_EQ(c, chunks.size());
+  std::map<std::string, std::string> whole;
+  ASSERT_TRUE(dl.DownloadModules({records[2]}, &whole));
+  EXPECT_EQ(whole["Data\\Quotes\\b.day"], files_[2].bytes);
+  const MetricsCounts counts = service_.service().Counts();
+  EXPECT_EQ(counts.range_requests, 1u);
+  EXPECT_EQ(counts.ranges, 4u);
+  EXPECT_EQ(counts.range_bytes, 2500u + 1 + 64 + 10);
+
+  struct Bad {
+    std::vector<TestClient::Range> ranges;
+    const char* logged;
+  };
+  const std::vector<Bad> bad = {
+      {{{big, 599990, 11}}, "a range past the end"},
+      {{{big, 0, 0}}, "a range of 0 bytes"},
+      {{{big, 0, kMaxRangeLength + 1}}, "a range of 4194305 bytes"},
+      {std::vector<TestClient::Range>(17, {big, 0, kMaxRangeLength}), "ranges of more than"},
+      {std::vector<TestClient::Range>(kMaxRangesPerRequest + 1, {big, 0, 1}), "1025 records"},
+      {{}, "0x3073 with 0 records"},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.logged);
+    TestClient c2;
+    ASSERT_TRUE(c2.Link(service_.download()));
+    ASSERT_TRUE(c2.RequestRanges(b.ranges));
+    EXPECT_TRUE(c2.socket().WaitClosed());
+    EXPECT_TRUE(service_.LogHas(b.logged));
+  }
+}
+
+// With --no-ranges the service refuses the request as one that does not know it would.
+TEST_F(SessionTest, WithoutRangesTheRequestIsRefusedAsAnUnknownOne) {
+  ServiceOptions options;
+  options.packages = {temp_.path()};
+  options.ranges = false;
+  ASSERT_TRUE(service_.Start(options));
+  UpdateReply reply;
+  std::vector<ModuleRecord> records;
+  ASSERT_TRUE(CheckExchange(service_.update(), "100201", &reply, &records));
+  TestClient dl;
+  ASSERT_TRUE(dl.Link(service_.download()));
+  ASSERT_TRUE(dl.RequestRanges({{records[4], 0, 10}}));
+  EXPECT_TRUE(dl.socket().WaitClosed());
+  EXPECT_TRUE(service_.LogHas("unexpected message 0x3073 on the download endpoint"));
 }
 
 TEST_F(SessionTest, PackageQueryForAnUnknownPackageHasAnEmptyName) {

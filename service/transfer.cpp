@@ -46,6 +46,16 @@ std::unique_ptr<Transfer> Transfer::Modules(std::vector<const PackageModule*> mo
   return t;
 }
 
+std::unique_ptr<Transfer> Transfer::Ranges(std::vector<Range> ranges) {
+  std::unique_ptr<Transfer> t(new Transfer());
+  t->code_ = kMsgFileDownloadRsp;
+  for (const Range& r : ranges) {
+    t->items_.push_back(r.module);
+    t->spans_.emplace_back(r.offset, r.offset + r.length);
+  }
+  return t;
+}
+
 std::unique_ptr<Transfer> Transfer::BaseArchive(const std::string& path,
                                                 const std::string& wire_name) {
   std::unique_ptr<Transfer> t(new Transfer());
@@ -91,6 +101,15 @@ bool Transfer::OpenItem(std::string* reason) {
   }
   size_ = file_size_ = static_cast<uint64_t>(st.st_size);
   if (Grown(items_[item_])) size_ += kChunkDataSize;
+  if (!spans_.empty()) {
+    // Checked against the loaded size when it was asked for; the file is still that one.
+    if (spans_[item_].second > file_size_) {
+      *reason = path + " is shorter than the range asked for";
+      return false;
+    }
+    offset_ = spans_[item_].first;
+    size_ = spans_[item_].second;
+  }
   if (buffer_.empty()) buffer_.resize(kReadBufferSize);
   // Kept messages may have carried the start of the file already.
   if (offset_ > 0 && lseek(fd_, static_cast<off_t>(offset_), SEEK_SET) < 0) {
@@ -267,7 +286,7 @@ bool Transfer::NextMessage(size_t max_records, std::vector<uint8_t>* message,
       chunk.Data = data;
       chunk.DataLength = static_cast<int32_t>(length);
       chunk.Offset = static_cast<uint32_t>(offset_);
-      chunk.Total = static_cast<uint32_t>(size_);
+      chunk.Total = static_cast<uint32_t>(spans_.empty() ? size_ : file_size_);
       chunk.Last = last;
       EncodeFileChunkRecord(chunk, record);
     } else {

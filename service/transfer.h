@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "service/message_cache.h"
@@ -30,6 +31,15 @@ class Transfer {
                                            MessageCache* cache = nullptr,
                                            const std::string& corrupt_module = "",
                                            const std::string& grow_module = "");
+  // Parts of module files, in request order (message code 0x3072): each range's chunk records
+  // carry their offset in the file and its size, the last of each range marked Last. Never
+  // from the cache, whose messages are of whole files; read from the file.
+  struct Range {
+    const PackageModule* module = nullptr;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+  };
+  static std::unique_ptr<Transfer> Ranges(std::vector<Range> ranges);
   // The base archive under the name the installer asked for (message code 0x3092). An empty
   // `path` sends one empty last chunk: the installer then finds no archive and goes on.
   static std::unique_ptr<Transfer> BaseArchive(const std::string& path,
@@ -83,6 +93,8 @@ class Transfer {
   // The modules to send; a single null entry stands for the base archive. Pointers only, so a
   // queued request of 1665 modules costs a few KB.
   std::vector<const PackageModule*> items_;
+  // For ranges, each item's first byte and the byte past its last; empty for whole files.
+  std::vector<std::pair<uint64_t, uint64_t>> spans_;
   size_t item_ = 0;
   int fd_ = -1;
   uint64_t size_ = 0;    // of the open file

@@ -33,6 +33,9 @@ constexpr uint16_t kMsgQryCheckModule = 0x3061;
 constexpr uint16_t kMsgPkgModuleCheckRsp = 0x3062;
 constexpr uint16_t kMsgDownloadModule = 0x3071;
 constexpr uint16_t kMsgFileDownloadRsp = 0x3072;
+// Parts of module files: answered with 0x3072 chunk records, in the order asked. Sent only to a
+// service whose signed manifest says it answers them.
+constexpr uint16_t kMsgDownloadRanges = 0x3073;
 constexpr uint16_t kMsgDownloadBaseZip = 0x3091;
 constexpr uint16_t kMsgSystemDependFileRsp = 0x3092;
 constexpr uint16_t kMsgPackageQuery = 0x5051;

@@ -123,6 +123,20 @@ ModuleDownloadRecord DecodeModuleDownloadRecord(const uint8_t* src) {
   return record;
 }
 
+void EncodeModuleRangeRecord(const ModuleRangeRecord& record, uint8_t* dst) {
+  EncodeModuleDownloadRecord(record.Module, dst);
+  EncodeFixed32(dst + 74, record.Offset);
+  EncodeFixed32(dst + 78, record.Length);
+}
+
+ModuleRangeRecord DecodeModuleRangeRecord(const uint8_t* src) {
+  ModuleRangeRecord record;
+  record.Module = DecodeModuleDownloadRecord(src);
+  record.Offset = DecodeFixed32(src + 74);
+  record.Length = DecodeFixed32(src + 78);
+  return record;
+}
+
 ModuleDownloadRecord ModuleDownloadRecordFor(const ModuleRecord& module) {
   ModuleDownloadRecord record;
   SetFieldText(record.PackageKey,

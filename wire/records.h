@@ -108,6 +108,23 @@ ModuleDownloadRecord DecodeModuleDownloadRecord(const uint8_t* src);
 // The request record for a module of the package's list (its key and name as they came).
 ModuleDownloadRecord ModuleDownloadRecordFor(const ModuleRecord& module);
 
+// Parts of module files (0x3073), 82 bytes each: the module's download record as above, then at
+// 74 the byte offset and at 78 the length of one range of its file. A request holds 1 to
+// kMaxRangesPerRequest ranges, each 1 to kMaxRangeLength bytes, kMaxRangeRequestBytes at most
+// together; the reply's chunk records carry the offset in the file (Offset), the file's size
+// (Total), and Last on the last record of each range.
+struct ModuleRangeRecord {
+  ModuleDownloadRecord Module;
+  uint32_t Offset = 0;
+  uint32_t Length = 0;
+};
+constexpr size_t kModuleRangeRecordSize = 82;
+constexpr size_t kMaxRangesPerRequest = 1024;
+constexpr uint32_t kMaxRangeLength = 4u << 20;
+constexpr uint64_t kMaxRangeRequestBytes = 64u << 20;
+void EncodeModuleRangeRecord(const ModuleRangeRecord& record, uint8_t* dst);
+ModuleRangeRecord DecodeModuleRangeRecord(const uint8_t* src);
+
 // Base archive (0x3091), 21 bytes: the archive name.
 struct BaseZipRecord {
   char Name[22] = {};

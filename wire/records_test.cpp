@@ -52,6 +52,20 @@ TEST(RecordsTest, RequestsAsTheyGoOnTheWire) {
   EXPECT_EQ(Encoded(download, EncodeModuleDownloadRecord, kModuleDownloadRecordSize),
             Bytes(74, {{4, "K1"}, {15, "core"}, {66, "\x01\0\0\0" "\xFF\xFF\xFF\xFF"s}}));
 
+  ModuleRangeRecord range;
+  range.Module = download;
+  range.Offset = 0x01020304;
+  range.Length = 65;
+  EXPECT_EQ(Encoded(range, EncodeModuleRangeRecord, kModuleRangeRecordSize),
+            Bytes(82, {{4, "K1"}, {15, "core"},
+                       {66, "\x01\0\0\0" "\xFF\xFF\xFF\xFF" "\x04\x03\x02\x01" "\x41\0\0\0"s}}));
+  const std::string range_bytes = Encoded(range, EncodeModuleRangeRecord, kModuleRangeRecordSize);
+  const ModuleRangeRecord back = DecodeModuleRangeRecord(U8(range_bytes));
+  EXPECT_STREQ(back.Module.Name, "core");
+  EXPECT_EQ(back.Module.Num2, -1);
+  EXPECT_EQ(back.Offset, 0x01020304u);
+  EXPECT_EQ(back.Length, 65u);
+
   BaseZipRecord base;
   SetFieldText(base.Name, kBaseZipName);
   EXPECT_EQ(Encoded(base, EncodeBaseZipRecord, kBaseZipRecordSize),

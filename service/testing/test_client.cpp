@@ -200,6 +200,49 @@ bool TestClient::RequestModules(const std::vector<ModuleRecord>& records) {
   return true;
 }
 
+bool TestClient::RequestRanges(const std::vector<Range>& ranges) {
+  std::vector<uint8_t> records;
+  for (const Range& range : ranges) {
+    ModuleRangeRecord record;
+    record.Module = ModuleDownloadRecordFor(range.module);
+    record.Offset = range.offset;
+    record.Length = range.length;
+    uint8_t r[kModuleRangeRecordSize];
+    EncodeModuleRangeRecord(record, r);
+    records.insert(records.end(), r, r + sizeof r);
+  }
+  return SendMessage(Request(kMsgDownloadRanges, static_cast<uint16_t>(ranges.size()),
+                             kModuleRangeRecordSize, records),
+                     '6');
+}
+
+bool TestClient::ReceiveRanges(size_t ranges, std::vector<RangeChunk>* chunks) {
+  size_t ended = 0;
+  while (ended < ranges) {
+    std::vector<uint8_t> reply;
+    MessageHeader header;
+    if (!Receive(&reply, &header) || header.Code != kMsgFileDownloadRsp ||
+        header.ErrorCode != 0 || !RecordsFit(header, reply.size(), kFileChunkRecordSize)) {
+      return false;
+    }
+    for (size_t i = 0; i < header.RecordCount; ++i) {
+      const FileChunkRecord r =
+          DecodeFileChunkRecord(&reply[kMessageHeaderSize + i * header.RecordSize]);
+      if (r.DataLength < 0 || r.DataLength > static_cast<int32_t>(kChunkDataSize)) return false;
+      RangeChunk chunk;
+      chunk.module = r.ModuleName;
+      chunk.path = std::string(r.Folder) + r.FileName;
+      chunk.data.assign(reinterpret_cast<const char*>(r.Data), static_cast<size_t>(r.DataLength));
+      chunk.offset = r.Offset;
+      chunk.total = r.Total;
+      chunk.last = r.Last;
+      chunks->push_back(std::move(chunk));
+      if (r.Last) ++ended;
+    }
+  }
+  return true;
+}
+
 bool TestClient::DownloadModules(const std::vector<ModuleRecord>& records,
                                  std::map<std::string, std::string>* files, uint64_t* chunks) {
   return RequestModules(records) && ReceiveModules(records, files, chunks);

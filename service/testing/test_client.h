@@ -70,6 +70,20 @@ class TestClient {
   // The receiving half of DownloadModules, for modules requested earlier with RequestModules.
   bool ReceiveModules(const std::vector<ModuleRecord>& records,
                       std::map<std::string, std::string>* files, uint64_t* chunks = nullptr);
+  // One request for parts of module files: `ranges` of (record, offset, length).
+  struct Range {
+    ModuleRecord module;
+    uint32_t offset = 0;
+    uint32_t length = 0;
+  };
+  bool RequestRanges(const std::vector<Range>& ranges);
+  // The chunk records of replies until `ranges` ranges have ended (Last), as they came.
+  struct RangeChunk {
+    std::string module, path, data;
+    uint32_t offset = 0, total = 0;
+    bool last = false;
+  };
+  bool ReceiveRanges(size_t ranges, std::vector<RangeChunk>* chunks);
   bool DownloadBase(std::string* bytes);
   // The package query on a query endpoint: the reply's code and product name.
   bool PackageQuery(const std::string& number, uint16_t* code, std::string* product_name);
