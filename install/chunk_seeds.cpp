@@ -1,0 +1,107 @@
+// Finding an update's chunks in the earlier install and copying them into staging.
+#include "install/chunk_seeds.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/file_chunks.h"
+#include "base/file_system.h"
+#include "base/make_path_dirs.h"
+#include "install/system.h"
+
+namespace {
+
+// Reads `length` bytes at `offset` of `path` into `bytes`. False when they are not all there.
+bool ReadAt(const std::string& path, uint64_t offset, uint32_t length,
+            std::vector<uint8_t>* bytes) {
+  FILE* in = OpenFile(path.c_str(), "rb");
+  if (in == nullptr) return false;
+  bytes->resize(length);
+  const bool ok = std::fseek(in, static_cast<long>(offset), SEEK_SET) == 0 &&
+                  std::fread(bytes->data(), 1, length, in) == length;
+  std::fclose(in);
+  return ok;
+}
+
+}  // namespace
+
+void ChunkSeeds::AddInstall(const PackageManifest& installed, const std::string& install_dir,
+                            const ChunkSizes& sizes, const std::atomic<bool>* cancel) {
+  const bool listed = installed.format == kManifestFormat3 && installed.chunk_sizes == sizes;
+  for (const ManifestFile& file : installed.files) {
+    if (cancel != nullptr && cancel->load()) return;
+    const std::string path = install_dir + "\\" + file.path;
+    if (listed) {
+      // Where the manifest says they are; SeedFile proves each one as it copies it.
+      uint64_t size = 0;
+      if (RegularFileSize(path.c_str(), &size)) AddListed(path, file.chunks, size);
+      continue;
+    }
+    FileChunks cut;
+    if (ChunkFile(path.c_str(), sizes, &cut)) AddListed(path, cut.chunks, cut.size);
+  }
+}
+
+void ChunkSeeds::AddListed(const std::string& path, const std::vector<ManifestChunk>& chunks,
+                           uint64_t valid_bytes) {
+  uint64_t offset = 0;
+  for (const ManifestChunk& chunk : chunks) {
+    if (offset + chunk.length > valid_bytes) break;
+    SeedLocation& seed = seeds_[chunk.sha256];
+    if (seed.length == 0) seed = {path, offset, chunk.length};
+    offset += chunk.length;
+  }
+}
+
+const SeedLocation* ChunkSeeds::Find(const Sha256Digest& sha256, uint32_t length) const {
+  const auto found = seeds_.find(sha256);
+  return found != seeds_.end() && found->second.length == length ? &found->second : nullptr;
+}
+
+bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::string& staging_dir,
+              SeededFile* out) {
+  SeededFile result;
+  result.path = file.path;
+  result.size = file.size;
+  const std::string target = staging_dir + "\\" + file.path;
+  // Written beside and put in place at the end: the staged file itself may be a seed (an
+  // interrupted download's).
+  const std::string building = target + ".seeding";
+  if (!MakePathDirs(target.c_str())) return false;
+  FILE* staged = OpenFile(building.c_str(), "wb");
+  if (staged == nullptr) return false;
+  std::vector<uint8_t> bytes;
+  uint64_t offset = 0;
+  bool ok = true;
+  for (const ManifestChunk& chunk : file.chunks) {
+    const SeedLocation* seed = seeds.Find(chunk.sha256, chunk.length);
+    // Every byte taken is hashed again: the install may have changed since it was listed.
+    const bool found = seed != nullptr && ReadAt(seed->path, seed->offset, chunk.length, &bytes) &&
+                       Sha256Of(bytes.data(), bytes.size()) == chunk.sha256;
+    if (found) {
+      result.seeded_bytes += chunk.length;
+    } else {
+      bytes.assign(chunk.length, 0);
+      ByteRange* last = result.missing.empty() ? nullptr : &result.missing.back();
+      if (last != nullptr && last->offset + last->length == offset &&
+          uint64_t{last->length} + chunk.length <= kMaxMissingRange) {
+        last->length += chunk.length;
+      } else {
+        result.missing.push_back({offset, chunk.length});
+      }
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), staged) != bytes.size()) {
+      ok = false;
+      break;
+    }
+    offset += chunk.length;
+  }
+  ok = std::fclose(staged) == 0 && ok;
+  if (ok && PathExists(target.c_str())) ok = DeletePath(target.c_str());
+  if (!ok || !RenamePath(building.c_str(), target.c_str())) {
+    DeletePath(building.c_str());
+    return false;
+  }
+  *out = std::move(result);
+  return true;
+}

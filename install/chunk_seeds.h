@@ -1,0 +1,70 @@
+// Old files as the seed of new ones. An update's signed manifest (format 3) lists every file of
+// the new version cut into content-defined chunks; the earlier install holds most of those
+// chunks already, in the same file or in any other. ChunkSeeds says where each chunk of the
+// install is (from the install's own manifest when it lists chunks cut the same way, else by
+// cutting the install's files now), and SeedFile builds a new file in staging from them: every
+// chunk found is copied to its place, and hashed again as it is read, so that a file changed in
+// the install since its manifest was written gives nothing; what is not found is left as byte
+// ranges to download.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/content_chunks.h"
+#include "base/package_manifest.h"
+#include "base/sha256.h"
+
+struct SeedLocation {
+  std::string path;  // full path of the file that holds the chunk
+  uint64_t offset = 0;
+  uint32_t length = 0;
+};
+
+class ChunkSeeds {
+ public:
+  // The chunks of every file `installed` (the install's manifest) lists in `install_dir`: its
+  // own chunk lists when it is of format 3 and cut with `sizes`, else each file cut now with
+  // `sizes` (read once). Files missing or unreadable give nothing. Once `*cancel` is set no
+  // further file is begun.
+  void AddInstall(const PackageManifest& installed, const std::string& install_dir,
+                  const ChunkSizes& sizes, const std::atomic<bool>* cancel = nullptr);
+  // The chunks listed for the file at `path`, as far as its first `valid_bytes` bytes hold
+  // them (an interrupted download's staged file).
+  void AddListed(const std::string& path, const std::vector<ManifestChunk>& chunks,
+                 uint64_t valid_bytes);
+  // Where a chunk of this hash and length may be; null when none is known.
+  const SeedLocation* Find(const Sha256Digest& sha256, uint32_t length) const;
+  size_t size() const { return seeds_.size(); }
+
+ private:
+  std::map<Sha256Digest, SeedLocation> seeds_;
+};
+
+// The longest range one request may ask for (the wire's bound, which the download client
+// checks this against).
+constexpr uint32_t kMaxMissingRange = 4u << 20;
+
+struct ByteRange {
+  uint64_t offset = 0;
+  uint32_t length = 0;
+};
+
+struct SeededFile {
+  std::string path;  // below the install root, as the manifest lists it
+  uint64_t size = 0;
+  uint64_t seeded_bytes = 0;       // copied from seeds, each chunk proven by its hash
+  std::vector<ByteRange> missing;  // to download, in file order
+  bool complete() const { return missing.empty(); }
+};
+
+// Builds `file` (format 3) as staging_dir\path: a file of its listed size with every chunk the
+// seeds hold copied to its place once its bytes, read again, hash to the chunk's SHA-256; the
+// other chunks' bytes are written as zeros and listed in `missing`, neighbours merged into one
+// range of at most kMaxMissingRange bytes. False when the staged file cannot be created or
+// written (nothing then stays of it).
+bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::string& staging_dir,
+              SeededFile* out);
