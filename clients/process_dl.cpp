@@ -108,6 +108,7 @@ void ProcessDL::OnClientDisconnect(const char*, int32_t) {
     std::lock_guard<std::mutex> guard(state_lock_);
     module_file_.Drop();
     base_file_.Drop();
+    ranged_.Drop();
     current_path_.clear();
   }
   // Synchronous: returns once the controller has handled the loss.
@@ -144,6 +145,33 @@ void ProcessDL::SendModuleRequests(const std::vector<ModuleDownloadRecord>& want
     }
     first += count;
   } while (first < wanted.size());
+}
+
+void ProcessDL::SendRangeRequests(const std::vector<std::vector<ModuleRangeRecord>>& requests) {
+  std::vector<uint8_t> message;
+  for (const std::vector<ModuleRangeRecord>& ranges : requests) {
+    message.assign(kMessageHeaderSize + ranges.size() * kModuleRangeRecordSize, 0);
+    EncodeRequestHeader(kMsgDownloadRanges, static_cast<uint16_t>(ranges.size()),
+                        kModuleRangeRecordSize, message.data());
+    for (size_t i = 0; i < ranges.size(); ++i) {
+      EncodeModuleRangeRecord(ranges[i],
+                              message.data() + kMessageHeaderSize + i * kModuleRangeRecordSize);
+    }
+    if (!Send(message.data(), static_cast<uint32_t>(message.size()), '6')) {
+      WriteLog("ProcessDL" QB_COLON "DownloadRanges Send Faile");
+      return;
+    }
+  }
+}
+
+bool ProcessDL::MarkRanged(const std::string& module, const std::string& path, uint64_t size,
+                           const std::vector<FileRange>& ranges) {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  MakePendingLocked();
+  const ModuleDownloadRecord* record = pending_.Find(module);
+  if (record == nullptr || !ranged_.Add(*record, path, size, ranges)) return false;
+  ranged_modules_.insert(module);
+  return true;
 }
 
 void ProcessDL::MakePendingLocked() {
@@ -200,6 +228,7 @@ size_t ProcessDL::MarkReused(const std::vector<std::string>& modules, size_t lis
 void ProcessDL::DownloadModule() {
   WriteLog("DownloadModule Need Request Module" QB_COLON "DownloadModule");
   std::vector<ModuleDownloadRecord> wanted;
+  std::vector<std::vector<ModuleRangeRecord>> ranges;
   bool again = false;
   {
     std::lock_guard<std::mutex> guard(state_lock_);
@@ -210,6 +239,17 @@ void ProcessDL::DownloadModule() {
     // Again after a loss: the modules whose files are complete stay as they are.
     wanted = pending_.Records();
     last_request_names_ = pending_.Names();
+    if (!ranged_modules_.empty()) {
+      // Those completed by parts are asked for by their ranges alone.
+      std::vector<ModuleDownloadRecord> whole;
+      for (const ModuleDownloadRecord& r : wanted) {
+        if (ranged_modules_.count(std::string(r.Name, strnlen(r.Name, sizeof r.Name))) == 0) {
+          whole.push_back(r);
+        }
+      }
+      wanted.swap(whole);
+      ranges = ranged_.Requests();
+    }
   }
   if (again) {
     char line[100];
@@ -217,7 +257,18 @@ void ProcessDL::DownloadModule() {
                   wanted.size());
     WriteLog(line);
   }
-  SendModuleRequests(wanted);
+  // An empty request is sent when nothing at all is asked for: its empty reply ends the
+  // download. With ranges asked for, their replies do.
+  if (!wanted.empty() || ranges.empty()) SendModuleRequests(wanted);
+  if (!ranges.empty()) {
+    size_t count = 0;
+    for (const auto& request : ranges) count += request.size();
+    char line[100];
+    std::snprintf(line, sizeof line, "ProcessDL" QB_COLON "DownloadRanges %zu in %zu request(s)",
+                  count, ranges.size());
+    WriteLog(line);
+    SendRangeRequests(ranges);
+  }
   WriteLog("ProcessDL" QB_COLON "DownloadModule");
 }
 
@@ -305,6 +356,11 @@ void ProcessDL::WriteChunksLocked(const MessageFiles& files, WriteOutcome* outco
   for (size_t i = 0; i < files.chunks.size(); ++i) {
     const FileChunkRecord& chunk = files.chunks[i];
     const std::string& path = files.paths[files.file_of[i]];
+    if (ranged_.Has(path)) {
+      WriteRangeLocked(path, chunk, outcome);
+      if (!outcome->refusal.empty() || !outcome->failed_path.empty()) return;
+      continue;
+    }
     if (path != current_path_) {
       const std::string previous = current_path_;
       current_path_.clear();
@@ -352,6 +408,19 @@ void ProcessDL::WriteChunksLocked(const MessageFiles& files, WriteOutcome* outco
       sink_->Post(UM_MANIFEST_DONE, 0);
     }
   }
+}
+
+void ProcessDL::WriteRangeLocked(const std::string& path, const FileChunkRecord& chunk,
+                                 WriteOutcome* outcome) {
+  const RangedFiles::Outcome written = ranged_.Write(path, chunk);
+  outcome->refusal = written.refusal;
+  outcome->failed_path = written.failed_path;
+  if (written.started) consumer_->FileStarted(path);
+  if (written.finished.empty()) return;
+  consumer_->FileFinished(path, written.size);
+  if (!pending_.Complete(written.module)) return;
+  sink_->Post(UM_FILE_DONE, 0);
+  WriteLog(path.c_str());
 }
 
 void ProcessDL::FinishIfCompleteLocked(WriteOutcome* outcome) {

@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/written_file.h"
 #include "clients/pending_modules.h"
+#include "clients/ranged_files.h"
 #include "core/download_consumer.h"
 #include "core/install_context.h"
 #include "core/window_messages.h"
@@ -58,6 +60,13 @@ class ProcessDL : public ProcessClient {
   // "ProcessDL：Reuse N of M modules, B bytes" (`listed`, `bytes`: what the reuse saw). Called
   // before DownloadModule asks for the rest.
   size_t MarkReused(const std::vector<std::string>& modules, size_t listed, uint64_t bytes);
+  // A module an update completes by parts: its one file is in staging at `path` (full staging
+  // path) with its full `size`, lacking `ranges`. DownloadModule asks for those ranges instead
+  // of the whole module (the service must answer range requests: the checked manifest says
+  // so). False, with nothing changed, when the module is not pending or a range does not fit.
+  // Called before DownloadModule asks for the rest.
+  bool MarkRanged(const std::string& module, const std::string& path, uint64_t size,
+                  const std::vector<FileRange>& ranges);
   // What the checked manifest lists: from now on a module file chunk for a path not in `sizes`
   // (full staging paths), or one that would make its file larger than the size listed there,
   // fails the download with UM_PACKAGE_REFUSED before a byte of it is written. Called once the
@@ -118,6 +127,11 @@ class ProcessDL : public ProcessClient {
   void MakePendingLocked();
   // Sends the module download requests for `wanted`, split as a frame holds them.
   void SendModuleRequests(const std::vector<ModuleDownloadRecord>& wanted);
+  // Sends the range requests, each as asked (see RangedFiles::Requests).
+  void SendRangeRequests(const std::vector<std::vector<ModuleRangeRecord>>& requests);
+  // One chunk record of a file completed by parts. Under the state lock.
+  void WriteRangeLocked(const std::string& path, const FileChunkRecord& chunk,
+                        WriteOutcome* outcome);
   // Posts UM_DL_RECEIVING for the first chunk of a connection. Under the state lock.
   void NoteChunk();
 
@@ -132,6 +146,8 @@ class ProcessDL : public ProcessClient {
   // into OnClientDisconnect, nor across a call to the consumer that may take long.
   mutable std::mutex state_lock_;
   PendingModules pending_;
+  RangedFiles ranged_;                  // files completed by parts
+  std::set<std::string> ranged_modules_;  // their modules, never asked for whole
   std::string current_path_;  // the module file module_file_ holds open
   WrittenFile module_file_;
   WrittenFile base_file_;
