@@ -21,6 +21,7 @@
 #include "core/deployment.h"
 #include "core/install_context.h"
 #include "core/window_messages.h"
+#include "install/chunk_seeds.h"
 #include "install/folder_swap.h"
 #include "install/overwrite_prompt.h"
 #include "install/module_reuse.h"
@@ -172,6 +173,7 @@ class InstallController {
   std::thread reuse_thread_;
   std::atomic<bool> reuse_cancel_{false};
   ReuseResult reuse_result_;  // written by the reuse thread, read after it is joined
+  SeedResult seed_result_;    // likewise: changed files built from the install's chunks
   uint32_t reuse_ms_ = 0;     // likewise
   std::unique_ptr<ProcessCheck> check_;
   std::unique_ptr<ProcessDL> download_;  // made with the offer

@@ -43,12 +43,15 @@ class ControllerServiceTest : public ::testing::Test {
                   "%s", update.host.c_str());
     config_.update_servers.Port = update.port;
   }
-  // Signs the package with a new key the program then carries.
-  void Sign() {
-    KeygenResult keys;
+  // Signs the package with a new key the program then carries (the same key when signed
+  // again).
+  void Sign(const ManifestOptions& options = ManifestOptions()) {
     std::string error;
-    ASSERT_TRUE(WriteNewKeyPair(dir_.path() + "/keys", &keys, &error)) << error;
-    ASSERT_TRUE(SignPackageFolder(package_, keys.key_path, /*expires=*/0, &error)) << error;
+    if (keys_.key_path.empty()) {
+      ASSERT_TRUE(WriteNewKeyPair(dir_.path() + "/keys", &keys_, &error)) << error;
+    }
+    const KeygenResult& keys = keys_;
+    ASSERT_TRUE(SignPackageFolder(package_, keys.key_path, options, &error)) << error;
     for (size_t i = 0; i < sizeof key_; ++i) {
       key_[i] = static_cast<uint8_t>(std::stoi(keys.public_text.substr(2 * i, 2), nullptr, 16));
     }
@@ -72,6 +75,7 @@ class ControllerServiceTest : public ::testing::Test {
   std::string InstallLog() const { return Installed("log\\install.log"); }
 
   TempDir dir_;
+  KeygenResult keys_;
   std::vector<TestFile> files_;
   std::string package_;
   TestService service_;
@@ -115,6 +119,57 @@ TEST_F(ControllerServiceTest, ASignedUpdateTakesTheUnchangedFilesFromTheEarlierI
   }
   // Every module counted once, the reused ones at once.
   EXPECT_EQ(view_.files_done, view_.files_total);
+}
+
+// An update whose files changed only in part: each changed file is built from the chunks the
+// install holds (in any of its files) and completed by the ranges it lacks; a file whose chunks
+// are all in the install needs nothing fetched. What the service sends is near what changed, and
+// the install is the new version byte for byte. Signed with --no-ranges, the same update
+// fetches the changed files whole.
+TEST_F(ControllerServiceTest, AnUpdateFetchesOnlyThePartsOfFilesThatChanged) {
+  ManifestOptions small_chunks;
+  small_chunks.chunk_sizes = {1024, 4096, 16384};
+  Sign(small_chunks);
+  Serve();
+  ASSERT_TRUE(InstallOnce()) << view_.status;
+  const std::vector<TestFile> first = files_;
+  for (bool ranges : {true, false}) {
+    SCOPED_TRACE(ranges);
+    // A day of quotes appended; bytes inserted in the middle of the terminal; a file that is
+    // another one's copy (all its chunks in the install already).
+    files_ = first;
+    files_[3].bytes += TestBytes(64, 7);
+    files_[0].bytes.insert(75000, TestBytes(100, 8));
+    files_.push_back({"Data\\History\\", "ticks-copy.bin", first[3].bytes});
+    if (!ranges) files_[1].bytes += "x";
+    WriteTestPackage(package_, "100201", files_);
+    ManifestOptions options = small_chunks;
+    options.offers_ranges = ranges;
+    Sign(options);
+    const MetricsCounts before = service_.service().Counts();
+    service_.service().RequestReload();
+    ASSERT_TRUE(service_.WaitForLogCount("reload done", ranges ? 1 : 2));
+    ASSERT_TRUE(InstallOnce()) << view_.status;
+    for (const TestFile& file : files_) {
+      EXPECT_TRUE(Installed(file.folder_part + file.file_part) == file.bytes) << file.file_part;
+    }
+    EXPECT_EQ(view_.files_done, view_.files_total);
+    const std::string log = InstallLog();
+    const MetricsCounts after = service_.service().Counts();
+    const uint64_t range_bytes = after.range_bytes - before.range_bytes;
+    if (ranges) {
+      EXPECT_NE(log.find("changed file(s) built from the install, 2 to complete by parts"),
+                std::string::npos) << log;
+      EXPECT_NE(log.find("ProcessDL\xA3\xBA" "DownloadRanges 2 in 1 request(s)"),
+                std::string::npos) << log;
+      // The chunks around the changes: a few of 4 KiB on average, not the 850 KB of the files.
+      EXPECT_GT(range_bytes, 0u);
+      EXPECT_LT(range_bytes, 6u * 16384);
+    } else {
+      EXPECT_EQ(range_bytes, 0u);
+      EXPECT_EQ(log.find("DownloadRanges"), std::string::npos) << log;
+    }
+  }
 }
 
 // Unattended (/silent, /verysilent): no click, the whole install, the window asked to close at

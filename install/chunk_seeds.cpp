@@ -58,6 +58,74 @@ const SeedLocation* ChunkSeeds::Find(const Sha256Digest& sha256, uint32_t length
   return found != seeds_.end() && found->second.length == length ? &found->second : nullptr;
 }
 
+namespace {
+
+// The install's own manifest (not checked again: it only says where chunks may be, and each one
+// is proven as it is copied). False when there is none that decodes.
+bool ReadInstalledManifest(const std::string& install_dir, PackageManifest* manifest) {
+  FILE* in = OpenFile((install_dir + "\\" + kManifestFileName).c_str(), "rb");
+  if (in == nullptr) return false;
+  std::vector<uint8_t> bytes;
+  uint8_t block[1 << 14];
+  size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof block, in)) > 0) {
+    bytes.insert(bytes.end(), block, block + got);
+  }
+  const bool read = std::ferror(in) == 0;
+  std::fclose(in);
+  size_t signed_size = 0;
+  const uint8_t* signature = nullptr;
+  return read && DecodeManifest(bytes.data(), bytes.size(), manifest, &signed_size, &signature);
+}
+
+}  // namespace
+
+SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string& install_dir,
+                              const std::string& staging_dir,
+                              const std::vector<std::string>& reused, const std::string& skip,
+                              bool ranges, const std::atomic<bool>* cancel) {
+  SeedResult result;
+  if (manifest.format != kManifestFormat3) return result;
+  // The candidates: modules of one file, not reused whole.
+  std::map<std::string, size_t> files_of;
+  for (const ManifestFile& file : manifest.files) ++files_of[file.module];
+  for (const std::string& module : reused) files_of.erase(module);
+  files_of.erase(skip);
+  std::vector<const ManifestFile*> candidates;
+  for (const ManifestFile& file : manifest.files) {
+    const auto found = files_of.find(file.module);
+    if (found != files_of.end() && found->second == 1 && !file.chunks.empty()) {
+      candidates.push_back(&file);
+    }
+  }
+  if (candidates.empty()) return result;
+  PackageManifest installed;
+  if (!ReadInstalledManifest(install_dir, &installed)) {
+    installed = PackageManifest();
+    for (const ManifestFile* file : candidates) installed.files.push_back(*file);
+  }
+  ChunkSeeds seeds;
+  seeds.AddInstall(installed, install_dir, manifest.chunk_sizes, cancel);
+  for (const ManifestFile* file : candidates) {
+    if (cancel != nullptr && cancel->load()) break;
+    SeededFile seeded;
+    if (!SeedFile(*file, seeds, staging_dir, &seeded)) continue;
+    if (seeded.complete()) {
+      result.complete_modules.push_back(file->module);
+      result.seeded_bytes += seeded.seeded_bytes;
+      result.complete_files.push_back(std::move(seeded));
+    } else if (ranges && seeded.seeded_bytes > 0) {
+      result.seeded_bytes += seeded.seeded_bytes;
+      result.missing_bytes += seeded.size - seeded.seeded_bytes;
+      result.partial.push_back({file->module, std::move(seeded)});
+    } else {
+      // Downloaded whole, from its first byte: nothing of it may stay.
+      DeletePath((staging_dir + "\\" + file->path).c_str());
+    }
+  }
+  return result;
+}
+
 bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::string& staging_dir,
               SeededFile* out) {
   SeededFile result;

@@ -61,6 +61,30 @@ struct SeededFile {
   bool complete() const { return missing.empty(); }
 };
 
+struct SeedResult {
+  std::vector<std::string> complete_modules;  // every byte from the install: nothing to fetch
+  std::vector<SeededFile> complete_files;
+  struct Partial {
+    std::string module;
+    SeededFile file;
+  };
+  std::vector<Partial> partial;  // in staging, ranges still to fetch
+  uint64_t seeded_bytes = 0;     // taken from the install
+  uint64_t missing_bytes = 0;    // left to fetch as ranges
+};
+
+// For the modules of `manifest` (format 3) not in `reused`, other than `skip`, that consist of
+// one file with chunks: the file built in staging from the install's chunks (where the install's
+// own manifest says they are; without one, the install's files at the new version's paths are
+// cut now). A module whose file came out complete needs nothing fetched; with `ranges` (the
+// service answers range requests) one that took some bytes from the install keeps its staged
+// file to be completed by parts; any other is left to download whole, nothing of it staged.
+// Nothing for a manifest of an earlier format. Once `*cancel` is set no further file is begun.
+SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string& install_dir,
+                              const std::string& staging_dir,
+                              const std::vector<std::string>& reused, const std::string& skip,
+                              bool ranges, const std::atomic<bool>* cancel = nullptr);
+
 // Builds `file` (format 3) as staging_dir\path: a file of its listed size with every chunk the
 // seeds hold copied to its place once its bytes, read again, hash to the chunk's SHA-256; the
 // other chunks' bytes are written as zeros and listed in `missing`, neighbours merged into one
