@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "base/file_chunks.h"
 #include "base/file_system.h"
@@ -44,18 +45,28 @@ void ChunkSeeds::AddInstall(const PackageManifest& installed, const std::string&
 
 void ChunkSeeds::AddListed(const std::string& path, const std::vector<ManifestChunk>& chunks,
                            uint64_t valid_bytes) {
+  const uint32_t file = static_cast<uint32_t>(paths_.size());
+  paths_.push_back(path);
   uint64_t offset = 0;
   for (const ManifestChunk& chunk : chunks) {
     if (offset + chunk.length > valid_bytes) break;
-    SeedLocation& seed = seeds_[chunk.sha256];
-    if (seed.length == 0) seed = {path, offset, chunk.length};
+    SeedLocation seed;
+    seed.sha256 = chunk.sha256;
+    seed.file = file;
+    seed.length = chunk.length;
+    seed.offset = offset;
+    const std::string key(reinterpret_cast<const char*>(chunk.sha256.data()), kSha256Size);
+    if (by_hash_.emplace(key, seeds_.size()).second) seeds_.push_back(seed);
     offset += chunk.length;
   }
 }
 
 const SeedLocation* ChunkSeeds::Find(const Sha256Digest& sha256, uint32_t length) const {
-  const auto found = seeds_.find(sha256);
-  return found != seeds_.end() && found->second.length == length ? &found->second : nullptr;
+  const auto found =
+      by_hash_.find(std::string(reinterpret_cast<const char*>(sha256.data()), kSha256Size));
+  if (found == by_hash_.end()) return nullptr;
+  const SeedLocation& seed = seeds_[static_cast<size_t>(found->second)];
+  return seed.length == length ? &seed : nullptr;
 }
 
 namespace {
@@ -87,7 +98,7 @@ SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string
   SeedResult result;
   if (manifest.format != kManifestFormat3) return result;
   // The candidates: modules of one file, not reused whole.
-  std::map<std::string, size_t> files_of;
+  std::map<std::string, uint64_t> files_of;  // the map type the program has already
   for (const ManifestFile& file : manifest.files) ++files_of[file.module];
   for (const std::string& module : reused) files_of.erase(module);
   files_of.erase(skip);
@@ -144,7 +155,8 @@ bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::stri
   for (const ManifestChunk& chunk : file.chunks) {
     const SeedLocation* seed = seeds.Find(chunk.sha256, chunk.length);
     // Every byte taken is hashed again: the install may have changed since it was listed.
-    const bool found = seed != nullptr && ReadAt(seed->path, seed->offset, chunk.length, &bytes) &&
+    const bool found = seed != nullptr &&
+                       ReadAt(seeds.path(seed->file), seed->offset, chunk.length, &bytes) &&
                        Sha256Of(bytes.data(), bytes.size()) == chunk.sha256;
     if (found) {
       result.seeded_bytes += chunk.length;

@@ -19,9 +19,10 @@
 #include "base/sha256.h"
 
 struct SeedLocation {
-  std::string path;  // full path of the file that holds the chunk
-  uint64_t offset = 0;
+  Sha256Digest sha256 = {};
+  uint32_t file = 0;  // index of the file that holds it (ChunkSeeds::path)
   uint32_t length = 0;
+  uint64_t offset = 0;
 };
 
 class ChunkSeeds {
@@ -38,10 +39,15 @@ class ChunkSeeds {
                  uint64_t valid_bytes);
   // Where a chunk of this hash and length may be; null when none is known.
   const SeedLocation* Find(const Sha256Digest& sha256, uint32_t length) const;
+  const std::string& path(uint32_t file) const { return paths_[file]; }
   size_t size() const { return seeds_.size(); }
 
  private:
-  std::map<Sha256Digest, SeedLocation> seeds_;
+  std::vector<SeedLocation> seeds_;
+  // Hash bytes -> index in seeds_, the first chunk of that hash added. (The map type the
+  // program has already: the shipped program stays within its budget.)
+  std::map<std::string, uint64_t> by_hash_;
+  std::vector<std::string> paths_;
 };
 
 // The longest range one request may ask for (the wire's bound, which the download client
