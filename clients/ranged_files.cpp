@@ -117,8 +117,21 @@ RangedFiles::Outcome RangedFiles::Write(const std::string& path, const FileChunk
 }
 
 void RangedFiles::Drop() {
-  if (open_ != nullptr) std::fclose(open_);
+  const bool kept = open_ != nullptr && std::fclose(open_) == 0;
   open_ = nullptr;
   open_path_.clear();
+  // The range cut short: what of it is written (and now with the system) is not asked again.
+  if (kept && !asked_.empty()) {
+    const Asked& head = asked_.front();
+    const auto found = files_.find(head.path);
+    if (found != files_.end()) {
+      FileRange& range = found->second.ranges[head.range];
+      const uint64_t end = range.offset + range.length;
+      if (head.next > range.offset && head.next < end) {
+        range.length = static_cast<uint32_t>(end - head.next);
+        range.offset = head.next;
+      }
+    }
+  }
   asked_.clear();
 }

@@ -51,8 +51,8 @@ class RangedFiles {
   // their offset.
   Outcome Write(const std::string& path, const FileChunkRecord& chunk);
   // The connection is gone: the open file is closed, what was asked for and did not come is
-  // asked for again by the next Requests. A range counts as done only once its last byte is
-  // written.
+  // asked for again by the next Requests; of a range cut short only the bytes that did not
+  // come. A range counts as done only once its last byte is written.
   void Drop();
   uint64_t bytes_asked() const { return bytes_asked_; }
 

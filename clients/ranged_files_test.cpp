@@ -74,13 +74,16 @@ TEST_F(RangedFilesTest, RepliesAreWrittenWhereTheyWereAskedForAndNowhereElse) {
   EXPECT_TRUE(out.started);
   out = files_.Write(path_, Chunk("a", 13, "DE", true, 100));
   EXPECT_TRUE(out.refusal.empty() && out.finished.empty());
-  // The connection is lost before the second range: only it is asked for again.
+  // The connection is lost in the second range: only what did not come is asked for again.
+  out = files_.Write(path_, Chunk("a", 90, "0123", false, 100));
+  EXPECT_TRUE(out.refusal.empty() && out.finished.empty());
   files_.Drop();
   requests = files_.Requests();
   ASSERT_EQ(requests.size(), 1u);
   ASSERT_EQ(requests[0].size(), 1u);
-  EXPECT_EQ(requests[0][0].Offset, 90u);
-  out = files_.Write(path_, Chunk("a", 90, "0123456789", true, 100));
+  EXPECT_EQ(requests[0][0].Offset, 94u);
+  EXPECT_EQ(requests[0][0].Length, 6u);
+  out = files_.Write(path_, Chunk("a", 94, "456789", true, 100));
   EXPECT_EQ(out.finished, path_);
   EXPECT_EQ(out.module, "a");
   EXPECT_EQ(out.size, 100u);

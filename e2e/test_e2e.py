@@ -1089,10 +1089,12 @@ def case_check_announced_download_not_yet(display):
 
 # -- updates: only what changed, proven by the signed manifest ----------------------------------
 
-def signed_version(work, part4, change=(), add=(), remove=(), key=None, expires_at=None):
+def signed_version(work, part4, change=(), add=(), remove=(), key=None, expires_at=None,
+                   sign_args=()):
     """A copy of the signed demo package as version 5.<part4>, signed again: the modules named in
-    `change` with other bytes, files named in `add` as new modules below Data\\Quotes, the
-    modules named in `remove` dropped. Returns its folder."""
+    `change` with bytes appended (a day of quotes), files named in `add` as new modules below
+    Data\\Quotes, the modules named in `remove` dropped; `sign_args` go to sign. Returns its
+    folder."""
     base = SIGNED.package()
     folder = os.path.join(work, "package-5.%d" % part4)
     if os.path.isdir(folder):
@@ -1127,7 +1129,7 @@ def signed_version(work, part4, change=(), add=(), remove=(), key=None, expires_
     pkg["modules"] = modules
     with open(os.path.join(folder, "package.json"), "w", encoding="utf-8") as f:
         json.dump(pkg, f, ensure_ascii=False, indent=1)
-    cmd = [scenario.SERVICE, "sign", folder, "--key", key or SIGNED.signing_key]
+    cmd = [scenario.SERVICE, "sign", folder, "--key", key or SIGNED.signing_key] + list(sign_args)
     if expires_at is not None:
         cmd += ["--expires-at", str(expires_at)]
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
@@ -1150,6 +1152,34 @@ def download_requests(run):
         if " module download: " in line:
             counts.append(int(line.split(" module download: ")[1].split()[0]))
     return counts
+
+
+def range_requests(run):
+    """The range requests the service saw since it last started: for each, the ranges it names
+    as (module, offset, length), and their bytes together."""
+    with open(os.path.join(run.work_dir, "service.log"), encoding="utf-8", errors="replace") as f:
+        lines = f.read().splitlines()
+    starts = [i for i, line in enumerate(lines) if "installers are sent to download server" in line]
+    requests = []
+    for line in lines[starts[-1] if starts else 0:]:
+        if " module ranges: " not in line:
+            continue
+        head, _, named = line.split(" module ranges: ")[1].partition(": ")
+        ranges = []
+        for item in named.split(", "):
+            if "@" in item:
+                name, _, span = item.rpartition("@")
+                offset, _, length = span.partition("+")
+                ranges.append((name, int(offset), int(length)))
+        requests.append((int(head.split()[0]), ranges))
+    return requests
+
+
+def module_size(folder, name):
+    with open(os.path.join(folder, "package.json"), encoding="utf-8") as f:
+        pkg = json.load(f)
+    source = [m["source"] for m in pkg["modules"] if m["name"] == name][0]
+    return os.path.getsize(os.path.join(folder, source))
 
 
 def check_tree(run, folder):
@@ -1186,10 +1216,18 @@ def case_update_downloads_only_what_changed(display):
         serve(run, b)
         problems = run.install_and_open()
         check(not problems, "; ".join(problems))
-        # The manifest alone, then the changed and the added module.
-        check(download_requests(run) == [1, 2], "requests of %s files" % download_requests(run))
+        # The manifest alone, then the added module; of the changed one (a day of quotes
+        # appended) only its end, by range.
+        check(download_requests(run) == [1, 1], "requests of %s files" % download_requests(run))
+        ranges = range_requests(run)
+        size = module_size(b, "SH600000.day")
+        check(len(ranges) == 1 and ranges[0][0] == 1 and ranges[0][1][0][0] == "SH600000.day"
+              and ranges[0][1][0][1] >= size - 128 * 1024
+              and sum(r[2] for r in ranges[0][1]) == size - ranges[0][1][0][1],
+              "range requests %r for a file of %d bytes" % (ranges, size))
         log = install_log_bytes(run)
         check(b"Reuse 6 of 8 modules" in log, "the log does not say what was reused")
+        check(b"1 to complete by parts" in log, "the log does not say what was completed by parts")
         check_tree(run, b)
 
 
@@ -1203,8 +1241,56 @@ def case_edited_file_is_downloaded_again(display):
         serve(run, b)
         problems = run.install_and_open()
         check(not problems, "; ".join(problems))
-        check(download_requests(run) == [1, 2], "requests of %s files" % download_requests(run))
+        # The manifest, then by range the end of the changed file and the start of the edited
+        # one (its first chunk no longer the listed one); nothing whole.
+        check(download_requests(run) == [1], "requests of %s files" % download_requests(run))
+        named = sorted((r[0], r[1] == 0) for _, ranges in range_requests(run) for r in ranges)
+        check(named == [("SH600000.day", False), ("layouts.bin", True)],
+              "range requests %r" % range_requests(run))
         check(b"Reuse 6 of 8 modules" in install_log_bytes(run), "the log's reuse line")
+        check_tree(run, b)
+
+
+def case_update_resumes_its_ranges_after_a_drop(display):
+    """Every data file with a day of quotes appended; the connection dropped in the middle of the
+    ranges: the next one asks only for what did not come."""
+    work = os.path.join(WORK, "update-ranges-dropped")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        earlier_install(run)
+        changed = ["SH600000.day", "SZ000001.day", "HK00700.day", "ticks_2026.bin",
+                   "layouts.bin", "skin.pak"]
+        b = signed_version(work, 18, change=changed)
+        run.service_args = ["--drop-after", "150", "--drop-connections", "1"]
+        serve(run, b)
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        ranges = range_requests(run)
+        check(len(ranges) >= 2, "range requests %r" % ranges)
+        first = {(r[0], r[1] + r[2]) for r in ranges[0][1]}
+        # Every range asked again ends where one asked first did (the same file's end), starts no
+        # earlier than... what came, and asks fewer bytes than the first.
+        again = ranges[1][1]
+        check(ranges[1][0] <= ranges[0][0] and all((r[0], r[1] + r[2]) in first for r in again),
+              "after the drop, ranges %r; first %r" % (again, ranges[0][1]))
+        check(sum(r[2] for r in again) < sum(r[2] for r in ranges[0][1]),
+              "the drop's second request asks for as much as the first")
+        check(download_requests(run) == [1], "requests of %s files" % download_requests(run))
+        check_tree(run, b)
+
+
+def case_update_without_ranges(display):
+    """A service that does not answer range requests (serve --no-ranges, the packages signed with
+    --no-ranges): the changed file is downloaded whole, and the update completes."""
+    work = os.path.join(WORK, "update-no-ranges")
+    with scenario.InstallerRun(SIGNED, work, display=display) as run:
+        earlier_install(run)
+        b = signed_version(work, 18, change=["SH600000.day"], sign_args=["--no-ranges"])
+        run.service_args = ["--no-ranges"]
+        serve(run, b)
+        problems = run.install_and_open()
+        check(not problems, "; ".join(problems))
+        check(download_requests(run) == [1, 1], "requests of %s files" % download_requests(run))
+        check(range_requests(run) == [], "range requests %r" % range_requests(run))
         check_tree(run, b)
 
 
@@ -1761,6 +1847,10 @@ CASES = [
     ("update: the manifest, then only the changed and added modules", case_update_downloads_only_what_changed),
     ("update: a reused file edited in the install is downloaded again",
      case_edited_file_is_downloaded_again),
+    ("update of every data file by a day of quotes, dropped mid-way: the ranges not in yet, once",
+     case_update_resumes_its_ranges_after_a_drop),
+    ("update against a service that answers no ranges: the changed file whole",
+     case_update_without_ranges),
     ("rollback refused with the install folder gone", case_rollback_refused_without_the_install),
     ("expired manifest refused before the module files", case_expired_manifest_refused_before_the_files),
     ("package signed with the second key installs", case_second_key_installs),

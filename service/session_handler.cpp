@@ -350,8 +350,15 @@ bool SessionHandler::OnModuleRanges(const uint8_t* message, size_t length, Outbo
     bytes += r.length;
   }
   metrics_.CountRangeRequest(ranges.size(), bytes);
-  ServiceLogF("%s module ranges: %zu ranges, %s", info_.Tag().c_str(), ranges.size(),
-              Megabytes(bytes).c_str());
+  // The first few ranges named, so that the log shows which parts of which files went out.
+  std::string named;
+  for (size_t i = 0; i < ranges.size() && i < 8; ++i) {
+    named += (i == 0 ? ": " : ", ") + ranges[i].module->name + "@" +
+             std::to_string(ranges[i].offset) + "+" + std::to_string(ranges[i].length);
+  }
+  if (ranges.size() > 8) named += ", ...";
+  ServiceLogF("%s module ranges: %zu ranges, %s%s", info_.Tag().c_str(), ranges.size(),
+              Megabytes(bytes).c_str(), named.c_str());
   module_files_queued_ = true;
   return Queue(Transfer::Ranges(std::move(ranges)), reason);
 }
