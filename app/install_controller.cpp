@@ -261,8 +261,12 @@ void InstallController::OnReuseDone() {
   for (const SeedResult::Partial& part : seed_result_.partial) {
     std::vector<FileRange> ranges;
     for (const ByteRange& r : part.file.missing) ranges.push_back({r.offset, r.length});
+    std::vector<ProvenChunk> proofs;
+    for (const ProvisionalChunk& c : part.file.provisional) {
+      proofs.push_back({c.offset, c.length, c.sha256});
+    }
     if (download_->MarkRanged(part.module, staging + "\\" + part.file.path, part.file.size,
-                              ranges)) {
+                              ranges, proofs)) {
       ++by_parts;
     } else {
       // Not pending, or ranges that do not fit: downloaded whole, from its first byte.

@@ -165,11 +165,12 @@ void ProcessDL::SendRangeRequests(const std::vector<std::vector<ModuleRangeRecor
 }
 
 bool ProcessDL::MarkRanged(const std::string& module, const std::string& path, uint64_t size,
-                           const std::vector<FileRange>& ranges) {
+                           const std::vector<FileRange>& ranges,
+                           const std::vector<ProvenChunk>& proofs) {
   std::lock_guard<std::mutex> guard(state_lock_);
   MakePendingLocked();
   const ModuleDownloadRecord* record = pending_.Find(module);
-  if (record == nullptr || !ranged_.Add(*record, path, size, ranges)) return false;
+  if (record == nullptr || !ranged_.Add(*record, path, size, ranges, proofs)) return false;
   ranged_modules_.insert(module);
   return true;
 }
@@ -333,6 +334,17 @@ void ProcessDL::OnFileChunks(const MessageHeader& header, const uint8_t* records
   } else if (!outcome.failed_path.empty()) {
     FailWrite(outcome.failed_path);
   }
+  for (const std::string& path : outcome.ask_again) {
+    // Without the lock: a send may close the connection, which calls back into this client.
+    std::vector<std::vector<ModuleRangeRecord>> requests;
+    {
+      std::lock_guard<std::mutex> guard(state_lock_);
+      if (refused_) return;
+      requests = ranged_.RequestsFor(path);
+    }
+    WriteLog(("ProcessDL" QB_COLON "Range Proof Faile " + path).c_str());
+    SendRangeRequests(requests);
+  }
 }
 
 std::vector<uint64_t> ProcessDL::ListedSizesLocked(const MessageFiles& files,
@@ -416,6 +428,7 @@ void ProcessDL::WriteRangeLocked(const std::string& path, const FileChunkRecord&
   outcome->refusal = written.refusal;
   outcome->failed_path = written.failed_path;
   if (written.started) consumer_->FileStarted(path);
+  if (written.ask_again) outcome->ask_again.push_back(path);
   if (written.finished.empty()) return;
   consumer_->FileFinished(path, written.size);
   if (!pending_.Complete(written.module)) return;

@@ -65,8 +65,10 @@ class ProcessDL : public ProcessClient {
   // of the whole module (the service must answer range requests: the checked manifest says
   // so). False, with nothing changed, when the module is not pending or a range does not fit.
   // Called before DownloadModule asks for the rest.
+  // `proofs`: chunks whose start was taken unproven (see RangedFiles).
   bool MarkRanged(const std::string& module, const std::string& path, uint64_t size,
-                  const std::vector<FileRange>& ranges);
+                  const std::vector<FileRange>& ranges,
+                  const std::vector<ProvenChunk>& proofs = {});
   // What the checked manifest lists: from now on a module file chunk for a path not in `sizes`
   // (full staging paths), or one that would make its file larger than the size listed there,
   // fails the download with UM_PACKAGE_REFUSED before a byte of it is written. Called once the
@@ -93,6 +95,7 @@ class ProcessDL : public ProcessClient {
   struct WriteOutcome {
     std::string failed_path;  // could not be created, written or closed
     std::string refusal;      // a chunk the manifest does not allow
+    std::vector<std::string> ask_again;  // files completed by parts with a chunk to fetch whole
   };
 
   void OnFileChunks(const MessageHeader& header, const uint8_t* records);

@@ -6,7 +6,11 @@
 #include "base/file_system.h"
 
 bool RangedFiles::Add(const ModuleDownloadRecord& record, const std::string& path,
-                      uint64_t size, const std::vector<FileRange>& ranges) {
+                      uint64_t size, const std::vector<FileRange>& ranges,
+                      const std::vector<ProvenChunk>& proofs) {
+  for (const ProvenChunk& p : proofs) {
+    if (p.length == 0 || p.length > kMaxRangeLength || p.offset + p.length > size) return false;
+  }
   for (const FileRange& r : ranges) {
     if (r.length == 0 || r.length > kMaxRangeLength || r.offset + r.length > size) return false;
   }
@@ -15,7 +19,9 @@ bool RangedFiles::Add(const ModuleDownloadRecord& record, const std::string& pat
   file.size = size;
   file.ranges = ranges;
   file.done.assign(ranges.size(), false);
+  file.asked.assign(ranges.size(), false);
   file.left = ranges.size();
+  file.proofs = proofs;
   return true;
 }
 
@@ -26,30 +32,64 @@ bool RangedFiles::HasModule(const std::string& module) const {
   return false;
 }
 
+void RangedFiles::AskFor(const std::string& path, File& file,
+                         std::vector<std::vector<ModuleRangeRecord>>* requests,
+                         uint64_t* request_bytes) {
+  for (size_t i = 0; i < file.ranges.size(); ++i) {
+    if (file.done[i] || file.asked[i]) continue;
+    const FileRange& r = file.ranges[i];
+    if (requests->empty() || requests->back().size() == kMaxRangesPerRequest ||
+        *request_bytes + r.length > kMaxRangeRequestBytes) {
+      requests->emplace_back();
+      *request_bytes = 0;
+    }
+    ModuleRangeRecord record;
+    record.Module = file.record;
+    record.Offset = static_cast<uint32_t>(r.offset);
+    record.Length = r.length;
+    requests->back().push_back(record);
+    *request_bytes += r.length;
+    bytes_asked_ += r.length;
+    file.asked[i] = true;
+    asked_.push_back({path, i, r.offset});
+  }
+}
+
 std::vector<std::vector<ModuleRangeRecord>> RangedFiles::Requests() {
   std::vector<std::vector<ModuleRangeRecord>> requests;
   uint64_t request_bytes = 0;
   asked_.clear();
-  for (const auto& [path, file] : files_) {
-    for (size_t i = 0; i < file.ranges.size(); ++i) {
-      if (file.done[i]) continue;
-      const FileRange& r = file.ranges[i];
-      if (requests.empty() || requests.back().size() == kMaxRangesPerRequest ||
-          request_bytes + r.length > kMaxRangeRequestBytes) {
-        requests.emplace_back();
-        request_bytes = 0;
-      }
-      ModuleRangeRecord record;
-      record.Module = file.record;
-      record.Offset = static_cast<uint32_t>(r.offset);
-      record.Length = r.length;
-      requests.back().push_back(record);
-      request_bytes += r.length;
-      bytes_asked_ += r.length;
-      asked_.push_back({path, i, r.offset});
-    }
+  for (auto& [path, file] : files_) {
+    file.asked.assign(file.ranges.size(), false);
+    AskFor(path, file, &requests, &request_bytes);
   }
   return requests;
+}
+
+std::vector<std::vector<ModuleRangeRecord>> RangedFiles::RequestsFor(const std::string& path) {
+  std::vector<std::vector<ModuleRangeRecord>> requests;
+  uint64_t request_bytes = 0;
+  const auto found = files_.find(path);
+  if (found != files_.end()) AskFor(path, found->second, &requests, &request_bytes);
+  return requests;
+}
+
+bool RangedFiles::Proven(File& file) {
+  std::vector<ProvenChunk> kept;
+  std::vector<uint8_t> bytes;
+  for (const ProvenChunk& proof : file.proofs) {
+    bytes.resize(proof.length);
+    const bool read = std::fseek(open_, static_cast<long>(proof.offset), SEEK_SET) == 0 &&
+                      std::fread(bytes.data(), 1, bytes.size(), open_) == bytes.size();
+    if (read && Sha256Of(bytes.data(), bytes.size()) == proof.sha256) continue;
+    // The old file's bytes were not the chunk's start after all: the whole chunk, fetched.
+    file.ranges.push_back({proof.offset, proof.length});
+    file.done.push_back(false);
+    file.asked.push_back(false);
+    ++file.left;
+  }
+  file.proofs.swap(kept);
+  return file.left == 0;
 }
 
 RangedFiles::Outcome RangedFiles::Write(const std::string& path, const FileChunkRecord& chunk) {
@@ -102,6 +142,10 @@ RangedFiles::Outcome RangedFiles::Write(const std::string& path, const FileChunk
   --file.left;
   asked_.pop_front();
   if (file.left > 0) return out;
+  if (!file.proofs.empty() && !Proven(file)) {
+    out.ask_again = true;
+    return out;
+  }
   const bool closed = std::fclose(open_) == 0;
   open_ = nullptr;
   open_path_.clear();

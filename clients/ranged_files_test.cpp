@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/sha256.h"
 #include "test_support/temp_dir.h"
 
 namespace {
@@ -118,4 +119,40 @@ TEST_F(RangedFilesTest, RequestsKeepTheWiresBounds) {
     ranges += request.size();
   }
   EXPECT_EQ(ranges, 2520u);
+}
+
+// A chunk whose start came from the old file (an append) is proven once the rest is in: when
+// the old bytes were right the file is done; when not, the whole chunk is asked for after what
+// was asked before, and the file is done once it is in.
+TEST_F(RangedFilesTest, AChunkTakenUnprovenIsCheckedAndFetchedWholeWhenWrong) {
+  const std::string chunk = "0123456789";  // bytes 90..99 of the file
+  const Sha256Digest digest =
+      Sha256Of(reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size());
+  for (bool right : {true, false}) {
+    SCOPED_TRACE(right);
+    // The old file held 90..95: right, or not.
+    ASSERT_TRUE(WriteFileBytes(path_, std::string(90, '.') + (right ? "012345" : "01X345") +
+                                          std::string(4, '.')));
+    RangedFiles files;
+    ASSERT_TRUE(files.Add(Record("a"), path_, 100, {{96, 4}}, {{90, 10, digest}}));
+    ASSERT_EQ(files.Requests().size(), 1u);
+    RangedFiles::Outcome out = files.Write(path_, Chunk("a", 96, "6789", true, 100));
+    EXPECT_TRUE(out.refusal.empty() && out.failed_path.empty());
+    if (right) {
+      EXPECT_EQ(out.finished, path_);
+      EXPECT_FALSE(out.ask_again);
+      continue;
+    }
+    EXPECT_TRUE(out.finished.empty());
+    ASSERT_TRUE(out.ask_again);
+    const auto again = files.RequestsFor(path_);
+    ASSERT_EQ(again.size(), 1u);
+    ASSERT_EQ(again[0].size(), 1u);
+    EXPECT_EQ(again[0][0].Offset, 90u);
+    EXPECT_EQ(again[0][0].Length, 10u);
+    EXPECT_TRUE(files.RequestsFor(path_).empty());  // asked once
+    out = files.Write(path_, Chunk("a", 90, chunk, true, 100));
+    EXPECT_EQ(out.finished, path_);
+    EXPECT_EQ(ReadFileBytes(path_), std::string(90, '.') + chunk);
+  }
 }

@@ -1090,11 +1090,11 @@ def case_check_announced_download_not_yet(display):
 # -- updates: only what changed, proven by the signed manifest ----------------------------------
 
 def signed_version(work, part4, change=(), add=(), remove=(), key=None, expires_at=None,
-                   sign_args=()):
+                   sign_args=(), grow=0):
     """A copy of the signed demo package as version 5.<part4>, signed again: the modules named in
     `change` with bytes appended (a day of quotes), files named in `add` as new modules below
-    Data\\Quotes, the modules named in `remove` dropped; `sign_args` go to sign. Returns its
-    folder."""
+    Data\\Quotes, the modules named in `remove` dropped; `sign_args` go to sign; `grow` more
+    bytes (not compressible) appended to each changed file. Returns its folder."""
     base = SIGNED.package()
     folder = os.path.join(work, "package-5.%d" % part4)
     if os.path.isdir(folder):
@@ -1111,6 +1111,7 @@ def signed_version(work, part4, change=(), add=(), remove=(), key=None, expires_
         if m["name"] in change:
             with open(target, "ab") as f:
                 f.write(b" changed in 5.%d" % part4)
+                f.write(hashlib.sha256(m["name"].encode()).digest() * (grow // 32))
     if pkg.get("base_archive"):
         shutil.copyfile(os.path.join(base, pkg["base_archive"]),
                         os.path.join(folder, pkg["base_archive"]))
@@ -1259,7 +1260,8 @@ def case_update_resumes_its_ranges_after_a_drop(display):
         earlier_install(run)
         changed = ["SH600000.day", "SZ000001.day", "HK00700.day", "ticks_2026.bin",
                    "layouts.bin", "skin.pak"]
-        b = signed_version(work, 18, change=changed)
+        # 160 KB more each: a few hundred chunk records of ranges, cut after the first hundred.
+        b = signed_version(work, 18, change=changed, grow=160 * 1024)
         run.service_args = ["--drop-after", "150", "--drop-connections", "1"]
         serve(run, b)
         problems = run.install_and_open()

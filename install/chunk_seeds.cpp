@@ -120,12 +120,14 @@ SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string
   for (const ManifestFile* file : candidates) {
     if (cancel != nullptr && cancel->load()) break;
     SeededFile seeded;
-    if (!SeedFile(*file, seeds, staging_dir, &seeded)) continue;
+    if (!SeedFile(*file, seeds, staging_dir, install_dir + "\\" + file->path, &seeded)) continue;
     if (seeded.complete()) {
       result.complete_modules.push_back(file->module);
       result.seeded_bytes += seeded.seeded_bytes;
       result.complete_files.push_back(std::move(seeded));
     } else if (ranges && seeded.seeded_bytes > 0) {
+      // (A provisional chunk's bytes count here before they are proven; one that fails its
+      // proof is fetched whole.)
       result.seeded_bytes += seeded.seeded_bytes;
       result.missing_bytes += seeded.size - seeded.seeded_bytes;
       result.partial.push_back({file->module, std::move(seeded)});
@@ -138,8 +140,10 @@ SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string
 }
 
 bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::string& staging_dir,
-              SeededFile* out) {
+              const std::string& previous, SeededFile* out) {
   SeededFile result;
+  uint64_t previous_size = 0;
+  if (previous.empty() || !RegularFileSize(previous.c_str(), &previous_size)) previous_size = 0;
   result.path = file.path;
   result.size = file.size;
   const std::string target = staging_dir + "\\" + file.path;
@@ -158,8 +162,19 @@ bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::stri
     const bool found = seed != nullptr &&
                        ReadAt(seeds.path(seed->file), seed->offset, chunk.length, &bytes) &&
                        Sha256Of(bytes.data(), bytes.size()) == chunk.sha256;
+    // The old file at this path ends inside the chunk: what it holds of it is likely the
+    // chunk's start (bytes appended since), to be proven once the rest is in.
+    const uint32_t taken =
+        found || previous_size <= offset || previous_size >= offset + chunk.length
+            ? 0
+            : static_cast<uint32_t>(previous_size - offset);
     if (found) {
       result.seeded_bytes += chunk.length;
+    } else if (taken > 0 && ReadAt(previous, offset, taken, &bytes)) {
+      bytes.resize(chunk.length, 0);
+      result.seeded_bytes += taken;
+      result.provisional.push_back({offset, chunk.length, taken, chunk.sha256});
+      result.missing.push_back({offset + taken, chunk.length - taken});
     } else {
       bytes.assign(chunk.length, 0);
       ByteRange* last = result.missing.empty() ? nullptr : &result.missing.back();

@@ -59,11 +59,22 @@ struct ByteRange {
   uint32_t length = 0;
 };
 
+// A chunk the old file at the same path runs into (an append): its first `taken` bytes were
+// copied from there unproven, the rest is among the missing ranges; once they are in, the whole
+// chunk must hash to `sha256`, else it is fetched whole.
+struct ProvisionalChunk {
+  uint64_t offset = 0;
+  uint32_t length = 0;
+  uint32_t taken = 0;
+  Sha256Digest sha256 = {};
+};
+
 struct SeededFile {
   std::string path;  // below the install root, as the manifest lists it
   uint64_t size = 0;
-  uint64_t seeded_bytes = 0;       // copied from seeds, each chunk proven by its hash
+  uint64_t seeded_bytes = 0;       // copied from the install (provisional chunks' part too)
   std::vector<ByteRange> missing;  // to download, in file order
+  std::vector<ProvisionalChunk> provisional;
   bool complete() const { return missing.empty(); }
 };
 
@@ -94,7 +105,9 @@ SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string
 // Builds `file` (format 3) as staging_dir\path: a file of its listed size with every chunk the
 // seeds hold copied to its place once its bytes, read again, hash to the chunk's SHA-256; the
 // other chunks' bytes are written as zeros and listed in `missing`, neighbours merged into one
-// range of at most kMaxMissingRange bytes. False when the staged file cannot be created or
-// written (nothing then stays of it).
+// range of at most kMaxMissingRange bytes. `previous` (may be empty) is the old file at the same
+// path: of a chunk it runs into but does not fill (bytes appended since), what it holds is taken
+// as a provisional chunk and only the rest is missing. False when the staged file cannot be
+// created or written (nothing then stays of it).
 bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::string& staging_dir,
-              SeededFile* out);
+              const std::string& previous, SeededFile* out);

@@ -87,7 +87,7 @@ TEST_F(ChunkSeedsTest, ANewFileIsBuiltFromChunksOfSeveralOldFilesAndTheRestIsMis
     const std::string wanted = a.substr(0, 30000) + fresh + b.substr(20000);
     const ManifestFile file = Listed("Data\\c.day", wanted);
     SeededFile seeded;
-    ASSERT_TRUE(SeedFile(file, seeds, staging_, &seeded));
+    ASSERT_TRUE(SeedFile(file, seeds, staging_, "", &seeded));
     EXPECT_EQ(seeded.size, wanted.size());
     EXPECT_FALSE(seeded.complete());
     // Only the chunks around the new bytes are missing: a few average chunks, not the file.
@@ -103,7 +103,7 @@ TEST_F(ChunkSeedsTest, ANewFileIsBuiltFromChunksOfSeveralOldFilesAndTheRestIsMis
     EXPECT_TRUE(staged == wanted);
     // A file whose every chunk is in the install is complete from seeds.
     SeededFile whole;
-    ASSERT_TRUE(SeedFile(Listed("Data\\a2.day", a), seeds, staging_, &whole));
+    ASSERT_TRUE(SeedFile(Listed("Data\\a2.day", a), seeds, staging_, "", &whole));
     EXPECT_TRUE(whole.complete());
     EXPECT_TRUE(ReadFileBytes(staging_ + "\\Data\\a2.day") == a);
   }
@@ -119,7 +119,7 @@ TEST_F(ChunkSeedsTest, AnInstallFileChangedSinceItsManifestGivesNothing) {
   ChunkSeeds seeds;
   seeds.AddInstall(installed, install_, kSizes);
   SeededFile seeded;
-  ASSERT_TRUE(SeedFile(Listed("Data\\a.day", a), seeds, staging_, &seeded));
+  ASSERT_TRUE(SeedFile(Listed("Data\\a.day", a), seeds, staging_, "", &seeded));
   EXPECT_EQ(seeded.seeded_bytes, 0u);
   EXPECT_EQ(Missing(seeded), a.size());
   // Merged into ranges of at most the longest one a request asks for.
@@ -129,7 +129,7 @@ TEST_F(ChunkSeedsTest, AnInstallFileChangedSinceItsManifestGivesNothing) {
   ChunkSeeds short_seeds;
   short_seeds.AddInstall(installed, install_, kSizes);
   SeededFile rebuilt;
-  ASSERT_TRUE(SeedFile(Listed("Data\\a.day", a), short_seeds, staging_, &rebuilt));
+  ASSERT_TRUE(SeedFile(Listed("Data\\a.day", a), short_seeds, staging_, "", &rebuilt));
   EXPECT_LE(rebuilt.seeded_bytes, 10000u);
   EXPECT_GE(Missing(rebuilt), 30000u);
 }
@@ -143,7 +143,7 @@ TEST_F(ChunkSeedsTest, AStagedFileSeedsWhatItHoldsAlready) {
   ChunkSeeds seeds;
   seeds.AddListed(part, file.chunks, 35000);
   SeededFile seeded;
-  ASSERT_TRUE(SeedFile(file, seeds, staging_, &seeded));
+  ASSERT_TRUE(SeedFile(file, seeds, staging_, "", &seeded));
   EXPECT_GT(seeded.seeded_bytes, 35000u - kSizes.max);
   EXPECT_LE(seeded.seeded_bytes, 35000u);
   EXPECT_EQ(seeded.seeded_bytes + Missing(seeded), a.size());
@@ -153,10 +153,46 @@ TEST_F(ChunkSeedsTest, AStagedFileSeedsWhatItHoldsAlready) {
   ChunkSeeds itself;
   itself.AddListed(staged, file.chunks, 35000);
   SeededFile again;
-  ASSERT_TRUE(SeedFile(file, itself, staging_, &again));
+  ASSERT_TRUE(SeedFile(file, itself, staging_, "", &again));
   EXPECT_EQ(again.seeded_bytes, seeded.seeded_bytes);
   const std::string rebuilt = ReadFileBytes(staged);
   ASSERT_EQ(rebuilt.size(), a.size());
   EXPECT_TRUE(rebuilt.substr(0, again.seeded_bytes) == a.substr(0, again.seeded_bytes));
   EXPECT_FALSE(PathExists((staged + ".seeding").c_str()));
+}
+
+// A day of quotes appended: the old file at the same path runs into the changed last chunk,
+// and only the appended bytes are missing; the chunk is provisional until they are in.
+TEST_F(ChunkSeedsTest, AnAppendLeavesOnlyTheAppendedBytesMissing) {
+  const std::string a = Noise(50000, 6);
+  const PackageManifest installed = Install({{"Data\\a.day", a}}, kManifestFormat3);
+  ChunkSeeds seeds;
+  seeds.AddInstall(installed, install_, kSizes);
+  const std::string grown = a + Noise(64, 7);
+  const ManifestFile file = Listed("Data\\a.day", grown);
+  SeededFile seeded;
+  ASSERT_TRUE(SeedFile(file, seeds, staging_, install_ + "\\Data\\a.day", &seeded));
+  ASSERT_EQ(seeded.missing.size(), 1u);
+  EXPECT_EQ(seeded.missing[0].offset, a.size());
+  EXPECT_EQ(seeded.missing[0].length, 64u);
+  ASSERT_EQ(seeded.provisional.size(), 1u);
+  // The chunk the old end falls in (the appended bytes may have made a boundary after it).
+  const ProvisionalChunk& chunk = seeded.provisional[0];
+  EXPECT_EQ(chunk.offset + chunk.taken, a.size());
+  EXPECT_GT(chunk.offset + chunk.length, a.size());
+  uint64_t at = 0;
+  const ManifestChunk* listed = nullptr;
+  for (const ManifestChunk& c : file.chunks) {
+    if (at == chunk.offset) listed = &c;
+    at += c.length;
+  }
+  ASSERT_NE(listed, nullptr);
+  EXPECT_EQ(listed->length, chunk.length);
+  EXPECT_EQ(chunk.sha256, listed->sha256);
+  EXPECT_EQ(seeded.seeded_bytes, a.size());
+  // Without the old file beside it, the whole changed chunk is missing.
+  SeededFile plain;
+  ASSERT_TRUE(SeedFile(file, seeds, staging_, "", &plain));
+  EXPECT_TRUE(plain.provisional.empty());
+  EXPECT_GT(Missing(plain), chunk.length - chunk.taken);
 }
