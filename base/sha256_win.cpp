@@ -9,10 +9,20 @@ namespace {
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
+// One provider for every hash of the run, opened on first use: opening it is what a hash of a
+// small chunk would otherwise mostly cost. CNG lets threads create objects from one algorithm
+// handle at once.
+BCRYPT_ALG_HANDLE SharedProvider() {
+  static AlgorithmProvider provider;
+  static const bool opened =
+      Bcrypt().loaded && Succeeded(Bcrypt().OpenAlgorithmProvider(
+                             provider.receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0));
+  return opened ? provider.get() : nullptr;
+}
+
 }  // namespace
 
 struct Sha256::State {
-  AlgorithmProvider provider;
   CngHash hash;
   bool failed = false;
 };
@@ -21,11 +31,9 @@ Sha256::Sha256() : state_(new State) {
   // The hash object's memory is left to CNG (allowed from Windows 7 on, and on Vista with a null
   // buffer of size 0 as well).
   const BcryptApi& cng = Bcrypt();
-  if (!cng.loaded ||
-      !Succeeded(cng.OpenAlgorithmProvider(state_->provider.receive(), BCRYPT_SHA256_ALGORITHM,
-                                           nullptr, 0)) ||
-      !Succeeded(cng.CreateHash(state_->provider.get(), state_->hash.receive(), nullptr, 0,
-                                nullptr, 0, 0))) {
+  BCRYPT_ALG_HANDLE provider = SharedProvider();
+  if (provider == nullptr ||
+      !Succeeded(cng.CreateHash(provider, state_->hash.receive(), nullptr, 0, nullptr, 0, 0))) {
     state_->hash.reset();
     state_->failed = true;
   }

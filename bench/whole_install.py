@@ -104,15 +104,16 @@ def tree_bytes(tree):
     return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(tree) for f in fs)
 
 
-def prepare(work, service, mib, files, signing_key=None):
-    """The tree, its zip and the packed package, made once per size and signing key (a stamp
-    names them: each Windows build has a demo key of its own)."""
+def prepare(work, service, mib, files, signing_key=None, chunk_kib=None):
+    """The tree, its zip and the packed package, made once per size, signing key and chunk size
+    (a stamp names them: each Windows build has a demo key of its own)."""
     stamp = os.path.join(work, "package-made")
     key = ""
     if signing_key:
         with open(signing_key, "rb") as f:
             key = ", signed with key %s" % hashlib.sha256(f.read()).hexdigest()[:16]
-    wanted = "%d MiB, %d files%s\n" % (mib, files, key)
+    wanted = "%d MiB, %d files%s%s\n" % (mib, files, key,
+                                        ", chunks of %d KiB" % chunk_kib if chunk_kib else "")
     if os.path.isfile(stamp) and open(stamp).read() == wanted:
         return
     for name in ("tree", "package", "tree.zip", "package-made"):
@@ -128,7 +129,8 @@ def prepare(work, service, mib, files, signing_key=None):
                    check=True)
     subprocess.run([service, "pack", tree, os.path.join(work, "package"), "--number", "100201",
                     "--name", "bench", "--version", "1.1"]
-                   + (["--sign", signing_key] if signing_key else []), check=True,
+                   + (["--sign", signing_key] if signing_key else [])
+                   + (["--chunk-kib", str(chunk_kib)] if chunk_kib else []), check=True,
                    stdout=subprocess.DEVNULL)
     with open(stamp, "w") as f:
         f.write(wanted)
@@ -236,11 +238,13 @@ def files_sent(service_log):
     return files, mb
 
 
-def prepare_update(work, service, signing_key, changed):
-    """Version 1.2 of the package: the tree with `changed` files (spread over it) rewritten, the
-    same sizes, signed. Made once per stamp of the first version."""
+def prepare_update(work, service, signing_key, changed, kind="replaced", chunk_kib=None):
+    """Version 1.2 of the package, signed: the tree with `changed` files (spread over it)
+    rewritten at the same sizes ("replaced"), 100 bytes inserted in the middle of each of them
+    ("insert"), or with 64 bytes appended to every file ("append", a day of quotes). Made once
+    per stamp of the first version."""
     stamp = os.path.join(work, "package-made")
-    wanted = open(stamp).read() + "update: %d changed\n" % changed
+    wanted = open(stamp).read() + "update: %d %s, chunks %s\n" % (changed, kind, chunk_kib)
     update_stamp = os.path.join(work, "package-v2-made")
     if os.path.isfile(update_stamp) and open(update_stamp).read() == wanted:
         return
@@ -251,12 +255,24 @@ def prepare_update(work, service, signing_key, changed):
     shutil.copytree(os.path.join(work, "tree"), tree2)
     files = sorted(os.path.join(d, f) for d, _, fs in os.walk(tree2) for f in fs)
     rng = random.Random(7)
-    for path in files[::max(1, len(files) // changed)][:changed]:
+    chosen = files if kind == "append" else files[::max(1, len(files) // changed)][:changed]
+    for path in chosen:
         size = os.path.getsize(path)
+        if kind == "append":
+            with open(path, "ab") as f:
+                f.write(rng.randbytes(64))
+            continue
+        if kind == "insert":
+            with open(path, "rb") as f:
+                data = f.read()
+            data = data[:size // 2] + rng.randbytes(100) + data[size // 2:]
+        else:
+            data = rng.randbytes(size)
         with open(path, "wb") as f:
-            f.write(rng.randbytes(size))
+            f.write(data)
     subprocess.run([service, "pack", tree2, os.path.join(work, "package-v2"), "--number", "100201",
-                    "--name", "bench", "--version", "1.2", "--sign", signing_key], check=True,
+                    "--name", "bench", "--version", "1.2", "--sign", signing_key] +
+                   (["--chunk-kib", str(chunk_kib)] if chunk_kib else []), check=True,
                    stdout=subprocess.DEVNULL)
     shutil.rmtree(tree2)
     with open(update_stamp, "w") as f:
@@ -379,6 +395,11 @@ def main():
     parser.add_argument("--update", type=int, default=0, metavar="N",
                         help="with --signed: also an update to a version with N files changed, "
                         "over an install of the first version")
+    parser.add_argument("--update-kind", default="replaced", choices=["replaced", "insert", "append"],
+                        help="the update's files rewritten whole, with 100 bytes inserted in "
+                        "their middle, or every file with 64 bytes appended (--update ignored)")
+    parser.add_argument("--chunk-kib", type=int, default=None,
+                        help="the average chunk size both versions are packed with")
     parser.add_argument("--runs", type=int, default=3, help="installs (and unzips) to take the "
                         "median of; the machine is shared")
     args = parser.parse_args()
@@ -387,12 +408,13 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     signing_key = (scenario.WindowsBuild(args.windows_build, args.arch, signed=True).signing_key
                    if args.signed else None)
-    prepare(args.work, args.service, args.mib, args.files, signing_key)
+    prepare(args.work, args.service, args.mib, args.files, signing_key, args.chunk_kib)
     if args.update and not args.signed:
         raise SystemExit("whole install: --update needs --signed (only a program with a key "
                          "reuses an earlier install)")
     if args.update:
-        prepare_update(args.work, args.service, signing_key, args.update)
+        prepare_update(args.work, args.service, signing_key, args.update, args.update_kind,
+                       args.chunk_kib)
     tree = os.path.join(args.work, "tree")
     size = tree_bytes(tree)
     nfiles = sum(len(fs) for _, _, fs in os.walk(tree))
@@ -477,9 +499,13 @@ def report_update(args, size):
         runs.append(t)
     med = lambda key: median([key(t) for t in runs])  # noqa: E731
     files, mb = runs[0]["sent"]
-    print("update to a version with %d of those files changed, over an install of the first "
-          "(median of %d runs)" % (args.update, args.runs))
-    print("  sent by the service   %d module files, %.1f MB (the manifest included)" % (files, mb))
+    what = {"replaced": "%d of those files rewritten" % args.update,
+            "insert": "100 bytes inserted in the middle of %d of those files" % args.update,
+            "append": "64 bytes appended to every file"}[args.update_kind]
+    print("update to a version with %s, over an install of the first (median of %d runs)"
+          % (what, args.runs))
+    print("  sent by the service   %d transfers of module files or ranges, %.2f MB (the manifest "
+          "included), %.2f %% of the package" % (files, mb, 100 * mb * 1e6 / size))
     print("  download + reuse      %6.2f s   the manifest, the install hashed and copied, the rest"
           % med(lambda t: t["downloaded"] - t["click"]))
     reuse = [t["reuse ms"] for t in runs if t.get("reuse ms") is not None]

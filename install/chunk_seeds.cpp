@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <thread>
 
 #include "base/file_chunks.h"
 #include "base/file_system.h"
@@ -12,17 +13,48 @@
 
 namespace {
 
-// Reads `length` bytes at `offset` of `path` into `bytes`. False when they are not all there.
-bool ReadAt(const std::string& path, uint64_t offset, uint32_t length,
-            std::vector<uint8_t>* bytes) {
-  FILE* in = OpenFile(path.c_str(), "rb");
-  if (in == nullptr) return false;
-  bytes->resize(length);
-  const bool ok = std::fseek(in, static_cast<long>(offset), SEEK_SET) == 0 &&
-                  std::fread(bytes->data(), 1, length, in) == length;
-  std::fclose(in);
-  return ok;
-}
+// The seed file read last, kept open: a new file's chunks mostly come one after another from
+// one old file, and opening a file costs more than reading a chunk of it.
+class SeedReader {
+ public:
+  SeedReader() = default;
+  ~SeedReader() { Close(); }
+  SeedReader(const SeedReader&) = delete;
+  SeedReader& operator=(const SeedReader&) = delete;
+
+  // Reads `length` bytes at `offset` of `path` into `bytes`. False when they are not all there.
+  bool ReadAt(const std::string& path, uint64_t offset, uint32_t length,
+              std::vector<uint8_t>* bytes) {
+    if (path != path_) {
+      Close();
+      file_ = OpenFile(path.c_str(), "rb");
+      if (file_ == nullptr) return false;
+      path_ = path;
+      position_ = 0;
+    }
+    bytes->resize(length);
+    if (offset != position_ && std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) {
+      Close();
+      return false;
+    }
+    const size_t got = std::fread(bytes->data(), 1, length, file_);
+    position_ = offset + got;
+    if (got == length) return true;
+    Close();
+    return false;
+  }
+
+  void Close() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    path_.clear();
+  }
+
+ private:
+  FILE* file_ = nullptr;
+  std::string path_;
+  uint64_t position_ = 0;
+};
 
 }  // namespace
 
@@ -117,10 +149,26 @@ SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string
   }
   ChunkSeeds seeds;
   seeds.AddInstall(installed, install_dir, manifest.chunk_sizes, cancel);
-  for (const ManifestFile* file : candidates) {
-    if (cancel != nullptr && cancel->load()) break;
-    SeededFile seeded;
-    if (!SeedFile(*file, seeds, staging_dir, install_dir + "\\" + file->path, &seeded)) continue;
+  // Built on both cores: the lookups only read the seeds, and each file is its own.
+  std::vector<SeededFile> built(candidates.size());
+  std::vector<char> made(candidates.size(), 0);
+  auto build = [&](size_t first, size_t step) {
+    for (size_t i = first; i < candidates.size(); i += step) {
+      if (cancel != nullptr && cancel->load()) return;
+      const ManifestFile& file = *candidates[i];
+      made[i] = SeedFile(file, seeds, staging_dir, install_dir + "\\" + file.path, &built[i]);
+    }
+  };
+  {
+    std::thread second;
+    if (candidates.size() >= 8) second = std::thread(build, 1, 2);
+    build(0, second.joinable() ? 2 : 1);
+    if (second.joinable()) second.join();
+  }
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    const ManifestFile* file = candidates[i];
+    if (!made[i]) continue;
+    SeededFile& seeded = built[i];
     if (seeded.complete()) {
       result.complete_modules.push_back(file->module);
       result.seeded_bytes += seeded.seeded_bytes;
@@ -147,20 +195,22 @@ bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::stri
   result.path = file.path;
   result.size = file.size;
   const std::string target = staging_dir + "\\" + file.path;
-  // Written beside and put in place at the end: the staged file itself may be a seed (an
-  // interrupted download's).
-  const std::string building = target + ".seeding";
+  // A staged file there may be a seed itself (an interrupted download's): the new one is then
+  // written beside and put in its place at the end.
+  const bool replacing = PathExists(target.c_str());
+  const std::string building = replacing ? target + ".seeding" : target;
   if (!MakePathDirs(target.c_str())) return false;
   FILE* staged = OpenFile(building.c_str(), "wb");
   if (staged == nullptr) return false;
   std::vector<uint8_t> bytes;
+  SeedReader reader;
   uint64_t offset = 0;
   bool ok = true;
   for (const ManifestChunk& chunk : file.chunks) {
     const SeedLocation* seed = seeds.Find(chunk.sha256, chunk.length);
     // Every byte taken is hashed again: the install may have changed since it was listed.
     const bool found = seed != nullptr &&
-                       ReadAt(seeds.path(seed->file), seed->offset, chunk.length, &bytes) &&
+                       reader.ReadAt(seeds.path(seed->file), seed->offset, chunk.length, &bytes) &&
                        Sha256Of(bytes.data(), bytes.size()) == chunk.sha256;
     // The old file at this path ends inside the chunk: what it holds of it is likely the
     // chunk's start (bytes appended since), to be proven once the rest is in.
@@ -170,7 +220,7 @@ bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::stri
             : static_cast<uint32_t>(previous_size - offset);
     if (found) {
       result.seeded_bytes += chunk.length;
-    } else if (taken > 0 && ReadAt(previous, offset, taken, &bytes)) {
+    } else if (taken > 0 && reader.ReadAt(previous, offset, taken, &bytes)) {
       bytes.resize(chunk.length, 0);
       result.seeded_bytes += taken;
       result.provisional.push_back({offset, chunk.length, taken, chunk.sha256});
@@ -192,8 +242,11 @@ bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::stri
     offset += chunk.length;
   }
   ok = std::fclose(staged) == 0 && ok;
-  if (ok && PathExists(target.c_str())) ok = DeletePath(target.c_str());
-  if (!ok || !RenamePath(building.c_str(), target.c_str())) {
+  // The staged file may have been the seed: closed before it is replaced (Windows keeps an open
+  // file from being deleted).
+  reader.Close();
+  if (ok && replacing) ok = DeletePath(target.c_str()) && RenamePath(building.c_str(), target.c_str());
+  if (!ok) {
     DeletePath(building.c_str());
     return false;
   }
