@@ -4,8 +4,11 @@
 #include <algorithm>
 #include <mutex>
 
+#include <memory>
+
 #include "base/gcrypt_setup.h"
 #include "base/sha256.h"
+#include "base/sha256_shani.h"
 
 void SetUpGcrypt() {
   static std::once_flag once;
@@ -16,11 +19,16 @@ void SetUpGcrypt() {
 }
 
 struct Sha256::State {
+  std::unique_ptr<ShaNiHash> fast;  // the processor's extensions, where it has them
   gcry_md_hd_t handle = nullptr;
   bool failed = false;
 };
 
 Sha256::Sha256() : state_(new State) {
+  if (ShaExtensionsInUse()) {
+    state_->fast.reset(new ShaNiHash());
+    return;
+  }
   SetUpGcrypt();
   if (gcry_md_open(&state_->handle, GCRY_MD_SHA256, 0) != 0) {
     state_->handle = nullptr;
@@ -33,11 +41,20 @@ Sha256::~Sha256() {
 }
 
 void Sha256::Update(const uint8_t* data, size_t size) {
+  if (state_->fast) {
+    state_->fast->Update(data, size);
+    return;
+  }
   if (state_->handle != nullptr && size > 0) gcry_md_write(state_->handle, data, size);
 }
 
 Sha256Digest Sha256::Finish() {
   Sha256Digest digest = {};
+  if (state_->fast) {
+    digest = state_->fast->Finish();
+    state_->fast.reset();  // spent, as the system's hash is
+    return digest;
+  }
   if (state_->handle == nullptr) return digest;
   const unsigned char* value = gcry_md_read(state_->handle, GCRY_MD_SHA256);
   if (value != nullptr) {

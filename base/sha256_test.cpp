@@ -1,5 +1,6 @@
 // SHA-256 of bytes and files: the FIPS 180 vectors through one call and through uneven pieces,
-// files on both sides of the read block size, and files that cannot be read.
+// files on both sides of the read block size, and files that cannot be read; the processor's
+// SHA extensions give the system's digests for every length around the block and pad sizes.
 #include "base/sha256.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "base/file_system.h"
+#include "base/sha256_shani.h"
 #include "base/testing/hex.h"
 #include "test_support/temp_dir.h"
 
@@ -91,3 +93,31 @@ TEST(Sha256Test, FilesThatCannotBeReadGiveFalse) {
 }
 
 }  // namespace
+
+// The extensions' path against the system's, where the processor has them: every length from 0
+// to 300 bytes (all the padding cases), and large inputs fed in pieces that split blocks.
+TEST(Sha256Test, TheShaExtensionsGiveTheSystemsDigests) {
+  UseShaExtensions(true);
+  if (!ShaExtensionsInUse()) GTEST_SKIP() << "this processor has no SHA extensions";
+  std::string data(1 << 20, '\0');
+  uint32_t x = 12345;
+  for (char& c : data) {
+    x = x * 1103515245 + 12345;
+    c = static_cast<char>(x >> 23);
+  }
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
+  auto both = [&](size_t size, size_t piece) {
+    Sha256Digest fast, system;
+    for (bool use : {true, false}) {
+      UseShaExtensions(use);
+      Sha256 hash;
+      for (size_t at = 0; at < size; at += piece) hash.Update(bytes + at, std::min(piece, size - at));
+      (use ? fast : system) = hash.Finish();
+    }
+    UseShaExtensions(true);
+    EXPECT_EQ(HexOf(fast), HexOf(system)) << size << " in pieces of " << piece;
+  };
+  for (size_t size = 0; size <= 300; ++size) both(size, 300);
+  for (size_t piece : {1, 63, 64, 65, 1000, 1 << 20}) both(data.size(), piece);
+  UseShaExtensions(true);
+}

@@ -2,7 +2,10 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <memory>
+
 #include "base/sha256.h"
+#include "base/sha256_shani.h"
 #include "base/win/bcrypt_handles.h"
 
 namespace {
@@ -23,11 +26,16 @@ BCRYPT_ALG_HANDLE SharedProvider() {
 }  // namespace
 
 struct Sha256::State {
+  std::unique_ptr<ShaNiHash> fast;  // the processor's extensions, where it has them
   CngHash hash;
   bool failed = false;
 };
 
 Sha256::Sha256() : state_(new State) {
+  if (ShaExtensionsInUse()) {
+    state_->fast.reset(new ShaNiHash());
+    return;
+  }
   // The hash object's memory is left to CNG (allowed from Windows 7 on, and on Vista with a null
   // buffer of size 0 as well).
   const BcryptApi& cng = Bcrypt();
@@ -42,6 +50,10 @@ Sha256::Sha256() : state_(new State) {
 Sha256::~Sha256() = default;
 
 void Sha256::Update(const uint8_t* data, size_t size) {
+  if (state_->fast) {
+    state_->fast->Update(data, size);
+    return;
+  }
   if (!state_->hash.valid()) return;
   // CNG takes at most 4 GiB per call.
   while (size > 0) {
@@ -58,6 +70,11 @@ void Sha256::Update(const uint8_t* data, size_t size) {
 
 Sha256Digest Sha256::Finish() {
   Sha256Digest digest = {};
+  if (state_->fast) {
+    digest = state_->fast->Finish();
+    state_->fast.reset();  // spent, as a CNG hash is
+    return digest;
+  }
   if (state_->hash.valid()) {
     if (!Succeeded(Bcrypt().FinishHash(state_->hash.get(), digest.data(),
                                     static_cast<ULONG>(digest.size()), 0))) {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/sha256.h"
+#include "base/sha256_shani.h"
 #include "bench/thread_cpu_time.h"
 #include "wire/cipher_context.h"
 #include "net/frame_codec.h"
@@ -255,5 +257,22 @@ int main(int argc, char** argv) {
   const double avx512 = rates[static_cast<int>(IdeaLanes::kAvx512)];
   if (sse2 > 0 && avx2 > 0) std::printf("encrypt, avx2 / sse2: %.2fx\n", avx2 / sse2);
   if (avx2 > 0 && avx512 > 0) std::printf("encrypt, avx512bw / avx2: %.2fx\n", avx512 / avx2);
+
+  // SHA-256 of 64 KiB blocks (what hashing staged and installed files does): the processor's SHA
+  // extensions, then the system's provider (CNG on Windows, libgcrypt natively).
+  const bool extensions = ShaExtensionsInUse();
+  double sha[2] = {};
+  for (int use = 1; use >= 0; --use) {
+    if (use == 1 && !extensions) continue;
+    UseShaExtensions(use == 1);
+    sha[use] = Rate(kBufferSize, [&] { (void)Sha256Of(sample.data(), kBufferSize); });
+  }
+  UseShaExtensions(true);
+  if (extensions) {
+    std::printf("sha256: SHA extensions %.0f MB/s, the system's %.0f MB/s (%.1fx)\n", sha[1],
+                sha[0], sha[1] / sha[0]);
+  } else {
+    std::printf("sha256: the system's %.0f MB/s (no SHA extensions on this processor)\n", sha[0]);
+  }
   return client.bytes > 0 ? 0 : 1;
 }
