@@ -73,6 +73,12 @@ std::vector<std::string> Seeds() {
   std::string query_message(kPackageQueryRequestSize, '\0');
   EncodePackageQueryRequest(query, reinterpret_cast<uint8_t*>(&query_message[0]));
   seeds.push_back('\7' + query_message);
+  ModuleRangeRecord range;
+  range.Module = module;
+  range.Offset = 1000;
+  range.Length = 64;
+  seeds.push_back('\x08' + Request(kMsgDownloadRanges, 2, kModuleRangeRecordSize, range,
+                                    EncodeModuleRangeRecord));
   return seeds;
 }
 
@@ -90,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* message = bytes.empty() ? nullptr : bytes.data();
   const size_t length = bytes.size();
   std::string reason;
-  switch (data[0] & 7) {
+  switch (data[0] & 15) {
     case 0:
       ParseAuthentLinkRequest(message, length, &reason);
       break;
@@ -133,6 +139,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 6: {
       std::string name;
       if (ParseBaseZipRequest(message, length, &name, &reason)) CheckText(name, 20);
+      break;
+    }
+    case 8: {
+      // Ranges within their bounds, whatever the bytes.
+      std::vector<RangeRequest> ranges;
+      if (ParseModuleRangeRequest(message, length, &ranges, &reason)) {
+        if (ranges.empty() || ranges.size() > kMaxRangesPerRequest) std::abort();
+        uint64_t total = 0;
+        for (const RangeRequest& r : ranges) {
+          CheckText(r.module.package_key, 10);
+          CheckText(r.module.name, 50);
+          if (r.length == 0 || r.length > kMaxRangeLength) std::abort();
+          total += r.length;
+        }
+        if (total > kMaxRangeRequestBytes) std::abort();
+      }
       break;
     }
     default: {
