@@ -1,6 +1,7 @@
 // SHA-256 on the x86 SHA extensions (SHA-NI), chosen at run time: several times the speed of
 // the system's providers where the processor has them (every x86 processor of the last few
-// years), in the 32-bit program too. Where it has not, Sha256 hashes with the system.
+// years), in the 32-bit program too. Where it has not, or they are off, Sha256 hashes with the
+// system.
 #pragma once
 
 #include <cstddef>
@@ -8,11 +9,11 @@
 
 #include "base/sha256.h"
 
-// True when the processor has the SHA extensions (with SSSE3 and SSE4.1) and they are not
-// switched off (UseShaExtensions).
+// True when the processor has the SHA extensions (with SSSE3 and SSE4.1) and they are switched
+// on (UseShaExtensions).
 bool ShaExtensionsInUse();
-// On by default where the processor has them; off makes every new hash use the system's, as
-// the tests and the benchmark compare.
+// Off by default for now (see sha256_shani.cpp); on makes every new hash use the extensions where
+// the processor has them, off the system's, as the tests and the benchmark compare.
 void UseShaExtensions(bool use);
 
 // An incremental hash on the extensions; valid only where ShaExtensionsInUse() was true.

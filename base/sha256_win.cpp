@@ -14,13 +14,18 @@ bool Succeeded(NTSTATUS status) { return status >= 0; }
 
 // One provider for every hash of the run, opened on first use: opening it is what a hash of a
 // small chunk would otherwise mostly cost. CNG lets threads create objects from one algorithm
-// handle at once.
+// handle at once. Never closed: at exit bcrypt.dll may be gone before a static owner's
+// destructor would run, and the system frees the handle with the process.
 BCRYPT_ALG_HANDLE SharedProvider() {
-  static AlgorithmProvider provider;
-  static const bool opened =
-      Bcrypt().loaded && Succeeded(Bcrypt().OpenAlgorithmProvider(
-                             provider.receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0));
-  return opened ? provider.get() : nullptr;
+  static const BCRYPT_ALG_HANDLE provider = [] {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    if (!Bcrypt().loaded ||
+        !Succeeded(Bcrypt().OpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+      return static_cast<BCRYPT_ALG_HANDLE>(nullptr);
+    }
+    return opened;
+  }();
+  return provider;
 }
 
 }  // namespace

@@ -260,6 +260,7 @@ int main(int argc, char** argv) {
 
   // SHA-256 of 64 KiB blocks (what hashing staged and installed files does): the processor's SHA
   // extensions, then the system's provider (CNG on Windows, libgcrypt natively).
+  UseShaExtensions(true);
   const bool extensions = ShaExtensionsInUse();
   double sha[2] = {};
   for (int use = 1; use >= 0; --use) {
@@ -267,7 +268,6 @@ int main(int argc, char** argv) {
     UseShaExtensions(use == 1);
     sha[use] = Rate(kBufferSize, [&] { (void)Sha256Of(sample.data(), kBufferSize); });
   }
-  UseShaExtensions(true);
   if (extensions) {
     std::printf("sha256: SHA extensions %.0f MB/s, the system's %.0f MB/s (%.1fx)\n", sha[1],
                 sha[0], sha[1] / sha[0]);

@@ -204,12 +204,15 @@ def case_signed_package_installs(display):
 
 
 def update_against_fault(run, fault_args, debugstr=False):
-    """After an earlier signed install with SH600000.day edited in it (so that the update
-    downloads that file rather than reuse it), the update against the service with `fault_args`,
-    "Install" clicked. Returns the install folder and the dependency folder as they were."""
+    """After an earlier signed install with SH600000.day rewritten in it (other bytes of its size,
+    so that the update downloads that file whole: none of its chunks is left to build it from),
+    the update against the service with `fault_args`, "Install" clicked. Returns the install
+    folder and the dependency folder as they were."""
     earlier_install(run)
-    with open(os.path.join(run.install_dir(), "Data", "Quotes", "SH600000.day"), "ab") as f:
-        f.write(b"edited")
+    path = os.path.join(run.install_dir(), "Data", "Quotes", "SH600000.day")
+    size = os.path.getsize(path)
+    with open(path, "wb") as f:
+        f.write(hashlib.sha256(b"edited").digest() * (size // 32) + b"e" * (size % 32))
     before = snapshot(run.install_dir()), snapshot(run.depend_dir())
     run.service.stop()
     run.service_args = list(fault_args)

@@ -173,7 +173,7 @@ SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string
       result.complete_modules.push_back(file->module);
       result.seeded_bytes += seeded.seeded_bytes;
       result.complete_files.push_back(std::move(seeded));
-    } else if (ranges && seeded.seeded_bytes > 0) {
+    } else if (ranges && seeded.proven_bytes > 0) {
       // (A provisional chunk's bytes count here before they are proven; one that fails its
       // proof is fetched whole.)
       result.seeded_bytes += seeded.seeded_bytes;
@@ -220,6 +220,7 @@ bool SeedFile(const ManifestFile& file, const ChunkSeeds& seeds, const std::stri
             : static_cast<uint32_t>(previous_size - offset);
     if (found) {
       result.seeded_bytes += chunk.length;
+      result.proven_bytes += chunk.length;
     } else if (taken > 0 && reader.ReadAt(previous, offset, taken, &bytes)) {
       bytes.resize(chunk.length, 0);
       result.seeded_bytes += taken;

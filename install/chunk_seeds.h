@@ -73,6 +73,7 @@ struct SeededFile {
   std::string path;  // below the install root, as the manifest lists it
   uint64_t size = 0;
   uint64_t seeded_bytes = 0;       // copied from the install (provisional chunks' part too)
+  uint64_t proven_bytes = 0;       // of those, in chunks proven by their hash as copied
   std::vector<ByteRange> missing;  // to download, in file order
   std::vector<ProvisionalChunk> provisional;
   bool complete() const { return missing.empty(); }
@@ -94,8 +95,9 @@ struct SeedResult {
 // one file with chunks: the file built in staging from the install's chunks (where the install's
 // own manifest says they are; without one, the install's files at the new version's paths are
 // cut now). A module whose file came out complete needs nothing fetched; with `ranges` (the
-// service answers range requests) one that took some bytes from the install keeps its staged
-// file to be completed by parts; any other is left to download whole, nothing of it staged.
+// service answers range requests) one that holds a chunk proven from the install keeps its
+// staged file to be completed by parts; any other (a file rewritten whole since, say) is left to
+// download whole, nothing of it staged.
 // Nothing for a manifest of an earlier format. Once `*cancel` is set no further file is begun.
 SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string& install_dir,
                               const std::string& staging_dir,

@@ -133,6 +133,14 @@ std::wstring GetProcessImagePath(unsigned long process_id) {
   return module.szExePath;
 }
 
+namespace {
+
+// How long a starting terminal is given to list its modules: 20 x 100 ms.
+constexpr int kImagePathWaits = 20;
+constexpr DWORD kImagePathPauseMs = 100;
+
+}  // namespace
+
 int KillRunningTerminal() {
   StopTerminalRunningFrom(GetExeDir());
   return 0;
@@ -149,8 +157,16 @@ bool StopTerminalRunningFrom(const std::wstring& folder) {
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
        more = Process32NextW(snapshot.get(), &entry)) {
     if (lstrcmpiW(entry.szExeFile, kTerminalExeNameW) != 0) continue;
+    // A terminal started a moment ago may not list its modules yet: it is given a little while
+    // before it counts as one from elsewhere (left running, it would hold its program in the
+    // old install, which could then not be deleted).
+    std::wstring image = GetProcessImagePath(entry.th32ProcessID);
+    for (int wait = 0; image.empty() && wait < kImagePathWaits; ++wait) {
+      Sleep(kImagePathPauseMs);
+      image = GetProcessImagePath(entry.th32ProcessID);
+    }
     // Only a terminal from our own folder; the comparison is exact, letter case included.
-    if (GetProcessImagePath(entry.th32ProcessID) == expected) {
+    if (image == expected) {
       found = true;
       process_id = entry.th32ProcessID;
       break;
