@@ -330,6 +330,9 @@ void InstallController::OnInstall() {
     // Only now does anything of the package leave the staging folder.
     staged_->UnpackKeptBaseArchive();
   }
+  // The reused files were kept from being written until their hashes were used; the folder they
+  // are in must be free to move.
+  reuse_result_.held.clear();
   CloseInstallLog();
   bool copied = false;
   if (!PlaceInstall(&copied)) return;
@@ -430,8 +433,10 @@ void InstallController::OnInstallFail(ExitCode code, const char* gbk_text) {
   view_->ShowReconnecting(false);
   // Stopped before anything else: a drop reported by the stop itself finds the phase final.
   CloseConnections();
-  // Nothing may write into the staging folder once it is being deleted.
+  // Nothing may write into the staging folder once it is being deleted, and no installed file
+  // stays held.
   StopReuse();
+  reuse_result_.held.clear();
   view_->ShowFailure(gbk_text != nullptr ? gbk_text : FailureText(kTextInstallFail));
   CloseInstallLog();
   // The one log of a failed attempt that outlives the staging folder, for the user to send.

@@ -34,6 +34,12 @@ bool RenamePath(const char* from, const char* to);
 // copied in full.
 bool CopyFileOver(const char* from, const char* to);
 
+// Makes `link` a second name of the regular file `existing` (a hard link: no byte is copied), on
+// the same volume. False when the volume or the system does not allow it, when `existing` is a
+// link of another kind (a reparse point, a symbolic link) or not a regular file, or when `link`
+// exists. Writing through either name changes both.
+bool LinkFile(const char* existing, const char* link);
+
 struct FileEntry {
   std::string relative;  // below the listed folder, "\" separators
   uint64_t size = 0;

@@ -45,6 +45,13 @@ bool CopyFileOver(const char* from, const char* to) {
                                     std::filesystem::copy_options::overwrite_existing, error);
 }
 
+bool LinkFile(const char* existing, const char* link) {
+  const std::string from = NativePath(existing);
+  struct stat info = {};
+  if (lstat(from.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  return ::link(from.c_str(), NativePath(link).c_str()) == 0;
+}
+
 namespace {
 
 bool ListBelow(const std::string& native_folder, const std::string& prefix,

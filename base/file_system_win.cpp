@@ -36,6 +36,16 @@ bool CopyFileOver(const char* from, const char* to) {
   return CopyFileA(from, to, /*bFailIfExists=*/FALSE) != FALSE;
 }
 
+bool LinkFile(const char* existing, const char* link) {
+  // A reparse point would give the new name to the link itself, not to a file of ours.
+  const DWORD attributes = GetFileAttributesA(existing);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  return CreateHardLinkA(link, existing, /*lpSecurityAttributes=*/nullptr) != FALSE;
+}
+
 namespace {
 
 bool ListBelow(const std::string& folder, const std::string& prefix,

@@ -12,8 +12,8 @@
 // True when the processor has the SHA extensions (with SSSE3 and SSE4.1) and they are switched
 // on (UseShaExtensions).
 bool ShaExtensionsInUse();
-// Off by default for now (see sha256_shani.cpp); on makes every new hash use the extensions where
-// the processor has them, off the system's, as the tests and the benchmark compare.
+// On by default: every new hash uses the extensions where the processor has them; off, the
+// system's, as the tests and the benchmark compare.
 void UseShaExtensions(bool use);
 
 // An incremental hash on the extensions; valid only where ShaExtensionsInUse() was true.

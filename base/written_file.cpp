@@ -12,6 +12,10 @@ bool WrittenFile::Open(const std::string& path, size_t buffer_size) {
   Drop();
   disk_full_ = false;
   path_ = path;
+  // A file already there is deleted, not truncated: it may be a second name of another file (an
+  // update's link to an installed one), which writing through would change too.
+  uint64_t size = 0;
+  if (RegularFileSize(path.c_str(), &size) && !RemoveTree(path)) return false;
   FILE* file = OpenFile(path.c_str(), "wb");
   if (file == nullptr) return Failed(1);
   file_.reset(file);

@@ -22,7 +22,7 @@ class WrittenFile {
   WrittenFile(const WrittenFile&) = delete;
   WrittenFile& operator=(const WrittenFile&) = delete;
 
-  // Creates (or truncates) `path` and writes it through a buffer of `buffer_size` bytes, made on
+  // Creates `path` (a file there is deleted first, never written through) and writes it through a buffer of `buffer_size` bytes, made on
   // first use and kept for the next file. Drops a file still open first. False when the file
   // cannot be created.
   bool Open(const std::string& path, size_t buffer_size);

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <thread>
 
 #include "base/file_chunks.h"
 #include "base/file_system.h"
 #include "base/make_path_dirs.h"
+#include "base/two_threads.h"
 #include "install/system.h"
 
 namespace {
@@ -152,19 +152,11 @@ SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string
   // Built on both cores: the lookups only read the seeds, and each file is its own.
   std::vector<SeededFile> built(candidates.size());
   std::vector<char> made(candidates.size(), 0);
-  auto build = [&](size_t first, size_t step) {
-    for (size_t i = first; i < candidates.size(); i += step) {
-      if (cancel != nullptr && cancel->load()) return;
-      const ManifestFile& file = *candidates[i];
-      made[i] = SeedFile(file, seeds, staging_dir, install_dir + "\\" + file.path, &built[i]);
-    }
-  };
-  {
-    std::thread second;
-    if (candidates.size() >= 8) second = std::thread(build, 1, 2);
-    build(0, second.joinable() ? 2 : 1);
-    if (second.joinable()) second.join();
-  }
+  ForEachOnTwoThreads(candidates.size(), 8, [&](size_t i, int) {
+    if (cancel != nullptr && cancel->load()) return;
+    const ManifestFile& file = *candidates[i];
+    made[i] = SeedFile(file, seeds, staging_dir, install_dir + "\\" + file.path, &built[i]);
+  });
   for (size_t i = 0; i < candidates.size(); ++i) {
     const ManifestFile* file = candidates[i];
     if (!made[i]) continue;

@@ -6,11 +6,14 @@
 
 #include "base/file_system.h"
 #include "base/make_path_dirs.h"
+#include "base/two_threads.h"
 #include "install/system.h"
 
 namespace {
 
 constexpr size_t kCopyBlock = 1 << 20;
+// Links that fail where the folder is there before the rest is copied without trying.
+constexpr int kLinkFailuresTaken = 8;
 
 // Copies `from` to `to`, hashing what is written. False when either side fails.
 bool CopyHashing(const std::string& from, const std::string& to, std::vector<uint8_t>* block,
@@ -43,11 +46,105 @@ bool CopyHashing(const std::string& from, const std::string& to, std::vector<uin
   return ok && !hash.failed();
 }
 
+// Hashes what is left of `file` with `block`.
+bool HashHeld(HeldFile* file, std::vector<uint8_t>* block, Sha256Digest* digest, uint64_t* size) {
+  Sha256 hash;
+  *size = 0;
+  for (;;) {
+    size_t got = 0;
+    if (!file->Read(block->data(), block->size(), &got)) return false;
+    if (got == 0) break;
+    hash.Update(block->data(), got);
+    *size += got;
+  }
+  *digest = hash.Finish();
+  return !hash.failed();
+}
+
+// Holds `from` so that nobody writes it from now on, then links it at `to`; the hash is taken
+// through the hold. False, with no link made, when it cannot be held (another program has it open
+// for writing) or linked: it is copied then.
+bool LinkHeld(const std::string& from, const std::string& to, ReusedFile* placed,
+              HeldFile* hold) {
+  if (!hold->Open(from.c_str())) return false;
+  if (!LinkFile(from.c_str(), to.c_str())) {
+    hold->Close();
+    return false;
+  }
+  placed->linked = true;
+  placed->held = HeldFile::KeepsWritersOut();
+  return true;
+}
+
+// Puts `from` into staging at `to`: a link while `*links` (failures still taken) is above 0 and
+// the volume allows, else a copy. The bytes are hashed either way; a link's through `*hold`,
+// which keeps writers out from before the first byte is read.
+bool PlaceHashing(const std::string& from, const std::string& to, std::atomic<int>* links,
+                  std::vector<uint8_t>* block, ReusedFile* placed, HeldFile* hold) {
+  // A link first: in a fresh staging folder it fails only for the first file of each folder (no
+  // folder yet). Whatever is there then goes before anything is written: writing into it could
+  // write into the install through a link an earlier attempt made.
+  bool linked = links->load() > 0 && LinkHeld(from, to, placed, hold);
+  if (!linked) {
+    // What cannot be deleted is never written through.
+    if (PathExists(to.c_str()) && !DeletePath(to.c_str())) return false;
+    if (links->load() > 0 && MakePathDirs(to.c_str())) {
+      linked = LinkHeld(from, to, placed, hold);
+      // Its folder there, its name free: the volume takes no links, or this file none (a link of
+      // another kind, a file being written). After a few such, copies only.
+      if (!linked) links->fetch_sub(1);
+    }
+  }
+  if (linked) return HashHeld(hold, block, &placed->sha256, &placed->size);
+  placed->linked = false;
+  placed->held = false;
+  return CopyHashing(from, to, block, &placed->sha256, &placed->size);
+}
+
+// One module's files put into staging, or nothing of it when one does not match.
+struct ModuleReuse {
+  bool reused = false;
+  std::vector<ReusedFile> files;
+  std::vector<HeldFile> held;
+};
+
+void ReuseModule(const std::vector<const ManifestFile*>& files, const std::string& install_dir,
+                 const std::string& staging_dir, std::atomic<int>* links,
+                 std::vector<uint8_t>* block, ModuleReuse* out) {
+  for (const ManifestFile* file : files) {
+    uint64_t size = 0;
+    if (!RegularFileSize((install_dir + "\\" + file->path).c_str(), &size) || size != file->size) {
+      return;
+    }
+  }
+  for (const ManifestFile* file : files) {
+    ReusedFile reused;
+    reused.path = file->path;
+    HeldFile hold;
+    const bool whole =
+        PlaceHashing(install_dir + "\\" + file->path, staging_dir + "\\" + file->path, links,
+                     block, &reused, &hold) &&
+        reused.size == file->size && reused.sha256 == file->sha256;
+    out->files.push_back(reused);
+    if (hold.is_open()) out->held.push_back(std::move(hold));
+    if (!whole) {
+      // Downloaded instead, from its first byte: nothing of it may stay.
+      out->held.clear();
+      for (const ReusedFile& placed : out->files) {
+        DeletePath((staging_dir + "\\" + placed.path).c_str());
+      }
+      out->files.clear();
+      return;
+    }
+  }
+  out->reused = true;
+}
+
 }  // namespace
 
 ReuseResult ReuseInstalledModules(const PackageManifest& manifest, const std::string& install_dir,
                                   const std::string& staging_dir, const std::string& skip,
-                                  const std::atomic<bool>* cancel) {
+                                  const std::atomic<bool>* cancel, bool links) {
   ReuseResult result;
   if (manifest.format == kManifestFormat1) return result;  // no modules named
   // The files of each module, modules in the order they first appear.
@@ -60,37 +157,23 @@ ReuseResult ReuseInstalledModules(const PackageManifest& manifest, const std::st
     files.push_back(&file);
   }
   result.modules_listed = order.size();
-  std::vector<uint8_t> block(kCopyBlock);
-  for (const std::string& module : order) {
-    if (cancel != nullptr && cancel->load()) break;
-    const std::vector<const ManifestFile*>& files = by_module[module];
-    bool sizes_match = true;
-    for (const ManifestFile* file : files) {
-      uint64_t size = 0;
-      sizes_match = sizes_match &&
-                    RegularFileSize((install_dir + "\\" + file->path).c_str(), &size) &&
-                    size == file->size;
-    }
-    if (!sizes_match) continue;
-    std::vector<ReusedFile> copied;
-    bool whole = true;
-    for (const ManifestFile* file : files) {
-      ReusedFile reused;
-      reused.path = file->path;
-      const std::string target = staging_dir + "\\" + file->path;
-      whole = CopyHashing(install_dir + "\\" + file->path, target, &block, &reused.sha256,
-                          &reused.size) &&
-              reused.size == file->size && reused.sha256 == file->sha256;
-      copied.push_back(reused);
-      if (!whole) break;
-    }
-    if (!whole) {
-      // Downloaded instead, from its first byte: nothing of it may stay.
-      for (const ReusedFile& file : copied) DeletePath((staging_dir + "\\" + file.path).c_str());
-      continue;
-    }
-    result.modules.push_back(module);
-    for (ReusedFile& file : copied) {
+  std::vector<const std::vector<const ManifestFile*>*> files_of;
+  for (const std::string& module : order) files_of.push_back(&by_module[module]);
+  // Both cores: each takes the next module not yet taken; the results keep the manifest's order.
+  std::vector<ModuleReuse> done(order.size());
+  std::vector<uint8_t> blocks[2];  // one copy buffer per thread
+  std::atomic<int> linking{links ? kLinkFailuresTaken : 0};
+  ForEachOnTwoThreads(order.size(), 8, [&](size_t i, int worker) {
+    if (cancel != nullptr && cancel->load()) return;
+    std::vector<uint8_t>& block = blocks[worker];
+    if (block.empty()) block.resize(kCopyBlock);
+    ReuseModule(*files_of[i], install_dir, staging_dir, &linking, &block, &done[i]);
+  });
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (!done[i].reused) continue;
+    result.modules.push_back(order[i]);
+    for (HeldFile& hold : done[i].held) result.held.push_back(std::move(hold));
+    for (ReusedFile& file : done[i].files) {
       result.bytes += file.size;
       result.files.push_back(std::move(file));
     }

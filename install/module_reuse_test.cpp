@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -118,6 +120,105 @@ TEST_F(ModuleReuseTest, AModuleWithAnyFileOtherThanListedIsDownloadedWhole) {
     }
     ASSERT_TRUE(WriteFileBytes(full, original));
   }
+}
+
+// Linked where the volume allows (one file under two names, no byte copied), copied when links
+// are off. Whatever an earlier attempt left in staging is replaced, never written through: a
+// copy over an earlier link leaves the installed file as it was.
+TEST_F(ModuleReuseTest, UnchangedFilesAreLinkedAndAnEarlierLinkIsNeverWrittenThrough) {
+  // One byte written in place through the install's name; whether staging sees it tells a link
+  // from a copy.
+  const auto poke = [this](const std::string& path, char byte) {
+    FILE* file = OpenFile((install_ + "\\" + path).c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(&byte, 1, 1, file), 1u);
+    ASSERT_EQ(std::fclose(file), 0);
+  };
+  ReuseResult result = Reuse();
+  ASSERT_EQ(result.files.size(), 4u);
+  // Held until the package check where the system can keep writers out: nobody writes them.
+  const bool held = HeldFile::KeepsWritersOut();
+  EXPECT_EQ(result.held.size(), 4u);
+  for (const ReusedFile& file : result.files) {
+    SCOPED_TRACE(file.path);
+    EXPECT_TRUE(file.linked);
+    EXPECT_EQ(file.held, held);
+    FILE* writer = OpenFile((install_ + "\\" + file.path).c_str(), "r+b");
+    EXPECT_EQ(writer == nullptr, held);
+    if (writer != nullptr) std::fclose(writer);
+  }
+  result.held.clear();
+  for (const ReusedFile& file : result.files) {
+    SCOPED_TRACE(file.path);
+    poke(file.path, '#');
+    EXPECT_EQ(ReadFileBytes(staging_ + "\\" + file.path)[0], '#');
+    poke(file.path, bytes_[file.path][0]);
+  }
+  // A file a program has open for writing (the terminal's data file) cannot be held. Where an
+  // earlier attempt's link of it is in staging and the program's open keeps it from being
+  // deleted (Windows), the module is left to download; nothing is written through the link.
+  FILE* terminal = OpenFile((install_ + "\\Docs\\readme.txt").c_str(), "r+b");
+  ASSERT_NE(terminal, nullptr);
+  result = Reuse();
+  std::fclose(terminal);
+  result.held.clear();
+  EXPECT_EQ(ReadFileBytes(install_ + "\\Docs\\readme.txt"), bytes_["Docs\\readme.txt"]);
+  // In a fresh staging folder it is copied, and the rest is still linked.
+  ASSERT_TRUE(DeletePath(staging_.c_str()));
+  terminal = OpenFile((install_ + "\\Docs\\readme.txt").c_str(), "r+b");
+  ASSERT_NE(terminal, nullptr);
+  result = Reuse();
+  std::fclose(terminal);
+  ASSERT_EQ(result.files.size(), 4u);
+  for (const ReusedFile& file : result.files) {
+    EXPECT_EQ(file.linked, !held || file.path != "Docs\\readme.txt") << file.path;
+    EXPECT_EQ(ReadFileBytes(staging_ + "\\" + file.path), bytes_[file.path]);
+  }
+  result.held.clear();
+  // Again without links, over the links of the first attempt: copies, the install as it was.
+  result = ReuseInstalledModules(manifest_, install_, staging_, "package.manifest", nullptr,
+                                 /*links=*/false);
+  ASSERT_EQ(result.files.size(), 4u);
+  for (const ReusedFile& file : result.files) {
+    SCOPED_TRACE(file.path);
+    EXPECT_FALSE(file.linked);
+    EXPECT_EQ(ReadFileBytes(install_ + "\\" + file.path), bytes_[file.path]);
+    poke(file.path, '#');
+    EXPECT_EQ(ReadFileBytes(staging_ + "\\" + file.path), bytes_[file.path]);
+    poke(file.path, bytes_[file.path][0]);
+  }
+  // A link left where this attempt finds the module changed: gone, the install untouched.
+  ASSERT_TRUE(DeletePath(staging_.c_str()));
+  Reuse();
+  const std::string quotes = "Data\\Quotes\\SH600000.day";
+  // Replaced in the install by a new file (the link in staging keeps the old bytes).
+  ASSERT_TRUE(DeletePath((install_ + "\\" + quotes).c_str()));
+  ASSERT_TRUE(WriteFileBytes(install_ + "\\" + quotes, std::string(70000, 'Q')));
+  result = Reuse();
+  EXPECT_EQ(result.modules, (std::vector<std::string>{"core", "doc"}));
+  EXPECT_FALSE(Staged(quotes));
+  EXPECT_EQ(ReadFileBytes(install_ + "\\" + quotes), std::string(70000, 'Q'));
+}
+
+// Many modules, taken by two threads: the result keeps the manifest's order and holds exactly
+// the modules that match.
+TEST_F(ModuleReuseTest, ManyModulesOnTwoThreadsKeepTheManifestsOrder) {
+  std::vector<std::string> expected = {"core", "quotes", "doc"};
+  for (int i = 0; i < 60; ++i) {
+    const std::string module = "day" + std::to_string(i);
+    const std::string path = "Data\\Day\\" + module + ".day";
+    List(module, path, std::string(1000 + i * 37, static_cast<char>('a' + i % 26)));
+    // Every seventh changed in the install.
+    Put(install_, path, i % 7 == 3 ? std::string(1000 + i * 37, '!') : bytes_[path]);
+    if (i % 7 != 3) expected.push_back(module);
+  }
+  const ReuseResult result = Reuse();
+  EXPECT_EQ(result.modules, expected);
+  EXPECT_EQ(result.modules_listed, 63u);
+  for (const ReusedFile& file : result.files) {
+    EXPECT_EQ(ReadFileBytes(staging_ + "\\" + file.path), bytes_[file.path]) << file.path;
+  }
+  EXPECT_FALSE(Staged("Data\\Day\\day3.day"));
 }
 
 TEST_F(ModuleReuseTest, AFormatOneManifestReusesNothing) {

@@ -8,6 +8,7 @@
 #include "base/package_manifest.h"
 #include "base/sha256.h"
 #include "base/signature.h"
+#include "base/two_threads.h"
 #include "install/staged_hashes.h"
 
 namespace {
@@ -43,6 +44,13 @@ bool HashOf(StagedHashes* hashes, const std::string& path, uint64_t* size, Sha25
   if (hashes != nullptr && hashes->Lookup(path, size, digest)) return true;
   return Sha256OfFile(path.c_str(), digest, size);
 }
+
+// A staged file's size and hash, once known.
+struct StagedHash {
+  bool known = false;
+  uint64_t size = 0;
+  Sha256Digest digest = {};
+};
 
 bool Matches(StagedHashes* hashes, const std::string& path, const ManifestFile& listed) {
   uint64_t size = 0;
@@ -128,8 +136,12 @@ bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* fai
   StagedHashes* hashes =
       input.hashes != nullptr && input.hashes->PathsSeen() == package_files ? input.hashes
                                                                             : nullptr;
-  for (const std::string* staged_name : names) {
-    const std::string& name = *staged_name;
+  // Each staged file's listing; the hashes not known from the download read on both cores.
+  std::vector<const ManifestFile*> entry_of(names.size(), nullptr);
+  std::vector<StagedHash> seen(names.size());
+  std::vector<size_t> unread;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = *names[i];
     if (name == kManifestFileName || name == input.base_archive ||
         std::find(input.own_files.begin(), input.own_files.end(), name) != input.own_files.end()) {
       continue;
@@ -138,10 +150,24 @@ bool CheckStagedPackage(const PackageCheckInput& input, PackageCheckFailure* fai
         listed.begin(), listed.end(), name,
         [](const ManifestFile* file, const std::string& path) { return file->path < path; });
     if (entry == listed.end() || (*entry)->path != name) return Fail(failure, name, "not listed");
-    if (!Matches(hashes, input.staging_dir + "\\" + name, **entry)) {
-      return Fail(failure, name, "differs from the listed size or hash");
-    }
+    entry_of[i] = *entry;
     matched[entry - listed.begin()] = true;
+    StagedHash& hash = seen[i];
+    hash.known = hashes != nullptr &&
+                 hashes->Lookup(input.staging_dir + "\\" + name, &hash.size, &hash.digest);
+    if (!hash.known) unread.push_back(i);
+  }
+  ForEachOnTwoThreads(unread.size(), 2, [&](size_t k, int) {
+    StagedHash& hash = seen[unread[k]];
+    hash.known = Sha256OfFile((input.staging_dir + "\\" + *names[unread[k]]).c_str(),
+                              &hash.digest, &hash.size);
+  });
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (entry_of[i] == nullptr) continue;
+    const StagedHash& hash = seen[i];
+    if (!hash.known || hash.size != entry_of[i]->size || hash.digest != entry_of[i]->sha256) {
+      return Fail(failure, *names[i], "differs from the listed size or hash");
+    }
   }
   for (size_t i = 0; i < listed.size(); ++i) {
     if (!matched[i]) return Fail(failure, listed[i]->path, "missing");

@@ -12,6 +12,8 @@
 #include "base/make_path_dirs.h"
 #include "base/package_manifest.h"
 #include "install/staged_hashes.h"
+#include "install/staged_package.h"
+#include "install/system.h"
 #include "install/testing/manifest_signer.h"
 #include "test_support/temp_dir.h"
 
@@ -223,6 +225,43 @@ TEST_F(PackageCheckTest, AFileWrittenUnderTwoSpellingsIsReadAgain) {
   // The same change, written by the download under another spelling of the name.
   hashes.Forget(staging_ + "\\DATA\\QUOTES.DAT");
   EXPECT_EQ(Check(), "data\\quotes.dat: differs from the listed size or hash");
+}
+
+// A reused file linked into staging is the install's own: a program that writes it through the
+// install's name during the download changes the staged file too, so its hash is read at the
+// check, never taken from the reuse. A copy's hash, taken as it was written, counts.
+TEST_F(PackageCheckTest, AReusedLinkIsReadAtTheCheckSoAWriteThroughTheInstallFailsIt) {
+  WriteManifest();
+  const std::string installed = dir_.Join("installed-quotes.dat");
+  const std::string quotes = staging_ + "\\data\\quotes.dat";
+  for (const bool linked : {true, false}) {
+    SCOPED_TRACE(linked ? "linked" : "copied");
+    ASSERT_TRUE(WriteFileBytes(installed, std::string(70000, 'q')));
+    ASSERT_TRUE(DeletePath(quotes.c_str()));
+    ASSERT_TRUE(linked ? LinkFile(installed.c_str(), quotes.c_str())
+                       : CopyFileOver(installed.c_str(), quotes.c_str()));
+    StagedHashes hashes;
+    StagedPackage staged(staging_, dir_.Join("depend"), &hashes);
+    for (const char* name : {"quillbank ix.exe", "data\\empty.dat", "SystemDepend.zip",
+                             "package.manifest"}) {
+      staged.FileFinished(staging_ + "\\" + name, 0);
+    }
+    ReusedFile reused;
+    reused.path = "data\\quotes.dat";
+    reused.linked = linked;
+    ASSERT_TRUE(Sha256OfFile(quotes.c_str(), &reused.sha256, &reused.size));
+    staged.AddReused({reused});
+    input_.hashes = &hashes;
+    EXPECT_EQ(Check(), "passed");
+    // The terminal writes its data file in place, as it does while it runs.
+    FILE* file = OpenFile(installed.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite("r", 1, 1, file), 1u);
+    ASSERT_EQ(std::fclose(file), 0);
+    EXPECT_EQ(Check(), linked ? "data\\quotes.dat: differs from the listed size or hash"
+                              : "passed");
+    input_.hashes = nullptr;
+  }
 }
 
 }  // namespace

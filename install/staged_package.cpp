@@ -45,7 +45,11 @@ void StagedPackage::AddReused(const std::vector<ReusedFile>& files) {
   std::lock_guard<std::mutex> guard(lock_);
   for (const ReusedFile& file : files) {
     const std::string path = staging_dir_ + "\\" + file.path;
-    if (hashes_ != nullptr) hashes_->Put(path, file.size, file.sha256);
+    // A linked file is the install's own: what the install's programs write reaches it. Unless a
+    // hold keeps them out, the check at the end reads it again (a path seen without a hash).
+    const bool trusted = !file.linked || file.held;
+    if (hashes_ != nullptr && !trusted) hashes_->Forget(path);
+    if (hashes_ != nullptr && trusted) hashes_->Put(path, file.size, file.sha256);
     finished_sizes_[path] = file.size;
   }
 }

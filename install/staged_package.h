@@ -33,7 +33,8 @@ class StagedPackage : public DownloadConsumer {
   void BaseArchiveFinished(const std::string& path) override;
 
   // Files an update took from the earlier install (below the staging folder, with the hash of
-  // the bytes written): finished as if downloaded.
+  // the bytes seen): finished as if downloaded. A copy's hash counts at the check, and a held
+  // link's (while its hold lasts); a link not held is read again there.
   void AddReused(const std::vector<ReusedFile>& files);
   // Every finished file is still in the staging folder with the size it was finished with.
   // Otherwise `*first_bad` names the first that is not (relative to the staging folder) and
