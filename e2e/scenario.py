@@ -200,6 +200,15 @@ class InstallerRun:
         return (os.path.isfile(os.path.join(self.install_dir(), "module.info"))
                 and not os.path.exists(self.staging_dir()))
 
+    def module_info_identity(self):
+        """Which module.info the install folder holds (None when none): a new install moves in
+        another file, even when the bytes are the same."""
+        try:
+            info = os.stat(os.path.join(self.install_dir(), "module.info"))
+        except OSError:
+            return None
+        return (info.st_ino, info.st_mtime_ns)
+
     def launch_record(self):
         path = os.path.join(self.install_dir(), "launch.txt")
         if not os.path.isfile(path):
@@ -213,6 +222,9 @@ class InstallerRun:
         """Clicks "Install", waits for "Open", clicks it; screenshots of each state. Returns a
         list of problems (empty when the installation completed and the terminal started)."""
         problems = []
+        # Over an earlier install its module.info is there from the start: only one written by
+        # this run (another file, moved in with the new install) means the install steps ended.
+        earlier_info = self.module_info_identity()
         self.start_installer()
         # Ready once the button is painted.
         if not qbdrive.wait_until(self.showing_button, 30):
@@ -221,12 +233,15 @@ class InstallerRun:
         self.click_button()
         installing_seen = False
         deadline = time.time() + timeout
-        while time.time() < deadline and not self.installed():
+        def done():
+            return self.installed() and self.module_info_identity() != earlier_info
+
+        while time.time() < deadline and not done():
             if not installing_seen and not self.window.shows_button():
                 self.screenshot("2-installing")
                 installing_seen = True
             time.sleep(0.2)
-        if not self.installed():
+        if not done():
             self.screenshot("3-stuck")
             return ["the installation did not finish within %d s" % timeout]
         if not qbdrive.wait_until(self.showing_button, 20):

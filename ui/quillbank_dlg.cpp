@@ -73,6 +73,10 @@ LRESULT TQuillbankDlg::WndProc(UINT message, WPARAM w_param, LPARAM l_param) {
       TrackButtonHover();
       return 0;
     case WM_LBUTTONDOWN:
+    // The class takes double clicks: a press soon after another at the same place comes as
+    // this instead ("Open" right after "Install" when an update is quick, or a hurried second
+    // press), and is a press all the same.
+    case WM_LBUTTONDBLCLK:
       OnLButtonDown(w_param, l_param);
       return 0;
     case WM_LBUTTONUP:
