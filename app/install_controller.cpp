@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -220,6 +221,16 @@ void InstallController::OnManifestIn() {
     sizes.emplace(ctx.StagingDir + "\\" + file.path, file.size);
   }
   download_->LimitToManifest(std::move(sizes));
+  if ((manifest.offers & kManifestOffersRanges) != 0) {
+    // A file cut short by a lost connection is completed by a range: the modules of one file.
+    std::map<std::string, uint64_t> files_of;
+    for (const ManifestFile& file : manifest.files) ++files_of[file.module];
+    std::set<std::string> one_file;
+    for (const auto& [module, count] : files_of) {
+      if (count == 1) one_file.insert(module);
+    }
+    download_->ResumeByRanges(std::move(one_file));
+  }
   if (!PathExists((ctx.InstallDir + "\\" + kModuleInfoName).c_str())) {
     manifest_stage_ = ManifestStage::Done;
     if (phase_ == InstallPhase::Downloading) download_->DownloadModule();

@@ -135,10 +135,12 @@ TEST_F(ControllerServiceTest, AnUpdateFetchesOnlyThePartsOfFilesThatChanged) {
   const std::vector<TestFile> first = files_;
   for (bool ranges : {true, false}) {
     SCOPED_TRACE(ranges);
-    // A day of quotes appended; bytes inserted in the middle of the terminal; a file that is
-    // another one's copy (all its chunks in the install already).
+    // A day of quotes appended; bytes inserted in the middle of the terminal; a line added to a
+    // file of one chunk (all it has of the install is provisional); a file that is another
+    // one's copy (all its chunks in the install already).
     files_ = first;
     files_[3].bytes += TestBytes(64, 7);
+    files_[4].bytes += "y=2\r\n";
     files_[0].bytes.insert(75000, TestBytes(100, 8));
     files_.push_back({"Data\\History\\", "ticks-copy.bin", first[3].bytes});
     if (!ranges) files_[1].bytes += "x";
@@ -158,9 +160,9 @@ TEST_F(ControllerServiceTest, AnUpdateFetchesOnlyThePartsOfFilesThatChanged) {
     const MetricsCounts after = service_.service().Counts();
     const uint64_t range_bytes = after.range_bytes - before.range_bytes;
     if (ranges) {
-      EXPECT_NE(log.find("changed file(s) built from the install, 2 to complete by parts"),
+      EXPECT_NE(log.find("changed file(s) built from the install, 3 to complete by parts"),
                 std::string::npos) << log;
-      EXPECT_NE(log.find("ProcessDL\xA3\xBA" "DownloadRanges 2 in 1 request(s)"),
+      EXPECT_NE(log.find("ProcessDL\xA3\xBA" "DownloadRanges 3 in 1 request(s)"),
                 std::string::npos) << log;
       // The chunks around the changes: a few of 4 KiB on average, not the 850 KB of the files.
       EXPECT_GT(range_bytes, 0u);

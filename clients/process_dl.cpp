@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/file_system.h"
 #include "base/make_path_dirs.h"
 #include "base/package_manifest.h"
 #include "clients/staging_path.h"
@@ -104,13 +105,18 @@ void ProcessDL::OnLogin(int32_t error_code, const uint8_t* records, uint32_t rec
 }
 
 void ProcessDL::OnClientDisconnect(const char*, int32_t) {
+  std::string resumed;
   {
     std::lock_guard<std::mutex> guard(state_lock_);
+    const bool cut = module_file_.is_open() && !current_path_.empty();
+    // Closed first: what it had buffered is on the disk before its size is looked at.
     module_file_.Drop();
     base_file_.Drop();
     ranged_.Drop();
+    if (cut) resumed = ResumeCutFileLocked(current_module_, current_path_, current_written_);
     current_path_.clear();
   }
+  if (!resumed.empty()) WriteLog(resumed.c_str());
   // Synchronous: returns once the controller has handled the loss.
   sink_->Send(UM_DL_DISCONNECT, 0);
   WriteLog("ProcessDL" QB_COLON "OnClientDisconnect Faile");
@@ -173,6 +179,36 @@ bool ProcessDL::MarkRanged(const std::string& module, const std::string& path, u
   if (record == nullptr || !ranged_.Add(*record, path, size, ranges, proofs)) return false;
   ranged_modules_.insert(module);
   return true;
+}
+
+void ProcessDL::ResumeByRanges(std::set<std::string> one_file_modules) {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  resumable_modules_ = std::move(one_file_modules);
+}
+
+std::string ProcessDL::ResumeCutFileLocked(const std::string& module, const std::string& path,
+                                           uint64_t written) {
+  const auto listed = listed_sizes_.find(path);
+  if (written == 0 || resumable_modules_.count(module) == 0 || listed == listed_sizes_.end() ||
+      written >= listed->second || ranged_modules_.count(module) != 0) {
+    return std::string();
+  }
+  // Exactly the bytes written, from the first: anything else is asked for whole again.
+  uint64_t on_disk = 0;
+  if (!RegularFileSize(path.c_str(), &on_disk) || on_disk != written) return std::string();
+  const ModuleDownloadRecord* record = pending_.Find(module);
+  if (record == nullptr) return std::string();
+  std::vector<FileRange> rest;
+  for (uint64_t offset = written; offset < listed->second; offset += kMaxRangeLength) {
+    rest.push_back({offset, static_cast<uint32_t>(std::min<uint64_t>(kMaxRangeLength,
+                                                                    listed->second - offset))});
+  }
+  if (!ranged_.Add(*record, path, listed->second, rest)) return std::string();
+  ranged_modules_.insert(module);
+  char line[360];
+  std::snprintf(line, sizeof line, "ProcessDL" QB_COLON "Resume %s from byte %llu by range",
+                module.c_str(), static_cast<unsigned long long>(written));
+  return line;
 }
 
 void ProcessDL::MakePendingLocked() {
@@ -391,6 +427,7 @@ void ProcessDL::WriteChunksLocked(const MessageFiles& files, WriteOutcome* outco
         return;
       }
       current_path_ = path;
+      current_module_.assign(chunk.ModuleName, strnlen(chunk.ModuleName, sizeof chunk.ModuleName));
     }
     const uint64_t length = static_cast<uint64_t>(chunk.DataLength);
     // Never a byte past the size the manifest lists: a server could fill the disk.

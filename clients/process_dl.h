@@ -69,6 +69,11 @@ class ProcessDL : public ProcessClient {
   bool MarkRanged(const std::string& module, const std::string& path, uint64_t size,
                   const std::vector<FileRange>& ranges,
                   const std::vector<ProvenChunk>& proofs = {});
+  // The service answers range requests (the checked manifest says so) and these modules are of
+  // one file each: a file of one of them cut short by a lost connection is then completed by a
+  // range from its first missing byte, not asked for again whole. Called once the manifest
+  // passed its check, with LimitToManifest (the listed size is the file's).
+  void ResumeByRanges(std::set<std::string> one_file_modules);
   // What the checked manifest lists: from now on a module file chunk for a path not in `sizes`
   // (full staging paths), or one that would make its file larger than the size listed there,
   // fails the download with UM_PACKAGE_REFUSED before a byte of it is written. Called once the
@@ -128,6 +133,10 @@ class ProcessDL : public ProcessClient {
   // The module list made pending, once (the first DownloadModule or DownloadManifest). Under the
   // state lock.
   void MakePendingLocked();
+  // The file cut short by the loss of the connection: its rest asked for by range (see
+  // ResumeByRanges) when it can be. Returns the line to log, or nothing.
+  std::string ResumeCutFileLocked(const std::string& module, const std::string& path,
+                                  uint64_t written);
   // Sends the module download requests for `wanted`, split as a frame holds them.
   void SendModuleRequests(const std::vector<ModuleDownloadRecord>& wanted);
   // Sends the range requests, each as asked (see RangedFiles::Requests).
@@ -152,6 +161,8 @@ class ProcessDL : public ProcessClient {
   RangedFiles ranged_;                  // files completed by parts
   std::set<std::string> ranged_modules_;  // their modules, never asked for whole
   std::string current_path_;  // the module file module_file_ holds open
+  std::string current_module_;  // and its module
+  std::set<std::string> resumable_modules_;  // see ResumeByRanges
   WrittenFile module_file_;
   WrittenFile base_file_;
   uint64_t current_written_ = 0;  // bytes written to module_file_ since it was opened

@@ -384,6 +384,52 @@ TEST_F(ProcessDLTest, LostConnectionClosesBothFilesAndTellsTheWindowAtOnce) {
   EXPECT_TRUE(LogHas("ProcessDL" + kColon + "OnClientDisconnect Faile\r\n"));
 }
 
+// A file of a one-file module cut short by a lost connection, from a service that answers
+// ranges: the next connection asks for its rest by range, not for the module whole, and the file
+// completes from the byte where it stopped.
+TEST_F(ProcessDLTest, AFileCutShortByALostConnectionIsCompletedByARange) {
+  AddModule("k", "m", 1, 1, 'F');
+  Connect();
+  client_.LimitToManifest({{Staging("m.bin"), 20}});
+  client_.ResumeByRanges({"m"});
+  Request();
+  ASSERT_TRUE(service_.Send(
+      Reply(kMsgFileDownloadRsp, {FileChunkBytes("m", "", "m.bin", "0123456789", false)})));
+  service_.peer().Drop();
+  ASSERT_TRUE(window_.WaitFor(UM_DL_DISCONNECT));
+  EXPECT_TRUE(LogHas("ProcessDL" + kColon + "Resume m from byte 10 by range\r\n"));
+
+  ASSERT_TRUE(service_.Open(&client_));
+  ASSERT_TRUE(window_.WaitFor(UM_BASE_DONE, 2));  // the second connection is up
+  const std::vector<std::string> requests = Request();
+  ASSERT_EQ(requests.size(), 1u);
+  MessageHeader header;
+  ASSERT_TRUE(DecodeMessageHeader(reinterpret_cast<const uint8_t*>(requests[0].data()),
+                                  requests[0].size(), &header));
+  ASSERT_EQ(header.Code, kMsgDownloadRanges);
+  ASSERT_EQ(header.RecordCount, 1);
+  const ModuleRangeRecord asked = DecodeModuleRangeRecord(
+      reinterpret_cast<const uint8_t*>(requests[0].data()) + kMessageHeaderSize);
+  EXPECT_EQ(std::string(asked.Module.Name), "m");
+  EXPECT_EQ(asked.Offset, 10u);
+  EXPECT_EQ(asked.Length, 10u);
+  EXPECT_TRUE(service_.Quiet());  // nothing asked whole
+
+  FileChunkRecord rest;
+  std::snprintf(rest.ModuleName, sizeof rest.ModuleName, "m");
+  std::snprintf(rest.FileName, sizeof rest.FileName, "m.bin");
+  rest.Data = reinterpret_cast<const uint8_t*>("abcdefghij");
+  rest.DataLength = 10;
+  rest.Offset = 10;
+  rest.Total = 20;
+  rest.Last = true;
+  std::string record(kFileChunkRecordSize, '\0');
+  EncodeFileChunkRecord(rest, reinterpret_cast<uint8_t*>(&record[0]));
+  ASSERT_TRUE(service_.Send(Reply(kMsgFileDownloadRsp, {record})));
+  ASSERT_TRUE(window_.WaitFor(UM_FILE_DONE));
+  EXPECT_EQ(ReadFileBytes(Staging("m.bin")), "0123456789abcdefghij");
+}
+
 // A download the service refuses with an error code (the version started with is gone) fails
 // at once with that code, before the close that follows, and says why in the log; chunks that
 // still arrive write nothing. A reply with chunks and no code is the ordinary case.

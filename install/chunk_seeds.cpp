@@ -165,9 +165,10 @@ SeedResult SeedChangedModules(const PackageManifest& manifest, const std::string
       result.complete_modules.push_back(file->module);
       result.seeded_bytes += seeded.seeded_bytes;
       result.complete_files.push_back(std::move(seeded));
-    } else if (ranges && seeded.proven_bytes > 0) {
-      // (A provisional chunk's bytes count here before they are proven; one that fails its
-      // proof is fetched whole.)
+    } else if (ranges && seeded.seeded_bytes > 0) {
+      // A file of one chunk grown at its end too: all it has is provisional. (A provisional
+      // chunk's bytes count here before they are proven; one that fails its proof is fetched
+      // whole, which for such a file is the whole file, as without seeds.)
       result.seeded_bytes += seeded.seeded_bytes;
       result.missing_bytes += seeded.size - seeded.seeded_bytes;
       result.partial.push_back({file->module, std::move(seeded)});
