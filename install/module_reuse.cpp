@@ -46,10 +46,12 @@ bool CopyHashing(const std::string& from, const std::string& to, std::vector<uin
   return ok && !hash.failed();
 }
 
-// Hashes what is left of `file` with `block`.
-bool HashHeld(HeldFile* file, std::vector<uint8_t>* block, Sha256Digest* digest, uint64_t* size) {
+// Hashes `prefix` (what was read of `file` already) and what is left of `file`, with `block`.
+bool HashHeld(HeldFile* file, const std::string& prefix, std::vector<uint8_t>* block,
+              Sha256Digest* digest, uint64_t* size) {
   Sha256 hash;
-  *size = 0;
+  hash.Update(reinterpret_cast<const uint8_t*>(prefix.data()), prefix.size());
+  *size = prefix.size();
   for (;;) {
     size_t got = 0;
     if (!file->Read(block->data(), block->size(), &got)) return false;
@@ -61,19 +63,31 @@ bool HashHeld(HeldFile* file, std::vector<uint8_t>* block, Sha256Digest* digest,
   return !hash.failed();
 }
 
+// What LinkHeld did.
+enum class Link { kMade, kCopy, kFailed };
+
 // Holds `from` so that nobody writes it from now on, then links it at `to`; the hash is taken
-// through the hold. False, with no link made, when it cannot be held (another program has it open
-// for writing) or linked: it is copied then.
-bool LinkHeld(const std::string& from, const std::string& to, ReusedFile* placed,
-              HeldFile* hold) {
-  if (!hold->Open(from.c_str())) return false;
+// through the hold (`*prefix` holds what was read of it already). kCopy, with no link made, when
+// it cannot be held (another program has it open for writing) or is a program or library (a
+// running one keeps every name of its file from being deleted, and a staging folder given up
+// must go whole); kFailed when the link itself failed.
+Link LinkHeld(const std::string& from, const std::string& to, ReusedFile* placed, HeldFile* hold,
+              std::string* prefix) {
+  if (!hold->Open(from.c_str())) return Link::kCopy;
+  char start[2] = {};
+  size_t got = 0;
+  if (!hold->Read(start, sizeof start, &got) || (got == 2 && start[0] == 'M' && start[1] == 'Z')) {
+    hold->Close();
+    return Link::kCopy;
+  }
   if (!LinkFile(from.c_str(), to.c_str())) {
     hold->Close();
-    return false;
+    return Link::kFailed;
   }
+  prefix->assign(start, got);
   placed->linked = true;
   placed->held = HeldFile::KeepsWritersOut();
-  return true;
+  return Link::kMade;
 }
 
 // Puts `from` into staging at `to`: a link while `*links` (failures still taken) is above 0 and
@@ -84,18 +98,19 @@ bool PlaceHashing(const std::string& from, const std::string& to, std::atomic<in
   // A link first: in a fresh staging folder it fails only for the first file of each folder (no
   // folder yet). Whatever is there then goes before anything is written: writing into it could
   // write into the install through a link an earlier attempt made.
-  bool linked = links->load() > 0 && LinkHeld(from, to, placed, hold);
-  if (!linked) {
+  std::string prefix;
+  Link link = links->load() > 0 ? LinkHeld(from, to, placed, hold, &prefix) : Link::kCopy;
+  if (link != Link::kMade) {
     // What cannot be deleted is never written through.
     if (PathExists(to.c_str()) && !DeletePath(to.c_str())) return false;
-    if (links->load() > 0 && MakePathDirs(to.c_str())) {
-      linked = LinkHeld(from, to, placed, hold);
+    if (link == Link::kFailed && MakePathDirs(to.c_str())) {
+      link = LinkHeld(from, to, placed, hold, &prefix);
       // Its folder there, its name free: the volume takes no links, or this file none (a link of
-      // another kind, a file being written). After a few such, copies only.
-      if (!linked) links->fetch_sub(1);
+      // another kind). After a few such, copies only.
+      if (link == Link::kFailed) links->fetch_sub(1);
     }
   }
-  if (linked) return HashHeld(hold, block, &placed->sha256, &placed->size);
+  if (link == Link::kMade) return HashHeld(hold, prefix, block, &placed->sha256, &placed->size);
   placed->linked = false;
   placed->held = false;
   return CopyHashing(from, to, block, &placed->sha256, &placed->size);

@@ -200,6 +200,19 @@ TEST_F(ModuleReuseTest, UnchangedFilesAreLinkedAndAnEarlierLinkIsNeverWrittenThr
   EXPECT_EQ(ReadFileBytes(install_ + "\\" + quotes), std::string(70000, 'Q'));
 }
 
+// A program or library (its file starts "MZ") is copied, not linked: while it runs, no name of
+// its file can be deleted, and a staging folder given up must go whole.
+TEST_F(ModuleReuseTest, ProgramsAndLibrariesAreCopiedNotLinked) {
+  List("lib", "bin\\quotes.dll", std::string("MZ\x90\0", 4) + std::string(5000, 'l'));
+  Put(install_, "bin\\quotes.dll", bytes_["bin\\quotes.dll"]);
+  const ReuseResult result = Reuse();
+  ASSERT_EQ(result.files.size(), 5u);
+  for (const ReusedFile& file : result.files) {
+    EXPECT_EQ(file.linked, file.path != "bin\\quotes.dll") << file.path;
+    EXPECT_EQ(ReadFileBytes(staging_ + "\\" + file.path), bytes_[file.path]) << file.path;
+  }
+}
+
 // Many modules, taken by two threads: the result keeps the manifest's order and holds exactly
 // the modules that match.
 TEST_F(ModuleReuseTest, ManyModulesOnTwoThreadsKeepTheManifestsOrder) {
